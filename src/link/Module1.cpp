@@ -1,0 +1,243 @@
+#include "link/Module1.h"
+
+#include <cstdio>
+
+namespace vardel {
+
+namespace {
+std::uint16_t portOf(std::int16_t p) { return static_cast<std::uint16_t>(p); }
+std::uint8_t lowByte(int v) { return static_cast<std::uint8_t>(v & 0xFF); }
+} // namespace
+
+Module1::Module1(PortBackend& port) : m_port(port) {}
+
+void Module1::setCardAddress(std::int16_t address)
+{
+    CardAddress = address;
+    CardCommandPort = static_cast<std::int16_t>(address + 1);
+}
+
+std::int16_t Module1::CardWaitReady()
+{
+    const std::uint16_t statusPort = portOf(CardCommandPort);
+    for (int i = 0; i < kReadyTries; ++i) {
+        if ((m_port.vbInp(statusPort) & 7) == 4)
+            return 0;
+    }
+    return 1;
+}
+
+void Module1::CardWriteReg(std::int16_t reg, std::int16_t value)
+{
+    if (CardWaitReady() != 0)
+        return;
+    m_port.vbOut(portOf(CardCommandPort), lowByte(reg + 64));
+    if (CardWaitReady() != 0)
+        return;
+    m_port.vbOut(portOf(CardAddress), lowByte(value));
+    CardWaitReady();
+}
+
+std::int16_t Module1::CardReadReg(std::int16_t reg)
+{
+    if (CardWaitReady() != 0)
+        return 0;
+    m_port.vbOut(portOf(CardCommandPort), lowByte(reg));
+    if (CardWaitReady() != 0)
+        return 0;
+    return m_port.vbInp(portOf(CardAddress));
+}
+
+std::uint8_t Module1::ReadCardStatus()
+{
+    return m_port.vbInp(portOf(CardCommandPort));
+}
+
+void Module1::CardSetLink()
+{
+    CardWriteReg(10, 1);
+    CardWriteReg(12, MasterAddress);
+    CardWriteReg(13, MeterAddress);
+    int check = TransmitCheck;
+    int baud = (BaudCode >= 0 && BaudCode <= 5) ? BaudCode : -1;
+    if (m_controls) {
+        check = m_controls->transmitCheckValue();
+        baud = m_controls->selectedBaudButton();
+    }
+    int mode = check == 1 ? 128 : 0;
+    if (baud >= 0 && baud <= 5)
+        mode += baud;
+    CardWriteReg(11, static_cast<std::int16_t>(mode));
+}
+
+void Module1::WaitRegister128(std::int16_t reg, std::int16_t& flag)
+{
+    flag = 0;
+    for (long i = 0; i < kCompletionTries; ++i) {
+        if (CardReadReg(reg) == 128)
+            return;
+    }
+    flag = 1;
+}
+
+void Module1::WaitSendDone(std::int16_t& flag) { WaitRegister128(7, flag); }
+void Module1::WaitReplyDone(std::int16_t& flag) { WaitRegister128(6, flag); }
+
+std::uint8_t Module1::CardReset()
+{
+    const std::uint16_t commandPort = portOf(CardCommandPort);
+    std::uint8_t status = m_port.vbInp(commandPort);
+    m_port.vbOut(commandPort, 128);
+    for (int i = 0; i < kResetPulseReads; ++i)
+        status = m_port.vbInp(commandPort);
+    m_port.vbOut(commandPort, 0);
+    for (int i = 0; i < kResetSettleReads; ++i)
+        status = m_port.vbInp(commandPort);
+    return status;
+}
+
+void Module1::ClearBufferPositions()
+{
+    CardWriteReg(2, 0);
+    CardWriteReg(3, 0);
+    CardWriteReg(1, 0);
+    CardWriteReg(0, 0);
+}
+
+void Module1::notify(LinkEvent event, const std::uint8_t* bytes, std::size_t n)
+{
+    if (m_listener)
+        m_listener->linkEvent(event, std::span<const std::uint8_t>(bytes, n));
+}
+
+std::int16_t Module1::Exchange(const std::uint8_t* body, int length, bool expectReply)
+{
+    ClearBufferPositions();
+    CardWriteReg(6, 0);
+    for (int i = 0; i < length; ++i)
+        CardWriteReg(5, body[i]);
+    CardWriteReg(9, 0);
+    CardWriteReg(17, 0);
+    CardWriteReg(18, static_cast<std::int16_t>(length));
+    CardWriteReg(7, 64);
+
+    std::int16_t flag = 0;
+    WaitSendDone(flag);
+    const auto n = static_cast<std::size_t>(length);
+    if (flag != 0) {
+        notify(LinkEvent::SendTimeout, body, n);
+        if (m_errors)
+            m_errors->showTransmitError();
+        return 1;
+    }
+    notify(LinkEvent::RequestSent, body, n);
+    if (!expectReply)
+        return 0;
+
+    WaitReplyDone(flag);
+    if (flag != 0) {
+        notify(LinkEvent::ReplyTimeout);
+        if (m_errors)
+            m_errors->showReceiveError();
+        return 1;
+    }
+    ClearBufferPositions();
+    return 0;
+}
+
+std::uint16_t Module1::ConfigRegAddress(std::int16_t r) const
+{
+    const int index = (MeterModel >= 0 && MeterModel <= 2) ? MeterModel : 0;
+    return static_cast<std::uint16_t>(RegBase[static_cast<std::size_t>(index)] + 6 * r);
+}
+
+std::uint8_t Module1::MeasureBlockLength(std::int16_t model)
+{
+    switch (model) {
+    case kModelKX2: return 24;
+    case kModelKX3: return 36;
+    case kModelKX4: return 60;
+    default: return 1;
+    }
+}
+
+std::int16_t Module1::FetchReply(int* count)
+{
+    const int high = CardReadReg(15);
+    const int low = CardReadReg(16);
+    // The card counts in 16 bits; a length of 32768 or more, or a payload that
+    // does not fit RxBuf, is refused before a single byte is read.
+    const int length = high * 256 + low;
+    const int n = length - 2;
+    if (count)
+        *count = n;
+    if (length >= 32768 || n > kRxBufSize) {
+        notify(LinkEvent::ReplyRefused);
+        if (m_errors)
+            m_errors->showReceiveError();
+        return 1;
+    }
+    for (int i = 1; i <= n; ++i)
+        RxBuf[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(CardReadReg(4));
+    notify(LinkEvent::ReplyFetched, RxBuf.data() + 1, n > 0 ? static_cast<std::size_t>(n) : 0);
+    return 0;
+}
+
+void Module1::ReadConfigReg(std::int16_t r, float& value, std::int16_t& flag)
+{
+    const std::uint16_t a = ConfigRegAddress(r);
+    const std::uint8_t body[] = {1, static_cast<std::uint8_t>(a >> 8), lowByte(a), 6};
+    flag = Exchange(body, 4, true);
+    if (flag != 0)
+        return;
+    flag = FetchReply();
+    if (flag != 0)
+        return;
+    value = BasToFloat(RxBuf, 1);
+}
+
+void Module1::RequestMeasureBlock(std::int16_t& flag)
+{
+    const std::uint8_t body[] = {1, 2, 1, MeasureBlockLength(MeterModel)};
+    flag = Exchange(body, 4, true);
+}
+
+void Module1::Kx_Reg_Write(std::int16_t r, float value)
+{
+    const std::uint16_t a = ConfigRegAddress(r);
+    FloatToBas(RxBuf, value);
+    const std::uint8_t body[] = {2, static_cast<std::uint8_t>(a >> 8), lowByte(a), 6,
+                                 RxBuf[1], RxBuf[2], RxBuf[3], RxBuf[4], RxBuf[5], RxBuf[6]};
+    // A send failure shows Form6 but is not reported: the caller's reply wait
+    // that follows times out as well.
+    Exchange(body, 10, false);
+}
+
+void Module1::WaitWriteReply(std::int16_t& flag)
+{
+    CardWriteReg(6, 0);
+    WaitReplyDone(flag);
+    CardWriteReg(6, 0);
+    notify(flag == 0 ? LinkEvent::AckReceived : LinkEvent::AckTimeout);
+}
+
+void Module1::SendEepromStore()
+{
+    const std::uint8_t body[] = {3};
+    Exchange(body, 1, false);
+}
+
+void Module1::SendMeterReset()
+{
+    const std::uint8_t body[] = {170};
+    Exchange(body, 1, false);
+}
+
+std::string hexText(int value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%Xh", static_cast<unsigned>(value) & 0xFFFFu);
+    return text;
+}
+
+} // namespace vardel
