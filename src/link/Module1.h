@@ -44,6 +44,7 @@ public:
     void setErrorWindows(ErrorWindows* windows) { m_errors = windows; }
     void setControls(const LinkControls* controls) { m_controls = controls; }
     void setListener(LinkListener* listener) { m_listener = listener; }
+    ErrorWindows* errorWindows() const { return m_errors; }
     PortBackend& port() { return m_port; }
 
     // --- card register access ---
