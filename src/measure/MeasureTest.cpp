@@ -1,0 +1,110 @@
+#include "measure/MeasureTest.h"
+
+#include "config/RegisterTexts.h"
+#include "link/Module1.h"
+
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+namespace vardel {
+
+MeasureTest::MeasureTest(Module1& link, QTimer& timer1, QWidget* parent)
+    : m_link(link), m_timer(timer1), m_parent(parent)
+{
+}
+
+MeasureTest::~MeasureTest()
+{
+    // The window's button calls back into this object; it must not outlive it.
+    delete m_form3.data();
+}
+
+Form3* MeasureTest::form3()
+{
+    if (!m_form3) {
+        m_form3 = new Form3(m_parent);
+        QObject::connect(m_form3->command1(), &QPushButton::clicked, m_form3,
+                         [this] { Form3_Command1_Click(); });
+        Form3_Form_Load();
+    }
+    return m_form3;
+}
+
+void MeasureTest::Form3_Form_Load()
+{
+    ApplyTestLayout();
+}
+
+void MeasureTest::ApplyTestLayout()
+{
+    Form3* form = form3();
+    for (const BoxVisibility& v : measureLayoutOf(m_link.MeterModel)) {
+        form->frame(v.box)->setVisible(v.visible);
+        form->text(v.box)->setVisible(v.visible);
+    }
+}
+
+std::int16_t MeasureTest::showValues()
+{
+    const MeasureReading reading = fetchMeasuredValues(m_link);
+    if (reading.flag != 0)
+        return reading.flag;
+    Form3* form = form3();
+    for (const MeasuredValue& v : reading.values)
+        form->text(v.box)->setText(ValueText(v.value, QLocale()));
+    return 0;
+}
+
+void MeasureTest::ShowMeasuredValues()
+{
+    if (showValues() != 0)
+        stopTest();
+}
+
+void MeasureTest::stopTest()
+{
+    m_timer.stop();
+    if (m_form3)
+        m_form3->hide();
+}
+
+void MeasureTest::Form1_Command8_Click()
+{
+    ApplyTestLayout();
+    Form3* form = form3();
+    form->show();
+    form->raise();
+    // The exchange does not return to the event loop; paint now so the window
+    // is on screen while the meter is asked.
+    form->repaint();
+
+    std::int16_t flag = 0;
+    m_link.RequestMeasureBlock(flag);
+    if (flag != 0 || showValues() != 0) {
+        stopTest();
+        return;
+    }
+    m_timer.start();
+}
+
+void MeasureTest::Form1_Timer1_Timer()
+{
+    std::int16_t flag = 0;
+    m_link.RequestMeasureBlock(flag);
+    if (flag != 0 || showValues() != 0)
+        stopTest();
+}
+
+void MeasureTest::Form3_Command1_Click()
+{
+    stopTest();
+}
+
+bool MeasureTest::isRunning() const
+{
+    return m_timer.isActive();
+}
+
+} // namespace vardel

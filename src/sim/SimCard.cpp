@@ -1,0 +1,394 @@
+#include "sim/SimCard.h"
+
+#include "sim/SimState.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <chrono>
+
+namespace vardel {
+
+namespace {
+
+// Card registers with a meaning of their own (the rest just hold what was
+// written into them).
+enum : int {
+    RegTxHigh = 0, RegTxLow = 1, RegRxHigh = 2, RegRxLow = 3,
+    RegReplyData = 4, RegRequestData = 5, RegReplyFlag = 6, RegSendControl = 7,
+    RegLinkEnable = 10, RegMode = 11, RegMaster = 12, RegMeter = 13,
+    RegReplyLengthHigh = 15, RegReplyLengthLow = 16, RegRequestLengthHigh = 17, RegRequestLengthLow = 18,
+};
+
+constexpr std::uint8_t kDone = 128;
+constexpr std::uint8_t kStartSending = 64;
+constexpr unsigned kAllLinkRegisters = 0xF;
+
+double steadySeconds()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+SimCard::SimCard() : SimCard(factoryNetwork()) {}
+
+SimCard::SimCard(std::vector<SimMeter> meters, std::uint16_t base)
+    : m_meters(std::move(meters)), m_clock(steadySeconds)
+{
+    m_startTime = m_clock();
+    setBaseAddress(base);
+}
+
+SimCard::~SimCard() = default;
+
+QString SimCard::defaultStateFile(const QString& programDir)
+{
+    return QDir(programDir).filePath(QStringLiteral("VardelSim.txt"));
+}
+
+std::unique_ptr<SimCard> SimCard::create(const SimOptions& options, QStringList& messages)
+{
+    // The command line is checked before anything else: a typo there is the
+    // user's mistake of the moment and stops the start.
+    SimFaults commandLine;
+    for (const QString& faultText : options.faults) {
+        QString error;
+        if (!parseSimFault(faultText, commandLine, &error)) {
+            messages << error;
+            return nullptr;
+        }
+    }
+
+    SimStateData state;
+    bool damaged = false;
+    if (!options.stateFile.isEmpty()) {
+        QString reason;
+        if (loadSimState(options.stateFile, state, &reason) == SimStateLoad::Damaged) {
+            messages << QStringLiteral("Plik stanu symulatora %1 jest uszkodzony (%2). Użyto ustawień fabrycznych mierników.")
+                            .arg(QDir::toNativeSeparators(options.stateFile), reason);
+            damaged = true;
+        }
+    }
+
+    auto card = std::make_unique<SimCard>(state.meters.empty() ? factoryNetwork() : std::move(state.meters), state.base);
+    card->m_stateFile = options.stateFile;
+    card->m_fileFaults = state.faults;
+    card->m_backupDamaged = damaged;
+
+    SimFaults faults;
+    for (const QString& faultText : state.faults)
+        parseSimFault(faultText, faults, nullptr); // already checked by the loader
+    for (const QString& faultText : options.faults)
+        parseSimFault(faultText, faults, nullptr);
+    card->setFaults(faults);
+    return card;
+}
+
+QStringList SimCard::faultNames()
+{
+    return simFaultNames();
+}
+
+QStringList SimCard::faultDescriptions()
+{
+    return simFaultDescriptions();
+}
+
+void SimCard::setBaseAddress(std::uint16_t base)
+{
+    m_base = base;
+    m_statusPort = static_cast<std::uint16_t>(base + 1);
+}
+
+bool SimCard::setFault(const QString& faultText, QString* error)
+{
+    SimFaults faults = m_faults;
+    if (!parseSimFault(faultText, faults, error))
+        return false;
+    setFaults(faults);
+    return true;
+}
+
+void SimCard::setFaults(const SimFaults& faults)
+{
+    m_faults = faults;
+    updateStatus();
+}
+
+void SimCard::setClock(Clock clock)
+{
+    m_clock = std::move(clock);
+    m_startTime = m_clock ? m_clock() : 0.0;
+}
+
+SimMeter* SimCard::meterAt(int address)
+{
+    for (SimMeter& m : m_meters) {
+        if (m.address == address)
+            return &m;
+    }
+    return nullptr;
+}
+
+bool SimCard::linkLoaded() const
+{
+    return m_linkMask == kAllLinkRegisters && m_reg[RegLinkEnable] == 1;
+}
+
+void SimCard::updateStatus()
+{
+    if (m_faults.deadCard)
+        m_status = kStatusAbsent;
+    else if (m_inReset)
+        m_status = kStatusInReset;
+    else
+        m_status = kStatusReady;
+}
+
+void SimCard::report(const QString& message)
+{
+    m_messages << message;
+    if (m_onMessage)
+        m_onMessage(message);
+}
+
+QStringList SimCard::takeMessages()
+{
+    QStringList out;
+    out.swap(m_messages);
+    return out;
+}
+
+// --- the ports ---
+
+void SimCard::vbOut(std::uint16_t port, std::uint8_t value)
+{
+    if (m_faults.deadCard)
+        return;
+    if (port == m_statusPort) {
+        if (value & 0x80) {
+            enterReset();
+            return;
+        }
+        if (m_inReset) {
+            m_inReset = false;
+            updateStatus();
+        }
+        m_selected = value & 63;
+        m_writeSelected = (value & 64) != 0;
+        return;
+    }
+    if (port == m_base && !m_inReset && m_writeSelected)
+        writeRegister(m_selected, value);
+}
+
+std::uint8_t SimCard::readOther(std::uint16_t port)
+{
+    // Nothing answers on the bus there: it floats high.
+    if (port != m_base || m_faults.deadCard || m_inReset)
+        return kStatusAbsent;
+    return readRegister(m_selected);
+}
+
+void SimCard::enterReset()
+{
+    // The reset line clears the link set-up and whatever was under way; the
+    // card sends nothing until CardSetLink loads it again.
+    m_inReset = true;
+    m_linkMask = 0;
+    for (int r : {RegLinkEnable, RegMode, RegMaster, RegMeter, RegReplyFlag, RegSendControl})
+        m_reg[static_cast<std::size_t>(r)] = 0;
+    m_txPos = 0;
+    m_rxPos = 0;
+    m_rxLength = 0;
+    m_replyPending = false;
+    m_selected = 0;
+    m_writeSelected = false;
+    updateStatus();
+}
+
+std::uint8_t SimCard::readRegister(int reg)
+{
+    switch (reg) {
+    case RegTxHigh: return static_cast<std::uint8_t>(m_txPos >> 8);
+    case RegTxLow: return static_cast<std::uint8_t>(m_txPos & 0xFF);
+    case RegRxHigh: return static_cast<std::uint8_t>(m_rxPos >> 8);
+    case RegRxLow: return static_cast<std::uint8_t>(m_rxPos & 0xFF);
+    case RegReplyData: return m_rx[m_rxPos++];
+    case RegReplyFlag:
+        if (m_replyPending && --m_replyPolls <= 0)
+            deliverReply();
+        return m_reg[RegReplyFlag];
+    case RegReplyLengthHigh: return static_cast<std::uint8_t>((m_rxLength >> 8) & 0xFF);
+    case RegReplyLengthLow: return static_cast<std::uint8_t>(m_rxLength & 0xFF);
+    default: return m_reg[static_cast<std::size_t>(reg)];
+    }
+}
+
+void SimCard::writeRegister(int reg, std::uint8_t value)
+{
+    switch (reg) {
+    case RegTxHigh: m_txPos = static_cast<std::uint16_t>((m_txPos & 0x00FF) | (value << 8)); return;
+    case RegTxLow: m_txPos = static_cast<std::uint16_t>((m_txPos & 0xFF00) | value); return;
+    case RegRxHigh: m_rxPos = static_cast<std::uint16_t>((m_rxPos & 0x00FF) | (value << 8)); return;
+    case RegRxLow: m_rxPos = static_cast<std::uint16_t>((m_rxPos & 0xFF00) | value); return;
+    case RegReplyData:
+    case RegReplyLengthHigh:
+    case RegReplyLengthLow:
+        return; // read-only
+    case RegRequestData:
+        m_tx[m_txPos++] = value;
+        m_reg[RegRequestData] = value;
+        return;
+    case RegSendControl:
+        if (value == kStartSending)
+            startSending();
+        else
+            m_reg[RegSendControl] = value;
+        return;
+    case RegLinkEnable:
+    case RegMode:
+    case RegMaster:
+    case RegMeter:
+        m_linkMask |= 1u << (reg - RegLinkEnable);
+        m_reg[static_cast<std::size_t>(reg)] = value;
+        return;
+    default:
+        // Register 6 included: writing 0 clears a reply that has come in;
+        // one still on its way comes in later all the same.
+        m_reg[static_cast<std::size_t>(reg)] = value;
+        return;
+    }
+}
+
+void SimCard::startSending()
+{
+    m_reg[RegSendControl] = kStartSending;
+    m_replyPending = false;
+    m_rxLength = 0;
+    // Without link parameters the card does not know where to send: the
+    // request stays in the card and is never reported sent.
+    if (!linkLoaded())
+        return;
+
+    const int length = m_reg[RegRequestLengthHigh] * 256 + m_reg[RegRequestLengthLow];
+    std::vector<std::uint8_t> body(static_cast<std::size_t>(length));
+    for (int i = 0; i < length; ++i)
+        body[static_cast<std::size_t>(i)] = m_tx[static_cast<std::size_t>(i)];
+    m_reg[RegSendControl] = kDone;
+
+    if (m_faults.noMeter)
+        return;
+    const int address = m_reg[RegMeter];
+    const int baud = m_reg[RegMode] & 7;
+    for (SimMeter& meter : m_meters) {
+        if (meter.address == address && meter.baudCode == baud) {
+            meterRequest(meter, body);
+            return;
+        }
+    }
+}
+
+void SimCard::meterRequest(SimMeter& meter, const std::vector<std::uint8_t>& body)
+{
+    if (body.empty())
+        return;
+    auto replyWith = [this](std::vector<std::uint8_t> payload) {
+        m_pendingReply = std::move(payload);
+        m_replyPending = true;
+        m_replyPolls = m_faults.slowReply > 0 ? m_faults.slowReply : 1;
+    };
+    const auto addressOf = [&body] { return static_cast<std::size_t>(body[1] * 256 + body[2]); };
+
+    switch (body[0]) {
+    case 1: { // read memory
+        if (body.size() < 4)
+            return;
+        const std::size_t at = addressOf();
+        const std::size_t n = body[3];
+        const std::size_t liveEnd = SimMeter::kLiveBase + 6 * static_cast<std::size_t>(SimMeter::liveValueCount(meter.model));
+        if (at < liveEnd && at + n > SimMeter::kLiveBase)
+            refreshLiveValues(meter);
+        std::vector<std::uint8_t> payload(n);
+        for (std::size_t i = 0; i < n; ++i)
+            payload[i] = meter.ram[(at + i) % SimMeter::kMemorySize];
+        replyWith(std::move(payload));
+        return;
+    }
+    case 2: { // write memory
+        // A frame shorter than it says is garbage to the meter: ignored.
+        if (body.size() < 4 || body.size() < 4u + body[3])
+            return;
+        const std::size_t at = addressOf();
+        for (std::size_t i = 0; i < body[3]; ++i)
+            meter.ram[(at + i) % SimMeter::kMemorySize] = body[4 + i];
+        if (!m_faults.noAck)
+            replyWith({2});
+        return;
+    }
+    case 3:
+        storeEeprom(meter);
+        return;
+    case 170:
+        meter.ram = meter.eeprom;
+        return;
+    default:
+        return;
+    }
+}
+
+void SimCard::deliverReply()
+{
+    m_replyPending = false;
+    std::copy(m_pendingReply.begin(), m_pendingReply.end(), m_rx.begin());
+    int length = static_cast<int>(m_pendingReply.size()) + 2;
+    if (m_faults.oversizedReply > 0)
+        length = m_faults.oversizedReply;
+    else if (m_faults.badLength != 0)
+        length += m_faults.badLength;
+    m_rxLength = std::clamp(length, 0, 65535);
+    m_reg[RegReplyFlag] = kDone;
+}
+
+void SimCard::storeEeprom(SimMeter& meter)
+{
+    // Live values are measurements, not settings: they stay out of the EEPROM.
+    const std::size_t liveEnd = SimMeter::kLiveBase + 6 * static_cast<std::size_t>(SimMeter::liveValueCount(meter.model));
+    for (std::size_t i = 0; i < SimMeter::kMemorySize; ++i) {
+        if (i < SimMeter::kLiveBase || i >= liveEnd)
+            meter.eeprom[i] = meter.ram[i];
+    }
+    if (m_stateFile.isEmpty())
+        return;
+    QString error;
+    if (!saveState(&error))
+        report(error);
+}
+
+bool SimCard::saveState(QString* error)
+{
+    if (m_backupDamaged) {
+        // The damaged file may hold settings someone typed by hand: keep it
+        // beside the new one rather than overwrite it.
+        const QString backup = m_stateFile + QStringLiteral(".uszkodzony");
+        QFile::remove(backup);
+        QFile::copy(m_stateFile, backup);
+        m_backupDamaged = false;
+    }
+    SimStateData state;
+    state.base = m_base;
+    state.faults = m_fileFaults;
+    state.meters = m_meters;
+    QString reason;
+    if (saveSimState(m_stateFile, state, &reason))
+        return true;
+    if (error)
+        *error = QStringLiteral("Nie można zapisać pliku stanu symulatora %1: %2")
+                     .arg(QDir::toNativeSeparators(m_stateFile), reason);
+    return false;
+}
+
+} // namespace vardel

@@ -1,0 +1,183 @@
+#pragma once
+
+#include "link/PortBackend.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace vardel {
+
+// How the program starts the simulator: the state file (EEPROM contents of
+// the meters, the card's base address, faults) and faults from the command
+// line, each "NAME" or "NAME=K".
+struct SimOptions {
+    QString stateFile;
+    QStringList faults;
+};
+
+// Faults the simulator can play, so that every failure path of the program
+// can be seen on any machine. Which are on, with their K:
+struct SimFaults {
+    bool deadCard = false;  // dead-card: the status never shows ready
+    bool noMeter = false;   // no-meter: requests go out, no meter ever answers
+    bool noAck = false;     // no-ack: writes reach RAM but are never acknowledged
+    int slowReply = 0;      // slow-reply=K: a reply completes at the K-th poll of register 6
+    int badLength = 0;      // bad-length=K: reported reply length off by K (default -2)
+    int oversizedReply = 0; // oversized-reply=K: reported reply length K (default 40000)
+};
+
+// One simulated meter: model, network address, baud code and 64 KiB of memory,
+// with the EEPROM copy that a reset reloads RAM from.
+struct SimMeter {
+    static constexpr std::size_t kMemorySize = 65536;
+
+    std::int16_t model = 0;   // 0 KX-2, 1 KX-3, 2 KX-4
+    int address = 1;          // network address 0..255
+    int baudCode = 4;         // 0..5 = 1200..38400 baud
+    std::vector<std::uint8_t> ram = std::vector<std::uint8_t>(kMemorySize);
+    std::vector<std::uint8_t> eeprom = std::vector<std::uint8_t>(kMemorySize);
+
+    // The meter's own memory map; it does not follow the program's settings.
+    static std::uint16_t configBase(std::int16_t model); // 585, 633, 3801
+    static int registerCount(std::int16_t model);       // 64, 100, 255
+    static int liveValueCount(std::int16_t model);      // 4, 6, 10
+    static constexpr std::uint16_t kLiveBase = 513;
+
+    // A meter straight from the factory: defaults in EEPROM and RAM.
+    static SimMeter factory(std::int16_t model, int address, int baudCode = 4);
+
+    // Configuration register r decoded from RAM or EEPROM, and written into RAM.
+    float configValue(int r, bool fromEeprom = false) const;
+    void setConfigValue(int r, float value);
+};
+
+// The default network: a KX-2 at address 1, a KX-3 at 2, a KX-4 at 3, all at
+// 19200 baud.
+std::vector<SimMeter> factoryNetwork();
+
+// The simulated interface card with its meter network behind it. To the link
+// it is an ordinary port back end; it answers only at its own base address
+// (data port) and base + 1 (command/status port), like a real card would.
+class SimCard final : public PortBackend {
+public:
+    // Seconds on a steady clock; live values move with it.
+    using Clock = std::function<double()>;
+
+    static constexpr std::uint16_t kDefaultBase = 832;
+    static constexpr std::uint8_t kStatusReady = 0x04;
+    static constexpr std::uint8_t kStatusInReset = 0x80;
+    static constexpr std::uint8_t kStatusAbsent = 0xFF; // dead card or nothing at that port
+
+    // A card at 832 with the factory network, no state file, the system clock.
+    SimCard();
+    explicit SimCard(std::vector<SimMeter> meters, std::uint16_t base = kDefaultBase);
+    ~SimCard() override;
+
+    // The state file beside the program.
+    static QString defaultStateFile(const QString& programDir);
+    // Loads the state file (a missing one means factory meters; a damaged one
+    // also, with a message) and switches the faults on. An unknown or
+    // malformed fault is an error: nullptr and the message.
+    static std::unique_ptr<SimCard> create(const SimOptions& options, QStringList& messages);
+    // Fault names for the --help texts ("slow-reply" etc.; K-taking ones
+    // accept "=K").
+    static QStringList faultNames();
+    // One Polish line per fault, for the --help texts.
+    static QStringList faultDescriptions();
+
+    // --- PortBackend ---
+    void vbOut(std::uint16_t port, std::uint8_t value) override;
+    std::uint8_t vbInp(std::uint16_t port) override
+    {
+        // The link polls the status port billions of times on a dead card:
+        // keep this a compare and a load.
+        if (port == m_statusPort)
+            return m_status;
+        return readOther(port);
+    }
+
+    // --- set-up and inspection ---
+    std::uint16_t baseAddress() const { return m_base; }
+    void setBaseAddress(std::uint16_t base);
+    const QString& stateFile() const { return m_stateFile; }
+    void setStateFile(const QString& path) { m_stateFile = path; }
+
+    // "NAME" or "NAME=K"; false and a Polish message when it is not a fault.
+    bool setFault(const QString& faultText, QString* error = nullptr);
+    void setFaults(const SimFaults& faults);
+    const SimFaults& faults() const { return m_faults; }
+    void clearFaults() { setFaults(SimFaults{}); }
+
+    void setClock(Clock clock); // also restarts the meters' balances
+    std::vector<SimMeter>& meters() { return m_meters; }
+    const std::vector<SimMeter>& meters() const { return m_meters; }
+    SimMeter* meterAt(int address);
+
+    // Live values of a meter at the current clock, in reply order.
+    std::vector<float> liveValues(const SimMeter& meter) const;
+
+    // Whether registers 10..13 were loaded since power-up or the last reset.
+    bool linkLoaded() const;
+    std::uint8_t cardRegister(int reg) const { return m_reg[static_cast<std::size_t>(reg & 63)]; }
+
+    // Writes the state file now (the EEPROM store does it by itself).
+    // False and a Polish message on failure.
+    bool saveState(QString* error = nullptr);
+    // Messages the simulator raised while running (failed state file writes);
+    // the caller shows them and the list empties.
+    QStringList takeMessages();
+    // Called at once with each such message, when set.
+    void setMessageHandler(std::function<void(const QString&)> handler) { m_onMessage = std::move(handler); }
+
+private:
+    std::uint8_t readOther(std::uint16_t port);
+    std::uint8_t readRegister(int reg);
+    void writeRegister(int reg, std::uint8_t value);
+    void enterReset();
+    void startSending();
+    void deliverReply();
+    void meterRequest(SimMeter& meter, const std::vector<std::uint8_t>& body);
+    void refreshLiveValues(SimMeter& meter);
+    void storeEeprom(SimMeter& meter);
+    void updateStatus();
+    void report(const QString& message);
+
+    std::uint16_t m_base = kDefaultBase;
+    std::uint16_t m_statusPort = kDefaultBase + 1;
+    std::uint8_t m_status = kStatusReady;
+    bool m_inReset = false;
+
+    int m_selected = 0;
+    bool m_writeSelected = false;
+    std::array<std::uint8_t, 64> m_reg{};
+    unsigned m_linkMask = 0; // bits 0..3: registers 10..13 loaded
+    std::uint16_t m_txPos = 0;
+    std::uint16_t m_rxPos = 0;
+    std::vector<std::uint8_t> m_tx = std::vector<std::uint8_t>(SimMeter::kMemorySize);
+    std::vector<std::uint8_t> m_rx = std::vector<std::uint8_t>(SimMeter::kMemorySize);
+    int m_rxLength = 0; // as registers 15/16 report it
+
+    bool m_replyPending = false;
+    int m_replyPolls = 0;
+    std::vector<std::uint8_t> m_pendingReply;
+
+    SimFaults m_faults;
+    std::vector<SimMeter> m_meters;
+    Clock m_clock;
+    double m_startTime = 0.0;
+
+    QString m_stateFile;
+    QStringList m_fileFaults; // faults named in the state file; written back with it
+    bool m_backupDamaged = false;
+    QStringList m_messages;
+    std::function<void(const QString&)> m_onMessage;
+
+};
+
+} // namespace vardel

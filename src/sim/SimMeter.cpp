@@ -1,0 +1,188 @@
+#include "sim/SimCard.h"
+
+#include "link/BasNumber.h"
+
+#include <cmath>
+#include <numbers>
+
+namespace vardel {
+
+namespace {
+
+// What a meter leaves the factory with. Every input has the same block of
+// eight registers; function values and balances follow with two each, the
+// rest of the register space is reserved and zero.
+constexpr int kChannelBlock = 8;
+constexpr float kChannelDefaults[kChannelBlock] = {
+    1.0f,   // input type: 4-20 mA
+    1.0f,   // decimal point: one place
+    0.0f,   // range start
+    100.0f, // range end
+    0.5f,   // filter constant, s
+    10.0f,  // low alarm threshold
+    90.0f,  // high alarm threshold
+    1.0f,   // alarm hysteresis
+};
+
+int inputCount(std::int16_t model) { return model == 0 ? 2 : 4; }
+int functionCount(std::int16_t model) { return model == 2 ? 2 : 1; }
+int balanceCount(std::int16_t model) { return model == 2 ? 4 : 1; }
+
+float factoryValue(std::int16_t model, int address, int baudCode, int r)
+{
+    // The KX-3 keeps its own link set-up in front of the channel blocks.
+    if (model == 1) {
+        if (r == 0)
+            return static_cast<float>(address);
+        if (r == 1)
+            return static_cast<float>(baudCode);
+        if (r == 2)
+            return 0.0f; // master address it answers to
+        r -= 3;
+    }
+    const int channels = inputCount(model) * kChannelBlock;
+    if (r < channels)
+        return kChannelDefaults[r % kChannelBlock] + (r % kChannelBlock == 0 ? static_cast<float>(r / kChannelBlock % 3) : 0.0f);
+    r -= channels;
+    if (r < 2 * functionCount(model))
+        return r % 2 == 0 ? static_cast<float>(1 + r / 2) : 1.0f; // function kind, scale
+    r -= 2 * functionCount(model);
+    if (r < 2 * balanceCount(model))
+        return r % 2 == 0 ? static_cast<float>(1 + r / 2) : 3600.0f; // source input, divisor
+    return 0.0f;
+}
+
+void putNumber(std::vector<std::uint8_t>& memory, std::size_t at, float value)
+{
+    RxBuffer buf{};
+    FloatToBas(buf, value);
+    for (std::size_t i = 0; i < 6; ++i)
+        memory[(at + i) % SimMeter::kMemorySize] = buf[i + 1];
+}
+
+float getNumber(const std::vector<std::uint8_t>& memory, std::size_t at)
+{
+    RxBuffer buf{};
+    for (std::size_t i = 0; i < 6; ++i)
+        buf[i + 1] = memory[(at + i) % SimMeter::kMemorySize];
+    return BasToFloat(buf, 1);
+}
+
+// Repeatable noise in [-1, 1] for one channel and one quarter second, so two
+// reads at the same instant agree.
+double noise(int address, int channel, long long quarter)
+{
+    const std::uint64_t a = static_cast<std::uint64_t>(quarter) * std::uint64_t{0x9E3779B97F4A7C15u};
+    const std::uint64_t b = static_cast<std::uint64_t>(address * 131 + channel) * std::uint64_t{0xC2B2AE3D27D4EB4Fu};
+    std::uint64_t x = a ^ b;
+    x ^= x >> 31;
+    x *= std::uint64_t{0xBF58476D1CE4E5B9u};
+    x ^= x >> 29;
+    return static_cast<double>(x % 20001u) / 10000.0 - 1.0;
+}
+
+struct Wave {
+    double base, amplitude, omega, phase;
+};
+
+Wave waveOf(int address, int channel)
+{
+    const double period = 60.0 + 17.0 * channel + 7.0 * address; // seconds
+    return {20.0 + 15.0 * channel, 5.0 + 2.0 * channel, 2.0 * std::numbers::pi / period, 0.7 * channel + 0.3 * address};
+}
+
+} // namespace
+
+std::uint16_t SimMeter::configBase(std::int16_t model)
+{
+    switch (model) {
+    case 0: return 585;
+    case 1: return 633;
+    default: return 3801;
+    }
+}
+
+int SimMeter::registerCount(std::int16_t model)
+{
+    switch (model) {
+    case 0: return 64;
+    case 1: return 100;
+    default: return 255;
+    }
+}
+
+int SimMeter::liveValueCount(std::int16_t model)
+{
+    return inputCount(model) + functionCount(model) + balanceCount(model);
+}
+
+SimMeter SimMeter::factory(std::int16_t model, int address, int baudCode)
+{
+    SimMeter m;
+    m.model = model;
+    m.address = address;
+    m.baudCode = baudCode;
+    const std::size_t base = configBase(model);
+    for (int r = 0; r < registerCount(model); ++r)
+        putNumber(m.eeprom, base + 6 * static_cast<std::size_t>(r), factoryValue(model, address, baudCode, r));
+    m.ram = m.eeprom;
+    return m;
+}
+
+float SimMeter::configValue(int r, bool fromEeprom) const
+{
+    return getNumber(fromEeprom ? eeprom : ram, configBase(model) + 6 * static_cast<std::size_t>(r));
+}
+
+void SimMeter::setConfigValue(int r, float value)
+{
+    putNumber(ram, configBase(model) + 6 * static_cast<std::size_t>(r), value);
+}
+
+std::vector<SimMeter> factoryNetwork()
+{
+    std::vector<SimMeter> meters;
+    meters.push_back(SimMeter::factory(0, 1));
+    meters.push_back(SimMeter::factory(1, 2));
+    meters.push_back(SimMeter::factory(2, 3));
+    return meters;
+}
+
+std::vector<float> SimCard::liveValues(const SimMeter& meter) const
+{
+    // Time since the meter was switched on: the balances count from there.
+    const double t = (m_clock ? m_clock() : 0.0) - m_startTime;
+    const int inputs = inputCount(meter.model);
+    std::vector<double> in(static_cast<std::size_t>(inputs));
+    const auto quarter = static_cast<long long>(std::floor(t * 4.0));
+    for (int c = 0; c < inputs; ++c) {
+        const Wave w = waveOf(meter.address, c);
+        in[static_cast<std::size_t>(c)] = w.base + w.amplitude * std::sin(w.omega * t + w.phase)
+                                          + 0.2 * noise(meter.address, c, quarter);
+    }
+
+    std::vector<float> values;
+    for (double v : in)
+        values.push_back(static_cast<float>(v));
+    // Function values: the sum and the difference of the first two inputs.
+    values.push_back(static_cast<float>(in[0] + in[1]));
+    if (functionCount(meter.model) > 1)
+        values.push_back(static_cast<float>(in[0] - in[1]));
+    // Balances: the inputs' smooth part integrated over time, in units per
+    // hour; the integral is taken in closed form, so they only ever grow.
+    for (int c = 0; c < balanceCount(meter.model); ++c) {
+        const Wave w = waveOf(meter.address, c);
+        const double integral = w.base * t + w.amplitude / w.omega * (std::cos(w.phase) - std::cos(w.omega * t + w.phase));
+        values.push_back(static_cast<float>(integral / 3600.0));
+    }
+    return values;
+}
+
+void SimCard::refreshLiveValues(SimMeter& meter)
+{
+    const std::vector<float> values = liveValues(meter);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        putNumber(meter.ram, SimMeter::kLiveBase + 6 * i, values[i]);
+}
+
+} // namespace vardel

@@ -1,0 +1,434 @@
+#include "sim/SimState.h"
+
+#include "link/BasNumber.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <optional>
+
+namespace vardel {
+
+namespace {
+
+constexpr qint64 kMaxStateFileSize = 1 << 20;
+constexpr int kHexRun = 16;
+
+struct FaultInfo {
+    const char* name;
+    bool takesK;
+    int defaultK;
+    int minK;
+    int maxK;
+    const char* description;
+};
+
+const FaultInfo kFaults[] = {
+    {"dead-card", false, 0, 0, 0, "karta nie zgłasza gotowości (brak karty)"},
+    {"no-meter", false, 0, 0, 0, "żaden miernik nie odpowiada"},
+    {"no-ack", false, 0, 0, 0, "miernik nie potwierdza zapisu rejestru"},
+    {"slow-reply", true, 1000, 1, 1000000000, "odpowiedź kompletna dopiero po K odczytach rejestru 6 (domyślnie 1000)"},
+    {"bad-length", true, -2, -65535, 65535, "długość odpowiedzi zgłaszana z błędem K bajtów (domyślnie -2)"},
+    {"oversized-reply", true, 40000, 253, 65535, "zgłaszana długość odpowiedzi K, za duża dla bufora (domyślnie 40000)"},
+};
+
+const char* const kModelNames[] = {"KX-2", "KX-3", "KX-4"};
+
+QString lineReason(int line, const QString& what)
+{
+    return QStringLiteral("wiersz %1: %2").arg(line).arg(what);
+}
+
+std::optional<long> parseInteger(const QString& text, long minValue, long maxValue)
+{
+    bool ok = false;
+    long v = 0;
+    if (text.endsWith(QLatin1Char('h'), Qt::CaseInsensitive))
+        v = text.chopped(1).toLong(&ok, 16);
+    else
+        v = text.toLong(&ok, 10);
+    if (!ok || v < minValue || v > maxValue)
+        return std::nullopt;
+    return v;
+}
+
+std::optional<std::int16_t> parseModel(const QString& text)
+{
+    QString t = text.trimmed().toUpper();
+    t.remove(QLatin1Char('-'));
+    for (std::int16_t m = 0; m < 3; ++m) {
+        if (t == QString::fromLatin1(kModelNames[m]).remove(QLatin1Char('-')))
+            return m;
+    }
+    return std::nullopt;
+}
+
+void putBytes(std::vector<std::uint8_t>& memory, std::size_t at, const RxBuffer& buf)
+{
+    for (std::size_t i = 0; i < 6; ++i)
+        memory[at + i] = buf[i + 1];
+}
+
+// One [miernik] section as read, built into a meter at its end.
+struct MeterDraft {
+    int line = 0;
+    std::optional<std::int16_t> model;
+    std::optional<int> address;
+    int baudCode = 4;
+    struct Reg { int line; int r; float value; };
+    struct Bytes { int line; std::size_t at; std::vector<std::uint8_t> bytes; };
+    std::vector<Reg> regs;
+    std::vector<Bytes> bytes;
+};
+
+bool buildMeter(const MeterDraft& d, SimMeter& out, QString& reason)
+{
+    if (!d.model || !d.address) {
+        reason = lineReason(d.line, QStringLiteral("miernik bez modelu lub adresu"));
+        return false;
+    }
+    SimMeter m = SimMeter::factory(*d.model, *d.address, d.baudCode);
+    const std::size_t base = SimMeter::configBase(m.model);
+    for (const auto& reg : d.regs) {
+        if (reg.r >= SimMeter::registerCount(m.model)) {
+            reason = lineReason(reg.line, QStringLiteral("rejestr %1 poza zakresem modelu %2")
+                                              .arg(reg.r)
+                                              .arg(QLatin1String(kModelNames[m.model])));
+            return false;
+        }
+        RxBuffer buf{};
+        FloatToBas(buf, reg.value);
+        putBytes(m.eeprom, base + 6 * static_cast<std::size_t>(reg.r), buf);
+    }
+    for (const auto& run : d.bytes) {
+        for (std::size_t i = 0; i < run.bytes.size(); ++i)
+            m.eeprom[run.at + i] = run.bytes[i];
+    }
+    m.ram = m.eeprom;
+    out = std::move(m);
+    return true;
+}
+
+bool parseHexBytes(const QString& text, std::size_t at, std::vector<std::uint8_t>& out)
+{
+    const QStringList parts = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (parts.isEmpty() || at + static_cast<std::size_t>(parts.size()) > SimMeter::kMemorySize)
+        return false;
+    for (const QString& p : parts) {
+        bool ok = false;
+        const uint v = p.toUInt(&ok, 16);
+        if (!ok || p.size() > 2 || v > 255)
+            return false;
+        out.push_back(static_cast<std::uint8_t>(v));
+    }
+    return true;
+}
+
+QString floatText(float v)
+{
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, v);
+    return QString::fromLatin1(text, static_cast<qsizetype>(result.ptr - text));
+}
+
+QString polishFileError(QFileDevice::FileError error, const QString& detail)
+{
+    switch (error) {
+    case QFileDevice::OpenError:
+    case QFileDevice::PermissionsError:
+        return QStringLiteral("brak dostępu do pliku");
+    case QFileDevice::ResourceError:
+        return QStringLiteral("brak miejsca na dysku");
+    default:
+        return QStringLiteral("błąd zapisu (%1)").arg(detail);
+    }
+}
+
+} // namespace
+
+// --- faults ---
+
+bool parseSimFault(const QString& faultText, SimFaults& faults, QString* error)
+{
+    const QString text = faultText.trimmed();
+    const qsizetype eq = text.indexOf(QLatin1Char('='));
+    const QString name = (eq < 0 ? text : text.left(eq)).trimmed().toLower();
+    for (const FaultInfo& f : kFaults) {
+        if (name != QLatin1String(f.name))
+            continue;
+        int k = f.defaultK;
+        if (eq >= 0) {
+            bool ok = false;
+            k = text.mid(eq + 1).trimmed().toInt(&ok);
+            if (!f.takesK || !ok || k < f.minK || k > f.maxK || (name == QLatin1String("bad-length") && k == 0)) {
+                if (error)
+                    *error = QStringLiteral("Nieprawidłowa wartość usterki symulatora %1: %2").arg(name, text.mid(eq + 1));
+                return false;
+            }
+        }
+        if (name == QLatin1String("dead-card"))
+            faults.deadCard = true;
+        else if (name == QLatin1String("no-meter"))
+            faults.noMeter = true;
+        else if (name == QLatin1String("no-ack"))
+            faults.noAck = true;
+        else if (name == QLatin1String("slow-reply"))
+            faults.slowReply = k;
+        else if (name == QLatin1String("bad-length"))
+            faults.badLength = k;
+        else
+            faults.oversizedReply = k;
+        return true;
+    }
+    if (error)
+        *error = QStringLiteral("Nieznana usterka symulatora: %1 (dostępne: %2)")
+                     .arg(text, simFaultNames().join(QStringLiteral(", ")));
+    return false;
+}
+
+QStringList simFaultNames()
+{
+    QStringList names;
+    for (const FaultInfo& f : kFaults)
+        names << QLatin1String(f.name);
+    return names;
+}
+
+QStringList simFaultDescriptions()
+{
+    QStringList lines;
+    for (const FaultInfo& f : kFaults)
+        lines << QStringLiteral("%1%2 — %3").arg(QLatin1String(f.name), f.takesK ? QStringLiteral("[=K]") : QString(),
+                                                 QString::fromUtf8(f.description));
+    return lines;
+}
+
+// --- the state file ---
+
+bool parseSimState(const QByteArray& bytes, SimStateData& state, QString* reason)
+{
+    QStringDecoder decode("windows-1250");
+    const QString text = decode(bytes);
+    const QStringList lines = text.split(QLatin1Char('\n'));
+
+    enum class Section { None, Card, Meter } section = Section::None;
+    SimStateData result;
+    std::vector<MeterDraft> drafts;
+    QString why;
+    auto fail = [&](const QString& r) {
+        if (reason)
+            *reason = r;
+        return false;
+    };
+
+    for (int i = 0; i < lines.size(); ++i) {
+        const int lineNo = i + 1;
+        const QString t = lines[i].trimmed();
+        if (t.isEmpty() || t.startsWith(QLatin1Char(';')) || t.startsWith(QLatin1Char('#')))
+            continue;
+        if (t.startsWith(QLatin1Char('[')) && t.endsWith(QLatin1Char(']'))) {
+            const QString name = t.mid(1, t.size() - 2).trimmed().toLower();
+            if (name == QLatin1String("karta")) {
+                section = Section::Card;
+            } else if (name == QLatin1String("miernik")) {
+                section = Section::Meter;
+                drafts.push_back(MeterDraft{});
+                drafts.back().line = lineNo;
+            } else {
+                return fail(lineReason(lineNo, QStringLiteral("nieznana sekcja „%1”").arg(name)));
+            }
+            continue;
+        }
+        const qsizetype eq = t.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            return fail(lineReason(lineNo, QStringLiteral("niezrozumiały wiersz")));
+        const QString key = t.left(eq).trimmed().toLower();
+        const QString value = t.mid(eq + 1).trimmed();
+        const auto badValue = [&] {
+            return fail(lineReason(lineNo, QStringLiteral("nieprawidłowa wartość „%1”").arg(value)));
+        };
+
+        if (section == Section::Card) {
+            if (key == QLatin1String("adres")) {
+                // The status port is base + 1: the base must leave room for it.
+                const auto v = parseInteger(value, 0, 65534);
+                if (!v)
+                    return badValue();
+                result.base = static_cast<std::uint16_t>(*v);
+            } else if (key == QLatin1String("usterki")) {
+                SimFaults check;
+                for (const QString& faultText : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+                    if (faultText.trimmed().isEmpty())
+                        continue;
+                    if (!parseSimFault(faultText, check, &why)) {
+                        why[0] = why[0].toLower(); // it goes inside a sentence here
+                        return fail(lineReason(lineNo, why));
+                    }
+                    result.faults << faultText.trimmed();
+                }
+            } else {
+                return fail(lineReason(lineNo, QStringLiteral("nieznany klucz „%1”").arg(key)));
+            }
+            continue;
+        }
+        if (section != Section::Meter)
+            return fail(lineReason(lineNo, QStringLiteral("wpis poza sekcją")));
+
+        MeterDraft& d = drafts.back();
+        if (key == QLatin1String("model")) {
+            d.model = parseModel(value);
+            if (!d.model)
+                return badValue();
+        } else if (key == QLatin1String("adres")) {
+            const auto v = parseInteger(value, 0, 255);
+            if (!v)
+                return badValue();
+            d.address = static_cast<int>(*v);
+        } else if (key == QLatin1String("baud")) {
+            const auto v = parseInteger(value, 0, 5);
+            if (!v)
+                return badValue();
+            d.baudCode = static_cast<int>(*v);
+        } else if (key.startsWith(QLatin1Char('r'))) {
+            bool ok = false;
+            const int r = key.mid(1).toInt(&ok);
+            if (!ok || r < 0 || r > 254)
+                return fail(lineReason(lineNo, QStringLiteral("nieznany klucz „%1”").arg(key)));
+            const double v = value.toDouble(&ok);
+            if (!ok || !std::isfinite(v) || std::fabs(v) > static_cast<double>(FLT_MAX))
+                return badValue();
+            d.regs.push_back({lineNo, r, static_cast<float>(v)});
+        } else if (key.startsWith(QLatin1Char('@'))) {
+            bool ok = false;
+            const uint at = key.mid(1).toUInt(&ok, 16);
+            std::vector<std::uint8_t> run;
+            if (!ok || at >= SimMeter::kMemorySize || !parseHexBytes(value, at, run))
+                return badValue();
+            d.bytes.push_back({lineNo, at, std::move(run)});
+        } else {
+            return fail(lineReason(lineNo, QStringLiteral("nieznany klucz „%1”").arg(key)));
+        }
+    }
+
+    for (const MeterDraft& d : drafts) {
+        SimMeter m;
+        if (!buildMeter(d, m, why))
+            return fail(why);
+        for (const SimMeter& other : result.meters) {
+            // Two meters on one address and baud rate would talk at once.
+            if (other.address == m.address && other.baudCode == m.baudCode)
+                return fail(lineReason(d.line, QStringLiteral("drugi miernik o adresie %1").arg(m.address)));
+        }
+        result.meters.push_back(std::move(m));
+    }
+    state = std::move(result);
+    return true;
+}
+
+SimStateLoad loadSimState(const QString& path, SimStateData& state, QString* reason)
+{
+    QFile file(path);
+    if (!file.exists())
+        return SimStateLoad::Missing;
+    if (QFileInfo(path).size() > kMaxStateFileSize) {
+        if (reason)
+            *reason = QStringLiteral("plik jest za duży");
+        return SimStateLoad::Damaged;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (reason)
+            *reason = QStringLiteral("brak dostępu do pliku");
+        return SimStateLoad::Damaged;
+    }
+    return parseSimState(file.readAll(), state, reason) ? SimStateLoad::Loaded : SimStateLoad::Damaged;
+}
+
+QByteArray simStateText(const SimStateData& state)
+{
+    QStringList out;
+    out << QStringLiteral("; Stan symulatora: karta interfejsu i mierniki w sieci za nią.")
+        << QStringLiteral("; Program zapisuje ten plik przy każdym zapisie do EEPROM-u miernika; można go poprawiać ręcznie.")
+        << QStringLiteral("; [karta]  adres = adres bazowy karty (dziesiętnie lub np. 340h),")
+        << QStringLiteral(";          usterki = lista usterek po przecinku: %1").arg(simFaultNames().join(QStringLiteral(", ")))
+        << QStringLiteral(";          (slow-reply, bad-length i oversized-reply przyjmują też =K)")
+        << QStringLiteral("; [miernik] model = KX-2, KX-3 albo KX-4; adres = adres sieciowy; baud = 0..5 (1200..38400),")
+        << QStringLiteral(";          rN = rejestr konfiguracyjny N, @AAAA = bajty EEPROM od adresu AAAA (szesnastkowo).")
+        << QString()
+        << QStringLiteral("[karta]")
+        << QStringLiteral("adres=%1").arg(state.base)
+        << QStringLiteral("usterki=%1").arg(state.faults.join(QLatin1Char(',')));
+
+    for (const SimMeter& m : state.meters) {
+        out << QString() << QStringLiteral("[miernik]")
+            << QStringLiteral("model=%1").arg(QLatin1String(kModelNames[m.model]))
+            << QStringLiteral("adres=%1").arg(m.address)
+            << QStringLiteral("baud=%1").arg(m.baudCode);
+        const std::size_t base = SimMeter::configBase(m.model);
+        const std::size_t configEnd = base + 6 * static_cast<std::size_t>(SimMeter::registerCount(m.model));
+        QStringList hexLines;
+        auto hexLine = [&](std::size_t at, std::size_t n) {
+            QStringList bytes;
+            for (std::size_t i = 0; i < n; ++i)
+                bytes << QStringLiteral("%1").arg(static_cast<uint>(m.eeprom[at + i]), 2, 16, QLatin1Char('0')).toUpper();
+            const QString where = QStringLiteral("%1").arg(static_cast<uint>(at), 4, 16, QLatin1Char('0')).toUpper();
+            hexLines << QStringLiteral("@%1=%2").arg(where, bytes.join(QLatin1Char(' ')));
+        };
+        for (int r = 0; r < SimMeter::registerCount(m.model); ++r) {
+            const std::size_t at = base + 6 * static_cast<std::size_t>(r);
+            RxBuffer buf{};
+            for (std::size_t i = 0; i < 6; ++i)
+                buf[i + 1] = m.eeprom[at + i];
+            const float v = BasToFloat(buf, 1);
+            RxBuffer again{};
+            FloatToBas(again, v);
+            // Bytes that are not a number as the meter writes it keep their
+            // exact form.
+            if (again == buf)
+                out << QStringLiteral("r%1=%2").arg(r).arg(floatText(v));
+            else
+                hexLine(at, 6);
+        }
+        for (std::size_t at = 0; at < SimMeter::kMemorySize;) {
+            if ((at >= base && at < configEnd) || m.eeprom[at] == 0) {
+                ++at;
+                continue;
+            }
+            std::size_t end = at;
+            while (end < SimMeter::kMemorySize && end - at < kHexRun && !(end >= base && end < configEnd))
+                ++end;
+            while (m.eeprom[end - 1] == 0)
+                --end;
+            hexLine(at, end - at);
+            at = end;
+        }
+        out << hexLines;
+    }
+    out << QString();
+    QStringEncoder encode("windows-1250");
+    return encode(out.join(QStringLiteral("\r\n")));
+}
+
+bool saveSimState(const QString& path, const SimStateData& state, QString* reason)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (reason)
+            *reason = polishFileError(file.error(), file.errorString());
+        return false;
+    }
+    const QByteArray bytes = simStateText(state);
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        if (reason)
+            *reason = polishFileError(file.error(), file.errorString());
+        return false;
+    }
+    return true;
+}
+
+} // namespace vardel

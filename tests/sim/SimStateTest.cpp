@@ -1,0 +1,217 @@
+// The simulator's state file: what an EEPROM store keeps across a restart,
+// what a damaged or hand-edited file gives, and faults from file and command
+// line.
+#include "sim/SimCard.h"
+
+#include "link/Module1.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace vardel {
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+void expectFactory(const SimCard& card)
+{
+    const std::vector<SimMeter> factory = factoryNetwork();
+    ASSERT_EQ(card.meters().size(), factory.size());
+    for (std::size_t i = 0; i < factory.size(); ++i) {
+        EXPECT_EQ(card.meters()[i].model, factory[i].model);
+        EXPECT_EQ(card.meters()[i].address, factory[i].address);
+        EXPECT_TRUE(card.meters()[i].eeprom == factory[i].eeprom) << "meter " << i;
+    }
+}
+
+// A store through the link, as the write window does it.
+void storeThroughLink(SimCard& card, std::int16_t address)
+{
+    Module1 link(card);
+    link.setCardAddress(static_cast<std::int16_t>(card.baseAddress()));
+    link.MeterAddress = address;
+    link.CardSetLink();
+    link.SendEepromStore();
+}
+
+class SimState : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("VardelSim.txt"));
+    QStringList messages;
+};
+
+TEST_F(SimState, EepromStoreSurvivesARestart)
+{
+    ASSERT_TRUE(dir.isValid());
+    auto first = SimCard::create({path, {}}, messages);
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(messages.isEmpty()) << "a missing file is a first start, not damage";
+    EXPECT_FALSE(QFile::exists(path));
+
+    Module1 link(*first);
+    link.MeterAddress = 2;
+    link.MeterModel = kModelKX3;
+    link.CardSetLink();
+    link.Kx_Reg_Write(6, 25.0f);
+    std::int16_t flag = 1;
+    link.WaitWriteReply(flag);
+    ASSERT_EQ(flag, 0);
+    link.SendEepromStore();
+
+    // Bytes that are not a meter number, and bytes outside the registers,
+    // must come back exactly.
+    SimMeter* kx4 = first->meterAt(3);
+    kx4->ram[1000] = 1;
+    kx4->ram[1001] = 2;
+    kx4->ram[1017] = 0xAB;
+    const std::size_t odd = SimMeter::configBase(kModelKX4) + 6 * 10;
+    for (std::size_t i = 0; i < 6; ++i)
+        kx4->ram[odd + i] = static_cast<std::uint8_t>(0xF0 + i);
+    storeThroughLink(*first, 3);
+
+    const QByteArray text = readAll(path);
+    EXPECT_TRUE(text.contains("\r\n[miernik]\r\nmodel=KX-3\r\nadres=2\r\nbaud=4\r\nr0=2\r\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains("\r\nr6=25\r\n"));
+    EXPECT_TRUE(text.contains("\r\n@03E8=01 02\r\n@03F9=AB\r\n")) << "runs of written bytes, zeros left out";
+    EXPECT_TRUE(text.contains("\r\n@0F15=F0 F1 F2 F3 F4 F5\r\n"));
+
+    auto second = SimCard::create({path, {}}, messages);
+    ASSERT_TRUE(second);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('\n')).toStdString();
+    ASSERT_EQ(second->meters().size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_TRUE(second->meters()[i].eeprom == first->meters()[i].eeprom) << "meter " << i;
+        EXPECT_TRUE(second->meters()[i].ram == second->meters()[i].eeprom);
+    }
+    EXPECT_EQ(second->meterAt(2)->configValue(6), 25.0f);
+}
+
+TEST_F(SimState, DamagedFileGivesFactoryMetersAndSaysWhy)
+{
+    ASSERT_TRUE(dir.isValid());
+    struct Case {
+        QByteArray content;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"[miernik]\r\nmodel=KX-9\r\nadres=1\r\n", "wiersz 2: nieprawidłowa wartość „KX-9”"},
+        {"[karta]\r\nadres=70000\r\n", "wiersz 2"},
+        {"[karta]\r\nusterki=melt\r\n", "wiersz 2: nieznana usterka symulatora: melt"},
+        {"r1=5\r\n", "wiersz 1: wpis poza sekcją"},
+        {"[zegar]\r\n", "wiersz 1: nieznana sekcja"},
+        {"[miernik]\r\nmodel=KX-2\r\n", "wiersz 1: miernik bez modelu lub adresu"},
+        {"[miernik]\r\nmodel=KX-2\r\nadres=1\r\nr64=1\r\n", "wiersz 4: rejestr 64 poza zakresem modelu KX-2"},
+        {"[miernik]\r\nmodel=KX-2\r\nadres=1\r\nr1=nan\r\n", "wiersz 4"},
+        {"[miernik]\r\nmodel=KX-2\r\nadres=1\r\nr1=1e39\r\n", "wiersz 4"},
+        {"[miernik]\r\nmodel=KX-2\r\nadres=1\r\n@FFFF=01 02\r\n", "wiersz 4"},
+        {"[miernik]\r\nmodel=KX-2\r\nadres=1\r\n@0100=1G\r\n", "wiersz 4"},
+        {"[miernik]\r\nmodel=KX-2\r\nadres=1\r\n[miernik]\r\nmodel=KX-4\r\nadres=1\r\n", "wiersz 4: drugi miernik o adresie 1"},
+        {QByteArray("\x00\xff\x12garbage", 10), "wiersz 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.content.toStdString());
+        writeAll(path, c.content);
+        messages.clear();
+        auto card = SimCard::create({path, {}}, messages);
+        ASSERT_TRUE(card);
+        ASSERT_EQ(messages.size(), 1);
+        const QString expectedStart = QStringLiteral("Plik stanu symulatora %1 jest uszkodzony (").arg(QDir::toNativeSeparators(path));
+        EXPECT_TRUE(messages[0].startsWith(expectedStart)) << messages[0].toStdString();
+        EXPECT_TRUE(messages[0].endsWith(QStringLiteral("). Użyto ustawień fabrycznych mierników.")));
+        EXPECT_TRUE(messages[0].contains(QString::fromUtf8(c.reason))) << messages[0].toStdString();
+        expectFactory(*card);
+        EXPECT_EQ(card->baseAddress(), SimCard::kDefaultBase);
+        EXPECT_FALSE(card->faults().noMeter || card->faults().noAck);
+    }
+}
+
+TEST_F(SimState, DamagedFileIsKeptAsideOnTheFirstStore)
+{
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray damaged = "[miernik]\r\nmodel=KX-2\r\nadres=1\r\nr1=jeden\r\n";
+    writeAll(path, damaged);
+    auto card = SimCard::create({path, {}}, messages);
+    ASSERT_TRUE(card);
+    storeThroughLink(*card, 2);
+    EXPECT_EQ(readAll(path + QStringLiteral(".uszkodzony")), damaged);
+
+    messages.clear();
+    ASSERT_TRUE(SimCard::create({path, {}}, messages));
+    EXPECT_TRUE(messages.isEmpty()) << "the new file is sound";
+}
+
+TEST_F(SimState, HandWrittenFileSetsCardMetersAndFaults)
+{
+    ASSERT_TRUE(dir.isValid());
+    // LF line ends, lower case and a hexadecimal base: all as a person types them.
+    writeAll(path, "; mój plik\n[karta]\nadres=300h\nusterki=no-ack, slow-reply=7\n\n"
+                   "[miernik]\nmodel=kx4\nadres=7\nbaud=2\nr3=250\n");
+    auto card = SimCard::create({path, {QStringLiteral("bad-length=1")}}, messages);
+    ASSERT_TRUE(card);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(card->baseAddress(), 768);
+    EXPECT_TRUE(card->faults().noAck);
+    EXPECT_EQ(card->faults().slowReply, 7);
+    EXPECT_EQ(card->faults().badLength, 1);
+    ASSERT_EQ(card->meters().size(), 1u);
+    const SimMeter& m = card->meters()[0];
+    EXPECT_EQ(m.model, kModelKX4);
+    EXPECT_EQ(m.address, 7);
+    EXPECT_EQ(m.baudCode, 2);
+    EXPECT_EQ(m.configValue(3), 250.0f);
+    EXPECT_EQ(m.configValue(4, true), 0.5f) << "registers not named keep their factory value";
+
+    // Saving keeps the file's faults, not those of this run's command line.
+    ASSERT_TRUE(card->saveState());
+    const QByteArray text = readAll(path);
+    EXPECT_TRUE(text.contains("\r\n[karta]\r\nadres=768\r\nusterki=no-ack,slow-reply=7\r\n")) << text.toStdString();
+}
+
+TEST_F(SimState, UnknownCommandLineFaultStopsTheStart)
+{
+    for (const char* faultText : {"melt", "slow-reply=-1"}) {
+        messages.clear();
+        EXPECT_FALSE(SimCard::create({path, {QStringLiteral("no-ack"), QString::fromLatin1(faultText)}}, messages));
+        ASSERT_EQ(messages.size(), 1);
+        EXPECT_TRUE(messages[0].contains(QString::fromLatin1(faultText).section(QLatin1Char('='), -1))) << messages[0].toStdString();
+    }
+}
+
+TEST_F(SimState, WriteFailureIsReportedAndTheMeterStillStores)
+{
+    ASSERT_TRUE(dir.isValid());
+    const QString unwritable = dir.filePath(QStringLiteral("brak/VardelSim.txt"));
+    auto card = SimCard::create({unwritable, {}}, messages);
+    ASSERT_TRUE(card);
+    QStringList seen;
+    card->setMessageHandler([&seen](const QString& m) { seen << m; });
+    card->meterAt(1)->setConfigValue(3, 12.0f);
+
+    storeThroughLink(*card, 1);
+    EXPECT_EQ(card->meterAt(1)->configValue(3, true), 12.0f);
+    const QStringList raised = card->takeMessages();
+    ASSERT_EQ(raised.size(), 1);
+    EXPECT_TRUE(raised[0].startsWith(
+        QStringLiteral("Nie można zapisać pliku stanu symulatora %1: ").arg(QDir::toNativeSeparators(unwritable))))
+        << raised[0].toStdString();
+    EXPECT_EQ(seen, raised);
+    EXPECT_TRUE(card->takeMessages().isEmpty());
+}
+
+} // namespace
+} // namespace vardel
