@@ -1,0 +1,85 @@
+#include "report/PdfReport.h"
+
+#include "report/PainterSurface.h"
+#include "report/PrintConfiguration.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMarginsF>
+#include <QPageLayout>
+#include <QPdfWriter>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace vardel {
+
+namespace {
+
+// A fine rule of 2 device units is the width of a usual 300 dpi printer's.
+constexpr int kPdfResolution = 300;
+constexpr double kMarginMm = 5.0;
+
+} // namespace
+
+void applyReportPageSetup(QPagedPaintDevice& device)
+{
+    QPageLayout layout = device.pageLayout();
+    layout.setOrientation(QPageLayout::Portrait);
+    layout.setUnits(QPageLayout::Millimeter);
+    const QMarginsF minimum = layout.minimumMargins();
+    // The table spans x = 1000 to 11000 twips: with no side margin of our own
+    // it stands in the middle of an A4 sheet. A printer's unprintable edge
+    // takes its place where there is one.
+    const QMarginsF wanted(std::max(0.0, minimum.left()), std::max(kMarginMm, minimum.top()),
+                           std::max(0.0, minimum.right()), std::max(kMarginMm, minimum.bottom()));
+    layout.setMargins(wanted);
+    device.setPageLayout(layout);
+}
+
+bool printConfigurationToPdf(const RegisterTable& table, std::int16_t model, const QString& pdfPath,
+                             QString* error)
+{
+    return printConfigurationToPdf(table, model, pdfPath, QDateTime::currentDateTime(), error);
+}
+
+bool printConfigurationToPdf(const RegisterTable& table, std::int16_t model, const QString& pdfPath,
+                             const QDateTime& when, QString* error)
+{
+    auto failed = [&](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (!QGuiApplication::instance())
+        return failed(QStringLiteral("brak środowiska graficznego do składu tekstu"));
+
+    QSaveFile file(pdfPath);
+    if (!file.open(QIODevice::WriteOnly))
+        return failed(QStringLiteral("Nie można zapisać pliku %1: %2").arg(pdfPath, file.errorString()));
+
+    bool printed = false;
+    QString reason;
+    {
+        QPdfWriter writer(&file);
+        writer.setResolution(kPdfResolution);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        applyReportPageSetup(writer);
+        writer.setTitle(QStringLiteral("Konfiguracja miernika tablicowego %1").arg(table.ModelTag));
+        writer.setCreator(QStringLiteral("Vardel"));
+
+        PainterSurface surface(writer);
+        if (surface.begin())
+            printed = PrintConfiguration(surface, table, model, when);
+        reason = surface.failureText();
+    }
+    if (!printed) {
+        file.cancelWriting();
+        return failed(QStringLiteral("Błąd drukarki: %1. Wydruk przerwano.").arg(reason));
+    }
+    if (!file.commit())
+        return failed(QStringLiteral("Nie można zapisać pliku %1: %2").arg(pdfPath, file.errorString()));
+    return true;
+}
+
+} // namespace vardel

@@ -1,0 +1,89 @@
+#include "report/PrintController.h"
+
+#include "config/RegisterTexts.h"
+#include "link/Module1.h"
+#include "report/PainterSurface.h"
+#include "report/PdfReport.h"
+#include "report/PrintConfiguration.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+
+namespace vardel {
+
+PrintController::PrintController(Module1& link, RegisterTable& table, QWidget* parent)
+    : QObject(parent)
+    , m_link(link)
+    , m_table(table)
+    , m_parent(parent)
+{
+}
+
+bool PrintController::runDialog(QPrinter& printer)
+{
+    if (m_dialogHook)
+        return m_dialogHook(printer);
+    QPrintDialog dialog(&printer, m_parent);
+    dialog.setWindowTitle(QStringLiteral("Wydruk danych"));
+    // No page ranges: the report is always printed whole. Printing to a file
+    // stays on, because on a machine without a printer the PDF file is the
+    // only way to get the report.
+    dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+void PrintController::warn(const QString& text)
+{
+    m_message = text;
+    if (m_messageHook)
+        m_messageHook(text);
+    else
+        QMessageBox::warning(m_parent, QStringLiteral("Wydruk danych"), text);
+}
+
+void PrintController::Form1_Print_Click()
+{
+    m_outcome = Outcome::None;
+    m_message.clear();
+
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(QStringLiteral("Konfiguracja miernika %1").arg(m_table.ModelTag));
+    applyReportPageSetup(printer);
+    if (!runDialog(printer)) {
+        m_outcome = Outcome::Cancelled;
+        return;
+    }
+    // The dialog may have changed the paper; the layout still needs portrait
+    // and margins that leave its 11000 twips of width on the page.
+    applyReportPageSetup(printer);
+
+    // Names are read before any output, so a missing file prints nothing.
+    const NamesLoad names = LoadRegisterNames(m_table);
+    if (!names.ok) {
+        m_outcome = Outcome::NoNames;
+        const bool missing = m_table.NamesFile.isEmpty() || !QFileInfo::exists(m_table.NamesFile);
+        warn(missing || names.message.isEmpty()
+                 ? QStringLiteral("Nie można wydrukować konfiguracji: brak pliku nazw rejestrów %1")
+                       .arg(m_table.NamesFile)
+                 : QStringLiteral("Nie można wydrukować konfiguracji.\n%1").arg(names.message));
+        return;
+    }
+
+    PainterSurface surface(printer);
+    surface.setAbortHandler([&printer] { printer.abort(); });
+    surface.setErrorProbe([&printer] { return printer.printerState() == QPrinter::Error; });
+    const bool printed = surface.begin()
+        && PrintConfiguration(surface, m_table, m_link.MeterModel, QDateTime::currentDateTime());
+    if (!printed) {
+        surface.abort();
+        m_outcome = Outcome::PrinterError;
+        warn(QStringLiteral("Błąd drukarki: %1. Wydruk przerwano.").arg(surface.failureText()));
+        return;
+    }
+    m_outcome = Outcome::Printed;
+}
+
+} // namespace vardel

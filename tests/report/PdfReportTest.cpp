@@ -1,0 +1,271 @@
+#include "ReportTestSupport.h"
+
+#include "link/Module1.h"
+#include "report/PdfReport.h"
+#include "report/PrintController.h"
+#include "support/FakePort.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <vector>
+
+namespace vardel {
+namespace {
+
+using test::pdfPages;
+using test::pdfText;
+using test::popplerAvailable;
+using test::reportTable;
+
+TEST(PdfReport, KX4ReportHasNinePagesWithTheTable)
+{
+    if (!popplerAvailable())
+        GTEST_SKIP() << "pdfinfo/pdftotext (poppler-utils) not installed";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString pdf = dir.filePath(QStringLiteral("kx4.pdf"));
+    QString error;
+    ASSERT_TRUE(printConfigurationToPdf(reportTable(kModelKX4), kModelKX4, pdf, &error)) << error.toStdString();
+    EXPECT_EQ(pdfPages(pdf), 9);
+
+    const QString text = pdfText(pdf);
+    for (const char* expected : {"Współczynnik żółty 0", "Współczynnik żółty 254", "Konfiguracja miernika tablicowego",
+                                 "Zakład Energetyczny Północ", "ul. Łąkowa 5", "Wartość", "FE", "Uwagi ogólne"})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(expected))) << expected;
+    // Register 254 holds 297.5.
+    EXPECT_TRUE(text.contains(QStringLiteral("297.5")));
+
+    const auto bbox = test::runTool(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
+    ASSERT_TRUE(bbox.has_value());
+    struct Word {
+        int page;
+        double xMin, yMin, xMax, yMax;
+        QString text;
+    };
+    std::vector<Word> words;
+    double width = 0;
+    double height = 0;
+    int page = 0;
+    const QRegularExpression pageRe(QStringLiteral("<page width=\"([0-9.]+)\" height=\"([0-9.]+)\""));
+    const QRegularExpression wordRe(QStringLiteral(
+        "<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" yMax=\"([0-9.]+)\">([^<]*)</word>"));
+    for (const QString& line : bbox->split(QLatin1Char('\n'))) {
+        if (const auto pm = pageRe.match(line); pm.hasMatch()) {
+            ++page;
+            width = pm.captured(1).toDouble();
+            height = pm.captured(2).toDouble();
+        } else if (const auto wm = wordRe.match(line); wm.hasMatch()) {
+            words.push_back({page, wm.captured(1).toDouble(), wm.captured(2).toDouble(), wm.captured(3).toDouble(),
+                             wm.captured(4).toDouble(), wm.captured(5)});
+        }
+    }
+    EXPECT_LT(width, height) << "portrait";
+    ASSERT_GT(words.size(), 9u * 33u);
+    // Every word lies on its page: the layout's 11000 x 15000 twips fit the
+    // portrait A4 with its margins, nothing is cut off at an edge.
+    for (const Word& w : words) {
+        EXPECT_GE(w.xMin, 0);
+        EXPECT_GE(w.yMin, 0);
+        EXPECT_LE(w.xMax, width) << w.text.toStdString();
+        EXPECT_LE(w.yMax, height) << w.text.toStdString();
+    }
+
+    // "strona 1" has one blank, "strona  9 " two: text extraction folds
+    // blanks, so the gap between the word and the number tells.
+    auto gapAfterWord = [&](int p) {
+        for (std::size_t i = 0; i + 1 < words.size(); ++i)
+            if (words[i].page == p && words[i].text == QLatin1String("strona"))
+                return words[i + 1].xMin - words[i].xMax;
+        return -1.0;
+    };
+    const double one = gapAfterWord(1);
+    const double two = gapAfterWord(9);
+    ASSERT_GT(one, 0);
+    EXPECT_NEAR(two, 2 * one, 0.25 * one);
+    EXPECT_EQ(std::count_if(words.begin(), words.end(), [](const Word& w) { return w.page == 9 && w.text == QLatin1String("9"); }),
+              1);
+}
+
+TEST(PdfReport, FailedWriteKeepsTheOldFileAndLeavesNoLitter)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QString error;
+    EXPECT_FALSE(printConfigurationToPdf(reportTable(kModelKX2), kModelKX2,
+                                         dir.filePath(QStringLiteral("brak/raport.pdf")), &error));
+    EXPECT_FALSE(error.isEmpty());
+
+    // A report replaces an older file of the same name only once complete.
+    const QString pdf = dir.filePath(QStringLiteral("raport.pdf"));
+    {
+        QFile old(pdf);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("stary raport");
+    }
+    ASSERT_TRUE(printConfigurationToPdf(reportTable(kModelKX2), kModelKX2, pdf, &error)) << error.toStdString();
+    QFile f(pdf);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.read(5).startsWith("%PDF"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("raport.pdf")});
+    if (popplerAvailable()) {
+        EXPECT_EQ(pdfPages(pdf), 3);
+    }
+}
+
+// The main window's print action, with the dialog replaced by a hook.
+class PrintControllerTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        link.MeterModel = kModelKX3;
+        table = reportTable(kModelKX3);
+        table.NamesFile = dir.filePath(QStringLiteral("KX3_NAME.TXT"));
+        for (auto& n : table.RegName)
+            n = QStringLiteral("stara nazwa");
+        controller.setMessageHook([this](const QString& m) { messages << m; });
+    }
+
+    void writeNames(int count)
+    {
+        QFile f(table.NamesFile);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(test::namesFileBytes(count, QStringLiteral("Próg alarmu")));
+    }
+
+    // The hook of a user who picks "print to file".
+    void printToFile(const QString& path)
+    {
+        controller.setDialogHook([path](QPrinter& p) {
+            p.setOutputFormat(QPrinter::PdfFormat);
+            p.setOutputFileName(path);
+            return true;
+        });
+    }
+
+    QTemporaryDir dir;
+    test::FakePort port;
+    Module1 link{port};
+    RegisterTable table;
+    PrintController controller{link, table, nullptr};
+    QStringList messages;
+};
+
+TEST_F(PrintControllerTest, PrintsWithFreshNames)
+{
+    writeNames(100);
+    const QString pdf = dir.filePath(QStringLiteral("out.pdf"));
+    printToFile(pdf);
+    controller.Form1_Print_Click();
+    EXPECT_EQ(controller.lastOutcome(), PrintController::Outcome::Printed);
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(table.RegName[99], QStringLiteral("Próg alarmu 99"));
+    ASSERT_TRUE(QFile::exists(pdf));
+    if (!popplerAvailable())
+        return;
+    EXPECT_EQ(pdfPages(pdf), 4);
+    const QString text = pdfText(pdf);
+    EXPECT_TRUE(text.contains(QStringLiteral("Próg alarmu 99")));
+    EXPECT_FALSE(text.contains(QStringLiteral("stara nazwa")));
+}
+
+TEST_F(PrintControllerTest, CancelledDialogDoesNothing)
+{
+    writeNames(100);
+    bool asked = false;
+    controller.setDialogHook([&](QPrinter&) {
+        asked = true;
+        return false;
+    });
+    controller.Form1_Print_Click();
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(controller.lastOutcome(), PrintController::Outcome::Cancelled);
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(table.RegName[0], QStringLiteral("stara nazwa")) << "names are read only after the dialog";
+}
+
+TEST_F(PrintControllerTest, MissingOrShortNamesFilePrintsNothing)
+{
+    const QString pdf = dir.filePath(QStringLiteral("out.pdf"));
+    printToFile(pdf);
+
+    controller.Form1_Print_Click();
+    EXPECT_EQ(controller.lastOutcome(), PrintController::Outcome::NoNames);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0],
+              QStringLiteral("Nie można wydrukować konfiguracji: brak pliku nazw rejestrów %1").arg(table.NamesFile));
+    EXPECT_FALSE(QFile::exists(pdf));
+
+    writeNames(40);
+    controller.Form1_Print_Click();
+    EXPECT_EQ(controller.lastOutcome(), PrintController::Outcome::NoNames);
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_TRUE(messages[1].startsWith(QStringLiteral("Nie można wydrukować konfiguracji")));
+    EXPECT_TRUE(messages[1].contains(QStringLiteral("40")));
+    EXPECT_FALSE(QFile::exists(pdf));
+    // The names that were read stay read; the rest keep their text.
+    EXPECT_EQ(table.RegName[39], QStringLiteral("Próg alarmu 39"));
+    EXPECT_EQ(table.RegName[40], QStringLiteral("stara nazwa"));
+}
+
+TEST_F(PrintControllerTest, PrinterThatCannotStartIsReported)
+{
+    writeNames(100);
+    // A PDF "printer" whose file cannot be created fails at the first output.
+    printToFile(dir.filePath(QStringLiteral("brak/out.pdf")));
+    controller.Form1_Print_Click();
+    EXPECT_EQ(controller.lastOutcome(), PrintController::Outcome::PrinterError);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].startsWith(QStringLiteral("Błąd drukarki: ")));
+    EXPECT_TRUE(messages[0].endsWith(QStringLiteral(". Wydruk przerwano.")));
+}
+
+// The real dialog and message box, found and closed as a user would.
+TEST_F(PrintControllerTest, RealDialogAndWarningBox)
+{
+    controller.setMessageHook({});
+    QString title;
+    bool pageRanges = true;
+    bool toFile = false;
+    QTimer::singleShot(0, [&] {
+        auto* dlg = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
+        if (!dlg)
+            return;
+        title = dlg->windowTitle();
+        pageRanges = dlg->testOption(QAbstractPrintDialog::PrintPageRange);
+        toFile = dlg->testOption(QAbstractPrintDialog::PrintToFile);
+        dlg->reject();
+    });
+    controller.Form1_Print_Click();
+    EXPECT_EQ(controller.lastOutcome(), PrintController::Outcome::Cancelled);
+    EXPECT_EQ(title, QStringLiteral("Wydruk danych"));
+    EXPECT_FALSE(pageRanges);
+    EXPECT_TRUE(toFile) << "without a printer the PDF file is the only way out";
+
+    // No names file: the warning box says so.
+    printToFile(dir.filePath(QStringLiteral("out.pdf")));
+    QString boxText;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        boxText = box->text();
+        box->accept();
+    });
+    controller.Form1_Print_Click();
+    EXPECT_TRUE(boxText.startsWith(QStringLiteral("Nie można wydrukować konfiguracji: brak pliku nazw rejestrów")));
+}
+
+} // namespace
+} // namespace vardel
