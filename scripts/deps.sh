@@ -1,0 +1,44 @@
+# Installs the Debian packages the build, the program and the tests need,
+# only those that are missing. Sourced by run.sh and test.sh.
+
+VARDEL_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev)
+# Fonts metric-compatible with Times New Roman, Times and Arial, which the
+# windows and the printout name.
+VARDEL_RUN_PACKAGES=(fonts-liberation libqt6printsupport6)
+# PDF checks of the printout, and the print service the printing test uses.
+VARDEL_TEST_PACKAGES=(poppler-utils cups cups-client cups-bsd printer-driver-cups-pdf)
+
+vardel_missing_packages() {
+    local p missing=()
+    for p in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$p")
+        fi
+    done
+    echo "${missing[@]:-}"
+}
+
+vardel_install_packages() {
+    local missing
+    missing=$(vardel_missing_packages "$@")
+    [ -z "$missing" ] && return 0
+    echo "Instalowanie brakujących pakietów: $missing"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        if command -v sudo >/dev/null 2>&1; then
+            sudo="sudo"
+        else
+            echo "Brak pakietów: $missing. Zainstaluj je jako root: apt-get install $missing" >&2
+            return 1
+        fi
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    if ! $sudo apt-get install -y --no-install-recommends $missing; then
+        # The package lists may be missing or stale on a fresh machine.
+        $sudo apt-get update -qq || true
+        if ! $sudo apt-get install -y --no-install-recommends $missing; then
+            echo "Nie udało się zainstalować pakietów: $missing" >&2
+            return 1
+        fi
+    fi
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "link/LinkInterfaces.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+
+namespace vardel {
+
+class Module1;
+struct RegisterTable;
+class ConfigWindows;
+class ConfigFileDialogs;
+class PrintController;
+class MeasureTest;
+class ErrorForms;
+
+// The main window: link parameters, card status, and one button for each
+// operation on the card, the meter and configuration files.
+class Form1 : public QWidget, public LinkControls {
+    Q_OBJECT
+public:
+    Form1(Module1& link, RegisterTable& table, QString programDir, bool simulatedCard, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Start-up: settings file, controls, card reset, link parameters.
+    void Form_Load();
+
+    // LinkControls: CardSetLink reads the buttons and the box themselves.
+    int selectedBaudButton() const override;
+    int transmitCheckValue() const override;
+
+    // Handlers, named after their controls.
+    void Option_Click(int model);      // Option1..Option3
+    void BaudOption_Click(int code);   // Option4..Option9
+    void Check1_Click();
+    void Text1_Change();
+    void Text2_Change();
+    void Text3_Change();
+    void Command1_Click();             // "Test karty"
+    void Command2_Click();             // "Reset karty"
+    void Command4_Click();             // "Koniec pracy"
+    void KxReset_Click();              // "Reset miernika"
+    void Form1_Command6_Click();
+    void Form1_Command7_Click();
+    void Form1_Command9_Click();
+    void Form1_Save_Click();
+    void Form1_Load_Click();
+    void Form1_Print_Click();
+    void Form1_Command8_Click();
+    void Form1_Timer1_Timer();
+
+    QString settingsPath() const;
+
+    ConfigWindows& configWindows() { return *m_config; }
+    MeasureTest& measureTest() { return *m_measure; }
+    ErrorForms& errorForms() { return *m_errors; }
+    QTimer& timer1() { return *m_timer1; }
+
+signals:
+    // Emitted by "Koniec pracy" and by closing the window: the program ends.
+    void quitRequested();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildUi();
+    void showStatus(int status);
+    void markAddressBox(QLineEdit* box, bool valid);
+
+    Module1& m_link;
+    RegisterTable& m_table;
+    QString m_programDir;
+    bool m_simulated;
+
+    QLabel* m_heading = nullptr;
+    QRadioButton* m_model[3] = {};
+    QRadioButton* m_baud[6] = {};
+    QCheckBox* m_check1 = nullptr;
+    QLineEdit* m_text1 = nullptr; // "Adres karty"
+    QLineEdit* m_text2 = nullptr; // "Adres sieciowy master-a"
+    QLineEdit* m_text3 = nullptr; // "Adres sieciowy miernika"
+    QLineEdit* m_text4 = nullptr; // "Status karty"
+    QTimer* m_timer1 = nullptr;
+
+    std::unique_ptr<ErrorForms> m_errors;
+    std::unique_ptr<ConfigWindows> m_config;
+    std::unique_ptr<ConfigFileDialogs> m_files;
+    std::unique_ptr<PrintController> m_print;
+    std::unique_ptr<MeasureTest> m_measure;
+    bool m_ending = false;
+};
+
+} // namespace vardel

@@ -1,0 +1,91 @@
+#include "app/Settings.h"
+
+#include "config/ListInput.h"
+#include "link/Module1.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <cmath>
+
+namespace vardel {
+
+namespace {
+
+// One value of the file: the next decimal number, taken as Basic's Input #
+// takes it into a 16-bit integer (rounded half to even; out of range fails).
+bool readInt16(ListInput& in, std::int16_t& out)
+{
+    double value = 0.0;
+    if (in.readNumberField(value) != ListInput::Number::Ok)
+        return false;
+    const double rounded = std::nearbyint(value);
+    if (!(rounded >= -32768.0 && rounded <= 32767.0))
+        return false;
+    out = static_cast<std::int16_t>(rounded);
+    return true;
+}
+
+} // namespace
+
+Settings readSettingsFile(const QString& path, bool* usedDefaults)
+{
+    if (usedDefaults)
+        *usedDefaults = true;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    ListInput in(QString::fromLatin1(file.readAll()));
+    Settings s;
+    std::int16_t* fields[] = {&s.CardAddress, &s.MasterAddress, &s.MeterAddress, &s.MeterModel,
+                              &s.BaudCode, &s.TransmitCheck, &s.RegBase[0], &s.RegBase[1], &s.RegBase[2]};
+    for (std::int16_t* field : fields) {
+        if (!readInt16(in, *field))
+            return {};
+    }
+    // The check box cannot take any other value; the whole file is then ignored.
+    if (s.TransmitCheck < 0 || s.TransmitCheck > 2)
+        return {};
+    if (usedDefaults)
+        *usedDefaults = false;
+    return s;
+}
+
+QByteArray settingsFileBytes(const Settings& s)
+{
+    const std::int16_t values[] = {s.CardAddress, s.MasterAddress, s.MeterAddress, s.MeterModel, s.BaudCode,
+                                   s.TransmitCheck, s.RegBase[0], s.RegBase[1], s.RegBase[2]};
+    QByteArray bytes;
+    for (std::int16_t v : values) {
+        bytes += v < 0 ? '-' : ' ';
+        bytes += QByteArray::number(std::abs(static_cast<int>(v)));
+        bytes += " \r\n";
+    }
+    return bytes;
+}
+
+bool writeSettingsFile(const QString& path, const Settings& settings, QString* error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(settingsFileBytes(settings)) < 0 || !file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+Settings settingsFrom(const Module1& link)
+{
+    Settings s;
+    s.CardAddress = link.CardAddress;
+    s.MasterAddress = link.MasterAddress;
+    s.MeterAddress = link.MeterAddress;
+    s.MeterModel = link.MeterModel;
+    s.BaudCode = link.BaudCode;
+    s.TransmitCheck = link.TransmitCheck;
+    s.RegBase = link.RegBase;
+    return s;
+}
+
+} // namespace vardel

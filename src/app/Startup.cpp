@@ -1,0 +1,102 @@
+#include "app/Startup.h"
+
+#include "portio/PortIoBackend.h"
+#include "sim/SimCard.h"
+
+namespace vardel {
+
+namespace {
+
+// "--name=value" or "--name value".
+bool takeValue(const QStringList& args, qsizetype& i, const QString& name, QString& value, QString& error)
+{
+    const QString& arg = args[i];
+    if (arg.startsWith(name + QLatin1Char('='))) {
+        value = arg.mid(name.size() + 1);
+        return true;
+    }
+    if (i + 1 >= args.size()) {
+        error = QStringLiteral("Brak wartości opcji %1").arg(name);
+        return false;
+    }
+    value = args[++i];
+    return true;
+}
+
+bool isOption(const QString& arg, const QString& name)
+{
+    return arg == name || arg.startsWith(name + QLatin1Char('='));
+}
+
+} // namespace
+
+bool parseStartOptions(const QStringList& args, StartOptions& options, QString& error)
+{
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        QString value;
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            options.help = true;
+        } else if (isOption(arg, QStringLiteral("--card"))) {
+            if (!takeValue(args, i, QStringLiteral("--card"), value, error))
+                return false;
+            if (value == QLatin1String("sim")) {
+                options.card = CardKind::Simulated;
+            } else if (value == QLatin1String("port")) {
+                options.card = CardKind::Ports;
+            } else {
+                error = QStringLiteral("Nieprawidłowa wartość opcji %1: %2").arg(QStringLiteral("--card"), value);
+                return false;
+            }
+        } else if (isOption(arg, QStringLiteral("--sim-state"))) {
+            if (!takeValue(args, i, QStringLiteral("--sim-state"), value, error))
+                return false;
+            options.simState = value;
+        } else if (isOption(arg, QStringLiteral("--sim-fault"))) {
+            if (!takeValue(args, i, QStringLiteral("--sim-fault"), value, error))
+                return false;
+            options.simFaults << value;
+        } else {
+            error = QStringLiteral("Nieznana opcja: %1").arg(arg);
+            return false;
+        }
+    }
+    return true;
+}
+
+QString startHelpText()
+{
+    QString text = QStringLiteral(
+        "Użycie: vardel [opcje]\n"
+        "Sieciowy program testowy dla mierników tablicowych KX-2, KX-3 i KX-4.\n\n"
+        "Opcje:\n"
+        "  --card=sim|port        karta symulowana (domyślnie) albo prawdziwa karta przez\n"
+        "                         bezpośredni dostęp do portów (root lub CAP_SYS_RAWIO)\n"
+        "  --sim-state PLIK       plik stanu symulatora (domyślnie VardelSim.txt obok programu)\n"
+        "  --sim-fault NAZWA[=K]  włącza usterkę symulatora; można podać kilka razy:\n");
+    for (const QString& line : SimCard::faultDescriptions())
+        text += QStringLiteral("                           ") + line + QLatin1Char('\n');
+    text += QStringLiteral("  --help                 ten opis\n");
+    return text;
+}
+
+std::unique_ptr<PortBackend> createBackend(const StartOptions& options, const QString& programDir,
+                                           std::uint16_t cardAddress, QStringList& notes, QString& error)
+{
+    if (options.card == CardKind::Ports)
+        return PortIoBackend::open(cardAddress, error);
+
+    SimOptions sim;
+    sim.stateFile = options.simState.isEmpty() ? SimCard::defaultStateFile(programDir) : options.simState;
+    sim.faults = options.simFaults;
+    QStringList messages;
+    std::unique_ptr<SimCard> card = SimCard::create(sim, messages);
+    if (!card) {
+        error = messages.join(QLatin1Char('\n'));
+        return nullptr;
+    }
+    notes << messages;
+    return card;
+}
+
+} // namespace vardel

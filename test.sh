@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with the sanitizers and warnings as errors,
+# and runs the whole test suite headless.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/deps.sh
+vardel_install_packages "${VARDEL_BUILD_PACKAGES[@]}" "${VARDEL_RUN_PACKAGES[@]}" "${VARDEL_TEST_PACKAGES[@]}"
+
+export QT_QPA_PLATFORM=offscreen
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARDEL_SANITIZE=ON -DVARDEL_WERROR=ON >/dev/null
+cmake --build build-test -j "$jobs"
+cd build-test
+ctest --output-on-failure -j "$jobs" "$@"

@@ -1,0 +1,167 @@
+#include "app/Settings.h"
+#include "app/Startup.h"
+#include "app/TextRules.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace vardel;
+
+namespace {
+
+QString writeFile(const QTemporaryDir& dir, const QByteArray& bytes)
+{
+    const QString path = dir.filePath(QStringLiteral("Vardel.cfg"));
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(bytes);
+    return path;
+}
+
+} // namespace
+
+TEST(SettingsFile, DefaultsWrittenAsNineExactLines)
+{
+    EXPECT_EQ(settingsFileBytes(Settings{}),
+              QByteArray(" 832 \r\n 0 \r\n 2 \r\n 1 \r\n 4 \r\n 1 \r\n 585 \r\n 633 \r\n 3801 \r\n"));
+    Settings negative;
+    negative.CardAddress = -1;
+    EXPECT_TRUE(settingsFileBytes(negative).startsWith("-1 \r\n 0 \r\n"));
+}
+
+TEST(SettingsFile, ReadsWhatItWrites)
+{
+    QTemporaryDir dir;
+    Settings s;
+    s.CardAddress = 768;
+    s.MasterAddress = 5;
+    s.MeterAddress = 17;
+    s.MeterModel = 2;
+    s.BaudCode = 0;
+    s.TransmitCheck = 0;
+    s.RegBase = {100, -200, 32767}; // passed through untouched, whatever they are
+    const QString path = dir.filePath(QStringLiteral("Vardel.cfg"));
+    ASSERT_TRUE(writeSettingsFile(path, s));
+    bool defaults = true;
+    EXPECT_EQ(readSettingsFile(path, &defaults), s);
+    EXPECT_FALSE(defaults);
+}
+
+TEST(SettingsFile, EveryFailureGivesAllNineDefaults)
+{
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+    };
+    const Case cases[] = {
+        {"eight numbers", " 768 \r\n 5 \r\n 3 \r\n 2 \r\n 1 \r\n 0 \r\n 1 \r\n 2 \r\n"},
+        {"sixth value 7", " 768 \r\n 5 \r\n 3 \r\n 2 \r\n 1 \r\n 7 \r\n 1 \r\n 2 \r\n 3 \r\n"},
+        {"out of 16 bits", " 99999 \r\n 5 \r\n 3 \r\n 2 \r\n 1 \r\n 0 \r\n 1 \r\n 2 \r\n 3 \r\n"},
+        {"not a number", " 768 \r\n x \r\n 3 \r\n 2 \r\n 1 \r\n 0 \r\n 1 \r\n 2 \r\n 3 \r\n"},
+        {"empty", ""},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir dir;
+        bool defaults = false;
+        EXPECT_EQ(readSettingsFile(writeFile(dir, c.bytes), &defaults), Settings{}) << c.what;
+        EXPECT_TRUE(defaults) << c.what;
+    }
+    QTemporaryDir dir;
+    EXPECT_EQ(readSettingsFile(dir.filePath(QStringLiteral("missing.cfg"))), Settings{});
+}
+
+TEST(SettingsFile, ValuesSeparatedByCommasAndBlanksAndOddModelKept)
+{
+    QTemporaryDir dir;
+    const Settings s = readSettingsFile(writeFile(dir, "832, 0 ,2\r\n5\r\n9\r\n2\r\n585\r\n633\r\n3801\r\n"));
+    EXPECT_EQ(s.MeterModel, 5);    // no model button will be selected
+    EXPECT_EQ(s.BaudCode, 9);      // no baud button will be selected
+    EXPECT_EQ(s.TransmitCheck, 2); // greyed
+}
+
+TEST(SettingsFile, FailedWriteSaysWhyAndLeavesNoTemporaryBehind)
+{
+    QTemporaryDir dir;
+    // A folder where the file should be: nothing can be written there.
+    const QString path = dir.filePath(QStringLiteral("Vardel.cfg"));
+    ASSERT_TRUE(QDir().mkdir(path));
+    QString error;
+    EXPECT_FALSE(writeSettingsFile(path, Settings{}, &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_TRUE(QFileInfo(path).isDir());
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 0);
+}
+
+TEST(TextRules, CardAddress)
+{
+    struct Case {
+        const char* text;
+        std::optional<std::int16_t> value;
+    };
+    const Case cases[] = {
+        {"340h", 832}, {"3F8", 1016}, {"3f8", 1016}, {"", 0}, {"300h", 768}, {"FFFF", -1},
+        {" 3 40", 832}, {"x340", 0}, {"0340", 832}, {"8000", -32768},
+        {"7FFF", std::nullopt}, {"10000", std::nullopt}, {"FFFFF", std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parseCardAddressText(QString::fromLatin1(c.text)), c.value) << c.text;
+}
+
+TEST(TextRules, NetworkAddress)
+{
+    struct Case {
+        const char* text;
+        std::optional<std::int16_t> value;
+    };
+    const Case cases[] = {
+        {"2.5", 2}, {"3.5", 4}, {"12abc", 12}, {"1 2", 12}, {"", 0}, {"abc", 0}, {"-7", -7},
+        {"1e2", 100}, {"0.5", 0}, {"1.5", 2}, {"32767", 32767}, {"-32768", -32768},
+        {"32768", std::nullopt}, {"1e9", std::nullopt}, {"-40000", std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parseNetworkAddressText(QString::fromLatin1(c.text)), c.value) << c.text;
+}
+
+TEST(StartOptions, CardChoiceAndSimulatorOptions)
+{
+    StartOptions o;
+    QString error;
+    ASSERT_TRUE(parseStartOptions({}, o, error));
+    EXPECT_EQ(o.card, CardKind::Simulated);
+
+    ASSERT_TRUE(parseStartOptions({QStringLiteral("--card=port")}, o, error));
+    EXPECT_EQ(o.card, CardKind::Ports);
+
+    StartOptions s;
+    ASSERT_TRUE(parseStartOptions({QStringLiteral("--card"), QStringLiteral("sim"), QStringLiteral("--sim-state"),
+                                   QStringLiteral("/tmp/x.txt"), QStringLiteral("--sim-fault=no-meter")},
+                                  s, error));
+    EXPECT_EQ(s.card, CardKind::Simulated);
+    EXPECT_EQ(s.simState, QStringLiteral("/tmp/x.txt"));
+    EXPECT_EQ(s.simFaults, QStringList{QStringLiteral("no-meter")});
+
+    StartOptions bad;
+    EXPECT_FALSE(parseStartOptions({QStringLiteral("--card=usb")}, bad, error));
+    EXPECT_TRUE(error.contains(QStringLiteral("--card"))) << qPrintable(error);
+    EXPECT_FALSE(parseStartOptions({QStringLiteral("--frobnicate")}, bad, error));
+    EXPECT_TRUE(error.contains(QStringLiteral("Nieznana opcja"))) << qPrintable(error);
+    EXPECT_FALSE(parseStartOptions({QStringLiteral("--sim-state")}, bad, error));
+    EXPECT_TRUE(error.contains(QStringLiteral("Brak wartości opcji"))) << qPrintable(error);
+}
+
+TEST(StartOptions, PortCardRefusedWithAClearMessageAndNoFallback)
+{
+    StartOptions o;
+    o.card = CardKind::Ports;
+    QTemporaryDir dir;
+    QStringList notes;
+    QString error;
+    auto backend = createBackend(o, dir.path(), 832, notes, error);
+    if (backend)
+        GTEST_SKIP() << "this machine grants direct port access";
+    EXPECT_TRUE(error.contains(QStringLiteral("portów"))) << qPrintable(error);
+}
