@@ -1,0 +1,98 @@
+#include "link/ErrorForms.h"
+
+#include <QCoreApplication>
+#include <QFont>
+#include <QLabel>
+#include <QPalette>
+#include <QVBoxLayout>
+
+namespace vardel {
+
+namespace {
+
+// Both windows look the same: light red, one large bold blue line in the middle.
+// No buttons: the user closes them with the title bar.
+QLabel* buildErrorWindow(QWidget* window, const char* name, const QString& caption, const QString& text)
+{
+    window->setObjectName(QString::fromLatin1(name));
+    window->setWindowTitle(caption);
+    window->setWindowFlag(Qt::Window, true);
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+
+    QPalette windowPalette = window->palette();
+    windowPalette.setColor(QPalette::Window, QColor(255, 192, 192));
+    window->setPalette(windowPalette);
+    window->setAutoFillBackground(true);
+
+    auto* label = new QLabel(text, window);
+    label->setObjectName(QStringLiteral("Label1"));
+    label->setAccessibleName(text);
+    label->setAlignment(Qt::AlignCenter);
+    QFont font = label->font();
+    font.setPointSize(18);
+    font.setBold(true);
+    label->setFont(font);
+    QPalette labelPalette = label->palette();
+    labelPalette.setColor(QPalette::WindowText, QColor(0, 0, 255));
+    label->setPalette(labelPalette);
+
+    auto* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(24, 24, 24, 24);
+    layout->addWidget(label);
+    window->resize(440, 160);
+    return label;
+}
+
+// The caller goes straight back to busy polling the card, so the window has to
+// be painted now, not when the event loop gets round to it.
+void showAndPaint(QWidget* window)
+{
+    if (!window->isVisible())
+        window->show();
+    window->raise();
+    QCoreApplication::sendPostedEvents(window);
+    window->repaint();
+}
+
+} // namespace
+
+Form6::Form6(QWidget* parent)
+    : QWidget(parent, Qt::Window)
+{
+    m_label1 = buildErrorWindow(this, "Form6", QStringLiteral("Błąd programu"),
+                                QStringLiteral("Błąd nadawania danych"));
+}
+
+void Form6::showError() { showAndPaint(this); }
+
+Form7::Form7(QWidget* parent)
+    : QWidget(parent, Qt::Window)
+{
+    // The caption of this window has always been written with a plain "l".
+    m_label1 = buildErrorWindow(this, "Form7", QStringLiteral("Bląd programu"),
+                                QStringLiteral("Błąd odbioru danych"));
+}
+
+void Form7::showError() { showAndPaint(this); }
+
+ErrorForms::ErrorForms() = default;
+ErrorForms::~ErrorForms() = default;
+
+Form6* ErrorForms::form6()
+{
+    if (!m_form6)
+        m_form6 = std::make_unique<Form6>();
+    return m_form6.get();
+}
+
+Form7* ErrorForms::form7()
+{
+    if (!m_form7)
+        m_form7 = std::make_unique<Form7>();
+    return m_form7.get();
+}
+
+void ErrorForms::showTransmitError() { form6()->showError(); }
+void ErrorForms::showReceiveError() { form7()->showError(); }
+
+} // namespace vardel

@@ -1,0 +1,130 @@
+// Direct port I/O: refusal messages and the ports granted when the card
+// address changes while the program runs.
+#include "portio/PortIoBackend.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace vardel {
+namespace {
+
+TEST(PortIo, RefusalMessages)
+{
+    EXPECT_EQ(PortIoBackend::refusalText(0x340, 0x341, EPERM),
+              QStringLiteral("Brak dostępu do portów karty 340h–341h. Uruchom program jako root "
+                             "(wymagane uprawnienie CAP_SYS_RAWIO)."));
+    EXPECT_EQ(PortIoBackend::refusalText(0x340, 0x341, ENOSYS),
+              QStringLiteral("Bezpośredni dostęp do portów nie jest dostępny w tym systemie: ")
+                  + QString::fromLocal8Bit(std::strerror(ENOSYS)));
+}
+
+// On this machine the kernel gives no ports: the back end must refuse to open
+// and say why, not hand out a back end that crashes on the first inb.
+TEST(PortIo, SystemRefusalReturnsNoBackend)
+{
+    QString message = QStringLiteral("stare");
+    auto backend = PortIoBackend::open(0x340, message);
+    if (backend)
+        GTEST_SKIP() << "this machine grants port access";
+    EXPECT_TRUE(message.startsWith(QStringLiteral("Brak dostępu do portów karty 340h–341h."))
+                || message.startsWith(QStringLiteral("Bezpośredni dostęp do portów nie jest dostępny w tym systemie: ")))
+        << message.toStdString();
+    EXPECT_FALSE(message.endsWith(QStringLiteral(": ")));
+}
+
+// A scripted kernel: which port ranges it grants, and a record of port traffic.
+struct FakeKernel {
+    std::vector<std::pair<unsigned long, unsigned long>> requests;
+    int refuseWith = 0; // errno for every request, 0 = grant
+    std::vector<std::pair<std::uint16_t, int>> traffic; // port, value (-1 = read)
+
+    PortIoBackend::Access access()
+    {
+        PortIoBackend::Access a;
+        a.ioperm = [this](unsigned long from, unsigned long num, int on) {
+            EXPECT_EQ(on, 1);
+            requests.emplace_back(from, num);
+            // Like the kernel: ioperm reaches ports 0..3FFh only.
+            const int error = from + num > 0x400 ? EINVAL : refuseWith;
+            if (error) {
+                errno = error;
+                return -1;
+            }
+            return 0;
+        };
+        a.inb = [this](std::uint16_t port) {
+            traffic.emplace_back(port, -1);
+            return std::uint8_t{4};
+        };
+        a.outb = [this](std::uint8_t value, std::uint16_t port) { traffic.emplace_back(port, value); };
+        return a;
+    }
+};
+
+TEST(PortIo, OpenAsksForBothCardPorts)
+{
+    for (int error : {EPERM, ENOSYS}) {
+        FakeKernel kernel;
+        kernel.refuseWith = error;
+        QString message;
+        EXPECT_EQ(PortIoBackend::open(0x300, message, kernel.access()), nullptr);
+        EXPECT_EQ(message, PortIoBackend::refusalText(0x300, 0x301, error));
+        EXPECT_EQ(kernel.requests, (std::vector<std::pair<unsigned long, unsigned long>>{{0x300, 2}}));
+    }
+
+    FakeKernel kernel;
+    QString message = QStringLiteral("stare");
+    auto backend = PortIoBackend::open(0x340, message, kernel.access());
+    ASSERT_NE(backend, nullptr);
+    EXPECT_TRUE(message.isEmpty());
+    EXPECT_EQ(backend->vbInp(0x341), 4);
+    backend->vbOut(0x340, 170);
+    EXPECT_EQ(kernel.traffic, (std::vector<std::pair<std::uint16_t, int>>{{0x341, -1}, {0x340, 170}}));
+    EXPECT_EQ(kernel.requests.size(), 1u) << "granted ports are not asked for again";
+    EXPECT_TRUE(backend->lastError().isEmpty());
+}
+
+TEST(PortIo, NewCardAddressIsGrantedOnFirstUse)
+{
+    FakeKernel kernel;
+    QString message;
+    auto backend = PortIoBackend::open(0x340, message, kernel.access());
+    ASSERT_NE(backend, nullptr);
+
+    // Every card access starts with a status read on the command port.
+    EXPECT_EQ(backend->vbInp(0x301), 4);
+    backend->vbOut(0x300, 1);
+    EXPECT_EQ(kernel.requests, (std::vector<std::pair<unsigned long, unsigned long>>{{0x340, 2}, {0x300, 2}}));
+    EXPECT_TRUE(backend->isGranted(0x300));
+    EXPECT_TRUE(backend->lastError().isEmpty());
+}
+
+TEST(PortIo, RefusedNewAddressReadsFFDropsWritesAndSaysWhy)
+{
+    FakeKernel kernel;
+    QString message;
+    auto backend = PortIoBackend::open(0x340, message, kernel.access());
+    ASSERT_NE(backend, nullptr);
+
+    // "Adres karty" set to 400h: the command port 401h is out of ioperm's reach.
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(backend->vbInp(0x401), 0xFF) << "never ready, so the link times out";
+    EXPECT_EQ(backend->lastError(), PortIoBackend::refusalText(0x400, 0x401, EINVAL));
+    backend->vbOut(0x400, 0x41);
+    EXPECT_TRUE(kernel.traffic.empty()) << "nothing reaches a port that was not granted";
+    EXPECT_FALSE(backend->isGranted(0x400));
+    EXPECT_FALSE(backend->isGranted(0x401));
+    // A refused port is not asked for again: a dead-card wait reads it 19999 times.
+    EXPECT_EQ(kernel.requests,
+              (std::vector<std::pair<unsigned long, unsigned long>>{{0x340, 2}, {0x400, 2}, {0x3FF, 2}}));
+
+    // The old card still answers.
+    EXPECT_EQ(backend->vbInp(0x341), 4);
+    EXPECT_EQ(kernel.traffic.size(), 1u);
+}
+
+} // namespace
+} // namespace vardel
