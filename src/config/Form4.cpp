@@ -1,0 +1,102 @@
+#include "config/Form4.h"
+
+#include "config/RegisterTable.h"
+#include "link/Module1.h"
+
+#include <QFont>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace vardel {
+
+namespace {
+
+int scaled(double v)
+{
+    return static_cast<int>(std::lround(v * FractionalProgressBar::kScale));
+}
+
+} // namespace
+
+FractionalProgressBar::FractionalProgressBar(QWidget* parent) : QProgressBar(parent)
+{
+    // The old bar showed no percentage text, only the blocks.
+    setTextVisible(false);
+    setRange(0, scaled(m_maximum));
+    setValue(0);
+}
+
+void FractionalProgressBar::setFractionalMaximum(double maximum)
+{
+    m_maximum = maximum;
+    setMaximum(scaled(maximum));
+}
+
+void FractionalProgressBar::setFractionalValue(double value)
+{
+    m_value = value;
+    setValue(scaled(value));
+}
+
+QString counterText(int n)
+{
+    return QStringLiteral("   ") + QString::number(n);
+}
+
+Form4::Form4(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    setObjectName(QStringLiteral("Form4"));
+    setWindowTitle(QStringLiteral("Odczyt rejestrów konfiguracyjnych z miernika"));
+
+    m_progress = new FractionalProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("ProgressBar1"));
+
+    m_label1 = new QLabel(QStringLiteral("Wczytanych rejestrów"), this);
+    m_label1->setObjectName(QStringLiteral("Label1"));
+
+    m_text1 = new QLineEdit(this);
+    m_text1->setObjectName(QStringLiteral("Text1"));
+    m_text1->setAccessibleName(m_label1->text());
+    m_text1->setReadOnly(true);
+    QFont small(QStringLiteral("Arial"));
+    small.setPointSizeF(8.25);
+    m_text1->setFont(small);
+    m_text1->setFixedWidth(60);
+    m_label1->setBuddy(m_text1);
+    m_progress->setAccessibleName(m_label1->text());
+
+    auto* counterRow = new QHBoxLayout;
+    counterRow->addWidget(m_text1);
+    counterRow->addWidget(m_label1);
+    counterRow->addStretch();
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_progress);
+    layout->addLayout(counterRow);
+    resize(420, 90);
+}
+
+Form4::~Form4() = default;
+
+TransferResult Form4::readConfiguration(Module1& link, RegisterTable& table)
+{
+    // No event loop runs until the read ends, so the window has to be painted
+    // by hand before the first exchange and after every register.
+    show();
+    repaint();
+    m_progress->setFractionalMaximum(table.RegCount);
+    m_progress->setFractionalValue(0.1);
+
+    const TransferResult result = ReadConfiguration(link, table, [this](int done, int) {
+        m_progress->setFractionalValue(done);
+        m_text1->setText(counterText(done));
+        m_text1->repaint();
+    });
+    hide();
+    return result;
+}
+
+} // namespace vardel

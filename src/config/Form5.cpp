@@ -1,0 +1,142 @@
+#include "config/Form5.h"
+
+#include "config/Form4.h"
+#include "config/RegisterTable.h"
+#include "link/Module1.h"
+
+#include <QCheckBox>
+#include <QFont>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vardel {
+
+Form5::Form5(Module1& link, const RegisterTable& table, std::int16_t& eepromFlag, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_link(link), m_table(table), m_eepromFlag(eepromFlag)
+{
+    setObjectName(QStringLiteral("Form5"));
+    setWindowTitle(QStringLiteral("Zapis rejestrów konfiguracyjnych do miernika"));
+
+    m_progress = new FractionalProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("ProgressBar1"));
+
+    m_label1 = new QLabel(QStringLiteral("Zapisanych rejestrów"), this);
+    m_label1->setObjectName(QStringLiteral("Label1"));
+    m_progress->setAccessibleName(m_label1->text());
+
+    m_text1 = new QLineEdit(this);
+    m_text1->setObjectName(QStringLiteral("Text1"));
+    m_text1->setAccessibleName(m_label1->text());
+    m_text1->setReadOnly(true);
+    QFont small(QStringLiteral("Arial"));
+    small.setPointSizeF(8.25);
+    m_text1->setFont(small);
+    m_text1->setFixedWidth(60);
+    m_label1->setBuddy(m_text1);
+
+    m_check1 = new QCheckBox(QStringLiteral("Zapis do EEprom-u"), this);
+    m_check1->setObjectName(QStringLiteral("Check1"));
+    m_check1->setAccessibleName(m_check1->text());
+
+    m_command1 = new QPushButton(QStringLiteral("Zapisz"), this);
+    m_command1->setObjectName(QStringLiteral("Command1"));
+    m_command1->setAccessibleName(m_command1->text());
+    m_command2 = new QPushButton(QStringLiteral("Zakończ"), this);
+    m_command2->setObjectName(QStringLiteral("Command2"));
+    m_command2->setAccessibleName(m_command2->text());
+
+    auto* counterRow = new QHBoxLayout;
+    counterRow->addWidget(m_text1);
+    counterRow->addWidget(m_label1);
+    counterRow->addStretch();
+    counterRow->addWidget(m_check1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(m_command1);
+    buttons->addWidget(m_command2);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_progress);
+    layout->addLayout(counterRow);
+    layout->addLayout(buttons);
+    resize(460, 130);
+
+    // Every change of the box counts, also the untick made by opening.
+    connect(m_check1, &QCheckBox::stateChanged, this, [this] { Form5_Check1_Click(); });
+    connect(m_command1, &QPushButton::clicked, this, [this] { Form5_Command1_Click(); });
+    connect(m_command2, &QPushButton::clicked, this, [this] { Form5_Command2_Click(); });
+}
+
+Form5::~Form5() = default;
+
+void Form5::Form1_Command9_Click()
+{
+    m_check1->setChecked(false);
+    m_eepromFlag = 0;
+    show();
+    m_text1->clear();
+    // The maximum stays as the last write left it (100 before the first).
+    m_progress->setFractionalValue(0.01);
+    repaint();
+}
+
+void Form5::Form5_Check1_Click()
+{
+    m_eepromFlag = m_check1->checkState() != Qt::Unchecked ? std::int16_t{-1} : std::int16_t{0};
+}
+
+void Form5::untickEeprom()
+{
+    m_check1->setChecked(false);
+}
+
+void Form5::Form5_Command1_Click()
+{
+    // A write runs from start to end inside this handler; anything that
+    // reaches the buttons meanwhile (a nested event loop of an error window,
+    // say) must not start a second one over it.
+    if (m_writing)
+        return;
+    m_writing = true;
+    m_command1->setEnabled(false);
+    m_command2->setEnabled(false);
+    m_check1->setEnabled(false);
+
+    m_progress->setFractionalMaximum(m_table.RegCount);
+    m_progress->setFractionalValue(0.001);
+    const bool store = m_eepromFlag == -1;
+    // The counter moves before each acknowledgement is awaited, so after a
+    // failure it shows the register that was not confirmed.
+    m_lastResult = WriteConfiguration(
+        m_link, m_table, store,
+        [this](int done, int) {
+            m_progress->setFractionalValue(done);
+            m_text1->setText(counterText(done));
+            m_text1->repaint();
+        },
+        m_pause);
+
+    m_command1->setEnabled(true);
+    m_command2->setEnabled(true);
+    m_check1->setEnabled(true);
+    m_writing = false;
+    hide();
+    m_eepromFlag = 0;
+}
+
+void Form5::Form5_Command2_Click()
+{
+    if (m_writing)
+        return;
+    hide();
+    m_eepromFlag = 0;
+}
+
+void Form5::Kx_Reg_Write(std::int16_t r, float value)
+{
+    m_link.Kx_Reg_Write(r, value);
+}
+
+} // namespace vardel

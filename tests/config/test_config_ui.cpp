@@ -1,0 +1,668 @@
+// The configuration windows against the simulated meter network and a
+// recording port: read progress (Form4), register editor (Form2), write
+// window (Form5), found by their object names as a user would see them.
+#include "config/ConfigWindows.h"
+#include "config/Form2.h"
+#include "config/Form4.h"
+#include "config/Form5.h"
+#include "config/RegisterTable.h"
+#include "config/RegisterTexts.h"
+#include "link/Module1.h"
+#include "sim/SimCard.h"
+#include "support/FakePort.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStringEncoder>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextCursor>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <vector>
+
+namespace vardel {
+namespace {
+
+using std::chrono::steady_clock;
+
+template <class T>
+T* child(QWidget* window, const char* name)
+{
+    T* w = window->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
+
+struct CountingErrors : ErrorWindows {
+    int transmit = 0;
+    int receive = 0;
+    void showTransmitError() override { ++transmit; }
+    void showReceiveError() override { ++receive; }
+};
+
+// Every exchange step with the bytes and the moment it happened; a hook runs
+// at each step, so a test can look at the windows in the middle of a loop.
+struct Recorder : LinkListener {
+    struct Event {
+        LinkEvent event;
+        std::vector<std::uint8_t> bytes;
+        steady_clock::time_point at;
+    };
+    std::vector<Event> events;
+    std::function<void(const Event&)> hook;
+
+    void linkEvent(LinkEvent event, std::span<const std::uint8_t> bytes) override
+    {
+        events.push_back({event, {bytes.begin(), bytes.end()}, steady_clock::now()});
+        if (hook)
+            hook(events.back());
+    }
+    std::vector<Event> requests(std::uint8_t command) const
+    {
+        std::vector<Event> out;
+        for (const Event& e : events)
+            if (e.event == LinkEvent::RequestSent && !e.bytes.empty() && e.bytes[0] == command)
+                out.push_back(e);
+        return out;
+    }
+};
+
+int requestAddress(const Recorder::Event& e)
+{
+    return e.bytes[1] * 256 + e.bytes[2];
+}
+
+// Names files of the three models, written by the test: "Rejestr <r>" for
+// every register unless the test gives its own lines.
+class NamesDir {
+public:
+    NamesDir()
+    {
+        for (std::int16_t model = 0; model <= 2; ++model) {
+            QStringList names;
+            for (int r = 0; r < regCountOf(model); ++r)
+                names << QStringLiteral("Rejestr %1").arg(r);
+            write(model, names);
+        }
+    }
+    QString path() const { return m_dir.path(); }
+    void write(std::int16_t model, const QStringList& lines) const
+    {
+        QFile f(m_dir.filePath(namesFileNameOf(model)));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        QStringEncoder enc("windows-1250");
+        f.write(enc.encode(lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")));
+    }
+    void remove(std::int16_t model) const { QFile::remove(m_dir.filePath(namesFileNameOf(model))); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// ---------------------------------------------------------------------------
+// Reading and writing through the simulated meter network.
+
+class SimTransfer : public ::testing::Test {
+protected:
+    SimTransfer()
+    {
+        link.setErrorWindows(&errors);
+        link.setListener(&recorder);
+    }
+    void use(std::int16_t model)
+    {
+        selectModel(link, table, model, names.path());
+        link.MeterAddress = static_cast<std::int16_t>(model + 1); // the factory network
+        link.BaudCode = 4;
+        link.CardSetLink();
+        recorder.events.clear();
+    }
+    SimMeter& meter() { return *card.meterAt(link.MeterAddress); }
+
+    NamesDir names;
+    SimCard card;
+    Module1 link{card};
+    RegisterTable table;
+    CountingErrors errors;
+    Recorder recorder;
+    ConfigWindows windows{link, table};
+};
+
+TEST_F(SimTransfer, ReadFetchesEveryRegisterOfTheModelWithTheProgressOnScreen)
+{
+    for (std::int16_t model : {kModelKX2, kModelKX3, kModelKX4}) {
+        SCOPED_TRACE(model);
+        use(model);
+        const int n = regCountOf(model);
+        for (int r = 0; r < n; ++r)
+            meter().setConfigValue(r, static_cast<float>(r) * 1.5f + 0.25f);
+        table.RegValue.fill(777.0f);
+
+        Form4* form = windows.readWindow();
+        auto* bar = child<FractionalProgressBar>(form, "ProgressBar1");
+        auto* counter = child<QLineEdit>(form, "Text1");
+        struct Seen { bool visible; double value; double maximum; QString counter; };
+        std::vector<Seen> seen;
+        recorder.hook = [&](const Recorder::Event& e) {
+            if (e.event == LinkEvent::RequestSent)
+                seen.push_back({form->isVisible(), bar->fractionalValue(), bar->fractionalMaximum(), counter->text()});
+        };
+        windows.Form1_Command6_Click();
+        recorder.hook = nullptr;
+
+        const auto reads = recorder.requests(1);
+        ASSERT_EQ(static_cast<int>(reads.size()), n);
+        for (int r = 0; r < n; ++r) {
+            EXPECT_EQ(requestAddress(reads[static_cast<std::size_t>(r)]), link.ConfigRegAddress(static_cast<std::int16_t>(r)));
+            EXPECT_EQ(table.RegValue[static_cast<std::size_t>(r)], static_cast<float>(r) * 1.5f + 0.25f) << r;
+        }
+        for (int r = n; r < kRegisterSlots; ++r)
+            ASSERT_EQ(table.RegValue[static_cast<std::size_t>(r)], 777.0f) << r;
+
+        // Before each request the window shows the registers read so far.
+        ASSERT_EQ(static_cast<int>(seen.size()), n);
+        EXPECT_TRUE(seen[0].visible);
+        EXPECT_DOUBLE_EQ(seen[0].value, 0.1);
+        EXPECT_DOUBLE_EQ(seen[0].maximum, n);
+        EXPECT_DOUBLE_EQ(seen[10].value, 10.0);
+        EXPECT_EQ(seen[10].counter, QStringLiteral("   10"));
+        EXPECT_EQ(counter->text(), QStringLiteral("   ") + QString::number(n));
+        EXPECT_DOUBLE_EQ(bar->fractionalValue(), n);
+        EXPECT_FALSE(form->isVisible());
+    }
+    EXPECT_EQ(errors.transmit + errors.receive, 0);
+}
+
+TEST_F(SimTransfer, ReadStopsAtTheFirstMissingReplyAndKeepsTheRest)
+{
+    struct Case { int failAt; double barAtEnd; const char* counterAtEnd; };
+    for (const Case c : {Case{0, 0.1, ""}, Case{37, 37.0, "   37"}}) {
+        SCOPED_TRACE(c.failAt);
+        use(kModelKX3);
+        card.clearFaults();
+        for (int r = 0; r < 100; ++r)
+            meter().setConfigValue(r, static_cast<float>(r) + 1000.0f);
+        table.RegValue.fill(-5.0f);
+        errors = {};
+        windows.readWindow()->counter()->clear();
+        if (c.failAt == 0)
+            card.setFault(QStringLiteral("no-meter"));
+        int fetched = 0;
+        recorder.hook = [&](const Recorder::Event& e) {
+            if (e.event == LinkEvent::ReplyFetched && ++fetched == c.failAt)
+                card.setFault(QStringLiteral("no-meter"));
+        };
+        windows.Form1_Command6_Click();
+        recorder.hook = nullptr;
+
+        EXPECT_EQ(static_cast<int>(recorder.requests(1).size()), c.failAt + 1); // nothing after the failure
+        for (int r = 0; r < 100; ++r)
+            EXPECT_EQ(table.RegValue[static_cast<std::size_t>(r)], r < c.failAt ? static_cast<float>(r) + 1000.0f : -5.0f) << r;
+        EXPECT_EQ(errors.receive, 1);
+        Form4* form = windows.readWindow();
+        EXPECT_DOUBLE_EQ(form->progressBar()->fractionalValue(), c.barAtEnd);
+        EXPECT_EQ(form->counter()->text(), QString::fromLatin1(c.counterAtEnd));
+        EXPECT_FALSE(form->isVisible());
+    }
+}
+
+class SimWrite : public SimTransfer {
+protected:
+    SimWrite()
+    {
+        use(kModelKX3);
+        for (int r = 0; r < kRegisterSlots; ++r)
+            table.RegValue[static_cast<std::size_t>(r)] = static_cast<float>(r) * 0.5f - 7.0f;
+        form = windows.writeWindow();
+        form->setEepromPause(kPause);
+    }
+    static constexpr std::chrono::milliseconds kPause{30};
+    float eepromValue(int r) { return meter().configValue(r, true); }
+    Form5* form = nullptr;
+};
+
+TEST_F(SimWrite, OpeningPreparesTheWindow)
+{
+    auto* bar = child<FractionalProgressBar>(form, "ProgressBar1");
+    windows.prepareWriteWindow();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_FALSE(child<QCheckBox>(form, "Check1")->isChecked());
+
+    child<QLineEdit>(form, "Text1")->setText(QStringLiteral("   5"));
+    child<QCheckBox>(form, "Check1")->setChecked(true);
+    windows.Form1_Command9_Click();
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_FALSE(child<QCheckBox>(form, "Check1")->isChecked());
+    EXPECT_EQ(windows.EepromFlag, 0);
+    EXPECT_TRUE(child<QLineEdit>(form, "Text1")->text().isEmpty());
+    EXPECT_DOUBLE_EQ(bar->fractionalValue(), 0.01);
+    EXPECT_DOUBLE_EQ(bar->fractionalMaximum(), 100.0); // the bar's own default before any write
+
+    child<QCheckBox>(form, "Check1")->click();
+    EXPECT_EQ(windows.EepromFlag, -1);
+    child<QPushButton>(form, "Command2")->click(); // "Zakończ"
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(windows.EepromFlag, 0);
+    EXPECT_TRUE(child<QCheckBox>(form, "Check1")->isChecked()); // the tick stays, the flag does not
+    EXPECT_TRUE(recorder.events.empty());
+}
+
+TEST_F(SimWrite, WritesEveryRegisterAndStoresInEepromOnlyWhenTickedInThisOpening)
+{
+    struct Case {
+        const char* name;
+        std::function<void()> beforeWrite;
+        bool store;
+    };
+    const Case cases[] = {
+        {"ticked", [this] { child<QCheckBox>(form, "Check1")->click(); }, true},
+        {"ticked, unticked", [this] {
+             child<QCheckBox>(form, "Check1")->click();
+             child<QCheckBox>(form, "Check1")->click();
+         }, false},
+        {"ticked, closed, reopened", [this] {
+             child<QCheckBox>(form, "Check1")->click();
+             child<QPushButton>(form, "Command2")->click();
+             windows.Form1_Command9_Click();
+         }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        card.meters() = factoryNetwork();
+        const float eepromBefore = eepromValue(42);
+        recorder.events.clear();
+        windows.Form1_Command9_Click();
+        c.beforeWrite();
+        child<QPushButton>(form, "Command1")->click(); // "Zapisz"
+
+        const auto writes = recorder.requests(2);
+        ASSERT_EQ(writes.size(), 100u);
+        for (int r = 0; r < 100; ++r) {
+            EXPECT_EQ(requestAddress(writes[static_cast<std::size_t>(r)]), link.ConfigRegAddress(static_cast<std::int16_t>(r)));
+            EXPECT_EQ(meter().configValue(r), table.RegValue[static_cast<std::size_t>(r)]) << r;
+        }
+        EXPECT_EQ(meter().configValue(100), SimMeter::factory(kModelKX3, 2).configValue(100)); // beyond RegCount
+
+        const auto stores = recorder.requests(3);
+        if (c.store) {
+            ASSERT_EQ(stores.size(), 1u);
+            // The store comes after the last acknowledgement and the full pause.
+            const auto& last = recorder.events[recorder.events.size() - 2];
+            EXPECT_EQ(last.event, LinkEvent::AckReceived);
+            EXPECT_EQ(recorder.events.back().bytes, std::vector<std::uint8_t>{3});
+            EXPECT_GE(recorder.events.back().at - last.at, kPause);
+            EXPECT_EQ(eepromValue(42), table.RegValue[42]);
+        } else {
+            EXPECT_TRUE(stores.empty());
+            EXPECT_EQ(recorder.events.back().event, LinkEvent::AckReceived);
+            EXPECT_EQ(eepromValue(42), eepromBefore);
+        }
+        EXPECT_TRUE(form->lastResult().complete);
+        EXPECT_DOUBLE_EQ(form->progressBar()->fractionalMaximum(), 100.0);
+        EXPECT_EQ(form->counter()->text(), QStringLiteral("   100"));
+        EXPECT_FALSE(form->isVisible());
+        EXPECT_EQ(windows.EepromFlag, 0);
+    }
+    EXPECT_EQ(errors.transmit, 0);
+}
+
+TEST_F(SimWrite, MissingReplyAtRegisterZeroStopsWithoutEepromRequest)
+{
+    card.setFault(QStringLiteral("no-ack"));
+    windows.Form1_Command9_Click();
+    child<QCheckBox>(form, "Check1")->click();
+    const float eepromBefore = eepromValue(0);
+    child<QPushButton>(form, "Command1")->click();
+
+    EXPECT_EQ(recorder.requests(2).size(), 1u);
+    EXPECT_TRUE(recorder.requests(3).empty());
+    EXPECT_EQ(errors.transmit, 1);
+    EXPECT_EQ(eepromValue(0), eepromBefore);
+    EXPECT_DOUBLE_EQ(form->progressBar()->fractionalValue(), 1.0);
+    EXPECT_EQ(form->counter()->text(), QStringLiteral("   1"));
+    EXPECT_FALSE(form->lastResult().complete);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(windows.EepromFlag, 0);
+}
+
+TEST_F(SimWrite, WriteCannotBeStartedOrClosedWhileItRuns)
+{
+    windows.Form1_Command9_Click();
+    auto* zapisz = child<QPushButton>(form, "Command1");
+    auto* zakoncz = child<QPushButton>(form, "Command2");
+    int attempts = 0;
+    bool buttonsWereEnabled = false;
+    bool hiddenMidway = false;
+    recorder.hook = [&](const Recorder::Event& e) {
+        if (e.event != LinkEvent::RequestSent || attempts >= 3)
+            return;
+        ++attempts;
+        buttonsWereEnabled |= zapisz->isEnabled() || zakoncz->isEnabled();
+        zapisz->click();
+        zakoncz->click();
+        form->Form5_Command1_Click();
+        hiddenMidway |= !form->isVisible();
+    };
+    zapisz->click();
+    recorder.hook = nullptr;
+
+    EXPECT_EQ(attempts, 3);
+    EXPECT_FALSE(buttonsWereEnabled);
+    EXPECT_FALSE(hiddenMidway);
+    EXPECT_EQ(recorder.requests(2).size(), 100u);
+    EXPECT_TRUE(zapisz->isEnabled());
+    EXPECT_TRUE(zakoncz->isEnabled());
+}
+
+// ---------------------------------------------------------------------------
+// The register editor. It never talks to the meter; the port only records.
+
+class Editor : public ::testing::Test {
+protected:
+    Editor() { link.MeterAddress = 7; }
+    void use(std::int16_t model) { selectModel(link, table, model, names.path()); }
+    Form2* open()
+    {
+        windows.Form1_Command7_Click();
+        return windows.editor();
+    }
+    QTableWidget* grid() { return windows.editor()->grid(); }
+    QString value(int row) { return grid()->item(row, Form2::kColValue)->text(); }
+    void clickCell(int row, int column)
+    {
+        QTableWidget* g = grid();
+        g->scrollToItem(g->item(row, column));
+        const QRect rect = g->visualItemRect(g->item(row, column));
+        QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+    QLineEdit* box(const char* name) { return child<QLineEdit>(windows.editor(), name); }
+    QPlainTextEdit* text(const char* name) { return child<QPlainTextEdit>(windows.editor(), name); }
+    void menu() { child<QPushButton>(windows.editor(), "Command1")->click(); }
+
+    NamesDir names;
+    test::FakePort port;
+    Module1 link{port};
+    RegisterTable table;
+    ConfigWindows windows{link, table};
+};
+
+TEST_F(Editor, FirstLoadFillsTheGridForEachModel)
+{
+    struct Case { std::int16_t model; int lastRow; const char* lastNumber; const char* modelText; bool fourInputs; };
+    for (const Case c : {Case{kModelKX2, 64, "   3F", " KX-2", false},
+                         Case{kModelKX3, 100, "    99", " KX-3", true},
+                         Case{kModelKX4, 255, "   FE", " KX-4", true}}) {
+        SCOPED_TRACE(c.model);
+        NamesDir freshNames;
+        RegisterTable t;
+        t.RegValue[static_cast<std::size_t>(c.lastRow - 1)] = 2.5f;
+        t.RegValue[0] = 3.0f;
+        selectModel(link, t, c.model, freshNames.path());
+        ConfigWindows w(link, t);
+        EXPECT_EQ(w.editorIfLoaded(), nullptr);
+        Form2* form = w.editor();
+        EXPECT_FALSE(form->isVisible());
+
+        QTableWidget* g = child<QTableWidget>(form, "MSFlexGrid1");
+        ASSERT_EQ(g->rowCount(), c.lastRow + 1);
+        EXPECT_EQ(g->item(0, 0)->text(), QStringLiteral("Rejestr"));
+        EXPECT_EQ(g->item(0, 1)->text(), QStringLiteral("Funkcja rejestru"));
+        EXPECT_EQ(g->item(0, 2)->text(), QStringLiteral("Wartość"));
+        EXPECT_EQ(g->item(c.lastRow, 0)->text(), QString::fromLatin1(c.lastNumber));
+        EXPECT_EQ(g->item(c.lastRow, 1)->text(), QStringLiteral("Rejestr %1").arg(c.lastRow - 1));
+        EXPECT_EQ(g->item(c.lastRow, 2)->text(), ValueText(2.5f));
+        // The address rule is applied before row 1 is written.
+        const float first = c.model == kModelKX3 ? 7.0f : 3.0f;
+        EXPECT_EQ(t.RegValue[0], first);
+        EXPECT_EQ(g->item(1, 2)->text(), ValueText(first));
+        EXPECT_EQ(g->currentRow(), c.lastRow);
+        EXPECT_EQ(g->currentColumn(), 2);
+        EXPECT_EQ(g->columnWidth(1), 4900 * g->logicalDpiX() / 1440);
+        EXPECT_FALSE(g->item(5, 0)->flags() & Qt::ItemIsSelectable);
+        EXPECT_FALSE(g->item(5, 2)->flags() & Qt::ItemIsEditable);
+
+        EXPECT_EQ(child<QLineEdit>(form, "Text4")->text(), QString::fromLatin1(c.modelText));
+        EXPECT_EQ(child<QLineEdit>(form, "Text8")->isHidden(), !c.fourInputs);
+        EXPECT_EQ(child<QLabel>(form, "Label5")->isHidden(), !c.fourInputs);
+        EXPECT_EQ(child<QLineEdit>(form, "Text1")->text(), QStringLiteral(" "));
+        EXPECT_TRUE(child<QLabel>(form, "NamesNote")->isHidden());
+    }
+}
+
+TEST_F(Editor, ClickingACellFillsTheEditBoxes)
+{
+    use(kModelKX4);
+    table.RegValue[10] = 12.5f;
+    open();
+    clickCell(11, Form2::kColValue);
+    EXPECT_EQ(box("Text1")->text(), ValueText(12.5f));
+    EXPECT_EQ(box("Text2")->text(), QStringLiteral("   A"));
+    EXPECT_EQ(grid()->currentColumn(), Form2::kColValue);
+
+    // A click on the name lands on the value of the same row.
+    clickCell(21, Form2::kColName);
+    EXPECT_EQ(grid()->currentRow(), 21);
+    EXPECT_EQ(box("Text2")->text(), QStringLiteral("   14"));
+    EXPECT_EQ(box("Text1")->text(), QStringLiteral("0"));
+
+    QTest::keyClicks(box("Text1"), QStringLiteral("5"));
+    EXPECT_EQ(value(21), QStringLiteral("05"));
+    EXPECT_EQ(table.RegValue[20], 0.0f); // only the text changes until "Menu główne"
+}
+
+TEST_F(Editor, ReservedRegisterCannotBeChanged)
+{
+    use(kModelKX2);
+    QStringList lines;
+    for (int r = 0; r < 64; ++r)
+        lines << QStringLiteral("Rejestr %1").arg(r);
+    lines[5] = QStringLiteral("Rezerwa");
+    lines[6] = QStringLiteral("\"Rezerwa \"");
+    lines[7] = QStringLiteral("rezerwa");
+    names.write(kModelKX2, lines);
+    table.RegValue[5] = 4.0f;
+    open();
+
+    clickCell(6, Form2::kColValue);
+    QTest::keyClicks(box("Text1"), QStringLiteral("99"));
+    EXPECT_EQ(value(6), QStringLiteral("4"));
+    for (int row : {7, 8}) {
+        clickCell(row, Form2::kColValue);
+        QTest::keyClicks(box("Text1"), QStringLiteral("1"));
+        EXPECT_EQ(value(row), QStringLiteral("01")) << row;
+    }
+    menu();
+    EXPECT_EQ(table.RegValue[5], 4.0f);
+    EXPECT_EQ(table.RegValue[6], 1.0f);
+}
+
+TEST_F(Editor, MenuParsesEveryRowBack)
+{
+    use(kModelKX4);
+    table.RegValue[200] = 1.23456789f;
+    open();
+    struct Case { int row; const char* typed; float stored; };
+    const Case cases[] = {{4, "12,5", 12.5f}, {5, "1e3", 1000.0f}, {6, "", 0.0f}, {7, "abc", 0.0f}, {8, " -3.5E2 V", -350.0f}};
+    for (const Case& c : cases) {
+        clickCell(c.row, Form2::kColValue);
+        box("Text1")->setText(QString::fromLatin1(c.typed));
+    }
+    menu();
+    for (const Case& c : cases)
+        EXPECT_EQ(table.RegValue[static_cast<std::size_t>(c.row - 1)], c.stored) << c.typed;
+    // Untouched rows go back through their text of at most 7 digits.
+    EXPECT_EQ(table.RegValue[200], ParseValue(ValueText(1.23456789f)));
+    EXPECT_FALSE(windows.editor()->isVisible());
+
+    open();
+    EXPECT_EQ(value(7), QStringLiteral("0")); // the letters come back as the table holds them
+    EXPECT_EQ(value(8), QStringLiteral("-350"));
+}
+
+TEST_F(Editor, TypingBeforeAnyClickChangesTheLastRegister)
+{
+    use(kModelKX2);
+    open();
+    box("Text1")->setText(QStringLiteral("8"));
+    menu();
+    EXPECT_EQ(table.RegValue[63], 8.0f);
+}
+
+TEST_F(Editor, Kx3AddressRuleAtFirstLoadAndAtEveryStore)
+{
+    use(kModelKX3);
+    table.RegValue[0] = 55.0f;
+    open();
+    EXPECT_EQ(value(1), QStringLiteral("7"));
+    menu();
+
+    table.RegValue[0] = 55.0f; // a read puts the meter's value back
+    open();
+    EXPECT_EQ(value(1), QStringLiteral("55")); // opening does not apply the rule
+    clickCell(1, Form2::kColValue);
+    box("Text1")->setText(QStringLiteral("99"));
+    link.MeterAddress = 12;
+    menu();
+    EXPECT_EQ(table.RegValue[0], 12.0f);
+
+    use(kModelKX4);
+    table.RegValue[0] = 55.0f;
+    open();
+    menu();
+    EXPECT_EQ(table.RegValue[0], 55.0f);
+}
+
+TEST_F(Editor, DescriptiveFieldsFollowTheModel)
+{
+    for (std::int16_t model : {kModelKX2, kModelKX3}) {
+        SCOPED_TRACE(model);
+        RegisterTable t;
+        selectModel(link, t, model, names.path());
+        t.InVer1 = QStringLiteral("a1");
+        t.InVer3 = QStringLiteral("a3");
+        t.InVer4 = QStringLiteral("a4");
+        t.SerialNo = QStringLiteral("SN 123");
+        t.ProgVersion = QStringLiteral("v2");
+        t.CustomerData = QStringLiteral("Zakład\r\nŁódź");
+        ConfigWindows w(link, t);
+        w.editor()->showDescriptiveFields(); // what a configuration file load does
+        Form2* form = w.editor();
+        EXPECT_FALSE(form->isVisible());
+        EXPECT_EQ(child<QLineEdit>(form, "Text5")->text(), QStringLiteral("a1"));
+        EXPECT_EQ(child<QLineEdit>(form, "Text3")->text(), QStringLiteral("SN 123"));
+        EXPECT_EQ(child<QLineEdit>(form, "Text9")->text(), QStringLiteral("v2"));
+        EXPECT_EQ(child<QPlainTextEdit>(form, "Text10")->toPlainText(), QStringLiteral("Zakład\nŁódź"));
+        EXPECT_EQ(child<QLineEdit>(form, "Text7")->text(), model == kModelKX2 ? QString() : QStringLiteral("a3"));
+
+        child<QLineEdit>(form, "Text7")->setText(QStringLiteral("b3"));
+        child<QLineEdit>(form, "Text8")->setText(QStringLiteral("b4"));
+        child<QLineEdit>(form, "Text6")->setText(QStringLiteral("b2"));
+        child<QPlainTextEdit>(form, "Text11")->setPlainText(QStringLiteral("x\ny"));
+        child<QPushButton>(form, "Command1")->click();
+        EXPECT_EQ(t.InVer2, QStringLiteral("b2"));
+        EXPECT_EQ(t.InVer3, model == kModelKX2 ? QStringLiteral("a3") : QStringLiteral("b3"));
+        EXPECT_EQ(t.InVer4, model == kModelKX2 ? QStringLiteral("a4") : QStringLiteral("b4"));
+        EXPECT_EQ(t.CustomerData, QStringLiteral("Zakład\r\nŁódź"));
+        EXPECT_EQ(t.Remarks, QStringLiteral("x\r\ny"));
+    }
+}
+
+TEST_F(Editor, FreeTextsAreCutToTheirLimits)
+{
+    use(kModelKX3);
+    open();
+    QPlainTextEdit* customer = text("Text10");
+    QPlainTextEdit* remarks = text("Text11");
+
+    customer->setPlainText(QString(256, QLatin1Char('c')));
+    EXPECT_EQ(customer->toPlainText().size(), 255);
+    remarks->setPlainText(QString(301, QLatin1Char('r')));
+    EXPECT_EQ(remarks->toPlainText().size(), 300);
+
+    // A line break counts as the two characters the file keeps.
+    customer->setPlainText(QString(254, QLatin1Char('x')) + QStringLiteral("\ny"));
+    EXPECT_EQ(customer->toPlainText(), QString(254, QLatin1Char('x')));
+
+    // Pasted text is cut the same way: the first 255 characters stay.
+    customer->setPlainText(QString(250, QLatin1Char('a')));
+    QGuiApplication::clipboard()->setText(QStringLiteral("0123456789"));
+    customer->moveCursor(QTextCursor::End);
+    customer->paste();
+    EXPECT_EQ(customer->toPlainText(), QString(250, QLatin1Char('a')) + QStringLiteral("01234"));
+    customer->moveCursor(QTextCursor::Start);
+    customer->paste();
+    EXPECT_EQ(customer->toPlainText(), QStringLiteral("0123456789") + QString(245, QLatin1Char('a')));
+
+    // A longer text from a file stays in the table until "Menu główne".
+    table.Remarks = QString(320, QLatin1Char('z'));
+    table.CustomerData = QString(256, QLatin1Char('q'));
+    windows.editor()->showDescriptiveFields();
+    EXPECT_EQ(remarks->toPlainText().size(), 300);
+    EXPECT_EQ(customer->toPlainText().size(), 255);
+    EXPECT_EQ(table.Remarks.size(), 320);
+    menu();
+    EXPECT_EQ(table.Remarks.size(), 300);
+    EXPECT_EQ(table.CustomerData.size(), 255);
+}
+
+TEST_F(Editor, ModelChangedWhileOpenStoresOnlyRowsBothHave)
+{
+    struct Case { std::int16_t openAs; std::int16_t storeAs; int stored; };
+    for (const Case c : {Case{kModelKX4, kModelKX2, 64}, Case{kModelKX2, kModelKX4, 64}, Case{kModelKX3, kModelKX4, 100}}) {
+        SCOPED_TRACE(c.openAs * 10 + c.storeAs);
+        RegisterTable t;
+        t.RegValue.fill(9.0f);
+        selectModel(link, t, c.openAs, names.path());
+        ConfigWindows w(link, t);
+        w.Form1_Command7_Click();
+        QTableWidget* g = w.editor()->grid();
+        for (int row = 1; row < g->rowCount(); ++row)
+            g->item(row, Form2::kColValue)->setText(QStringLiteral("1"));
+        selectModel(link, t, c.storeAs, names.path());
+        child<QPushButton>(w.editor(), "Command1")->click();
+        for (int r = 1; r < kRegisterSlots; ++r) // slot 0 may take the address
+            ASSERT_EQ(t.RegValue[static_cast<std::size_t>(r)], r < c.stored ? 1.0f : 9.0f) << r;
+    }
+}
+
+TEST_F(Editor, NamesFileProblemsAreShownAndNamesReadAreKept)
+{
+    use(kModelKX2);
+    table.RegName.fill(QStringLiteral("stara"));
+    names.write(kModelKX2, {QStringLiteral("Zero"), QStringLiteral("Jeden")});
+    open();
+    auto* note = child<QLabel>(windows.editor(), "NamesNote");
+    EXPECT_FALSE(note->isHidden());
+    EXPECT_FALSE(note->text().isEmpty());
+    EXPECT_EQ(grid()->item(2, 1)->text(), QStringLiteral("Jeden"));
+    EXPECT_EQ(grid()->item(3, 1)->text(), QStringLiteral("stara"));
+    EXPECT_EQ(grid()->rowCount(), 65);
+    menu();
+
+    names.remove(kModelKX2);
+    open();
+    EXPECT_FALSE(note->isHidden());
+    EXPECT_EQ(grid()->item(1, 1)->text(), QStringLiteral("Zero"));
+
+    NamesDir good;
+    selectModel(link, table, kModelKX2, good.path());
+    open();
+    EXPECT_TRUE(note->isHidden());
+    EXPECT_EQ(grid()->item(3, 1)->text(), QStringLiteral("Rejestr 2"));
+}
+
+} // namespace
+} // namespace vardel
