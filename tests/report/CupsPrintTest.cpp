@@ -103,10 +103,17 @@ protected:
             QThread::msleep(200);
         ASSERT_TRUE(run(QStringLiteral("lpstat"), {QStringLiteral("-h"), socket, QStringLiteral("-r")}))
             << "cupsd did not answer: " << log().toStdString();
-        ASSERT_TRUE(run(QStringLiteral("lpadmin"), {QStringLiteral("-h"), socket, QStringLiteral("-p"), kPrinter,
-                                                    QStringLiteral("-E"), QStringLiteral("-v"), QStringLiteral("cups-pdf:/"),
-                                                    QStringLiteral("-P"), kPpd}))
-            << log().toStdString();
+        // lpstat answers before the scheduler takes requests on a busy
+        // machine: add the printer until it is accepted.
+        const QStringList addPrinter{QStringLiteral("-h"), socket, QStringLiteral("-p"), kPrinter,
+                                     QStringLiteral("-E"), QStringLiteral("-v"), QStringLiteral("cups-pdf:/"),
+                                     QStringLiteral("-P"), kPpd};
+        bool added = run(QStringLiteral("lpadmin"), addPrinter);
+        while (!added && !ready.hasExpired()) {
+            QThread::msleep(250);
+            added = run(QStringLiteral("lpadmin"), addPrinter);
+        }
+        ASSERT_TRUE(added) << log().toStdString();
         // Text stays text on its way through PostScript only with this
         // renderer; the others turn the fonts into unsearchable outlines.
         ASSERT_TRUE(run(QStringLiteral("lpadmin"), {QStringLiteral("-h"), socket, QStringLiteral("-p"), kPrinter,
