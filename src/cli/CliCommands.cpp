@@ -1,0 +1,414 @@
+#include "cli/CliCommands.h"
+
+#include "app/Settings.h"
+#include "cli/CliLink.h"
+#include "config/ConfigTransfer.h"
+#include "config/RegisterTable.h"
+#include "config/RegisterTexts.h"
+#include "files/ConfigFile.h"
+#include "link/Module1.h"
+#include "measure/MeasureValues.h"
+#include "report/PdfReport.h"
+#include "sim/SimCard.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <thread>
+
+namespace vardel {
+
+namespace {
+
+// The register number as the program shows it everywhere else: decimal for
+// the KX-3, hexadecimal for the KX-2 and KX-4, here with the "h" that marks
+// hexadecimal numbers on screen so that "10h" is never read as ten.
+QString registerText(std::int16_t model, int r)
+{
+    if (model == kModelKX3)
+        return QString::number(r);
+    return QString::number(r, 16).toUpper() + QLatin1Char('h');
+}
+
+QString valueText(float value)
+{
+    return FileValueText(value).trimmed();
+}
+
+bool needsModel(CliCommand c)
+{
+    return c == CliCommand::Read || c == CliCommand::Write || c == CliCommand::Verify
+        || c == CliCommand::Measure || c == CliCommand::Print;
+}
+
+// The port of a command that never reaches the card (the printout): it
+// answers like an empty bus.
+class NoPort final : public PortBackend {
+public:
+    void vbOut(std::uint16_t, std::uint8_t) override {}
+    std::uint8_t vbInp(std::uint16_t) override { return 0xFF; }
+};
+
+class Runner {
+public:
+    Runner(const CliOptions& options, const CliContext& context)
+        : m_opt(options)
+        , m_ctx(context)
+    {
+    }
+
+    int run();
+
+private:
+    int usage(const QString& message)
+    {
+        m_ctx.err(message);
+        return kExitUsage;
+    }
+
+    // The extension of a configuration file names the model it was saved
+    // under; read under another model its lines land in the wrong registers.
+    std::optional<int> refuseOtherModel(const QString& path)
+    {
+        const QString suffix = QFileInfo(path).suffix().toUpper();
+        for (std::int16_t m = 0; m <= 2; ++m) {
+            if (suffix == modelTagOf(m) && m != m_link->MeterModel && !m_opt.force) {
+                return usage(QStringLiteral("Plik %1 ma rozszerzenie modelu %2, a wybrany jest miernik %3. "
+                                            "Użyj --force, aby mimo to go użyć.")
+                                 .arg(QDir::toNativeSeparators(path), modelNameOf(m),
+                                      modelNameOf(m_link->MeterModel)));
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::optional<int> loadConfiguration(RegisterTable& table, const QString& path)
+    {
+        if (auto refused = refuseOtherModel(path))
+            return refused;
+        const FileResult loaded = ReadConfigFile(table, path);
+        if (!loaded.ok)
+            return usage(loaded.message);
+        return std::nullopt;
+    }
+
+    // The card gets the link parameters as the main window gives them at
+    // start-up. A card that is not ready even then would make every wait of
+    // the exchange run its full count (minutes); say so at once instead.
+    bool prepareLink()
+    {
+        m_link->CardSetLink();
+        if (m_link->CardWaitReady() == 0)
+            return true;
+        m_ctx.err(QStringLiteral("Karta interfejsu nie zgłasza gotowości (status %1).")
+                      .arg(QString::fromStdString(hexText(m_link->ReadCardStatus()))));
+        return false;
+    }
+
+    int linkFailed(const QString& what)
+    {
+        m_ctx.err(m_errors.message(what));
+        return kExitLinkFailed;
+    }
+
+    // Messages the simulator raised on the way (a state file it could not
+    // write). They are shown; the caller decides what they mean for it.
+    bool takeSimMessages()
+    {
+        if (!m_sim)
+            return false;
+        const QStringList messages = m_sim->takeMessages();
+        for (const QString& m : messages)
+            m_ctx.err(m);
+        return !messages.isEmpty();
+    }
+
+    ProgressDisplay progress(const QString& label)
+    {
+        return ProgressDisplay(label, m_ctx.stderrIsTerminal, m_ctx.rawErr);
+    }
+
+    int cardTest();
+    int cardReset();
+    int read();
+    int write();
+    int verify();
+    int measure();
+    int print();
+    int resetMeter();
+
+    const CliOptions& m_opt;
+    const CliContext& m_ctx;
+    NoPort m_noPort;
+    std::unique_ptr<PortBackend> m_backend;
+    SimCard* m_sim = nullptr;
+    std::unique_ptr<Module1> m_link;
+    RegisterTable m_table;
+    CliErrors m_errors;
+    std::unique_ptr<LinkTrace> m_trace;
+    std::unique_ptr<QFile> m_traceFile;
+};
+
+int Runner::run()
+{
+    const Settings settings =
+        readSettingsFile(m_ctx.programDir + QLatin1Char('/') + QLatin1String(kSettingsFileName));
+    const std::int16_t cardAddress = m_opt.cardAddress.value_or(settings.CardAddress);
+    const std::int16_t model = m_opt.model.value_or(settings.MeterModel);
+    if (needsModel(m_opt.command) && (model < kModelKX2 || model > kModelKX4))
+        return usage(QStringLiteral("Nie wybrano modelu miernika (Vardel.cfg podaje %1); użyj --model KX-2|KX-3|KX-4.")
+                         .arg(model));
+
+    // The printout reads no meter: no card is needed for it.
+    if (m_opt.command != CliCommand::Print) {
+        QStringList notes;
+        QString error;
+        m_backend = createBackend(m_opt.start, m_ctx.programDir, static_cast<std::uint16_t>(cardAddress), notes,
+                                  error);
+        for (const QString& note : notes)
+            m_ctx.err(note);
+        if (!m_backend) {
+            m_ctx.err(error);
+            return kExitNoBackend;
+        }
+        m_sim = dynamic_cast<SimCard*>(m_backend.get());
+    }
+
+    m_link = std::make_unique<Module1>(m_backend ? *m_backend : static_cast<PortBackend&>(m_noPort));
+    m_link->setCardAddress(cardAddress);
+    m_link->MasterAddress = m_opt.masterAddress.value_or(settings.MasterAddress);
+    m_link->MeterAddress = m_opt.meterAddress.value_or(settings.MeterAddress);
+    m_link->BaudCode = m_opt.baudCode.value_or(settings.BaudCode);
+    m_link->TransmitCheck = m_opt.transmitCheck.value_or(settings.TransmitCheck);
+    m_link->RegBase = settings.RegBase;
+    m_link->setErrorWindows(&m_errors);
+    if (needsModel(m_opt.command))
+        selectModel(*m_link, m_table, model, m_ctx.programDir);
+    else
+        m_link->MeterModel = model;
+
+    if (!m_opt.trace.isEmpty()) {
+        LinkTrace::Sink sink;
+        if (m_opt.trace == QLatin1String("-")) {
+            sink = [this](const QString& line) { m_ctx.err(line); };
+        } else {
+            m_traceFile = std::make_unique<QFile>(m_opt.trace);
+            if (!m_traceFile->open(QIODevice::WriteOnly | QIODevice::Append))
+                return usage(QStringLiteral("Nie można zapisać pliku %1: %2")
+                                 .arg(QDir::toNativeSeparators(m_opt.trace), m_traceFile->errorString()));
+            QFile* file = m_traceFile.get();
+            sink = [file](const QString& line) {
+                file->write((line + QStringLiteral("\r\n")).toLatin1());
+                file->flush();
+            };
+        }
+        m_trace = std::make_unique<LinkTrace>(std::move(sink));
+        m_link->setListener(m_trace.get());
+    }
+
+    int code = kExitOk;
+    switch (m_opt.command) {
+    case CliCommand::CardTest: code = cardTest(); break;
+    case CliCommand::CardReset: code = cardReset(); break;
+    case CliCommand::Read: code = read(); break;
+    case CliCommand::Write: code = write(); break;
+    case CliCommand::Verify: code = verify(); break;
+    case CliCommand::Measure: code = measure(); break;
+    case CliCommand::Print: code = print(); break;
+    case CliCommand::ResetMeter: code = resetMeter(); break;
+    case CliCommand::None: code = usage(QStringLiteral("Nie podano polecenia.")); break;
+    }
+    if (m_trace) {
+        m_trace->finish();
+        m_link->setListener(nullptr);
+    }
+    return code;
+}
+
+int Runner::cardTest()
+{
+    m_ctx.out(QString::fromStdString(hexText(m_link->ReadCardStatus())));
+    return kExitOk;
+}
+
+int Runner::cardReset()
+{
+    // As the button does: the pulse only; the link parameters are not
+    // reloaded until the next command that talks to a meter.
+    m_ctx.out(QString::fromStdString(hexText(m_link->CardReset())));
+    return kExitOk;
+}
+
+int Runner::read()
+{
+    if (!m_opt.templateFile.isEmpty()) {
+        if (auto failed = loadConfiguration(m_table, m_opt.templateFile))
+            return *failed;
+    }
+    // Found out before the meter is read, not after a long read.
+    const QFileInfo target(m_opt.output);
+    if (!target.absoluteDir().exists())
+        return usage(QStringLiteral("Nie można zapisać pliku %1: %2")
+                         .arg(QDir::toNativeSeparators(m_opt.output), QStringLiteral("brak folderu")));
+
+    if (!prepareLink())
+        return linkFailed(QStringLiteral("rejestr %1").arg(registerText(m_link->MeterModel, 0)));
+    TransferResult result;
+    {
+        ProgressDisplay bar = progress(QStringLiteral("Odczyt rejestrów"));
+        result = ReadConfiguration(*m_link, m_table, [&bar](int done, int total) { bar.update(done, total); });
+    }
+    if (!result.complete)
+        return linkFailed(QStringLiteral("rejestr %1").arg(registerText(m_link->MeterModel, result.done)));
+
+    const FileResult saved = WriteConfigFile(m_table, m_opt.output);
+    if (!saved.ok)
+        return usage(saved.message);
+    return kExitOk;
+}
+
+int Runner::write()
+{
+    if (auto failed = loadConfiguration(m_table, m_opt.file))
+        return *failed;
+    if (!prepareLink())
+        return linkFailed(QStringLiteral("rejestr %1").arg(registerText(m_link->MeterModel, 0)));
+
+    TransferResult result;
+    {
+        ProgressDisplay bar = progress(QStringLiteral("Zapis rejestrów"));
+        result = WriteConfiguration(*m_link, m_table, m_opt.eeprom,
+                                    [&bar](int done, int total) { bar.update(done, total); });
+    }
+    // The EEPROM request expects no reply; its trace line is due now, before
+    // the verdict.
+    if (m_trace)
+        m_trace->finish();
+    if (!result.complete) {
+        // The counter is advanced before the acknowledgement is awaited, so
+        // the register that failed is the last one counted.
+        return linkFailed(QStringLiteral("rejestr %1").arg(registerText(m_link->MeterModel, result.done - 1)));
+    }
+    if (m_errors.count() > 0)
+        return linkFailed(QStringLiteral("zapis w pamięci EEPROM"));
+    if (m_opt.eeprom) {
+        // The simulator keeps its EEPROM in a file; if that could not be
+        // written the store did not last, and saying it did would be a lie.
+        if (takeSimMessages())
+            return kExitUsage;
+        m_ctx.err(QStringLiteral("Zapisano konfigurację w pamięci EEPROM miernika."));
+    }
+    return kExitOk;
+}
+
+int Runner::verify()
+{
+    if (auto failed = loadConfiguration(m_table, m_opt.file))
+        return *failed;
+    if (!prepareLink())
+        return linkFailed(QStringLiteral("rejestr %1").arg(registerText(m_link->MeterModel, 0)));
+
+    RegisterTable meter = m_table;
+    TransferResult result;
+    {
+        ProgressDisplay bar = progress(QStringLiteral("Odczyt rejestrów"));
+        result = ReadConfiguration(*m_link, meter, [&bar](int done, int total) { bar.update(done, total); });
+    }
+    if (!result.complete)
+        return linkFailed(QStringLiteral("rejestr %1").arg(registerText(m_link->MeterModel, result.done)));
+
+    // Values are compared as the file holds them: seven digits. The meter
+    // keeps the same seven digits, but its decoding may land one step of
+    // the last binary digit away from the file reader's.
+    int differences = 0;
+    for (int r = 0; r < m_table.RegCount; ++r) {
+        const auto slot = static_cast<std::size_t>(r);
+        const QString inFile = valueText(m_table.RegValue[slot]);
+        const QString inMeter = valueText(meter.RegValue[slot]);
+        if (inFile == inMeter)
+            continue;
+        ++differences;
+        m_ctx.out(QStringLiteral("Rejestr %1: w pliku %2, w mierniku %3")
+                      .arg(registerText(m_link->MeterModel, r), inFile, inMeter));
+    }
+    if (differences > 0)
+        return kExitDiffers;
+    m_ctx.out(QStringLiteral("Zgodność: wszystkie %1 rejestrów").arg(m_table.RegCount));
+    return kExitOk;
+}
+
+int Runner::measure()
+{
+    if (!prepareLink())
+        return linkFailed({});
+
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    for (long tick = 0;; ++tick) {
+        const MeasureReading reading = readMeasuredValues(*m_link);
+        if (reading.flag != 0)
+            return linkFailed({});
+        QStringList fields;
+        for (const MeasuredValue& v : reading.values)
+            fields << measureCaptionOf(v.box).trimmed() + QStringLiteral(": ") + valueText(v.value);
+        m_ctx.out(fields.join(QStringLiteral("; ")));
+
+        if (m_opt.count > 0 && tick + 1 >= m_opt.count)
+            return kExitOk;
+        // Once a second, counted from the start, so a slow exchange does not
+        // push every later line back.
+        const auto next = start + std::chrono::seconds(tick + 1);
+        while (Clock::now() < next) {
+            if (m_ctx.interrupted && m_ctx.interrupted())
+                return kExitOk;
+            std::this_thread::sleep_for(std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(50)));
+        }
+        if (m_ctx.interrupted && m_ctx.interrupted())
+            return kExitOk;
+    }
+}
+
+int Runner::print()
+{
+    if (auto failed = loadConfiguration(m_table, m_opt.file))
+        return *failed;
+    const NamesLoad names = LoadRegisterNames(m_table);
+    if (!names.ok) {
+        const bool missing = !QFileInfo::exists(m_table.NamesFile);
+        return usage(missing ? QStringLiteral("Nie można wydrukować konfiguracji: brak pliku nazw rejestrów %1")
+                                   .arg(QDir::toNativeSeparators(m_table.NamesFile))
+                             : QStringLiteral("Nie można wydrukować konfiguracji. %1").arg(names.message));
+    }
+    QString error;
+    if (!printConfigurationToPdf(m_table, m_link->MeterModel, m_opt.pdf, &error))
+        return usage(error);
+    return kExitOk;
+}
+
+int Runner::resetMeter()
+{
+    if (!prepareLink())
+        return linkFailed({});
+    m_link->SendMeterReset();
+    if (m_trace)
+        m_trace->finish();
+    if (m_errors.count() > 0)
+        return linkFailed({});
+    // The main window shows the card status after the reset request; so do we.
+    m_ctx.out(QString::fromStdString(hexText(m_link->ReadCardStatus())));
+    return kExitOk;
+}
+
+} // namespace
+
+int runCli(const CliOptions& options, const CliContext& context)
+{
+    Runner runner(options, context);
+    return runner.run();
+}
+
+} // namespace vardel

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "cli/CliOptions.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace vardel {
+
+// Where a command's words go and what it may ask of the process around it.
+struct CliContext {
+    QString programDir;                        // Vardel.cfg, names files, default sim state
+    std::function<void(const QString&)> out;   // a result line for stdout
+    std::function<void(const QString&)> err;   // a message line for stderr
+    std::function<void(const QByteArray&)> rawErr; // the progress bar, as it stands
+    bool stderrIsTerminal = false;
+    std::function<bool()> interrupted;         // measure stops when this says so
+};
+
+// Runs one command with the windows' own routines (the read and write loops,
+// the file reader and writer, the printout, the measured-values mapping) and
+// returns the exit code (CliExit). `print` needs a QGuiApplication; the other
+// commands a QCoreApplication.
+int runCli(const CliOptions& options, const CliContext& context);
+
+} // namespace vardel

@@ -1,0 +1,356 @@
+#include "cli/CliOptions.h"
+
+#include "app/TextRules.h"
+#include "sim/SimState.h"
+
+#include <QRegularExpression>
+
+#include <array>
+
+namespace vardel {
+
+namespace {
+
+struct CommandInfo {
+    const char* name;
+    CliCommand command;
+    int files; // positional arguments after the command name
+};
+
+constexpr std::array<CommandInfo, 8> kCommands{{
+    {"card-test", CliCommand::CardTest, 0},
+    {"card-reset", CliCommand::CardReset, 0},
+    {"read", CliCommand::Read, 0},
+    {"write", CliCommand::Write, 1},
+    {"verify", CliCommand::Verify, 1},
+    {"measure", CliCommand::Measure, 0},
+    {"print", CliCommand::Print, 1},
+    {"reset-meter", CliCommand::ResetMeter, 0},
+}};
+
+QString invalidValue(const QString& option, const QString& value)
+{
+    return QStringLiteral("Nieprawidłowa wartość opcji %1: %2").arg(option, value);
+}
+
+// A plain decimal integer within [low, high]; no blanks, no sign tricks.
+std::optional<int> strictInteger(const QString& text, int low, int high)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+    if (!digits.match(text).hasMatch() || text.size() > 9)
+        return std::nullopt;
+    const int value = text.toInt();
+    if (value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<std::int16_t> modelFromText(const QString& text)
+{
+    const QString t = text.toUpper();
+    for (std::int16_t m = 0; m <= 2; ++m) {
+        const QString name = modelNameOf(m);
+        if (t == name || t == QString(name).remove(QLatin1Char('-')))
+            return m;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::int16_t> baudCodeFromText(const QString& text)
+{
+    static constexpr std::array<int, 6> kRates{1200, 2400, 4800, 9600, 19200, 38400};
+    const auto rate = strictInteger(text, 0, 38400);
+    for (std::size_t i = 0; rate && i < kRates.size(); ++i) {
+        if (kRates[i] == *rate)
+            return static_cast<std::int16_t>(i);
+    }
+    return std::nullopt;
+}
+
+// The card address is typed as the main window shows it: hexadecimal, with
+// or without the trailing "h". Here nothing else may follow, because a stray
+// character would silently give another port.
+std::optional<std::int16_t> cardAddressFromText(const QString& text)
+{
+    static const QRegularExpression hex(QStringLiteral("^[0-9A-Fa-f]{1,4}[hH]?$"));
+    if (!hex.match(text).hasMatch())
+        return std::nullopt;
+    return parseCardAddressText(text);
+}
+
+constexpr unsigned bit(CliCommand c) { return 1u << static_cast<unsigned>(c); }
+
+struct OptionInfo {
+    const char* name;
+    const char* alias; // a short form, or nullptr
+    bool takesValue;
+    unsigned only;     // commands it belongs to; 0: every command
+};
+
+constexpr std::array<OptionInfo, 17> kOptions{{
+    {"--help", "-h", false, 0},
+    {"--card", nullptr, true, 0},
+    {"--sim-state", nullptr, true, 0},
+    {"--sim-fault", nullptr, true, 0},
+    {"--model", nullptr, true, 0},
+    {"--meter-address", nullptr, true, 0},
+    {"--master-address", nullptr, true, 0},
+    {"--baud", nullptr, true, 0},
+    {"--transmit-check", nullptr, true, 0},
+    {"--card-address", nullptr, true, 0},
+    {"--trace", nullptr, true, 0},
+    {"--output", "-o", true, bit(CliCommand::Read)},
+    {"--template", nullptr, true, bit(CliCommand::Read)},
+    {"--eeprom", nullptr, false, bit(CliCommand::Write)},
+    {"--force", nullptr, false,
+     bit(CliCommand::Read) | bit(CliCommand::Write) | bit(CliCommand::Verify) | bit(CliCommand::Print)},
+    {"--count", nullptr, true, bit(CliCommand::Measure)},
+    {"--pdf", nullptr, true, bit(CliCommand::Print)},
+}};
+
+const OptionInfo* findOption(const QString& name)
+{
+    for (const OptionInfo& o : kOptions) {
+        if (name == QLatin1String(o.name) || (o.alias && name == QLatin1String(o.alias)))
+            return &o;
+    }
+    return nullptr;
+}
+
+bool applyOption(const OptionInfo& o, const QString& value, CliOptions& options, QString& error)
+{
+    const QString name = QLatin1String(o.name);
+    auto bad = [&] {
+        error = invalidValue(name, value);
+        return false;
+    };
+    auto network = [&](std::optional<std::int16_t>& target) {
+        // The card holds a network address in one byte: 258 would quietly
+        // address meter 2.
+        const auto v = strictInteger(value, 0, 255);
+        if (!v)
+            return bad();
+        target = static_cast<std::int16_t>(*v);
+        return true;
+    };
+
+    if (name == QLatin1String("--help")) {
+        options.help = true;
+    } else if (name == QLatin1String("--card")) {
+        if (value == QLatin1String("sim"))
+            options.start.card = CardKind::Simulated;
+        else if (value == QLatin1String("port"))
+            options.start.card = CardKind::Ports;
+        else
+            return bad();
+    } else if (name == QLatin1String("--sim-state")) {
+        if (value.isEmpty())
+            return bad();
+        options.start.simState = value;
+    } else if (name == QLatin1String("--sim-fault")) {
+        SimFaults check;
+        if (!parseSimFault(value, check, &error))
+            return false;
+        options.start.simFaults << value;
+    } else if (name == QLatin1String("--model")) {
+        if (!(options.model = modelFromText(value)))
+            return bad();
+    } else if (name == QLatin1String("--meter-address")) {
+        return network(options.meterAddress);
+    } else if (name == QLatin1String("--master-address")) {
+        return network(options.masterAddress);
+    } else if (name == QLatin1String("--baud")) {
+        if (!(options.baudCode = baudCodeFromText(value)))
+            return bad();
+    } else if (name == QLatin1String("--transmit-check")) {
+        const auto v = strictInteger(value, 0, 1);
+        if (!v)
+            return bad();
+        options.transmitCheck = static_cast<std::int16_t>(*v);
+    } else if (name == QLatin1String("--card-address")) {
+        if (!(options.cardAddress = cardAddressFromText(value)))
+            return bad();
+    } else if (name == QLatin1String("--trace")) {
+        if (value.isEmpty())
+            return bad();
+        options.trace = value;
+    } else if (name == QLatin1String("--output")) {
+        if (value.isEmpty())
+            return bad();
+        options.output = value;
+    } else if (name == QLatin1String("--template")) {
+        if (value.isEmpty())
+            return bad();
+        options.templateFile = value;
+    } else if (name == QLatin1String("--eeprom")) {
+        options.eeprom = true;
+    } else if (name == QLatin1String("--force")) {
+        options.force = true;
+    } else if (name == QLatin1String("--count")) {
+        const auto v = strictInteger(value, 1, 1000000000);
+        if (!v)
+            return bad();
+        options.count = *v;
+    } else if (name == QLatin1String("--pdf")) {
+        if (value.isEmpty())
+            return bad();
+        options.pdf = value;
+    }
+    return true;
+}
+
+} // namespace
+
+QString modelNameOf(std::int16_t model)
+{
+    switch (model) {
+    case 0: return QStringLiteral("KX-2");
+    case 1: return QStringLiteral("KX-3");
+    case 2: return QStringLiteral("KX-4");
+    default: return QString::number(model);
+    }
+}
+
+bool parseCliArguments(const QStringList& args, CliOptions& options, QString& error)
+{
+    QStringList positional;
+    struct Seen {
+        const OptionInfo* option;
+        QString spelling;
+    };
+    QList<Seen> seen;
+    bool optionsEnded = false;
+
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (optionsEnded || arg == QLatin1String("-") || !arg.startsWith(QLatin1Char('-'))) {
+            positional << arg;
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        const qsizetype eq = arg.indexOf(QLatin1Char('='));
+        const QString name = eq < 0 ? arg : arg.left(eq);
+        const OptionInfo* o = findOption(name);
+        if (!o) {
+            error = QStringLiteral("Nieznana opcja: %1").arg(name);
+            return false;
+        }
+        QString value;
+        if (o->takesValue) {
+            if (eq >= 0) {
+                value = arg.mid(eq + 1);
+            } else if (i + 1 < args.size() && !args[i + 1].startsWith(QLatin1String("--"))) {
+                // "--trace -" and "--master-address -1" give their value;
+                // "-o --force" is a forgotten file name, not a file "--force".
+                value = args[++i];
+            } else {
+                error = QStringLiteral("Brak wartości opcji %1").arg(name);
+                return false;
+            }
+        } else if (eq >= 0) {
+            error = invalidValue(name, arg.mid(eq + 1));
+            return false;
+        }
+        if (!applyOption(*o, value, options, error))
+            return false;
+        seen.append({o, name});
+    }
+
+    if (options.help)
+        return true;
+    if (positional.isEmpty()) {
+        error = QStringLiteral("Nie podano polecenia.");
+        return false;
+    }
+
+    const CommandInfo* command = nullptr;
+    for (const CommandInfo& c : kCommands) {
+        if (positional.front() == QLatin1String(c.name))
+            command = &c;
+    }
+    if (!command) {
+        error = QStringLiteral("Nieznane polecenie: %1").arg(positional.front());
+        return false;
+    }
+    options.command = command->command;
+    options.commandName = positional.front();
+
+    if (positional.size() - 1 < command->files) {
+        error = QStringLiteral("Polecenie %1 wymaga nazwy pliku konfiguracji.").arg(options.commandName);
+        return false;
+    }
+    if (positional.size() - 1 > command->files) {
+        error = QStringLiteral("Nadmiarowy argument polecenia %1: %2")
+                    .arg(options.commandName, positional[command->files + 1]);
+        return false;
+    }
+    if (command->files == 1)
+        options.file = positional[1];
+
+    // An option meant for another command is a mistake worth stopping for:
+    // "read --eeprom" must not look as if the EEPROM had been written.
+    for (const Seen& s : seen) {
+        if (s.option->only != 0 && (s.option->only & bit(options.command)) == 0) {
+            error = QStringLiteral("Opcja %1 nie dotyczy polecenia %2").arg(s.spelling, options.commandName);
+            return false;
+        }
+    }
+
+    if (options.command == CliCommand::Read && options.output.isEmpty()) {
+        error = QStringLiteral("Polecenie read wymaga opcji -o PLIK.");
+        return false;
+    }
+    if (options.command == CliCommand::Print && options.pdf.isEmpty()) {
+        error = QStringLiteral("Polecenie print wymaga opcji --pdf PLIK.");
+        return false;
+    }
+    return true;
+}
+
+QString cliUsageText()
+{
+    QString text = QStringLiteral(
+        "Użycie: vardel-cli [opcje] POLECENIE [argumenty]\n"
+        "Operacje na karcie interfejsu i miernikach tablicowych KX-2, KX-3 i KX-4 bez okien.\n"
+        "\n"
+        "Polecenia:\n"
+        "  card-test                 odczyt statusu karty (np. 4h)\n"
+        "  card-reset                reset karty, wypisuje ostatni odczytany status\n"
+        "  read -o PLIK              odczyt wszystkich rejestrów konfiguracyjnych miernika do pliku\n"
+        "                            konfiguracji (pola opisowe z --template PLIK, inaczej puste)\n"
+        "  write PLIK [--eeprom]     zapis rejestrów z pliku do miernika, z --eeprom także zapis\n"
+        "                            w pamięci EEPROM miernika\n"
+        "  verify PLIK               porównanie miernika z plikiem, rejestr po rejestrze\n"
+        "  measure [--count N]       pomiary co sekundę, N razy (domyślnie do przerwania)\n"
+        "  print PLIK --pdf WYNIK    wydruk konfiguracji z pliku do pliku PDF\n"
+        "  reset-meter               reset miernika\n"
+        "\n"
+        "Opcje:\n"
+        "  --card sim|port           karta symulowana (domyślnie) albo prawdziwa karta\n"
+        "                            (bezpośredni dostęp do portów: root lub CAP_SYS_RAWIO)\n"
+        "  --sim-state PLIK          plik stanu symulatora (domyślnie VardelSim.txt obok programu)\n"
+        "  --sim-fault NAZWA[=K]     usterka symulatora; można podać kilka razy:\n");
+    for (const QString& line : simFaultDescriptions())
+        text += QStringLiteral("                              ") + line + QLatin1Char('\n');
+    text += QStringLiteral(
+        "  --model KX-2|KX-3|KX-4    model miernika\n"
+        "  --meter-address N         adres sieciowy miernika (0..255)\n"
+        "  --master-address N        adres sieciowy master-a (0..255)\n"
+        "  --baud B                  1200, 2400, 4800, 9600, 19200 albo 38400\n"
+        "  --transmit-check 0|1      kontrola nadawania\n"
+        "  --card-address HEX        adres karty, np. 340h\n"
+        "  --trace PLIK              dopisuje do pliku jeden wiersz na wymianę z miernikiem\n"
+        "                            (czas, bajty zapytania i odpowiedzi, wynik); \"-\" to stderr\n"
+        "  --force                   użycie pliku z rozszerzeniem innego modelu\n"
+        "  --help                    ten opis\n"
+        "\n"
+        "Wartości domyślne opcji łącza pochodzą z pliku Vardel.cfg obok programu.\n"
+        "Kody wyjścia: 0 powodzenie, 1 błąd wymiany danych, 2 błędne użycie lub błąd pliku,\n"
+        "3 karta niedostępna, 4 verify: miernik różni się od pliku.\n");
+    return text;
+}
+
+} // namespace vardel

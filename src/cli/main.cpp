@@ -1,0 +1,79 @@
+#include "cli/CliCommands.h"
+#include "cli/CliOptions.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+
+#include <unistd.h>
+
+using namespace vardel;
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void onInterrupt(int)
+{
+    g_interrupted = 1;
+}
+
+void writeLine(std::FILE* stream, const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+
+    CliOptions options;
+    QString error;
+    if (!parseCliArguments(args, options, error)) {
+        writeLine(stderr, QStringLiteral("vardel-cli: ") + error);
+        writeLine(stderr, QStringLiteral("Użycie: vardel-cli [opcje] POLECENIE [argumenty]; opis: vardel-cli --help"));
+        return kExitUsage;
+    }
+    if (options.help) {
+        const QByteArray text = cliUsageText().toUtf8();
+        std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
+        return kExitOk;
+    }
+
+    // Only the printout lays out text and needs fonts; it gets a graphical
+    // application on the offscreen platform unless the user chose another.
+    std::unique_ptr<QCoreApplication> app;
+    if (options.command == CliCommand::Print) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+
+    // measure runs until interrupted; it ends its line and the trace first.
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+
+    CliContext context;
+    context.programDir = QCoreApplication::applicationDirPath();
+    context.out = [](const QString& line) { writeLine(stdout, line); };
+    context.err = [](const QString& line) { writeLine(stderr, line); };
+    context.rawErr = [](const QByteArray& bytes) {
+        std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
+        std::fflush(stderr);
+    };
+    context.stderrIsTerminal = isatty(STDERR_FILENO) == 1;
+    context.interrupted = [] { return g_interrupted != 0; };
+    return runCli(options, context);
+}

@@ -1,0 +1,190 @@
+#include "cli/CliLink.h"
+#include "cli/CliOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace vardel;
+
+namespace {
+
+QStringList split(const char* text)
+{
+    return QString::fromUtf8(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+TEST(CliArguments, OptionsStandBeforeOrAfterTheCommandInBothSpellings)
+{
+    struct Case {
+        const char* args;
+    };
+    const Case cases[] = {
+        {"--model KX-4 --meter-address 3 --baud 38400 write cfg.KX4 --eeprom --card-address 300h"},
+        {"write --model=KX-4 cfg.KX4 --meter-address=3 --eeprom --baud=38400 --card-address=300"},
+        {"--eeprom --card-address 300H write --baud 38400 --meter-address 3 --model kx4 cfg.KX4"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        CliOptions o;
+        QString error;
+        ASSERT_TRUE(parseCliArguments(split(c.args), o, error)) << error.toStdString();
+        EXPECT_EQ(o.command, CliCommand::Write);
+        EXPECT_EQ(o.file, QStringLiteral("cfg.KX4"));
+        EXPECT_TRUE(o.eeprom);
+        EXPECT_EQ(o.model, std::int16_t{2});
+        EXPECT_EQ(o.meterAddress, std::int16_t{3});
+        EXPECT_EQ(o.baudCode, std::int16_t{5});
+        EXPECT_EQ(o.cardAddress, std::int16_t{0x300});
+        EXPECT_FALSE(o.masterAddress.has_value()); // left to Vardel.cfg
+    }
+}
+
+TEST(CliArguments, EveryCommandWithItsOwnOptions)
+{
+    CliOptions o;
+    QString error;
+    ASSERT_TRUE(parseCliArguments(split("read -o out.KX3 --template t.KX3 --force --trace - --card port"), o, error));
+    EXPECT_EQ(o.output, QStringLiteral("out.KX3"));
+    EXPECT_EQ(o.templateFile, QStringLiteral("t.KX3"));
+    EXPECT_TRUE(o.force);
+    EXPECT_EQ(o.trace, QStringLiteral("-"));
+    EXPECT_EQ(o.start.card, CardKind::Ports);
+
+    o = {};
+    ASSERT_TRUE(parseCliArguments(split("measure --count 2 --sim-fault slow-reply=3 --sim-fault no-ack"), o, error));
+    EXPECT_EQ(o.count, 2);
+    EXPECT_EQ(o.start.simFaults, QStringList({QStringLiteral("slow-reply=3"), QStringLiteral("no-ack")}));
+
+    o = {};
+    ASSERT_TRUE(parseCliArguments(split("print a.KX2 --pdf out.pdf"), o, error));
+    EXPECT_EQ(o.file, QStringLiteral("a.KX2"));
+    EXPECT_EQ(o.pdf, QStringLiteral("out.pdf"));
+
+    // After "--" a file name may begin with a dash.
+    o = {};
+    ASSERT_TRUE(parseCliArguments(split("verify -- -odd.KX3"), o, error));
+    EXPECT_EQ(o.file, QStringLiteral("-odd.KX3"));
+
+    o = {};
+    ASSERT_TRUE(parseCliArguments(split("--help"), o, error));
+    EXPECT_TRUE(o.help);
+}
+
+TEST(CliArguments, MistakesAreRefusedWithTheirReason)
+{
+    struct Case {
+        const char* args;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"", "Nie podano polecenia."},
+        {"fetch", "Nieznane polecenie: fetch"},
+        {"card-test --verbose", "Nieznana opcja: --verbose"},
+        {"card-test --model", "Brak wartości opcji --model"},
+        {"read -o --force", "Brak wartości opcji -o"},
+        {"card-test --model KX-5", "Nieprawidłowa wartość opcji --model: KX-5"},
+        {"card-test --baud 9601", "Nieprawidłowa wartość opcji --baud: 9601"},
+        {"card-test --transmit-check 2", "Nieprawidłowa wartość opcji --transmit-check: 2"},
+        // One byte in the card: 258 would address meter 2 without a word.
+        {"card-test --meter-address 258", "Nieprawidłowa wartość opcji --meter-address: 258"},
+        {"card-test --master-address -1", "Nieprawidłowa wartość opcji --master-address: -1"},
+        {"card-test --card-address 34G", "Nieprawidłowa wartość opcji --card-address: 34G"},
+        {"card-test --card-address 12345", "Nieprawidłowa wartość opcji --card-address: 12345"},
+        {"card-test --card-address 7FFF", "Nieprawidłowa wartość opcji --card-address: 7FFF"},
+        {"card-test --card usb", "Nieprawidłowa wartość opcji --card: usb"},
+        {"card-test --sim-fault slow-reply=x", "Nieprawidłowa wartość usterki symulatora slow-reply: x"},
+        {"measure --count 0", "Nieprawidłowa wartość opcji --count: 0"},
+        {"write", "Polecenie write wymaga nazwy pliku konfiguracji."},
+        {"write a.KX3 b.KX3", "Nadmiarowy argument polecenia write: b.KX3"},
+        {"read", "Polecenie read wymaga opcji -o PLIK."},
+        {"print a.KX3", "Polecenie print wymaga opcji --pdf PLIK."},
+        {"read -o x.KX3 --eeprom", "Opcja --eeprom nie dotyczy polecenia read"},
+        {"write a.KX3 --pdf x.pdf", "Opcja --pdf nie dotyczy polecenia write"},
+        {"card-test --force", "Opcja --force nie dotyczy polecenia card-test"},
+        {"write a.KX3 --eeprom=1", "Nieprawidłowa wartość opcji --eeprom: 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        CliOptions o;
+        QString error;
+        EXPECT_FALSE(parseCliArguments(split(c.args), o, error));
+        EXPECT_EQ(error, QString::fromUtf8(c.message));
+    }
+}
+
+TEST(CliErrorsTest, TheFirstErrorNamesTheMessage)
+{
+    CliErrors errors;
+    errors.showReceiveError();
+    errors.showTransmitError();
+    EXPECT_EQ(errors.count(), 2);
+    EXPECT_EQ(errors.message(QStringLiteral("rejestr 5")), QStringLiteral("Błąd odbioru danych (rejestr 5)"));
+    errors.clear();
+    errors.showTransmitError();
+    EXPECT_EQ(errors.message(), QStringLiteral("Błąd nadawania danych"));
+}
+
+class LinkTraceTest : public testing::Test {
+protected:
+    LinkTrace trace{[this](const QString& line) { lines << line; },
+                    [] { return QDateTime(QDate(2026, 12, 10), QTime(10, 0, 0, 123)); }};
+    QStringList lines;
+
+    void event(LinkEvent e, std::vector<std::uint8_t> bytes = {}) { trace.linkEvent(e, bytes); }
+};
+
+TEST_F(LinkTraceTest, OneLinePerExchangeWithItsOutcome)
+{
+    // A read that is answered, a write that is acknowledged, a store request
+    // that expects nothing (written when the next request starts), a read
+    // without reply.
+    event(LinkEvent::RequestSent, {0x01, 0x02, 0x49, 0x06});
+    event(LinkEvent::ReplyFetched, {0x10, 0, 0, 0, 0, 0x81});
+    event(LinkEvent::RequestSent, {0x02, 0x02, 0x97, 0x06, 0x25, 0, 0, 0, 0, 0x82});
+    event(LinkEvent::AckReceived);
+    event(LinkEvent::RequestSent, {0x03});
+    event(LinkEvent::RequestSent, {0x01, 0x02, 0x01, 0x24});
+    event(LinkEvent::ReplyTimeout);
+    EXPECT_EQ(lines, QStringList({
+                         "2026-12-10T10:00:00.123 TX 01 02 49 06 RX 10 00 00 00 00 81 ok",
+                         "2026-12-10T10:00:00.123 TX 02 02 97 06 25 00 00 00 00 82 RX - ack",
+                         "2026-12-10T10:00:00.123 TX 03 RX - sent",
+                         "2026-12-10T10:00:00.123 TX 01 02 01 24 RX - reply-timeout",
+                     }));
+}
+
+TEST_F(LinkTraceTest, ASendTimeoutIsNotHiddenByTheWaitThatFollows)
+{
+    event(LinkEvent::SendTimeout, {0x02, 0x02, 0x49, 0x06, 0, 0, 0, 0, 0, 0});
+    event(LinkEvent::AckTimeout);
+    event(LinkEvent::RequestSent, {0xAA});
+    trace.finish();
+    trace.finish(); // nothing twice
+    EXPECT_EQ(lines, QStringList({
+                         "2026-12-10T10:00:00.123 TX 02 02 49 06 00 00 00 00 00 00 RX - send-timeout",
+                         "2026-12-10T10:00:00.123 TX AA RX - sent",
+                     }));
+}
+
+TEST(ProgressDisplayTest, DrawsOnATerminalOnly)
+{
+    QByteArray written;
+    auto writer = [&written](const QByteArray& b) { written += b; };
+    {
+        ProgressDisplay bar(QStringLiteral("Zapis rejestrów"), false, writer);
+        bar.update(1, 4);
+    }
+    EXPECT_TRUE(written.isEmpty());
+
+    {
+        ProgressDisplay bar(QStringLiteral("Odczyt rejestrów"), true, writer);
+        bar.update(1, 4);
+        bar.update(4, 4);
+    }
+    const QString text = QString::fromUtf8(written);
+    EXPECT_TRUE(text.startsWith(QStringLiteral("\r[#######.......................] Odczyt rejestrów: 1 z 4\r[")));
+    EXPECT_TRUE(text.endsWith(QStringLiteral("##] Odczyt rejestrów: 4 z 4\n"))) << text.toStdString();
+}

@@ -1,0 +1,350 @@
+// vardel-cli end to end: every case starts the built program as its own
+// process on the simulated card, with the simulator's state in a temporary
+// folder, exactly as a script would.
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <ostream>
+
+QT_BEGIN_NAMESPACE
+// Readable failure messages for texts.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
+
+namespace {
+
+const QString kBinDir = QStringLiteral(VARDEL_BIN_DIR);
+
+QString cliBinary()
+{
+    return kBinDir + QStringLiteral("/vardel-cli");
+}
+
+struct CliRun {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+// A KX-3 configuration file as the program writes it: Windows-1250, CR LF.
+struct ConfigFixture {
+    QStringList fields; // the six description lines
+    QStringList values; // register lines, as written (sign blank included)
+    QString customer;
+    QString remarks;
+
+    QByteArray bytes() const
+    {
+        QString text;
+        for (const QString& f : fields)
+            text += f + QStringLiteral("\r\n");
+        for (const QString& v : values)
+            text += v + QStringLiteral("\r\n");
+        text += QStringLiteral(" %1 \r\n %2 \r\n").arg(customer.size()).arg(remarks.size());
+        text += customer + QStringLiteral("\r\n") + remarks + QStringLiteral("\r\n");
+        QStringEncoder encoder("windows-1250");
+        return encoder.encode(text);
+    }
+};
+
+ConfigFixture kx3Fixture()
+{
+    ConfigFixture f;
+    f.fields = {QStringLiteral("Nr 12/2026"), QStringLiteral("V2.1"), QStringLiteral("Pt100"),
+                QStringLiteral("0-20 mA"), QString(), QStringLiteral("zażółć gęślą jaźń")};
+    const QStringList cycle = {QStringLiteral(" 25"),      QStringLiteral(" .5"),
+                               QStringLiteral("-273.15"),  QStringLiteral(" 1.234568E+07"),
+                               QStringLiteral(" 1E-05"),   QStringLiteral(" 0"),
+                               QStringLiteral(" 3.3"),     QStringLiteral(" 65535"),
+                               QStringLiteral(" 1234.567"), QStringLiteral("-.25"),
+                               QStringLiteral(" 100")};
+    for (int r = 0; r < 100; ++r)
+        f.values << cycle[r % cycle.size()];
+    f.values[5] = QStringLiteral(" 25"); // the write example: 25 into KX-3 register 5
+    f.customer = QStringLiteral("Zakład Łódź\r\nul. Długa 1");
+    f.remarks = QStringLiteral("bez uwag");
+    return f;
+}
+
+bool writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Name, size and time of every entry: the program's folder must look the
+// same after a run, because the command line never writes beside itself.
+std::map<QString, QString> folderSnapshot(const QString& path)
+{
+    std::map<QString, QString> out;
+    const QFileInfoList entries = QDir(path).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QFileInfo& e : entries)
+        out[e.fileName()] = QStringLiteral("%1 %2").arg(e.size()).arg(e.lastModified().toMSecsSinceEpoch());
+    return out;
+}
+
+class CliProcess : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(QFileInfo::exists(cliBinary())) << cliBinary().toStdString();
+        binBefore = folderSnapshot(kBinDir);
+    }
+    void TearDown() override { EXPECT_EQ(folderSnapshot(kBinDir), binBefore); }
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+    // The link options are all given, so a Vardel.cfg beside the program
+    // (the window writes one on exit) cannot change what the tests see.
+    CliRun cli(QStringList args, const QString& program = cliBinary(), bool fixedLink = true)
+    {
+        args << QStringLiteral("--sim-state") << path(QStringLiteral("sim.txt"));
+        if (fixedLink) {
+            args << QStringLiteral("--card-address=340h") << QStringLiteral("--baud=19200")
+                 << QStringLiteral("--master-address=0") << QStringLiteral("--transmit-check=1");
+        }
+        QProcess p;
+        p.setProgram(program);
+        p.setArguments(args);
+        p.setWorkingDirectory(dir.path());
+        if (environment)
+            p.setProcessEnvironment(*environment);
+        p.start();
+        CliRun r;
+        if (!p.waitForFinished(120000)) {
+            p.kill();
+            p.waitForFinished();
+            ADD_FAILURE() << "vardel-cli did not finish: " << args.join(QLatin1Char(' ')).toStdString();
+            return r;
+        }
+        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+    static QStringList kx3() { return {QStringLiteral("--model"), QStringLiteral("KX-3"), QStringLiteral("--meter-address"), QStringLiteral("2")}; }
+    static QStringList kx2() { return {QStringLiteral("--model=KX-2"), QStringLiteral("--meter-address=1")}; }
+
+    // The fixture file, written into the meter's EEPROM.
+    QString storedFixture()
+    {
+        const QString file = path(QStringLiteral("meter.KX3"));
+        EXPECT_TRUE(writeBytes(file, fixture.bytes()));
+        const CliRun w = cli(QStringList{QStringLiteral("write"), file, QStringLiteral("--eeprom")} + kx3());
+        EXPECT_EQ(w.code, 0) << w.err.toStdString();
+        EXPECT_EQ(w.out, QString());
+        EXPECT_EQ(w.err, QStringLiteral("Zapisano konfigurację w pamięci EEPROM miernika.\n"));
+        return file;
+    }
+
+    QTemporaryDir dir;
+    std::map<QString, QString> binBefore;
+    ConfigFixture fixture = kx3Fixture();
+    std::optional<QProcessEnvironment> environment;
+};
+
+TEST_F(CliProcess, WriteToEepromThenAFreshReadGivesTheSameFile)
+{
+    const QString file = storedFixture();
+
+    // A new process: a new simulated card whose meters start from EEPROM.
+    const QString copy = path(QStringLiteral("copy.KX3"));
+    const CliRun r = cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), copy, QStringLiteral("--template"), file} + kx3());
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QString());
+    EXPECT_EQ(r.err, QString()); // no terminal, no progress bar
+    EXPECT_EQ(readBytes(copy), fixture.bytes());
+
+    // Without a template the description stays empty; the registers are the meter's.
+    const QString bare = path(QStringLiteral("bare.KX3"));
+    ASSERT_EQ(cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), bare} + kx3()).code, 0);
+    ConfigFixture expected = fixture;
+    expected.fields = QStringList(6, QString());
+    expected.customer.clear();
+    expected.remarks.clear();
+    EXPECT_EQ(readBytes(bare), expected.bytes());
+}
+
+TEST_F(CliProcess, VerifyListsEveryRegisterThatDiffers)
+{
+    const QString file = storedFixture();
+
+    CliRun r = cli(QStringList{QStringLiteral("verify"), file} + kx3());
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("Zgodność: wszystkie 100 rejestrów\n"));
+
+    ConfigFixture changed = fixture;
+    changed.values[7] = QStringLiteral(" 8.5");
+    changed.values[99] = QStringLiteral("-1");
+    changed.fields[0] = QStringLiteral("inny numer"); // not in the meter: not compared
+    const QString other = path(QStringLiteral("changed.KX3"));
+    ASSERT_TRUE(writeBytes(other, changed.bytes()));
+    r = cli(QStringList{QStringLiteral("verify"), other} + kx3());
+    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.out, QStringLiteral("Rejestr 7: w pliku 8.5, w mierniku 65535\n"
+                                    "Rejestr 99: w pliku -1, w mierniku 25\n"));
+}
+
+TEST_F(CliProcess, TraceShowsTheRequestBytesOfEveryExchange)
+{
+    // KX-2 register 0 lies at 585: 01 02 49 06. The file is appended to.
+    const QString trace = path(QStringLiteral("bus.log"));
+    for (int run = 1; run <= 2; ++run) {
+        const CliRun r = cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), path(QStringLiteral("a.KX2")),
+                                      QStringLiteral("--trace"), trace} + kx2());
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    }
+    const QStringList lines = QString::fromLatin1(readBytes(trace)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2 * 64);
+    const QRegularExpression first(QStringLiteral(
+        R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} TX 01 02 49 06 RX( [0-9A-F]{2}){6} ok$)"));
+    EXPECT_TRUE(first.match(lines[0]).hasMatch()) << lines[0].toStdString();
+    EXPECT_TRUE(first.match(lines[64]).hasMatch()) << lines[64].toStdString();
+    EXPECT_TRUE(lines[63].contains(QStringLiteral(" TX 01 03 C3 06 RX "))) << lines[63].toStdString(); // r = 63 at 963
+
+    // Writing 25 into KX-3 register 5 (at 663), traced to stderr, and the
+    // EEPROM request after the last acknowledgement.
+    const QString file = path(QStringLiteral("w.KX3"));
+    ASSERT_TRUE(writeBytes(file, fixture.bytes()));
+    const CliRun w = cli(QStringList{QStringLiteral("write"), file, QStringLiteral("--eeprom"), QStringLiteral("--trace=-")} + kx3());
+    ASSERT_EQ(w.code, 0) << w.err.toStdString();
+    const QStringList err = w.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(err.size(), 100 + 1 + 1);
+    EXPECT_TRUE(err[5].endsWith(QStringLiteral(" TX 02 02 97 06 25 00 00 00 00 82 RX - ack"))) << err[5].toStdString();
+    EXPECT_TRUE(err[100].endsWith(QStringLiteral(" TX 03 RX - sent"))) << err[100].toStdString();
+    EXPECT_EQ(err[101], QStringLiteral("Zapisano konfigurację w pamięci EEPROM miernika."));
+}
+
+TEST_F(CliProcess, ExitCodesTellWhatWentWrong)
+{
+    const QString file = path(QStringLiteral("cfg.KX3"));
+    ASSERT_TRUE(writeBytes(file, fixture.bytes()));
+    const QString asKx2 = path(QStringLiteral("cfg.KX2"));
+    ASSERT_TRUE(writeBytes(asKx2, fixture.bytes()));
+    const QString out = path(QStringLiteral("out.KX3"));
+    const QString missing = path(QStringLiteral("missing.KX3"));
+
+    struct Case {
+        QStringList args;
+        int code;
+        QString err; // a part of stderr
+    };
+    const Case cases[] = {
+        {QStringList{"read", "-o", out, "--sim-fault", "no-meter"} + kx3(), 1, "Błąd odbioru danych (rejestr 0)\n"},
+        {QStringList{"write", file, "--sim-fault=no-ack", "--eeprom"} + kx3(), 1, "Błąd nadawania danych (rejestr 0)\n"},
+        // KX-2 and KX-4 number their registers in hexadecimal, marked as such.
+        {QStringList{"read", "-o", out, "--sim-fault", "no-meter"} + kx2(), 1, "Błąd odbioru danych (rejestr 0h)\n"},
+        {QStringList{"measure", "--count", "1", "--sim-fault", "no-meter"} + kx3(), 1, "Błąd odbioru danych\n"},
+        {QStringList{"reset-meter", "--sim-fault", "dead-card"} + kx3(), 1, "Błąd nadawania danych\n"},
+        {QStringList{"frob"}, 2, "Nieznane polecenie: frob"},
+        {QStringList{"read", "-o"}, 2, "Brak wartości opcji -o"},
+        {QStringList{"write", missing} + kx3(), 2, "Nie można wczytać pliku"},
+        {QStringList{"write", file, "--model", "KX-4"}, 2, "Plik " + file + " ma rozszerzenie modelu KX-3, a wybrany jest miernik KX-4."},
+        {QStringList{"verify", asKx2} + kx3(), 2, "ma rozszerzenie modelu KX-2, a wybrany jest miernik KX-3."},
+        {QStringList{"write", asKx2, "--force"} + kx3(), 0, ""},
+        {QStringList{"card-test", "--trace", path("no/such/bus.log")}, 2, "Nie można zapisać pliku"},
+        {QStringList{"print", file, "--pdf", path("no/such/r.pdf")} + kx3(), 2, "Nie można zapisać pliku"},
+        {QStringList{"read", "-o", out, "--card", "port"} + kx3(), 3, "port"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+        // A failed read must leave an earlier file of that name alone.
+        ASSERT_TRUE(writeBytes(out, "old"));
+        const CliRun r = cli(c.args);
+        EXPECT_EQ(r.code, c.code) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(c.err)) << r.err.toStdString();
+        EXPECT_EQ(r.out, QString());
+        EXPECT_EQ(readBytes(out), QByteArray("old"));
+    }
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("no"))));
+}
+
+TEST_F(CliProcess, PrintLaysOutThePdf)
+{
+    const QString pdfinfo = QStandardPaths::findExecutable(QStringLiteral("pdfinfo"));
+    if (pdfinfo.isEmpty())
+        GTEST_SKIP() << "pdfinfo (poppler-utils) is not installed";
+
+    const QString file = path(QStringLiteral("cfg.KX3"));
+    ASSERT_TRUE(writeBytes(file, fixture.bytes()));
+    // Without QT_QPA_PLATFORM the program chooses the offscreen platform itself.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.remove(QStringLiteral("DISPLAY"));
+    environment = env;
+    const QString pdf = path(QStringLiteral("raport.pdf"));
+    const CliRun r = cli(QStringList{QStringLiteral("print"), file, QStringLiteral("--pdf"), pdf} + kx3());
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QString());
+
+    QProcess info;
+    info.start(pdfinfo, {pdf});
+    ASSERT_TRUE(info.waitForFinished(60000));
+    const QString text = QString::fromUtf8(info.readAllStandardOutput());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(Pages:\s+4\n)")).match(text).hasMatch()) << text.toStdString();
+}
+
+TEST_F(CliProcess, MeasurePrintsOneLabelledLinePerRefresh)
+{
+    const CliRun r = cli(QStringList{QStringLiteral("measure"), QStringLiteral("--count"), QStringLiteral("2")} + kx3());
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << r.out.toStdString();
+    // The file format's numbers: a point, never a comma, whatever the locale.
+    const QString n = QStringLiteral(R"(-?(\d+|\d*\.\d+)(E[+-]\d{2,})?)");
+    const QRegularExpression line(QStringLiteral("^Pomiar Nr 1: %1; Pomiar Nr 2: %1; Pomiar Nr 3: %1; Pomiar Nr 4: %1; "
+                                                 "Funkcja Nr 1: %1; Bilans Nr 1: %1$")
+                                      .arg(n));
+    for (const QString& l : lines)
+        EXPECT_TRUE(line.match(l).hasMatch()) << l.toStdString();
+}
+
+TEST_F(CliProcess, LinkDefaultsComeFromVardelCfgWhichStaysUntouched)
+{
+    // A copy of the program in a folder of its own, with its own settings:
+    // KX-2 at meter address 1, and the KX-2 registers moved to 600.
+    const QString programDir = path(QStringLiteral("prog"));
+    ASSERT_TRUE(QDir().mkpath(programDir));
+    const QString program = programDir + QStringLiteral("/vardel-cli");
+    ASSERT_TRUE(QFile::copy(cliBinary(), program));
+    ASSERT_TRUE(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QByteArray cfg(" 832 \r\n 0 \r\n 1 \r\n 0 \r\n 4 \r\n 1 \r\n 600 \r\n 633 \r\n 3801 \r\n");
+    ASSERT_TRUE(writeBytes(programDir + QStringLiteral("/Vardel.cfg"), cfg));
+
+    const QString out = path(QStringLiteral("out.KX2"));
+    const CliRun r = cli({QStringLiteral("read"), QStringLiteral("-o"), out, QStringLiteral("--trace=-")}, program, false);
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.section(QLatin1Char('\n'), 0, 0).contains(QStringLiteral(" TX 01 02 58 06 RX "))) << r.err.toStdString();
+    EXPECT_EQ(r.err.count(QLatin1Char('\n')), 64);
+    EXPECT_EQ(readBytes(out).count("\r\n"), 6 + 64 + 2 + 2);
+
+    EXPECT_EQ(readBytes(programDir + QStringLiteral("/Vardel.cfg")), cfg);
+    QStringList files = QDir(programDir).entryList(QDir::Files | QDir::Hidden);
+    files.sort();
+    EXPECT_EQ(files, QStringList({QStringLiteral("Vardel.cfg"), QStringLiteral("vardel-cli")}));
+}
+
+} // namespace
