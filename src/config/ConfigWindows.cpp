@@ -6,7 +6,10 @@
 #include "config/RegisterTable.h"
 #include "link/Module1.h"
 
+#include <QScreen>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace vardel {
 
@@ -24,7 +27,15 @@ void ConfigWindows::placeNearMainWindow(QWidget* window)
     if (!m_mainWindow)
         return;
     const QRect main = m_mainWindow->frameGeometry();
-    window->move(main.center() - QPoint(window->width() / 2, window->height() / 2));
+    QPoint topLeft = main.center() - QPoint(window->width() / 2, window->height() / 2);
+    // Never partly off the screen: on a small screen the window would lose
+    // its grid or its buttons.
+    if (const QScreen* screen = m_mainWindow->screen()) {
+        const QRect area = screen->availableGeometry();
+        topLeft.setX(std::clamp(topLeft.x(), area.left(), std::max(area.left(), area.right() - window->width())));
+        topLeft.setY(std::clamp(topLeft.y(), area.top(), std::max(area.top(), area.bottom() - window->height())));
+    }
+    window->move(topLeft);
 }
 
 Form2* ConfigWindows::editor()

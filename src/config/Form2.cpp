@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QTextCursor>
 #include <QVBoxLayout>
@@ -76,6 +77,10 @@ void Form2::buildUi()
     m_grid->setSelectionMode(QAbstractItemView::SingleSelection);
     m_grid->setSelectionBehavior(QAbstractItemView::SelectItems);
     m_grid->verticalHeader()->setVisible(false);
+    QFont gridFont = m_grid->font();
+    gridFont.setPointSize(8); // the column widths are fixed in twips; a small face fits them
+    m_grid->setFont(gridFont);
+    m_grid->horizontalHeader()->setFont(gridFont);
     m_grid->verticalHeader()->setDefaultSectionSize(m_grid->fontMetrics().height() + 4);
     m_grid->setWordWrap(false);
 
@@ -277,6 +282,12 @@ void Form2::Form2_Form_Load()
     for (int c = 0; c < 3; ++c)
         m_grid->setColumnWidth(c, kColumnTwips[c] * dpi / kTwipsPerInch);
     m_grid->horizontalHeader()->setStretchLastSection(false);
+    // The grid is as wide as its columns; the room to its right belongs to
+    // the descriptive boxes.
+    int width = 2 * m_grid->frameWidth() + m_grid->verticalScrollBar()->sizeHint().width();
+    for (int c = 0; c < 3; ++c)
+        width += m_grid->columnWidth(c);
+    m_grid->setMaximumWidth(width);
 
     fillGrid(true);
 }

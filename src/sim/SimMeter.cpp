@@ -1,4 +1,5 @@
 #include "sim/SimCard.h"
+#include "sim/SimFactory.h"
 
 #include "link/BasNumber.h"
 
@@ -9,47 +10,18 @@ namespace vardel {
 
 namespace {
 
-// What a meter leaves the factory with. Every input has the same block of
-// eight registers; function values and balances follow with two each, the
-// rest of the register space is reserved and zero.
-constexpr int kChannelBlock = 8;
-constexpr float kChannelDefaults[kChannelBlock] = {
-    1.0f,   // input type: 4-20 mA
-    1.0f,   // decimal point: one place
-    0.0f,   // range start
-    100.0f, // range end
-    0.5f,   // filter constant, s
-    10.0f,  // low alarm threshold
-    90.0f,  // high alarm threshold
-    1.0f,   // alarm hysteresis
-};
-
 int inputCount(std::int16_t model) { return model == 0 ? 2 : 4; }
 int functionCount(std::int16_t model) { return model == 2 ? 2 : 1; }
 int balanceCount(std::int16_t model) { return model == 2 ? 4 : 1; }
 
 float factoryValue(std::int16_t model, int address, int baudCode, int r)
 {
-    // The KX-3 keeps its own link set-up in front of the channel blocks.
-    if (model == 1) {
-        if (r == 0)
-            return static_cast<float>(address);
-        if (r == 1)
-            return static_cast<float>(baudCode);
-        if (r == 2)
-            return 0.0f; // master address it answers to
-        r -= 3;
+    const SimFactoryEntry entry = simFactoryEntry(model, r);
+    switch (entry.kind) {
+    case SimFactoryKind::Address: return static_cast<float>(address);
+    case SimFactoryKind::Baud: return static_cast<float>(baudCode);
+    default: return entry.value;
     }
-    const int channels = inputCount(model) * kChannelBlock;
-    if (r < channels)
-        return kChannelDefaults[r % kChannelBlock] + (r % kChannelBlock == 0 ? static_cast<float>(r / kChannelBlock % 3) : 0.0f);
-    r -= channels;
-    if (r < 2 * functionCount(model))
-        return r % 2 == 0 ? static_cast<float>(1 + r / 2) : 1.0f; // function kind, scale
-    r -= 2 * functionCount(model);
-    if (r < 2 * balanceCount(model))
-        return r % 2 == 0 ? static_cast<float>(1 + r / 2) : 3600.0f; // source input, divisor
-    return 0.0f;
 }
 
 void putNumber(std::vector<std::uint8_t>& memory, std::size_t at, float value)

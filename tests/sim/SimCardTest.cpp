@@ -78,11 +78,12 @@ TEST_F(SimLink, ReadsFactoryConfigurationOfEachModel)
         float expected;
     };
     const Case cases[] = {
-        {kModelKX2, 1, 3, 100.0f},  // range end of input 1
-        {kModelKX2, 1, 4, 0.5f},    // filter constant
+        {kModelKX2, 1, 3, 20.0f},   // range end of input 1, mA
+        {kModelKX2, 1, 12, 0.5f},   // filter constant of input 1
         {kModelKX3, 2, 0, 2.0f},    // the KX-3 keeps its own address in register 0
-        {kModelKX3, 2, 6, 100.0f},
-        {kModelKX4, 3, 3, 100.0f},
+        {kModelKX3, 2, 1, 4.0f},    // and its baud code in register 1
+        {kModelKX3, 2, 18, 100.0f}, // scale end of input 1
+        {kModelKX4, 3, 19, 1000.0f},
         {kModelKX4, 3, 254, 0.0f},  // last register, reserved: at 5325
     };
     for (const Case& c : cases) {
@@ -102,7 +103,7 @@ TEST_F(SimLink, WriteGoesToRamAndIsAcknowledged)
     const SimMeter* meter = card.meterAt(2);
     ASSERT_NE(meter, nullptr);
     EXPECT_EQ(meter->configValue(6), -273.15f);
-    EXPECT_EQ(meter->configValue(6, true), 100.0f) << "EEPROM only changes on a store";
+    EXPECT_EQ(meter->configValue(6, true), 1.0f) << "EEPROM only changes on a store";
 
     std::int16_t flag = 1;
     EXPECT_EQ(readReg(6, flag), -273.15f);
@@ -116,7 +117,7 @@ TEST_F(SimLink, EepromStoreKeepsWhatMeterResetOtherwiseDrops)
     std::int16_t flag = 1;
     ASSERT_EQ(writeReg(9, 55.0f), 0);
     link.SendMeterReset();
-    EXPECT_EQ(readReg(9, flag), 90.0f) << "a reset reloads RAM from EEPROM";
+    EXPECT_EQ(readReg(9, flag), 4.0f) << "a reset reloads RAM from EEPROM";
 
     ASSERT_EQ(writeReg(9, 55.0f), 0);
     link.SendEepromStore();

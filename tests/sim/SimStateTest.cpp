@@ -174,7 +174,7 @@ TEST_F(SimState, HandWrittenFileSetsCardMetersAndFaults)
     EXPECT_EQ(m.address, 7);
     EXPECT_EQ(m.baudCode, 2);
     EXPECT_EQ(m.configValue(3), 250.0f);
-    EXPECT_EQ(m.configValue(4, true), 0.5f) << "registers not named keep their factory value";
+    EXPECT_EQ(m.configValue(4, true), 4.0f) << "registers not named keep their factory value";
 
     // Saving keeps the file's faults, not those of this run's command line.
     ASSERT_TRUE(card->saveState());
