@@ -1,20 +1,42 @@
 #include "app/Form1.h"
-#include "app/Startup.h"
 #include "app/Settings.h"
+#include "app/Startup.h"
 #include "config/RegisterTable.h"
 #include "link/Module1.h"
+#include "sim/SimCard.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QMessageBox>
 
 #include <cstdio>
 
 using namespace vardel;
 
+namespace {
+
+// The folder of the executable, known before any Qt application object
+// exists (Vardel.cfg, the names files and the simulator's state lie there).
+QString programFolder(const char* argv0)
+{
+    QFileInfo self(QStringLiteral("/proc/self/exe"));
+    if (self.exists())
+        return QFileInfo(self.canonicalFilePath()).absolutePath();
+    return QFileInfo(QString::fromLocal8Bit(argv0)).absolutePath();
+}
+
+bool displayAvailable()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
-    // The options are looked at before any window exists, so that --help and
-    // a mistyped option work without a display.
+    // The options and the back end are settled before any window exists, so
+    // that --help, a mistyped option and a refused port work without a display.
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
@@ -29,25 +51,35 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    QApplication app(argc, argv);
-    const QString programDir = QCoreApplication::applicationDirPath();
-
-    // The card's ports come from the settings file; the back end must be able
-    // to reach them before the main window resets the card.
+    const QString programDir = programFolder(argv[0]);
+    // The card's ports come from the settings file; the back end must reach
+    // them before the main window resets the card.
     const Settings settings = readSettingsFile(programDir + QLatin1Char('/') + QLatin1String(kSettingsFileName));
     QStringList notes;
     std::unique_ptr<PortBackend> backend =
         createBackend(options, programDir, static_cast<std::uint16_t>(settings.CardAddress), notes, error);
     if (!backend) {
         std::fprintf(stderr, "vardel: %s\n", qPrintable(error));
-        QMessageBox::critical(nullptr, QStringLiteral("Vardel"), error);
+        if (displayAvailable()) {
+            QApplication app(argc, argv);
+            QMessageBox::critical(nullptr, QStringLiteral("Vardel"), error);
+        }
         return 3;
     }
 
+    QApplication app(argc, argv);
     Module1 link(*backend);
     RegisterTable table;
     Form1 form1(link, table, programDir, options.card == CardKind::Simulated);
     QObject::connect(&form1, &Form1::quitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    if (auto* sim = dynamic_cast<SimCard*>(backend.get())) {
+        // A state file that cannot be written must not go unnoticed: the
+        // meters' EEPROM would be lost at the next start.
+        sim->setMessageHandler([&form1](const QString& message) {
+            std::fprintf(stderr, "vardel: %s\n", qPrintable(message));
+            QMessageBox::warning(&form1, QStringLiteral("Vardel"), message);
+        });
+    }
     form1.Form_Load();
     form1.show();
     for (const QString& note : notes) {

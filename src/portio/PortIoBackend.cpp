@@ -39,8 +39,11 @@ QString PortIoBackend::refusalText(std::uint16_t first, std::uint16_t last, int 
                               "(wymagane uprawnienie CAP_SYS_RAWIO).")
             .arg(QString::fromStdString(hexText(first)), QString::fromStdString(hexText(last)));
     }
-    return QStringLiteral("Bezpośredni dostęp do portów nie jest dostępny w tym systemie: %1")
-        .arg(QString::fromLocal8Bit(std::strerror(error)));
+    // Name the ports here too: the technician compares them with the card's
+    // jumpers before blaming the system.
+    return QStringLiteral("Bezpośredni dostęp do portów karty %1–%2 nie jest dostępny w tym systemie: %3")
+        .arg(QString::fromStdString(hexText(first)), QString::fromStdString(hexText(last)),
+             QString::fromLocal8Bit(std::strerror(error)));
 }
 
 PortIoBackend::PortIoBackend(Access access) : m_access(std::move(access)) {}

@@ -1,10 +1,12 @@
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "app/TextRules.h"
+#include "portio/PortIoBackend.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -12,6 +14,12 @@
 using namespace vardel;
 
 namespace {
+
+bool portAccessGrantedHere()
+{
+    QString message;
+    return PortIoBackend::open(0x340, message) != nullptr;
+}
 
 QString writeFile(const QTemporaryDir& dir, const QByteArray& bytes)
 {
@@ -163,5 +171,25 @@ TEST(StartOptions, PortCardRefusedWithAClearMessageAndNoFallback)
     auto backend = createBackend(o, dir.path(), 832, notes, error);
     if (backend)
         GTEST_SKIP() << "this machine grants direct port access";
-    EXPECT_TRUE(error.contains(QStringLiteral("portów"))) << qPrintable(error);
+    EXPECT_TRUE(error.contains(QStringLiteral("340h–341h"))) << qPrintable(error);
+}
+
+// As a user meets it: the program itself, started for a real card on a machine
+// that gives it no ports, says so and ends with code 3, with or without a display.
+TEST(StartOptions, ProgramEndsWithCode3WhenPortsAreRefused)
+{
+    if (portAccessGrantedHere())
+        GTEST_SKIP() << "this machine grants direct port access";
+    QProcess vardel;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    vardel.setProcessEnvironment(env);
+    vardel.start(QStringLiteral(VARDEL_BIN_DIR "/vardel"), {QStringLiteral("--card=port")});
+    ASSERT_TRUE(vardel.waitForFinished(30000));
+    EXPECT_EQ(vardel.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(vardel.exitCode(), 3);
+    const QString err = QString::fromLocal8Bit(vardel.readAllStandardError());
+    EXPECT_TRUE(err.contains(QStringLiteral("340h–341h"))) << qPrintable(err);
 }

@@ -17,7 +17,7 @@ TEST(PortIo, RefusalMessages)
               QStringLiteral("Brak dostępu do portów karty 340h–341h. Uruchom program jako root "
                              "(wymagane uprawnienie CAP_SYS_RAWIO)."));
     EXPECT_EQ(PortIoBackend::refusalText(0x340, 0x341, ENOSYS),
-              QStringLiteral("Bezpośredni dostęp do portów nie jest dostępny w tym systemie: ")
+              QStringLiteral("Bezpośredni dostęp do portów karty 340h–341h nie jest dostępny w tym systemie: ")
                   + QString::fromLocal8Bit(std::strerror(ENOSYS)));
 }
 
@@ -30,7 +30,8 @@ TEST(PortIo, SystemRefusalReturnsNoBackend)
     if (backend)
         GTEST_SKIP() << "this machine grants port access";
     EXPECT_TRUE(message.startsWith(QStringLiteral("Brak dostępu do portów karty 340h–341h."))
-                || message.startsWith(QStringLiteral("Bezpośredni dostęp do portów nie jest dostępny w tym systemie: ")))
+                || message.startsWith(
+                    QStringLiteral("Bezpośredni dostęp do portów karty 340h–341h nie jest dostępny w tym systemie: ")))
         << message.toStdString();
     EXPECT_FALSE(message.endsWith(QStringLiteral(": ")));
 }
