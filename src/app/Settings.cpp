@@ -12,8 +12,8 @@ namespace vardel {
 
 namespace {
 
-// One value of the file: the next decimal number, taken as Basic's Input #
-// takes it into a 16-bit integer (rounded half to even; out of range fails).
+// One value of the file: the next decimal number as a 16-bit integer
+// (rounded half to even; out of range fails).
 bool readInt16(ListInput& in, std::int16_t& out)
 {
     double value = 0.0;

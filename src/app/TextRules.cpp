@@ -7,7 +7,7 @@ namespace vardel {
 
 namespace {
 
-// The text without blanks, as Basic's Val sees it.
+// The text without blanks: blanks never end a number here.
 std::string withoutBlanks(const QString& text)
 {
     std::string s;

@@ -139,8 +139,8 @@ int digitValue(QChar c, int base)
 
 } // namespace
 
-// &H and &O read as plain non-negative integers: &HFFFF is 65535, not the
-// runtime's 16-bit -1, since a register value is a quantity and a positive
+// &H and &O read as plain non-negative integers: &HFFFF is 65535, not a
+// 16-bit -1, since a register value is a quantity and a positive
 // text must not turn negative. Numbers beyond single range give +/-FLT_MAX,
 // numbers below it 0.
 float ParseValue(const QString& text)

@@ -20,7 +20,7 @@ QString RegisterNumberText(std::int16_t model, int r, const QString& current = Q
 QString ValueText(float value, const QLocale& locale = QLocale());
 
 // The editor's way back from text to value: commas become points, then the
-// leading number is taken as Basic's Val does (blanks ignored, &H/&O, E or D
+// leading number is taken by the Val rule (blanks ignored, &H/&O, E or D
 // exponent). Text without a number gives 0. Out-of-range numbers saturate to
 // the largest single-precision value.
 float ParseValue(const QString& text);

@@ -60,8 +60,8 @@ void columnRules(PrintSurface& s, double top, double bottom)
 void pageNumber(PrintSurface& s, int page)
 {
     s.setPosition(5000, 15000);
-    // Page 1 reads "strona 1"; later pages carry the number as Basic's Str
-    // writes it (a sign blank) and a blank after it.
+    // Page 1 reads "strona 1"; later pages carry the number with a sign
+    // blank in front of it and a blank after it.
     if (page == 1)
         s.printText(QStringLiteral("strona 1"));
     else
