@@ -30,12 +30,11 @@ QString RegisterNumberText(std::int16_t model, int r, const QString& current)
     }
 }
 
-// Shown with 7 significant digits; fixed notation while the rounded value has
-// a decimal exponent from -4 to 6 (0,0001 to 9999999), exponent notation
-// outside it, the same bounds as the configuration file uses. Infinity shows
-// as the largest single value, as the meter's own numbers saturate there; a
-// NaN cannot reach the table and would show as 0.
-QString ValueText(float value, const QLocale& locale)
+// Fixed notation while the value, rounded to 7 significant digits, has a
+// decimal exponent from -4 to 6 (0.0001 to 9999999), exponent notation outside
+// it. Infinity shows as the largest single value, as the meter's own numbers
+// saturate there; a NaN cannot reach the table and would show as 0.
+QString SevenDigitText(float value, QChar separator, bool zeroBeforePoint)
 {
     if (std::isnan(value) || value == 0.0f)
         return QStringLiteral("0");
@@ -43,10 +42,9 @@ QString ValueText(float value, const QLocale& locale)
         value = std::signbit(value) ? -FLT_MAX : FLT_MAX;
 
     char buf[40];
-    const auto res = std::to_chars(std::begin(buf), std::end(buf),
-                                   std::fabs(static_cast<double>(value)),
+    const auto res = std::to_chars(std::begin(buf), std::end(buf), std::fabs(static_cast<double>(value)),
                                    std::chars_format::scientific, 6);
-    // buf: d.dddddde[+-]xx
+    // buf holds d.dddddde[+-]xx: the rounding to 7 digits is done, carry included.
     const std::string text(std::begin(buf), res.ptr);
     const std::size_t ePos = text.find('e');
     std::string digits = text.substr(0, 1) + text.substr(2, ePos - 2);
@@ -54,26 +52,21 @@ QString ValueText(float value, const QLocale& locale)
     while (digits.size() > 1 && digits.back() == '0')
         digits.pop_back();
 
-    // Only the point and the comma are separators ParseValue can read back;
-    // any other locale gets the point.
-    QString sep = locale.decimalPoint();
-    if (sep != QLatin1String(","))
-        sep = QStringLiteral(".");
-
+    const QString sep(separator);
     QString out;
     if (value < 0.0f)
         out += QLatin1Char('-');
     const auto nDigits = static_cast<int>(digits.size());
     if (exponent >= -4 && exponent <= 6) {
         if (exponent < 0) {
-            out += QLatin1Char('0') + sep + QString(-exponent - 1, QLatin1Char('0'))
-                + QString::fromLatin1(digits);
+            if (zeroBeforePoint)
+                out += QLatin1Char('0');
+            out += sep + QString(-exponent - 1, QLatin1Char('0')) + QString::fromLatin1(digits);
         } else if (nDigits <= exponent + 1) {
             out += QString::fromLatin1(digits) + QString(exponent + 1 - nDigits, QLatin1Char('0'));
         } else {
             const auto whole = static_cast<std::size_t>(exponent + 1);
-            out += QString::fromLatin1(digits.substr(0, whole)) + sep
-                + QString::fromLatin1(digits.substr(whole));
+            out += QString::fromLatin1(digits.substr(0, whole)) + sep + QString::fromLatin1(digits.substr(whole));
         }
     } else {
         out += QLatin1Char(digits[0]);
@@ -86,6 +79,14 @@ QString ValueText(float value, const QLocale& locale)
         out += QString::number(absExp);
     }
     return out;
+}
+
+QString ValueText(float value, const QLocale& locale)
+{
+    // Only the point and the comma are separators ParseValue can read back;
+    // any other locale gets the point.
+    const QString sep = locale.decimalPoint();
+    return SevenDigitText(value, sep == QLatin1String(",") ? QLatin1Char(',') : QLatin1Char('.'), true);
 }
 
 namespace {

@@ -14,6 +14,13 @@ namespace vardel {
 // cell keeps its text (current is returned unchanged).
 QString RegisterNumberText(std::int16_t model, int r, const QString& current = QString());
 
+// A value in seven significant digits, shortest form, with the given decimal
+// separator; a minus sign for negative values, nothing for others. Fixed
+// notation from 0.0001 to 9999999, mantissa + "E" + sign + two or more digits
+// outside. The screen (zero before the point) and the configuration file (no
+// zero before the point) share it.
+QString SevenDigitText(float value, QChar separator, bool zeroBeforePoint);
+
 // A register value as the grid, the test window and the printout show it: at
 // most 7 significant digits, the locale's decimal separator, no trailing
 // zeros, exponent notation for very large and very small magnitudes.

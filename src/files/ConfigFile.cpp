@@ -1,6 +1,7 @@
 #include "files/ConfigFile.h"
 
 #include "config/ListInput.h"
+#include "config/RegisterTexts.h"
 
 #include <QDir>
 #include <QFile>
@@ -201,53 +202,9 @@ QString writeFailure(const QFileDevice& file, const QString& path, qsizetype nee
 
 QString FileValueText(float value)
 {
-    if (std::isnan(value) || value == 0.0f)
-        return QStringLiteral(" 0");
-    if (std::isinf(value))
-        value = std::signbit(value) ? -FLT_MAX : FLT_MAX;
-
-    char buf[40];
-    const auto res = std::to_chars(std::begin(buf), std::end(buf), std::fabs(static_cast<double>(value)),
-                                   std::chars_format::scientific, 6);
-    // buf holds d.dddddde[+-]xx: the rounding to 7 digits is done, carry included.
-    const std::string text(std::begin(buf), res.ptr);
-    const std::size_t ePos = text.find('e');
-    std::string digits = text.substr(0, 1) + text.substr(2, ePos - 2);
-    const int exponent = std::stoi(text.substr(ePos + 1));
-    while (digits.size() > 1 && digits.back() == '0')
-        digits.pop_back();
-
-    std::string out(1, value < 0.0f ? '-' : ' ');
-    if (exponent >= -4 && exponent <= 6) {
-        if (exponent >= 0) {
-            const auto whole = static_cast<std::size_t>(exponent) + 1;
-            if (digits.size() <= whole) {
-                out += digits;
-                out.append(whole - digits.size(), '0');
-            } else {
-                out += digits.substr(0, whole);
-                out += '.';
-                out += digits.substr(whole);
-            }
-        } else {
-            out += '.';
-            out.append(static_cast<std::size_t>(-exponent - 1), '0');
-            out += digits;
-        }
-    } else {
-        out += digits[0];
-        if (digits.size() > 1) {
-            out += '.';
-            out += digits.substr(1);
-        }
-        out += 'E';
-        out += exponent < 0 ? '-' : '+';
-        const int magnitude = exponent < 0 ? -exponent : exponent;
-        if (magnitude < 10)
-            out += '0';
-        out += std::to_string(magnitude);
-    }
-    return QString::fromLatin1(out.data(), static_cast<qsizetype>(out.size()));
+    // A sign blank for values that are not negative, and always a point.
+    const QString text = SevenDigitText(value, QLatin1Char('.'), false);
+    return text.startsWith(QLatin1Char('-')) ? text : QLatin1Char(' ') + text;
 }
 
 FileResult WriteConfigFile(const RegisterTable& table, const QString& path)
