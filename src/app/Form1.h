@@ -65,6 +65,8 @@ public:
     ConfigWindows& configWindows() { return *m_config; }
     MeasureTest& measureTest() { return *m_measure; }
     ErrorForms& errorForms() { return *m_errors; }
+    ConfigFileDialogs& fileDialogs() { return *m_files; }
+    PrintController& printController() { return *m_print; }
     QTimer& timer1() { return *m_timer1; }
 
 signals:
