@@ -2,6 +2,7 @@
 
 #include "config/RegisterTable.h"
 #include "link/Module1.h"
+#include "link/ShowNow.h"
 
 #include <QFont>
 #include <QHBoxLayout>
@@ -85,8 +86,7 @@ TransferResult Form4::readConfiguration(Module1& link, RegisterTable& table)
 {
     // No event loop runs until the read ends, so the window has to be painted
     // by hand before the first exchange and after every register.
-    show();
-    repaint();
+    showNow(this);
     m_progress->setFractionalMaximum(table.RegCount);
     m_progress->setFractionalValue(0.1);
 

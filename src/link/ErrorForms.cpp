@@ -1,5 +1,7 @@
 #include "link/ErrorForms.h"
 
+#include "link/ShowNow.h"
+
 #include <QCoreApplication>
 #include <QFont>
 #include <QLabel>
@@ -44,14 +46,10 @@ QLabel* buildErrorWindow(QWidget* window, const char* name, const QString& capti
 }
 
 // The caller goes straight back to busy polling the card, so the window has to
-// be painted now, not when the event loop gets round to it.
+// be on screen now, not when the event loop gets round to it.
 void showAndPaint(QWidget* window)
 {
-    if (!window->isVisible())
-        window->show();
-    window->raise();
-    QCoreApplication::sendPostedEvents(window);
-    window->repaint();
+    showNow(window);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "config/RegisterTexts.h"
 #include "link/Module1.h"
+#include "link/ShowNow.h"
 
 #include <QGroupBox>
 #include <QLineEdit>
@@ -74,11 +75,9 @@ void MeasureTest::Form1_Command8_Click()
 {
     ApplyTestLayout();
     Form3* form = form3();
-    form->show();
-    form->raise();
-    // The exchange does not return to the event loop; paint now so the window
-    // is on screen while the meter is asked.
-    form->repaint();
+    // The exchange does not return to the event loop: the window goes on
+    // screen now, so that it is there while the meter is asked.
+    showNow(form);
 
     std::int16_t flag = 0;
     m_link.RequestMeasureBlock(flag);

@@ -1,0 +1,14 @@
+#pragma once
+
+class QWidget;
+
+namespace vardel {
+
+// Shows a window and puts it on screen before returning. The callers go
+// straight on into busy polling of the card, which never returns to the event
+// loop: without this a newly mapped window would stay blank until the whole
+// operation ended. Only events other than user input are handled meanwhile,
+// so no button or key of the user can start a second operation inside this one.
+void showNow(QWidget* window);
+
+} // namespace vardel
