@@ -48,6 +48,22 @@ QString counterText(int n)
     return QStringLiteral("   ") + QString::number(n);
 }
 
+CounterBox makeCounterBox(QWidget* parent, const QString& caption)
+{
+    auto* label1 = new QLabel(caption, parent);
+    label1->setObjectName(QStringLiteral("Label1"));
+    auto* text1 = new QLineEdit(parent);
+    text1->setObjectName(QStringLiteral("Text1"));
+    text1->setAccessibleName(caption);
+    text1->setReadOnly(true);
+    QFont small(QStringLiteral("Arial"));
+    small.setPointSizeF(8.25);
+    text1->setFont(small);
+    text1->setFixedWidth(60);
+    label1->setBuddy(text1);
+    return {text1, label1};
+}
+
 Form4::Form4(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("Form4"));
@@ -56,18 +72,9 @@ Form4::Form4(QWidget* parent) : QWidget(parent, Qt::Window)
     m_progress = new FractionalProgressBar(this);
     m_progress->setObjectName(QStringLiteral("ProgressBar1"));
 
-    m_label1 = new QLabel(QStringLiteral("Wczytanych rejestrów"), this);
-    m_label1->setObjectName(QStringLiteral("Label1"));
-
-    m_text1 = new QLineEdit(this);
-    m_text1->setObjectName(QStringLiteral("Text1"));
-    m_text1->setAccessibleName(m_label1->text());
-    m_text1->setReadOnly(true);
-    QFont small(QStringLiteral("Arial"));
-    small.setPointSizeF(8.25);
-    m_text1->setFont(small);
-    m_text1->setFixedWidth(60);
-    m_label1->setBuddy(m_text1);
+    const CounterBox counter = makeCounterBox(this, QStringLiteral("Wczytanych rejestrów"));
+    m_text1 = counter.text1;
+    m_label1 = counter.label1;
     m_progress->setAccessibleName(m_label1->text());
 
     auto* counterRow = new QHBoxLayout;

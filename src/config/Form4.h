@@ -57,4 +57,12 @@ private:
 // The counter text of Form4 and Form5: three blanks and the digits.
 QString counterText(int n);
 
+// The counter of the read and write windows: the small read-only Arial box
+// Text1 and its caption Label1 beside it, both named after the caption.
+struct CounterBox {
+    QLineEdit* text1;
+    QLabel* label1;
+};
+CounterBox makeCounterBox(QWidget* parent, const QString& caption);
+
 } // namespace vardel

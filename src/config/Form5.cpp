@@ -23,19 +23,10 @@ Form5::Form5(Module1& link, const RegisterTable& table, std::int16_t& eepromFlag
     m_progress = new FractionalProgressBar(this);
     m_progress->setObjectName(QStringLiteral("ProgressBar1"));
 
-    m_label1 = new QLabel(QStringLiteral("Zapisanych rejestrów"), this);
-    m_label1->setObjectName(QStringLiteral("Label1"));
+    const CounterBox counter = makeCounterBox(this, QStringLiteral("Zapisanych rejestrów"));
+    m_text1 = counter.text1;
+    m_label1 = counter.label1;
     m_progress->setAccessibleName(m_label1->text());
-
-    m_text1 = new QLineEdit(this);
-    m_text1->setObjectName(QStringLiteral("Text1"));
-    m_text1->setAccessibleName(m_label1->text());
-    m_text1->setReadOnly(true);
-    QFont small(QStringLiteral("Arial"));
-    small.setPointSizeF(8.25);
-    m_text1->setFont(small);
-    m_text1->setFixedWidth(60);
-    m_label1->setBuddy(m_text1);
 
     m_check1 = new QCheckBox(QStringLiteral("Zapis do EEprom-u"), this);
     m_check1->setObjectName(QStringLiteral("Check1"));
