@@ -8,7 +8,10 @@ vardel_install_packages "${VARDEL_BUILD_PACKAGES[@]}" "${VARDEL_RUN_PACKAGES[@]}
 
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARDEL_SANITIZE=ON -DVARDEL_WERROR=ON >/dev/null
+# ccache, where installed, makes rebuilds of several checkouts cheap; it is optional.
+launcher=()
+command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARDEL_SANITIZE=ON -DVARDEL_WERROR=ON "${launcher[@]}" >/dev/null
 cmake --build build-test -j "$jobs"
 cd build-test
 ctest --output-on-failure -j "$jobs" "$@"
