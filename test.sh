@@ -13,5 +13,10 @@ launcher=()
 command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARDEL_SANITIZE=ON -DVARDEL_WERROR=ON "${launcher[@]}" >/dev/null
 cmake --build build-test -j "$jobs"
+
+# The fuzz targets of every reader of outside data, in a clang tree of their
+# own: each over its seeds, then a few seconds of fuzzing (./fuzz.sh runs longer).
+./fuzz.sh --test
+
 cd build-test
 ctest --output-on-failure -j "$jobs" "$@"

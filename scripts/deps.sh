@@ -7,6 +7,9 @@ VARDEL_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-de
 VARDEL_RUN_PACKAGES=(fonts-liberation libqt6printsupport6)
 # PDF checks of the printout, and the print service the printing test uses.
 VARDEL_TEST_PACKAGES=(poppler-utils cups cups-client cups-bsd printer-driver-cups-pdf)
+# The fuzz targets (./fuzz.sh, and briefly in ./test.sh): clang with libFuzzer.
+VARDEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+VARDEL_TEST_PACKAGES+=("${VARDEL_FUZZ_PACKAGES[@]}")
 
 vardel_missing_packages() {
     local p missing=()
