@@ -150,7 +150,6 @@ private:
     RegisterTable m_table;
     CliErrors m_errors;
     std::unique_ptr<LinkTrace> m_trace;
-    std::unique_ptr<QFile> m_traceFile;
 };
 
 int Runner::run()
@@ -192,21 +191,10 @@ int Runner::run()
         m_link->MeterModel = model;
 
     if (!m_opt.trace.isEmpty()) {
-        LinkTrace::Sink sink;
-        if (m_opt.trace == QLatin1String("-")) {
-            sink = [this](const QString& line) { m_ctx.err(line); };
-        } else {
-            m_traceFile = std::make_unique<QFile>(m_opt.trace);
-            if (!m_traceFile->open(QIODevice::WriteOnly | QIODevice::Append))
-                return usage(QStringLiteral("Nie można zapisać pliku %1: %2")
-                                 .arg(QDir::toNativeSeparators(m_opt.trace), m_traceFile->errorString()));
-            QFile* file = m_traceFile.get();
-            sink = [file](const QString& line) {
-                file->write((line + QStringLiteral("\r\n")).toLatin1());
-                file->flush();
-            };
-        }
-        m_trace = std::make_unique<LinkTrace>(std::move(sink));
+        QString error;
+        m_trace = openLinkTrace(m_opt.trace, error);
+        if (!m_trace)
+            return usage(error);
         m_link->setListener(m_trace.get());
     }
 

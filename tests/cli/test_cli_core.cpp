@@ -127,48 +127,6 @@ TEST(CliErrorsTest, TheFirstErrorNamesTheMessage)
     EXPECT_EQ(errors.message(), QStringLiteral("Błąd nadawania danych"));
 }
 
-class LinkTraceTest : public testing::Test {
-protected:
-    LinkTrace trace{[this](const QString& line) { lines << line; },
-                    [] { return QDateTime(QDate(2026, 12, 10), QTime(10, 0, 0, 123)); }};
-    QStringList lines;
-
-    void event(LinkEvent e, std::vector<std::uint8_t> bytes = {}) { trace.linkEvent(e, bytes); }
-};
-
-TEST_F(LinkTraceTest, OneLinePerExchangeWithItsOutcome)
-{
-    // A read that is answered, a write that is acknowledged, a store request
-    // that expects nothing (written when the next request starts), a read
-    // without reply.
-    event(LinkEvent::RequestSent, {0x01, 0x02, 0x49, 0x06});
-    event(LinkEvent::ReplyFetched, {0x10, 0, 0, 0, 0, 0x81});
-    event(LinkEvent::RequestSent, {0x02, 0x02, 0x97, 0x06, 0x25, 0, 0, 0, 0, 0x82});
-    event(LinkEvent::AckReceived);
-    event(LinkEvent::RequestSent, {0x03});
-    event(LinkEvent::RequestSent, {0x01, 0x02, 0x01, 0x24});
-    event(LinkEvent::ReplyTimeout);
-    EXPECT_EQ(lines, QStringList({
-                         "2026-12-10T10:00:00.123 TX 01 02 49 06 RX 10 00 00 00 00 81 ok",
-                         "2026-12-10T10:00:00.123 TX 02 02 97 06 25 00 00 00 00 82 RX - ack",
-                         "2026-12-10T10:00:00.123 TX 03 RX - sent",
-                         "2026-12-10T10:00:00.123 TX 01 02 01 24 RX - reply-timeout",
-                     }));
-}
-
-TEST_F(LinkTraceTest, ASendTimeoutIsNotHiddenByTheWaitThatFollows)
-{
-    event(LinkEvent::SendTimeout, {0x02, 0x02, 0x49, 0x06, 0, 0, 0, 0, 0, 0});
-    event(LinkEvent::AckTimeout);
-    event(LinkEvent::RequestSent, {0xAA});
-    trace.finish();
-    trace.finish(); // nothing twice
-    EXPECT_EQ(lines, QStringList({
-                         "2026-12-10T10:00:00.123 TX 02 02 49 06 00 00 00 00 00 00 RX - send-timeout",
-                         "2026-12-10T10:00:00.123 TX AA RX - sent",
-                     }));
-}
-
 TEST(ProgressDisplayTest, DrawsOnATerminalOnly)
 {
     QByteArray written;
