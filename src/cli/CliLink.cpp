@@ -45,4 +45,12 @@ void ProgressDisplay::finish()
     m_writer(QByteArrayLiteral("\n"));
 }
 
+void ProgressDisplay::hide()
+{
+    if (!m_drawn)
+        return;
+    m_drawn = false;
+    m_writer(QByteArrayLiteral("\r\x1b[K"));
+}
+
 } // namespace vardel

@@ -58,6 +58,9 @@ public:
     void update(int done, int total);
     // Ends the line the bar stands on (nothing when no bar was drawn).
     void finish();
+    // Wipes the bar off its line, so that a result line can take its place;
+    // the next update draws it again.
+    void hide();
 
 private:
     QString m_label;

@@ -109,7 +109,7 @@ int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const C
                 if (fits(link, id, address, code))
                     models << modelNameOf(id.model);
             }
-            bar.finish();
+            bar.hide();
             context.out(QStringLiteral("%1 %2 %3")
                             .arg(address)
                             .arg(baudRateOf(code))

@@ -184,6 +184,16 @@ TEST(ProgressDisplayTest, DrawsOnATerminalOnly)
     const QString text = QString::fromUtf8(written);
     EXPECT_TRUE(text.startsWith(QStringLiteral("\r[#######.......................] Odczyt rejestrów: 1 z 4\r[")));
     EXPECT_TRUE(text.endsWith(QStringLiteral("##] Odczyt rejestrów: 4 z 4\n"))) << text.toStdString();
+
+    // hide() clears the bar's line for a result line; nothing to end after it.
+    written.clear();
+    {
+        ProgressDisplay bar(QStringLiteral("Przeszukiwanie sieci"), true, writer);
+        bar.update(1, 2);
+        bar.hide();
+        bar.hide();
+    }
+    EXPECT_TRUE(written.endsWith("1 z 2\r\x1b[K")) << written.toStdString();
 }
 
 TEST(MeasureRecordTest, EveryFormatCarriesEveryCaptionOfTheModel)
