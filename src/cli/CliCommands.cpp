@@ -15,7 +15,6 @@
 #include "sim/SimCard.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 #include <chrono>
