@@ -19,7 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(!cli.transmitCheck || (*cli.transmitCheck >= 0 && *cli.transmitCheck <= 1));
         FUZZ_CHECK(!cli.meterAddress || (*cli.meterAddress >= 0 && *cli.meterAddress <= 255));
         FUZZ_CHECK(!cli.masterAddress || (*cli.masterAddress >= 0 && *cli.masterAddress <= 255));
-        FUZZ_CHECK(cli.count >= 0);
+        FUZZ_CHECK(cli.count >= 0 && cli.intervalMs >= 100);
+        FUZZ_CHECK(cli.scanFirst >= 0 && cli.scanFirst <= cli.scanLast && cli.scanLast <= 255);
+        for (const std::int16_t baud : cli.scanBauds)
+            FUZZ_CHECK(baud >= 0 && baud <= 5);
     } else {
         FUZZ_CHECK(!error.isEmpty());
     }
