@@ -5,6 +5,7 @@
 #include "config/ConfigTransfer.h"
 #include "config/RegisterTable.h"
 #include "config/RegisterTexts.h"
+#include "fileio/SafeFile.h"
 #include "files/ConfigFile.h"
 #include "link/Module1.h"
 #include "measure/MeasureValues.h"
@@ -15,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -197,9 +199,12 @@ int Runner::run()
             sink = [this](const QString& line) { m_ctx.err(line); };
         } else {
             m_traceFile = std::make_unique<QFile>(m_opt.trace);
-            if (!m_traceFile->open(QIODevice::WriteOnly | QIODevice::Append))
+            if (!m_traceFile->open(QIODevice::WriteOnly | QIODevice::Append)) {
+                // The open's errno, in Polish rather than Qt's English text.
+                const int error = errno;
                 return usage(QStringLiteral("Nie można zapisać pliku %1: %2")
-                                 .arg(QDir::toNativeSeparators(m_opt.trace), m_traceFile->errorString()));
+                                 .arg(QDir::toNativeSeparators(m_opt.trace), systemErrorText(error)));
+            }
             QFile* file = m_traceFile.get();
             sink = [file](const QString& line) {
                 file->write((line + QStringLiteral("\r\n")).toLatin1());

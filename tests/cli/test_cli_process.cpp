@@ -274,7 +274,7 @@ TEST_F(CliProcess, ExitCodesTellWhatWentWrong)
         // Neither written over nor read: a FIFO would block the command for ever.
         {QStringList{"read", "-o", fifo} + kx3(), 2, "Nie można zapisać pliku " + fifo + ": to jest potok (FIFO)"},
         {QStringList{"verify", fifo} + kx3(), 2, "Nie można wczytać pliku " + fifo + ": to jest potok (FIFO)"},
-        {QStringList{"card-test", "--trace", path("no/such/bus.log")}, 2, "Nie można zapisać pliku"},
+        {QStringList{"card-test", "--trace", path("no/such/bus.log")}, 2, "Nie można zapisać pliku " + path("no/such/bus.log") + ": nie ma takiego pliku ani folderu"},
         {QStringList{"print", file, "--pdf", path("no/such/r.pdf")} + kx3(), 2, "Nie można zapisać pliku"},
         {QStringList{"read", "-o", out, "--card", "port"} + kx3(), 3, "port"},
     };
