@@ -46,7 +46,7 @@ bool printConfigurationToPdf(const RegisterTable& table, std::int16_t model, con
 }
 
 bool printConfigurationToPdf(const RegisterTable& table, std::int16_t model, const QString& pdfPath,
-                             const QDateTime& when, QString* error)
+                             const QDateTime& when, QString* error, const QPageSize& pageSize)
 {
     auto failed = [&](const QString& why) {
         if (error)
@@ -66,7 +66,7 @@ bool printConfigurationToPdf(const RegisterTable& table, std::int16_t model, con
     {
         QPdfWriter writer(&buffer);
         writer.setResolution(kPdfResolution);
-        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageSize(pageSize);
         applyReportPageSetup(writer);
         writer.setTitle(QStringLiteral("Konfiguracja miernika tablicowego %1").arg(table.ModelTag));
         writer.setCreator(QStringLiteral("Vardel"));
