@@ -316,7 +316,7 @@ void Form2::loadNames()
     }
 }
 
-void Form2::fillGrid(bool addressRule)
+void Form2::fillGrid(bool addressRule, bool nameCurrent)
 {
     const std::int16_t model = m_link.MeterModel;
     const int n = std::clamp(static_cast<int>(m_table.RegCount), 0, kRegisterSlots);
@@ -337,6 +337,8 @@ void Form2::fillGrid(bool addressRule)
     // top: no scrolling to the current cell now or when the window shows.
     m_grid->setAutoScroll(false);
     m_grid->setCurrentCell(n, kColValue);
+    if (nameCurrent)
+        fillEditBoxes();
     m_grid->setAutoScroll(true);
     m_grid->scrollToTop();
 }
@@ -370,7 +372,7 @@ void Form2::Form2_Form_Load()
         width += m_grid->columnWidth(c);
     m_grid->setMaximumWidth(width);
 
-    fillGrid(true);
+    fillGrid(true, false);
 }
 
 void Form2::refill()
@@ -378,7 +380,9 @@ void Form2::refill()
     Form2_Form_Load();
     fillModelBoxes();
     loadNames();
-    fillGrid(false);
+    // The current cell is back on the last register: the edit boxes name it,
+    // so that a value typed at once lands where the boxes say.
+    fillGrid(false, true);
 }
 
 void Form2::showDescriptiveFields()

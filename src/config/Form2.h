@@ -40,7 +40,8 @@ public:
     bool isLoaded() const { return m_loaded; }
 
     // What the main window's edit button does to the editor before showing
-    // it: model boxes, names, grid refilled from the table (no address rule).
+    // it: model boxes, names, grid refilled from the table (no address rule),
+    // the edit boxes naming the current (last) register.
     void refill();
 
     // Descriptive boxes from the table, in the order a configuration file
@@ -84,7 +85,9 @@ private:
     void buildUi();
     void fillModelBoxes();
     void loadNames();
-    void fillGrid(bool addressRule);
+    // Rows from the table, the last register current, the list at its top;
+    // with nameCurrent the edit boxes name the current register.
+    void fillGrid(bool addressRule, bool nameCurrent);
     // Steps 1 and 2 of a click: value and register number of the current
     // row into the edit boxes. False when there is no current cell.
     bool fillEditBoxes();

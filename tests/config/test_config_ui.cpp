@@ -738,7 +738,8 @@ TEST_F(Editor, KeyboardMovesPickTheRegisterAsAClickDoes)
     EXPECT_EQ(table.RegValue[199], 42.0f);
 }
 
-// The grid opens on register 0, yet its current cell stays on the last one.
+// The grid opens on register 0, yet its current cell stays on the last one,
+// and the edit boxes name that register, whatever was picked before.
 TEST_F(Editor, OpensAtTheTopWithTheLastRegisterCurrent)
 {
     use(kModelKX4);
@@ -749,6 +750,8 @@ TEST_F(Editor, OpensAtTheTopWithTheLastRegisterCurrent)
         EXPECT_EQ(grid()->rowAt(0), 1) << "the first row shown is register 0";
         EXPECT_EQ(grid()->currentRow(), 255);
         EXPECT_EQ(grid()->currentColumn(), Form2::kColValue);
+        EXPECT_EQ(box("Text2")->text(), QStringLiteral("   FE")) << "the boxes name the register they edit";
+        clickCell(10, Form2::kColValue);
         grid()->scrollToBottom();
         menu();
     }
