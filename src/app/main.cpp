@@ -1,11 +1,11 @@
 #include "app/Form1.h"
+#include "app/QtTranslations.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "config/RegisterTable.h"
+#include "link/LinkTrace.h"
 #include "link/Module1.h"
 #include "sim/SimCard.h"
-
-#include "app/QtTranslations.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -97,6 +97,13 @@ int main(int argc, char** argv)
         return 3;
     }
 
+    // The bus monitor, opened before any window, like the back end.
+    std::unique_ptr<LinkTrace> trace;
+    if (!options.trace.isEmpty() && !(trace = openLinkTrace(options.trace, error))) {
+        std::fprintf(stderr, "vardel: %s\n", qPrintable(error));
+        return 2;
+    }
+
     if (!displayNamed(options)) {
         std::fprintf(stderr, "vardel: %s\n", qPrintable(noDisplayMessage()));
         return 2;
@@ -106,6 +113,7 @@ int main(int argc, char** argv)
     // Qt's own dialogs and buttons speak the program's language.
     installQtPolish(app);
     Module1 link(*backend);
+    link.setListener(trace.get());
     RegisterTable table;
     Form1 form1(link, table, programDir, options.card == CardKind::Simulated);
     if (auto* sim = dynamic_cast<SimCard*>(backend.get())) {
