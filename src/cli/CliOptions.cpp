@@ -87,7 +87,7 @@ struct OptionInfo {
     unsigned only;     // commands it belongs to; 0: every command
 };
 
-constexpr std::array<OptionInfo, 17> kOptions{{
+constexpr std::array<OptionInfo, 18> kOptions{{
     {"--help", "-h", false, 0},
     {"--card", nullptr, true, 0},
     {"--sim-state", nullptr, true, 0},
@@ -106,6 +106,7 @@ constexpr std::array<OptionInfo, 17> kOptions{{
      bit(CliCommand::Read) | bit(CliCommand::Write) | bit(CliCommand::Verify) | bit(CliCommand::Print)},
     {"--count", nullptr, true, bit(CliCommand::Measure)},
     {"--pdf", nullptr, true, bit(CliCommand::Print)},
+    {"--wait", nullptr, false, ~bit(CliCommand::Print)}, // the printout needs no card
 }};
 
 const OptionInfo* findOption(const QString& name)
@@ -186,6 +187,8 @@ bool applyOption(const OptionInfo& o, const QString& value, CliOptions& options,
         options.eeprom = true;
     } else if (name == QLatin1String("--force")) {
         options.force = true;
+    } else if (name == QLatin1String("--wait")) {
+        options.wait = true;
     } else if (name == QLatin1String("--count")) {
         const auto v = strictInteger(value, 1, 1000000000);
         if (!v)
@@ -345,11 +348,14 @@ QString cliUsageText()
         "  --trace PLIK              dopisuje do pliku jeden wiersz na wymianę z miernikiem\n"
         "                            (czas, bajty zapytania i odpowiedzi, wynik); \"-\" to stderr\n"
         "  --force                   użycie pliku z rozszerzeniem innego modelu\n"
+        "  --wait                    gdy kartę ma inny program: czeka, aż ją zwolni\n"
+        "                            (bez tej opcji polecenie kończy się od razu kodem 3)\n"
         "  --help                    ten opis\n"
         "\n"
         "Wartości domyślne opcji łącza pochodzą z pliku Vardel.cfg obok programu.\n"
         "Kody wyjścia: 0 powodzenie, 1 błąd wymiany danych, 2 błędne użycie lub błąd pliku,\n"
-        "3 karta niedostępna, 4 verify: miernik różni się od pliku.\n");
+        "3 karta niedostępna lub używana przez inny program, 4 verify: miernik różni się od pliku,\n"
+        "130 przerwane przez Ctrl+C, 143 zakończone sygnałem SIGTERM.\n");
     return text;
 }
 

@@ -20,7 +20,7 @@ void Module1::setCardAddress(std::int16_t address)
 std::int16_t Module1::CardWaitReady()
 {
     const std::uint16_t statusPort = portOf(CardCommandPort);
-    for (int i = 0; i < kReadyTries; ++i) {
+    for (int i = 0; i < kReadyTries && !stopRequested(); ++i) {
         if ((m_port.vbInp(statusPort) & 7) == 4)
             return 0;
     }
@@ -73,7 +73,7 @@ void Module1::CardSetLink()
 void Module1::WaitRegister128(std::int16_t reg, std::int16_t& flag)
 {
     flag = 0;
-    for (long i = 0; i < kCompletionTries; ++i) {
+    for (long i = 0; i < kCompletionTries && !stopRequested(); ++i) {
         if (CardReadReg(reg) == 128)
             return;
     }

@@ -5,6 +5,7 @@
 #include "link/PortBackend.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -45,6 +46,10 @@ public:
     void setControls(const LinkControls* controls) { m_controls = controls; }
     void setListener(LinkListener* listener) { m_listener = listener; }
     ErrorWindows* errorWindows() const { return m_errors; }
+    // A stop request: once `flag` is not 0 every wait fails at once, as a
+    // time-out would, so no exchange goes on. The command line's signal
+    // handler sets it (Ctrl+C).
+    void setStopFlag(const std::atomic<int>* flag) { m_stop = flag; }
     PortBackend& port() { return m_port; }
 
     // --- card register access ---
@@ -85,11 +90,13 @@ private:
     // Steps 1-6 of the common exchange (and 7-8 when a reply is expected).
     std::int16_t Exchange(const std::uint8_t* body, int length, bool expectReply);
     void notify(LinkEvent event, const std::uint8_t* bytes = nullptr, std::size_t n = 0);
+    bool stopRequested() const { return m_stop && m_stop->load(std::memory_order_relaxed) != 0; }
 
     PortBackend& m_port;
     ErrorWindows* m_errors = nullptr;
     const LinkControls* m_controls = nullptr;
     LinkListener* m_listener = nullptr;
+    const std::atomic<int>* m_stop = nullptr;
 };
 
 // Text of a byte or port as the main window shows it: uppercase hexadecimal,

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <vector>
 
 namespace vardel {
@@ -199,6 +200,36 @@ TEST(CompletionWait, Bound149999ReadsOfTheRightRegister)
     link.WaitSendDone(flag);
     EXPECT_EQ(flag, 1);
     EXPECT_EQ(reads, kCompletionTries);
+}
+
+// Ctrl+C in the command line: the wait under way ends as a time-out at the
+// next read, and every later wait fails before touching the card.
+TEST(CompletionWait, StopRequestEndsTheWaitAndEveryLaterOne)
+{
+    FakePort port;
+    port.recordStatusReads = false;
+    Module1 link(port);
+    std::atomic<int> stop{0};
+    link.setStopFlag(&stop);
+
+    long reads = 0;
+    port.onRead = [&](int) -> std::uint8_t {
+        if (++reads == 10)
+            stop = 2; // SIGINT
+        return 0;
+    };
+    std::int16_t flag = 0;
+    link.WaitReplyDone(flag);
+    EXPECT_EQ(flag, 1);
+    EXPECT_EQ(reads, 10);
+
+    port.clear();
+    port.onRead = [](int) -> std::uint8_t { return 128; }; // a card that would answer at once
+    link.WaitSendDone(flag);
+    EXPECT_EQ(flag, 1);
+    EXPECT_EQ(link.CardWaitReady(), 1);
+    EXPECT_TRUE(port.ops.empty());
+    EXPECT_EQ(port.statusReads, 0);
 }
 
 TEST(CardReset, PulsesTheResetLineWithoutRegisterAccess)
