@@ -97,8 +97,8 @@ private:
     }
 
     // The card gets the link parameters as the main window gives them at
-    // start-up. A card that is not ready even then would make every wait of
-    // the exchange run its full count (minutes); say so at once instead.
+    // start-up. A card that is not ready even then is dead: say so at once,
+    // before the first exchange finds it out through its waits.
     bool prepareLink()
     {
         m_link->CardSetLink();
@@ -165,6 +165,9 @@ int Runner::run()
 
     // The printout reads no meter: no card is needed for it.
     if (m_opt.command != CliCommand::Print) {
+        if (isSystemPortPair(cardAddress))
+            return usage(QStringLiteral("Adres karty %1 z pliku Vardel.cfg: %2. Podaj --card-address.")
+                             .arg(QString::fromStdString(hexText(cardAddress)), QString::fromUtf8(kSystemPortsText)));
         QStringList notes;
         QString error;
         m_backend = createBackend(m_opt.start, m_ctx.programDir, static_cast<std::uint16_t>(cardAddress), notes,
