@@ -1,11 +1,9 @@
 #include "sim/SimState.h"
 
+#include "fileio/SafeFile.h"
 #include "link/BasNumber.h"
 #include "link/Module1.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -18,7 +16,6 @@ namespace vardel {
 
 namespace {
 
-constexpr qint64 kMaxStateFileSize = 1 << 20;
 constexpr int kHexRun = 16;
 
 struct FaultInfo {
@@ -34,6 +31,7 @@ const FaultInfo kFaults[] = {
     {"dead-card", false, 0, 0, 0, "karta nie zgłasza gotowości (brak karty)"},
     {"no-meter", false, 0, 0, 0, "żaden miernik nie odpowiada"},
     {"no-ack", false, 0, 0, 0, "miernik nie potwierdza zapisu rejestru"},
+    {"no-store", false, 0, 0, 0, "miernik pomija żądanie zapisu w pamięci EEPROM"},
     {"slow-reply", true, 1000, 1, 1000000000, "odpowiedź kompletna dopiero po K odczytach rejestru 6 (domyślnie 1000)"},
     {"bad-length", true, -2, -65535, 65535, "długość odpowiedzi zgłaszana z błędem K bajtów (domyślnie -2)"},
     {"oversized-reply", true, 40000, 253, 65535, "zgłaszana długość odpowiedzi K, za duża dla bufora (domyślnie 40000)"},
@@ -138,19 +136,6 @@ QString floatText(float v)
     return QString::fromLatin1(text, static_cast<qsizetype>(result.ptr - text));
 }
 
-QString polishFileError(QFileDevice::FileError error, const QString& detail)
-{
-    switch (error) {
-    case QFileDevice::OpenError:
-    case QFileDevice::PermissionsError:
-        return QStringLiteral("brak dostępu do pliku");
-    case QFileDevice::ResourceError:
-        return QStringLiteral("brak miejsca na dysku");
-    default:
-        return QStringLiteral("błąd zapisu (%1)").arg(detail);
-    }
-}
-
 } // namespace
 
 // --- faults ---
@@ -179,6 +164,8 @@ bool parseSimFault(const QString& faultText, SimFaults& faults, QString* error)
             faults.noMeter = true;
         else if (name == QLatin1String("no-ack"))
             faults.noAck = true;
+        else if (name == QLatin1String("no-store"))
+            faults.noStore = true;
         else if (name == QLatin1String("slow-reply"))
             faults.slowReply = k;
         else if (name == QLatin1String("bad-length"))
@@ -336,20 +323,11 @@ bool parseSimState(const QByteArray& bytes, SimStateData& state, QString* reason
 
 SimStateLoad loadSimState(const QString& path, SimStateData& state, QString* reason)
 {
-    QFile file(path);
-    if (!file.exists())
-        return SimStateLoad::Missing;
-    if (QFileInfo(path).size() > kMaxStateFileSize) {
-        if (reason)
-            *reason = QStringLiteral("plik jest za duży");
-        return SimStateLoad::Damaged;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (reason)
-            *reason = QStringLiteral("brak dostępu do pliku");
-        return SimStateLoad::Damaged;
-    }
-    return parseSimState(file.readAll(), state, reason) ? SimStateLoad::Loaded : SimStateLoad::Damaged;
+    QByteArray bytes;
+    bool missing = false;
+    if (!readWholeFile(path, kSmallFileLimit, bytes, reason, &missing))
+        return missing ? SimStateLoad::Missing : SimStateLoad::Damaged;
+    return parseSimState(bytes, state, reason) ? SimStateLoad::Loaded : SimStateLoad::Damaged;
 }
 
 QByteArray simStateText(const SimStateData& state)
@@ -419,19 +397,7 @@ QByteArray simStateText(const SimStateData& state)
 
 bool saveSimState(const QString& path, const SimStateData& state, QString* reason)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (reason)
-            *reason = polishFileError(file.error(), file.errorString());
-        return false;
-    }
-    const QByteArray bytes = simStateText(state);
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        if (reason)
-            *reason = polishFileError(file.error(), file.errorString());
-        return false;
-    }
-    return true;
+    return writeFileAtomically(path, simStateText(state), reason);
 }
 
 } // namespace vardel

@@ -89,6 +89,15 @@ TEST(SettingsFile, ValuesSeparatedByCommasAndBlanksAndOddModelKept)
     EXPECT_EQ(s.MeterModel, 5);    // no model button will be selected
     EXPECT_EQ(s.BaudCode, 9);      // no baud button will be selected
     EXPECT_EQ(s.TransmitCheck, 2); // greyed
+
+    // Empty lines separate values too; they are not zeros.
+    bool defaults = true;
+    const Settings spaced = readSettingsFile(
+        writeFile(dir, " 768 \r\n\r\n 5 \r\n 3 \r\n  \r\n 2 \r\n 1 \r\n 0 \r\n 1 \r\n 2 \r\n\r\n 3 \r\n\r\n"), &defaults);
+    EXPECT_FALSE(defaults);
+    EXPECT_EQ(spaced.CardAddress, 768);
+    EXPECT_EQ(spaced.MasterAddress, 5);
+    EXPECT_EQ(spaced.RegBase, (std::array<std::int16_t, 3>{1, 2, 3}));
 }
 
 TEST(SettingsFile, FailedWriteSaysWhyAndLeavesNoTemporaryBehind)
@@ -165,6 +174,10 @@ TEST(StartOptions, CardChoiceAndSimulatorOptions)
     EXPECT_EQ(s.simState, QStringLiteral("/tmp/x.txt"));
     EXPECT_EQ(s.simFaults, QStringList{QStringLiteral("no-meter")});
 
+    StartOptions t;
+    ASSERT_TRUE(parseStartOptions({QStringLiteral("--trace"), QStringLiteral("bus.log")}, t, error));
+    EXPECT_EQ(t.trace, QStringLiteral("bus.log"));
+
     StartOptions bad;
     EXPECT_FALSE(parseStartOptions({QStringLiteral("--card=usb")}, bad, error));
     EXPECT_TRUE(error.contains(QStringLiteral("--card"))) << qPrintable(error);
@@ -172,6 +185,59 @@ TEST(StartOptions, CardChoiceAndSimulatorOptions)
     EXPECT_TRUE(error.contains(QStringLiteral("Nieznana opcja"))) << qPrintable(error);
     EXPECT_FALSE(parseStartOptions({QStringLiteral("--sim-state")}, bad, error));
     EXPECT_TRUE(error.contains(QStringLiteral("Brak wartości opcji"))) << qPrintable(error);
+    EXPECT_FALSE(parseStartOptions({QStringLiteral("--trace=")}, bad, error));
+    EXPECT_TRUE(error.contains(QStringLiteral("--trace"))) << qPrintable(error);
+    EXPECT_FALSE(parseStartOptions({QStringLiteral("--sim-fault=slow-replies")}, bad, error));
+    EXPECT_FALSE(parseStartOptions({QStringLiteral("--sim-fault"), QStringLiteral("bad-length=0")}, bad, error));
+
+    // Qt's own choice of window system passes through to the application object.
+    StartOptions qt;
+    ASSERT_TRUE(parseStartOptions({QStringLiteral("-platform"), QStringLiteral("offscreen")}, qt, error));
+    EXPECT_TRUE(qt.windowSystemNamed);
+    EXPECT_TRUE(qt.simFaults.isEmpty());
+}
+
+// The program as a user starts it from a shell: without a display, with an
+// unreachable one, or with a mistyped option it says why in Polish, in one
+// line and the usage line at most, and ends with code 2.
+TEST(StartOptions, ProgramRefusesWithoutADisplayOrWithABadOption)
+{
+    QTemporaryDir dir;
+    const QString state = QStringLiteral("--sim-state=") + dir.filePath(QStringLiteral("sim.txt"));
+    const struct {
+        const char* what;
+        const char* display; // nullptr: no DISPLAY at all
+        QStringList args;
+        QString firstLine;
+        int lines;
+    } cases[] = {
+        {"no display", nullptr, {state}, QStringLiteral("vardel: Brak ekranu graficznego"), 1},
+        {"unreachable display", ":97", {state}, QStringLiteral("vardel: Nie można połączyć się z ekranem graficznym „:97”"), 1},
+        {"unknown option", nullptr, {QStringLiteral("--frobnicate")}, QStringLiteral("vardel: Nieznana opcja: --frobnicate"), 2},
+        {"bad simulator fault", ":97", {QStringLiteral("--sim-fault=dead-cards")}, QStringLiteral("vardel: "), 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QProcess vardel;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        if (c.display)
+            env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(c.display));
+        else
+            env.remove(QStringLiteral("DISPLAY"));
+        vardel.setProcessEnvironment(env);
+        vardel.start(QStringLiteral(VARDEL_BIN_DIR "/vardel"), c.args);
+        ASSERT_TRUE(vardel.waitForFinished(30000));
+        EXPECT_EQ(vardel.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(vardel.exitCode(), 2);
+        const QStringList err = QString::fromUtf8(vardel.readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        ASSERT_EQ(err.size(), c.lines) << qPrintable(err.join(QLatin1Char('\n')));
+        EXPECT_TRUE(err[0].startsWith(c.firstLine)) << qPrintable(err[0]);
+        if (c.lines == 2) {
+            EXPECT_TRUE(err[1].startsWith(QStringLiteral("Użycie: vardel"))) << qPrintable(err[1]);
+        }
+    }
 }
 
 TEST(StartOptions, PortCardRefusedWithAClearMessageAndNoFallback)
@@ -187,22 +253,56 @@ TEST(StartOptions, PortCardRefusedWithAClearMessageAndNoFallback)
     EXPECT_TRUE(error.contains(QStringLiteral("340h–341h"))) << qPrintable(error);
 }
 
-// As a user meets it: the program itself, started for a real card on a machine
-// that gives it no ports, says so and ends with code 3, with or without a display.
-TEST(StartOptions, ProgramEndsWithCode3WhenPortsAreRefused)
+// The program itself, started without any display, as a script or a user
+// on a text console meets it.
+namespace {
+
+struct StartRun {
+    int code = -1;
+    QString err;
+};
+
+StartRun runVardelWithoutDisplay(const QStringList& args)
 {
-    if (portAccessGrantedHere())
-        GTEST_SKIP() << "this machine grants direct port access";
     QProcess vardel;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     vardel.setProcessEnvironment(env);
-    vardel.start(QStringLiteral(VARDEL_BIN_DIR "/vardel"), {QStringLiteral("--card=port")});
-    ASSERT_TRUE(vardel.waitForFinished(30000));
-    EXPECT_EQ(vardel.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(vardel.exitCode(), 3);
-    const QString err = QString::fromLocal8Bit(vardel.readAllStandardError());
-    EXPECT_TRUE(err.contains(QStringLiteral("340h–341h"))) << qPrintable(err);
+    vardel.start(QStringLiteral(VARDEL_BIN_DIR "/vardel"), args);
+    StartRun run;
+    if (!vardel.waitForFinished(30000)) {
+        ADD_FAILURE() << "vardel did not end";
+        return run;
+    }
+    run.code = vardel.exitStatus() == QProcess::NormalExit ? vardel.exitCode() : -1;
+    run.err = QString::fromLocal8Bit(vardel.readAllStandardError());
+    return run;
+}
+
+} // namespace
+
+// Started for a real card on a machine that gives it no ports, the program
+// says so and ends with code 3, with or without a display.
+TEST(StartOptions, ProgramEndsWithCode3WhenPortsAreRefused)
+{
+    if (portAccessGrantedHere())
+        GTEST_SKIP() << "this machine grants direct port access";
+    const StartRun run = runVardelWithoutDisplay({QStringLiteral("--card=port")});
+    EXPECT_EQ(run.code, 3);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("340h–341h"))) << qPrintable(run.err);
+}
+
+// A bus log that cannot be opened stops the start before any window, like
+// a refused port: nobody should think the exchanges are being logged.
+TEST(StartOptions, ProgramEndsWithCode2WhenTheTraceCannotBeOpened)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const StartRun run = runVardelWithoutDisplay({QStringLiteral("--sim-state"), dir.filePath(QStringLiteral("sim.txt")),
+                                                  QStringLiteral("--trace"),
+                                                  dir.filePath(QStringLiteral("no/such/bus.log"))});
+    EXPECT_EQ(run.code, 2);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("Nie można zapisać pliku"))) << qPrintable(run.err);
 }
