@@ -131,8 +131,13 @@ QString startHelpText()
 std::unique_ptr<PortBackend> createBackend(const StartOptions& options, const QString& programDir,
                                            std::uint16_t cardAddress, QStringList& notes, QString& error)
 {
-    if (options.card == CardKind::Ports)
-        return PortIoBackend::open(cardAddress, error);
+    if (options.card == CardKind::Ports) {
+        // The link keeps its default address when the settings give one below
+        // 100h (the window then shows that one refused); ask for the ports
+        // that will be used.
+        const bool refused = isSystemPortPair(static_cast<std::int16_t>(cardAddress));
+        return PortIoBackend::open(refused ? static_cast<std::uint16_t>(kDefaultCardAddress) : cardAddress, error);
+    }
 
     SimOptions sim;
     sim.stateFile = simStatePath(options, programDir);

@@ -83,8 +83,8 @@ private:
     }
 
     // The card gets the link parameters as the main window gives them at
-    // start-up. A card that is not ready even then would make every wait of
-    // the exchange run its full count (minutes); say so at once instead.
+    // start-up. A card that is not ready even then is dead: say so at once,
+    // before the first exchange finds it out through its waits.
     bool prepareLink()
     {
         m_link->CardSetLink();
@@ -160,6 +160,9 @@ int Runner::run()
 
     // The printout and diff read no meter: no card is needed for them.
     if (m_opt.command != CliCommand::Print && m_opt.command != CliCommand::Diff) {
+        if (isSystemPortPair(cardAddress))
+            return usage(QStringLiteral("Adres karty %1 z pliku Vardel.cfg: %2. Podaj --card-address.")
+                             .arg(QString::fromStdString(hexText(cardAddress)), QString::fromUtf8(kSystemPortsText)));
         if (const int failed = takeCard(static_cast<std::uint16_t>(cardAddress)); failed != kExitOk)
             return failed;
     }

@@ -74,12 +74,12 @@ std::optional<std::int16_t> baudCodeFromText(const QString& text)
 // The card address is typed as the main window shows it: hexadecimal, with
 // or without the trailing "h". Here nothing else may follow, because a stray
 // character would silently give another port.
-std::optional<std::int16_t> cardAddressFromText(const QString& text)
+std::optional<std::int16_t> cardAddressFromText(const QString& text, QString& refusal)
 {
     static const QRegularExpression hex(QStringLiteral("^[0-9A-Fa-f]{1,4}[hH]?$"));
     if (!hex.match(text).hasMatch())
         return std::nullopt;
-    return parseCardAddressText(text);
+    return parseCardAddressText(text, &refusal);
 }
 
 constexpr unsigned bit(CliCommand c) { return 1u << static_cast<unsigned>(c); }
@@ -273,8 +273,13 @@ bool applyOption(const OptionInfo& o, const QString& value, CliOptions& options,
             return bad();
         options.transmitCheck = static_cast<std::int16_t>(*v);
     } else if (name == QLatin1String("--card-address")) {
-        if (!(options.cardAddress = cardAddressFromText(value)))
-            return bad();
+        QString refusal;
+        if (!(options.cardAddress = cardAddressFromText(value, refusal))) {
+            bad();
+            if (!refusal.isEmpty())
+                error += QStringLiteral(" (%1)").arg(refusal);
+            return false;
+        }
     } else if (name == QLatin1String("--trace")) {
         if (value.isEmpty())
             return bad();

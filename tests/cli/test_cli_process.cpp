@@ -281,6 +281,9 @@ TEST_F(CliProcess, ExitCodesTellWhatWentWrong)
         {QStringList{"read", "-o", out, "--force", "--sim-fault", "no-meter"} + kx2(), 1, "Błąd odbioru danych (rejestr 0h)\n"},
         {QStringList{"measure", "--count", "1", "--sim-fault", "no-meter"} + kx3(), 1, "Błąd odbioru danych\n"},
         {QStringList{"reset-meter", "--sim-fault", "dead-card"} + kx3(), 1, "Błąd nadawania danych\n"},
+        // A reply too short for one number is no value.
+        {QStringList{"read", "-o", out, "--sim-fault", "bad-length=-6"} + kx3(), 1, "Błąd odbioru danych (rejestr 0)\n"},
+        {QStringList{"card-test", "--card-address", "20h"}, 2, "Adres zarezerwowany dla urządzeń płyty głównej (poniżej 100h)"},
         {QStringList{"frob"}, 2, "Nieznane polecenie: frob"},
         {QStringList{"read", "-o"}, 2, "Brak wartości opcji -o"},
         {QStringList{"write", missing} + kx3(), 2, "Nie można wczytać pliku"},
@@ -410,6 +413,13 @@ TEST_F(CliProcess, LinkDefaultsComeFromVardelCfgWhichStaysUntouched)
     QStringList files = QDir(programDir).entryList(QDir::Files | QDir::Hidden);
     files.sort();
     EXPECT_EQ(files, QStringList({QStringLiteral("Vardel.cfg"), QStringLiteral("vardel-cli")}));
+
+    // A card address below 100h there is refused as on the command line.
+    ASSERT_TRUE(writeBytes(programDir + QStringLiteral("/Vardel.cfg"),
+                           " 32 \r\n 0 \r\n 1 \r\n 0 \r\n 4 \r\n 1 \r\n 600 \r\n 633 \r\n 3801 \r\n"));
+    const CliRun refused = cli({QStringLiteral("card-test")}, program, false);
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("Adres karty 20h z pliku Vardel.cfg"))) << refused.err.toStdString();
 }
 
 // A bench script's second program on the card in use: refused at once with

@@ -146,6 +146,7 @@ TEST_F(SimState, DamagedFileGivesFactoryMetersAndSaysWhy)
     const Case cases[] = {
         {"[miernik]\r\nmodel=KX-9\r\nadres=1\r\n", "wiersz 2: nieprawidłowa wartość „KX-9”"},
         {"[karta]\r\nadres=70000\r\n", "wiersz 2"},
+        {"[karta]\r\nadres=20h\r\n", "wiersz 2"}, // the PC's own ports
         {"[karta]\r\nusterki=melt\r\n", "wiersz 2: nieznana usterka symulatora: melt"},
         {"r1=5\r\n", "wiersz 1: wpis poza sekcją"},
         {"[zegar]\r\n", "wiersz 1: nieznana sekcja"},
