@@ -202,8 +202,6 @@ TEST(CompletionWait, Bound149999ReadsOfTheRightRegister)
     EXPECT_EQ(reads, kCompletionTries);
 }
 
-}
-
 // Ctrl+C in the command line: the wait under way ends as a time-out at the
 // next read, and every later wait fails before touching the card.
 TEST(CompletionWait, StopRequestEndsTheWaitAndEveryLaterOne)
