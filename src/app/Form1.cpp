@@ -240,7 +240,7 @@ void Form1::buildUi()
     connect(m_timer1, &QTimer::timeout, this, [this] { Form1_Timer1_Timer(); });
 }
 
-QString Form1::settingsPath() const { return m_programDir + QLatin1Char('/') + QLatin1String(kSettingsFileName); }
+QString Form1::settingsPath() const { return settingsFilePath(m_programDir); }
 
 void Form1::Form_Load()
 {

@@ -1,9 +1,12 @@
 #include "app/Settings.h"
 
+#include "config/FileLocations.h"
 #include "config/ListInput.h"
 #include "link/Module1.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <cmath>
@@ -27,6 +30,11 @@ bool readInt16(ListInput& in, std::int16_t& out)
 }
 
 } // namespace
+
+QString settingsFilePath(const QString& programDir)
+{
+    return QDir(fileLocations(programDir).configDir).filePath(QLatin1String(kSettingsFileName));
+}
 
 Settings readSettingsFile(const QString& path, bool* usedDefaults)
 {
@@ -66,6 +74,7 @@ QByteArray settingsFileBytes(const Settings& s)
 
 bool writeSettingsFile(const QString& path, const Settings& settings, QString* error)
 {
+    QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(settingsFileBytes(settings)) < 0 || !file.commit()) {
         if (error)

@@ -25,6 +25,10 @@ struct Settings {
 
 inline constexpr char kSettingsFileName[] = "Vardel.cfg";
 
+// The settings file of the program in `programDir`: beside it, or in the
+// user's configuration folder when the program is installed.
+QString settingsFilePath(const QString& programDir);
+
 // Reads the settings file. Any failure (no file, fewer than nine numbers, a
 // number outside 16 bits, a sixth value other than 0, 1 or 2) gives all nine
 // defaults, never a mix. `usedDefaults` tells which happened.
@@ -35,6 +39,7 @@ Settings readSettingsFile(const QString& path, bool* usedDefaults = nullptr);
 QByteArray settingsFileBytes(const Settings& settings);
 
 // Writes the file atomically: a failed write leaves the old file as it was.
+// A missing folder is created first.
 bool writeSettingsFile(const QString& path, const Settings& settings, QString* error = nullptr);
 
 // The values as they stand in the link now.

@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include "config/FileLocations.h"
 #include "portio/PortIoBackend.h"
 #include "sim/SimCard.h"
 
@@ -37,6 +38,8 @@ bool parseStartOptions(const QStringList& args, StartOptions& options, QString& 
         QString value;
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
             options.help = true;
+        } else if (arg == QLatin1String("--version")) {
+            options.version = true;
         } else if (isOption(arg, QStringLiteral("--card"))) {
             if (!takeValue(args, i, QStringLiteral("--card"), value, error))
                 return false;
@@ -72,11 +75,13 @@ QString startHelpText()
         "Opcje:\n"
         "  --card=sim|port        karta symulowana (domyślnie) albo prawdziwa karta przez\n"
         "                         bezpośredni dostęp do portów (root lub CAP_SYS_RAWIO)\n"
-        "  --sim-state PLIK       plik stanu symulatora (domyślnie VardelSim.txt obok programu)\n"
+        "  --sim-state PLIK       plik stanu symulatora (domyślnie VardelSim.txt obok programu,\n"
+        "                         po instalacji w ~/.local/share/vardel)\n"
         "  --sim-fault NAZWA[=K]  włącza usterkę symulatora; można podać kilka razy:\n");
     for (const QString& line : SimCard::faultDescriptions())
         text += QStringLiteral("                           ") + line + QLatin1Char('\n');
-    text += QStringLiteral("  --help                 ten opis\n");
+    text += QStringLiteral("  --version              wersja programu\n"
+                           "  --help                 ten opis\n");
     return text;
 }
 
@@ -87,7 +92,8 @@ std::unique_ptr<PortBackend> createBackend(const StartOptions& options, const QS
         return PortIoBackend::open(cardAddress, error);
 
     SimOptions sim;
-    sim.stateFile = options.simState.isEmpty() ? SimCard::defaultStateFile(programDir) : options.simState;
+    sim.stateFile = options.simState.isEmpty() ? SimCard::defaultStateFile(fileLocations(programDir).dataDir)
+                                               : options.simState;
     sim.faults = options.simFaults;
     QStringList messages;
     std::unique_ptr<SimCard> card = SimCard::create(sim, messages);

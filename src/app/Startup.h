@@ -17,6 +17,7 @@ struct StartOptions {
     QString simState;      // empty: the default file beside the program
     QStringList simFaults; // NAME or NAME=K
     bool help = false;
+    bool version = false;
 };
 
 // Parses the arguments after the program name. On a mistake returns false and

@@ -87,8 +87,9 @@ struct OptionInfo {
     unsigned only;     // commands it belongs to; 0: every command
 };
 
-constexpr std::array<OptionInfo, 17> kOptions{{
+constexpr std::array<OptionInfo, 18> kOptions{{
     {"--help", "-h", false, 0},
+    {"--version", nullptr, false, 0},
     {"--card", nullptr, true, 0},
     {"--sim-state", nullptr, true, 0},
     {"--sim-fault", nullptr, true, 0},
@@ -136,6 +137,8 @@ bool applyOption(const OptionInfo& o, const QString& value, CliOptions& options,
 
     if (name == QLatin1String("--help")) {
         options.help = true;
+    } else if (name == QLatin1String("--version")) {
+        options.version = true;
     } else if (name == QLatin1String("--card")) {
         if (value == QLatin1String("sim"))
             options.start.card = CardKind::Simulated;
@@ -259,7 +262,7 @@ bool parseCliArguments(const QStringList& args, CliOptions& options, QString& er
         seen.append({o, name});
     }
 
-    if (options.help)
+    if (options.help || options.version)
         return true;
     if (positional.isEmpty()) {
         error = QStringLiteral("Nie podano polecenia.");
@@ -331,7 +334,8 @@ QString cliUsageText()
         "Opcje:\n"
         "  --card sim|port           karta symulowana (domyślnie) albo prawdziwa karta\n"
         "                            (bezpośredni dostęp do portów: root lub CAP_SYS_RAWIO)\n"
-        "  --sim-state PLIK          plik stanu symulatora (domyślnie VardelSim.txt obok programu)\n"
+        "  --sim-state PLIK          plik stanu symulatora (domyślnie VardelSim.txt obok programu,\n"
+        "                            po instalacji w ~/.local/share/vardel)\n"
         "  --sim-fault NAZWA[=K]     usterka symulatora; można podać kilka razy:\n");
     for (const QString& line : simFaultDescriptions())
         text += QStringLiteral("                              ") + line + QLatin1Char('\n');
@@ -345,9 +349,11 @@ QString cliUsageText()
         "  --trace PLIK              dopisuje do pliku jeden wiersz na wymianę z miernikiem\n"
         "                            (czas, bajty zapytania i odpowiedzi, wynik); \"-\" to stderr\n"
         "  --force                   użycie pliku z rozszerzeniem innego modelu\n"
+        "  --version                 wersja programu\n"
         "  --help                    ten opis\n"
         "\n"
-        "Wartości domyślne opcji łącza pochodzą z pliku Vardel.cfg obok programu.\n"
+        "Wartości domyślne opcji łącza pochodzą z pliku Vardel.cfg obok programu\n"
+        "(po instalacji z ~/.config/vardel/Vardel.cfg).\n"
         "Kody wyjścia: 0 powodzenie, 1 błąd wymiany danych, 2 błędne użycie lub błąd pliku,\n"
         "3 karta niedostępna, 4 verify: miernik różni się od pliku.\n");
     return text;
