@@ -5,8 +5,12 @@ VARDEL_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-de
 # Fonts metric-compatible with Times New Roman, Times and Arial, which the
 # windows and the printout name.
 VARDEL_RUN_PACKAGES=(fonts-liberation libqt6printsupport6)
-# PDF checks of the printout, and the print service the printing test uses.
-VARDEL_TEST_PACKAGES=(poppler-utils cups cups-client cups-bsd printer-driver-cups-pdf)
+# The Debian package: dependencies from the binaries (dpkg-shlibdeps), the
+# hardening flags, and the checks of what it installs.
+VARDEL_PACKAGE_PACKAGES=(dpkg-dev lintian desktop-file-utils man-db)
+# PDF checks of the printout, the print service the printing test uses, and
+# the package test.
+VARDEL_TEST_PACKAGES=(poppler-utils cups cups-client cups-bsd printer-driver-cups-pdf "${VARDEL_PACKAGE_PACKAGES[@]}")
 
 vardel_missing_packages() {
     local p missing=()
