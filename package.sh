@@ -8,6 +8,8 @@ cd "$(dirname "$0")"
 source scripts/deps.sh
 vardel_install_packages "${VARDEL_BUILD_PACKAGES[@]}" "${VARDEL_PACKAGE_PACKAGES[@]}"
 
+# Debian's hardening flags, all of them (bindnow too).
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 launcher=()
 command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B build-pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARDEL_TESTS=OFF -DVARDEL_BENCH=OFF \

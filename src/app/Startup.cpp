@@ -4,6 +4,8 @@
 #include "portio/PortIoBackend.h"
 #include "sim/SimCard.h"
 
+#include <QDir>
+
 namespace vardel {
 
 namespace {
@@ -92,8 +94,15 @@ std::unique_ptr<PortBackend> createBackend(const StartOptions& options, const QS
         return PortIoBackend::open(cardAddress, error);
 
     SimOptions sim;
-    sim.stateFile = options.simState.isEmpty() ? SimCard::defaultStateFile(fileLocations(programDir).dataDir)
-                                               : options.simState;
+    if (options.simState.isEmpty()) {
+        // An installed program's data folder is made here, on first use of the
+        // simulated card, and never for a file the user names.
+        const QString dataDir = fileLocations(programDir).dataDir;
+        QDir().mkpath(dataDir);
+        sim.stateFile = SimCard::defaultStateFile(dataDir);
+    } else {
+        sim.stateFile = options.simState;
+    }
     sim.faults = options.simFaults;
     QStringList messages;
     std::unique_ptr<SimCard> card = SimCard::create(sim, messages);

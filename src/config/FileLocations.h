@@ -18,7 +18,8 @@ struct FileLocations {
 };
 
 // Decides the locations for a program in `programDir`. Creates nothing: the
-// user's folders are made when a file is first written there.
+// settings writer makes the configuration folder, the start of the simulated
+// card the data folder.
 FileLocations fileLocations(const QString& programDir);
 
 } // namespace vardel

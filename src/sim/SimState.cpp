@@ -2,7 +2,6 @@
 
 #include "link/BasNumber.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -417,8 +416,6 @@ QByteArray simStateText(const SimStateData& state)
 
 bool saveSimState(const QString& path, const SimStateData& state, QString* reason)
 {
-    // The user's data folder of an installed program appears with its first file.
-    QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         if (reason)

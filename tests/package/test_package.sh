@@ -10,7 +10,7 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
 chmod 755 "$work"
 
 # --- the package ---------------------------------------------------------
@@ -99,7 +99,7 @@ bin="$root/usr/bin"
 cli=("$bin/vardel-cli" --model KX-3 --meter-address 2)
 run "${cli[@]}" read -o "$home/m.KX3" || fail "read -o exited $?"
 [[ -s $home/m.KX3 ]] || fail "read -o wrote no file"
-[[ -e $home/data/vardel ]] && fail "the data folder appeared before anything was stored"
+[[ -e $home/config ]] && fail "the command line wrote settings: $(ls -R "$home/config")"
 run "${cli[@]}" write "$home/m.KX3" --eeprom || fail "write --eeprom exited $?"
 grep -q '^\[miernik\]' "$home/data/vardel/VardelSim.txt" 2>/dev/null ||
     fail "write --eeprom left no state in XDG_DATA_HOME/vardel"
