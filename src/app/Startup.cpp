@@ -61,6 +61,14 @@ bool parseStartOptions(const QStringList& args, StartOptions& options, QString& 
             if (!takeValue(args, i, QStringLiteral("--sim-fault"), value, error))
                 return false;
             options.simFaults << value;
+        } else if (isOption(arg, QStringLiteral("--trace"))) {
+            if (!takeValue(args, i, QStringLiteral("--trace"), value, error))
+                return false;
+            if (value.isEmpty()) {
+                error = QStringLiteral("Nieprawidłowa wartość opcji %1: %2").arg(QStringLiteral("--trace"), value);
+                return false;
+            }
+            options.trace = value;
         } else {
             error = QStringLiteral("Nieznana opcja: %1").arg(arg);
             return false;
@@ -82,8 +90,11 @@ QString startHelpText()
         "  --sim-fault NAZWA[=K]  włącza usterkę symulatora; można podać kilka razy:\n");
     for (const QString& line : SimCard::faultDescriptions())
         text += QStringLiteral("                           ") + line + QLatin1Char('\n');
-    text += QStringLiteral("  --version              wersja programu\n"
-                           "  --help                 ten opis\n");
+    text += QStringLiteral(
+        "  --trace PLIK           dopisuje do pliku jeden wiersz na każdą wymianę z miernikiem\n"
+        "                         (czas, bajty zapytania i odpowiedzi, wynik); \"-\" to stderr\n"
+        "  --version              wersja programu\n"
+        "  --help                 ten opis\n");
     return text;
 }
 

@@ -16,6 +16,7 @@ struct StartOptions {
     CardKind card = CardKind::Simulated;
     QString simState;      // empty: the default file beside the program
     QStringList simFaults; // NAME or NAME=K
+    QString trace;         // --trace FILE: the bus monitor ("-" for stderr)
     bool help = false;
     bool version = false;
 };

@@ -2,6 +2,7 @@
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "config/RegisterTable.h"
+#include "link/LinkTrace.h"
 #include "link/Module1.h"
 #include "sim/SimCard.h"
 
@@ -71,8 +72,16 @@ int main(int argc, char** argv)
         return 3;
     }
 
+    // The bus monitor, opened before any window, like the back end.
+    std::unique_ptr<LinkTrace> trace;
+    if (!options.trace.isEmpty() && !(trace = openLinkTrace(options.trace, error))) {
+        std::fprintf(stderr, "vardel: %s\n", qPrintable(error));
+        return 2;
+    }
+
     QApplication app(argc, argv);
     Module1 link(*backend);
+    link.setListener(trace.get());
     RegisterTable table;
     Form1 form1(link, table, programDir, options.card == CardKind::Simulated);
     QObject::connect(&form1, &Form1::quitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);

@@ -1,7 +1,10 @@
 #include "cli/CliCommands.h"
 
 #include "app/Settings.h"
+#include "cli/CliDiff.h"
 #include "cli/CliLink.h"
+#include "cli/CliScan.h"
+#include "cli/MeasureRecord.h"
 #include "config/ConfigTransfer.h"
 #include "config/RegisterTable.h"
 #include "config/RegisterTexts.h"
@@ -12,7 +15,6 @@
 #include "sim/SimCard.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 #include <chrono>
@@ -23,16 +25,6 @@
 namespace vardel {
 
 namespace {
-
-// The register number as the program shows it everywhere else: decimal for
-// the KX-3, hexadecimal for the KX-2 and KX-4, here with the "h" that marks
-// hexadecimal numbers on screen so that "10h" is never read as ten.
-QString registerText(std::int16_t model, int r)
-{
-    if (model == kModelKX3)
-        return QString::number(r);
-    return QString::number(r, 16).toUpper() + QLatin1Char('h');
-}
 
 QString valueText(float value)
 {
@@ -74,15 +66,9 @@ private:
     // under; read under another model its lines land in the wrong registers.
     std::optional<int> refuseOtherModel(const QString& path)
     {
-        const QString suffix = QFileInfo(path).suffix().toUpper();
-        for (std::int16_t m = 0; m <= 2; ++m) {
-            if (suffix == modelTagOf(m) && m != m_link->MeterModel && !m_opt.force) {
-                return usage(QStringLiteral("Plik %1 ma rozszerzenie modelu %2, a wybrany jest miernik %3. "
-                                            "Użyj --force, aby mimo to go użyć.")
-                                 .arg(QDir::toNativeSeparators(path), modelNameOf(m),
-                                      modelNameOf(m_link->MeterModel)));
-            }
-        }
+        const auto named = modelOfFileName(path);
+        if (named && *named != m_link->MeterModel && !m_opt.force)
+            return usage(otherModelMessage(path, *named, m_link->MeterModel));
         return std::nullopt;
     }
 
@@ -140,6 +126,11 @@ private:
     int measure();
     int print();
     int resetMeter();
+    // Bench additions (their work lives in CliScan, CliDiff, MeasureRecord).
+    int scan();
+    int diff();
+    int compareWithMeter();
+    int verifyWritten();
 
     const CliOptions& m_opt;
     const CliContext& m_ctx;
@@ -150,7 +141,6 @@ private:
     RegisterTable m_table;
     CliErrors m_errors;
     std::unique_ptr<LinkTrace> m_trace;
-    std::unique_ptr<QFile> m_traceFile;
 };
 
 int Runner::run()
@@ -162,8 +152,8 @@ int Runner::run()
         return usage(QStringLiteral("Nie wybrano modelu miernika (Vardel.cfg podaje %1); użyj --model KX-2|KX-3|KX-4.")
                          .arg(model));
 
-    // The printout reads no meter: no card is needed for it.
-    if (m_opt.command != CliCommand::Print) {
+    // The printout and diff read no meter: no card is needed for them.
+    if (m_opt.command != CliCommand::Print && m_opt.command != CliCommand::Diff) {
         QStringList notes;
         QString error;
         m_backend = createBackend(m_opt.start, m_ctx.programDir, static_cast<std::uint16_t>(cardAddress), notes,
@@ -191,21 +181,10 @@ int Runner::run()
         m_link->MeterModel = model;
 
     if (!m_opt.trace.isEmpty()) {
-        LinkTrace::Sink sink;
-        if (m_opt.trace == QLatin1String("-")) {
-            sink = [this](const QString& line) { m_ctx.err(line); };
-        } else {
-            m_traceFile = std::make_unique<QFile>(m_opt.trace);
-            if (!m_traceFile->open(QIODevice::WriteOnly | QIODevice::Append))
-                return usage(QStringLiteral("Nie można zapisać pliku %1: %2")
-                                 .arg(QDir::toNativeSeparators(m_opt.trace), m_traceFile->errorString()));
-            QFile* file = m_traceFile.get();
-            sink = [file](const QString& line) {
-                file->write((line + QStringLiteral("\r\n")).toLatin1());
-                file->flush();
-            };
-        }
-        m_trace = std::make_unique<LinkTrace>(std::move(sink));
+        QString error;
+        m_trace = openLinkTrace(m_opt.trace, error);
+        if (!m_trace)
+            return usage(error);
         m_link->setListener(m_trace.get());
     }
 
@@ -219,6 +198,8 @@ int Runner::run()
     case CliCommand::Measure: code = measure(); break;
     case CliCommand::Print: code = print(); break;
     case CliCommand::ResetMeter: code = resetMeter(); break;
+    case CliCommand::Scan: code = scan(); break;
+    case CliCommand::Diff: code = diff(); break;
     case CliCommand::None: code = usage(QStringLiteral("Nie podano polecenia.")); break;
     }
     if (m_trace) {
@@ -255,14 +236,14 @@ int Runner::read()
                          .arg(QDir::toNativeSeparators(m_opt.output), QStringLiteral("brak folderu")));
 
     if (!prepareLink())
-        return linkFailed(QStringLiteral("rejestr %1").arg(registerText(m_link->MeterModel, 0)));
+        return linkFailed(QStringLiteral("rejestr %1").arg(cliRegisterText(m_link->MeterModel, 0)));
     TransferResult result;
     {
         ProgressDisplay bar = progress(QStringLiteral("Odczyt rejestrów"));
         result = ReadConfiguration(*m_link, m_table, [&bar](int done, int total) { bar.update(done, total); });
     }
     if (!result.complete)
-        return linkFailed(QStringLiteral("rejestr %1").arg(registerText(m_link->MeterModel, result.done)));
+        return linkFailed(QStringLiteral("rejestr %1").arg(cliRegisterText(m_link->MeterModel, result.done)));
 
     const FileResult saved = WriteConfigFile(m_table, m_opt.output);
     if (!saved.ok)
@@ -275,7 +256,7 @@ int Runner::write()
     if (auto failed = loadConfiguration(m_table, m_opt.file))
         return *failed;
     if (!prepareLink())
-        return linkFailed(QStringLiteral("rejestr %1").arg(registerText(m_link->MeterModel, 0)));
+        return linkFailed(QStringLiteral("rejestr %1").arg(cliRegisterText(m_link->MeterModel, 0)));
 
     TransferResult result;
     {
@@ -290,7 +271,7 @@ int Runner::write()
     if (!result.complete) {
         // The counter is advanced before the acknowledgement is awaited, so
         // the register that failed is the last one counted.
-        return linkFailed(QStringLiteral("rejestr %1").arg(registerText(m_link->MeterModel, result.done - 1)));
+        return linkFailed(QStringLiteral("rejestr %1").arg(cliRegisterText(m_link->MeterModel, result.done - 1)));
     }
     if (m_errors.count() > 0)
         return linkFailed(QStringLiteral("zapis w pamięci EEPROM"));
@@ -299,9 +280,26 @@ int Runner::write()
         // written the store did not last, and saying it did would be a lie.
         if (takeSimMessages())
             return kExitUsage;
+        if (m_opt.verifyAfterWrite)
+            return verifyWritten();
         m_ctx.err(QStringLiteral("Zapisano konfigurację w pamięci EEPROM miernika."));
     }
-    return kExitOk;
+    return m_opt.verifyAfterWrite ? verifyWritten() : kExitOk;
+}
+
+int Runner::verifyWritten()
+{
+    if (m_opt.eeprom) {
+        // The store request gets no answer. A reset reloads RAM from the
+        // EEPROM, so what is read back is what the store kept.
+        m_link->SendMeterReset();
+        if (m_errors.count() > 0)
+            return linkFailed(QStringLiteral("reset miernika"));
+    }
+    const int code = compareWithMeter();
+    if (code == kExitOk && m_opt.eeprom)
+        m_ctx.err(QStringLiteral("Zapisano konfigurację w pamięci EEPROM miernika."));
+    return code;
 }
 
 int Runner::verify()
@@ -309,8 +307,13 @@ int Runner::verify()
     if (auto failed = loadConfiguration(m_table, m_opt.file))
         return *failed;
     if (!prepareLink())
-        return linkFailed(QStringLiteral("rejestr %1").arg(registerText(m_link->MeterModel, 0)));
+        return linkFailed(QStringLiteral("rejestr %1").arg(cliRegisterText(m_link->MeterModel, 0)));
+    return compareWithMeter();
+}
 
+// Reads every register of the meter and compares it with m_table.
+int Runner::compareWithMeter()
+{
     RegisterTable meter = m_table;
     TransferResult result;
     {
@@ -318,7 +321,7 @@ int Runner::verify()
         result = ReadConfiguration(*m_link, meter, [&bar](int done, int total) { bar.update(done, total); });
     }
     if (!result.complete)
-        return linkFailed(QStringLiteral("rejestr %1").arg(registerText(m_link->MeterModel, result.done)));
+        return linkFailed(QStringLiteral("rejestr %1").arg(cliRegisterText(m_link->MeterModel, result.done)));
 
     // Values are compared as the file holds them: seven digits. The meter
     // keeps the same seven digits, but its decoding may land one step of
@@ -332,7 +335,7 @@ int Runner::verify()
             continue;
         ++differences;
         m_ctx.out(QStringLiteral("Rejestr %1: w pliku %2, w mierniku %3")
-                      .arg(registerText(m_link->MeterModel, r), inFile, inMeter));
+                      .arg(cliRegisterText(m_link->MeterModel, r), inFile, inMeter));
     }
     if (differences > 0)
         return kExitDiffers;
@@ -344,23 +347,29 @@ int Runner::measure()
 {
     if (!prepareLink())
         return linkFailed({});
+    const std::int16_t model = m_link->MeterModel;
+    const QString header = measureHeaderLine(m_opt.format, model);
+    if (!header.isEmpty())
+        m_ctx.out(header);
 
     using Clock = std::chrono::steady_clock;
-    const auto start = Clock::now();
+    const auto interval = std::chrono::milliseconds(m_opt.intervalMs);
+    auto next = Clock::now();
     for (long tick = 0;; ++tick) {
+        const QDateTime time = QDateTime::currentDateTime(); // when the request goes out
         const MeasureReading reading = readMeasuredValues(*m_link);
         if (reading.flag != 0)
             return linkFailed({});
-        QStringList fields;
-        for (const MeasuredValue& v : reading.values)
-            fields << measureCaptionOf(v.box).trimmed() + QStringLiteral(": ") + valueText(v.value);
-        m_ctx.out(fields.join(QStringLiteral("; ")));
+        m_ctx.out(measureRecordLine(m_opt.format, model, time, reading.values));
 
         if (m_opt.count > 0 && tick + 1 >= m_opt.count)
             return kExitOk;
-        // Once a second, counted from the start, so a slow exchange does not
-        // push every later line back.
-        const auto next = start + std::chrono::seconds(tick + 1);
+        // On a fixed beat counted from the start, so a slow exchange does not
+        // push every later line back; a beat missed altogether is skipped
+        // rather than made up in a burst.
+        next += interval;
+        while (next <= Clock::now())
+            next += interval;
         while (Clock::now() < next) {
             if (m_ctx.interrupted && m_ctx.interrupted())
                 return kExitOk;
@@ -402,7 +411,44 @@ int Runner::resetMeter()
     return kExitOk;
 }
 
+int Runner::scan()
+{
+    if (!prepareLink())
+        return linkFailed({});
+    return runScan(*m_link, m_errors, m_opt, m_ctx);
+}
+
+int Runner::diff()
+{
+    return runDiff(m_opt, m_ctx, *m_link, m_link->MeterModel);
+}
+
 } // namespace
+
+QString cliRegisterText(std::int16_t model, int r)
+{
+    // The "h" marks hexadecimal numbers on screen, so "10h" is never read as ten.
+    if (model == kModelKX3)
+        return QString::number(r);
+    return QString::number(r, 16).toUpper() + QLatin1Char('h');
+}
+
+std::optional<std::int16_t> modelOfFileName(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix().toUpper();
+    for (std::int16_t m = kModelKX2; m <= kModelKX4; ++m) {
+        if (suffix == modelTagOf(m))
+            return m;
+    }
+    return std::nullopt;
+}
+
+QString otherModelMessage(const QString& path, std::int16_t fileModel, std::int16_t selected)
+{
+    return QStringLiteral("Plik %1 ma rozszerzenie modelu %2, a wybrany jest miernik %3. "
+                          "Użyj --force, aby mimo to go użyć.")
+        .arg(QDir::toNativeSeparators(path), modelNameOf(fileModel), modelNameOf(selected));
+}
 
 int runCli(const CliOptions& options, const CliContext& context)
 {

@@ -13,86 +13,6 @@ QString CliErrors::message(const QString& what) const
     return text;
 }
 
-QString hexBytes(std::span<const std::uint8_t> bytes)
-{
-    QString text;
-    text.reserve(static_cast<qsizetype>(bytes.size()) * 3);
-    for (std::uint8_t b : bytes) {
-        if (!text.isEmpty())
-            text += QLatin1Char(' ');
-        text += QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper();
-    }
-    return text;
-}
-
-LinkTrace::LinkTrace(Sink sink, Clock clock)
-    : m_sink(std::move(sink))
-    , m_clock(std::move(clock))
-{
-}
-
-LinkTrace::~LinkTrace()
-{
-    finish();
-}
-
-void LinkTrace::begin(std::span<const std::uint8_t> request, const char* outcome)
-{
-    finish();
-    m_line = m_clock().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + QStringLiteral(" TX ")
-        + hexBytes(request);
-    m_outcome = QLatin1String(outcome);
-    m_pending = true;
-}
-
-void LinkTrace::end(const QString& reply, const char* outcome)
-{
-    if (!m_pending)
-        return;
-    // A send time-out decides the line; the acknowledgement wait that still
-    // follows it cannot make it look better.
-    if (m_outcome != QLatin1String("send-timeout"))
-        m_outcome = QLatin1String(outcome);
-    m_line += QStringLiteral(" RX ") + (reply.isEmpty() ? QStringLiteral("-") : reply);
-    m_pending = false;
-    m_sink(m_line + QLatin1Char(' ') + m_outcome);
-}
-
-void LinkTrace::finish()
-{
-    if (!m_pending)
-        return;
-    m_pending = false;
-    m_sink(m_line + QStringLiteral(" RX - ") + m_outcome);
-}
-
-void LinkTrace::linkEvent(LinkEvent event, std::span<const std::uint8_t> bytes)
-{
-    switch (event) {
-    case LinkEvent::RequestSent:
-        begin(bytes, "sent");
-        break;
-    case LinkEvent::SendTimeout:
-        begin(bytes, "send-timeout");
-        break;
-    case LinkEvent::ReplyFetched:
-        end(hexBytes(bytes), "ok");
-        break;
-    case LinkEvent::ReplyTimeout:
-        end({}, "reply-timeout");
-        break;
-    case LinkEvent::ReplyRefused:
-        end({}, "reply-refused");
-        break;
-    case LinkEvent::AckReceived:
-        end({}, "ack");
-        break;
-    case LinkEvent::AckTimeout:
-        end({}, "ack-timeout");
-        break;
-    }
-}
-
 ProgressDisplay::ProgressDisplay(QString label, bool terminal, Writer writer)
     : m_label(std::move(label))
     , m_terminal(terminal)
@@ -123,6 +43,14 @@ void ProgressDisplay::finish()
         return;
     m_drawn = false;
     m_writer(QByteArrayLiteral("\n"));
+}
+
+void ProgressDisplay::hide()
+{
+    if (!m_drawn)
+        return;
+    m_drawn = false;
+    m_writer(QByteArrayLiteral("\r\x1b[K"));
 }
 
 } // namespace vardel

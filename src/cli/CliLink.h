@@ -1,9 +1,9 @@
 #pragma once
 
 #include "link/LinkInterfaces.h"
+#include "link/LinkTrace.h" // the bus monitor lives with the link, for both programs
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QString>
 
 #include <functional>
@@ -44,38 +44,6 @@ private:
     int m_count = 0;
 };
 
-// The bus monitor of --trace: one line per exchange,
-//   2026-12-10T10:00:00.123 TX 01 02 49 06 RX 10 00 00 00 00 81 ok
-// The time is when the request went out. Outcomes: ok (reply read), ack
-// (write acknowledged), sent (no reply expected), send-timeout,
-// reply-timeout, ack-timeout, reply-refused. A request that expects no reply
-// is written when the next one starts or at finish().
-class LinkTrace final : public LinkListener {
-public:
-    using Sink = std::function<void(const QString& line)>;
-    using Clock = std::function<QDateTime()>;
-
-    explicit LinkTrace(Sink sink, Clock clock = &QDateTime::currentDateTime);
-    ~LinkTrace() override;
-
-    void linkEvent(LinkEvent event, std::span<const std::uint8_t> bytes) override;
-    // Writes a line still waiting for its outcome.
-    void finish();
-
-private:
-    void begin(std::span<const std::uint8_t> request, const char* outcome);
-    void end(const QString& reply, const char* outcome);
-
-    Sink m_sink;
-    Clock m_clock;
-    bool m_pending = false;
-    QString m_line;        // time and request
-    QString m_outcome;     // set by the first event that decided it
-};
-
-// "01 02 49 06": uppercase hexadecimal pairs, single blanks.
-QString hexBytes(std::span<const std::uint8_t> bytes);
-
 // The progress of read and write on stderr: a bar with "Odczyt rejestrów:
 // 12 z 100", redrawn in place. Only on a terminal; anywhere else it writes
 // nothing, so that logs and pipes get only what matters.
@@ -90,6 +58,9 @@ public:
     void update(int done, int total);
     // Ends the line the bar stands on (nothing when no bar was drawn).
     void finish();
+    // Wipes the bar off its line, so that a result line can take its place;
+    // the next update draws it again.
+    void hide();
 
 private:
     QString m_label;

@@ -5,6 +5,7 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <array>
 
 namespace vardel {
@@ -17,7 +18,7 @@ struct CommandInfo {
     int files; // positional arguments after the command name
 };
 
-constexpr std::array<CommandInfo, 8> kCommands{{
+constexpr std::array<CommandInfo, 10> kCommands{{
     {"card-test", CliCommand::CardTest, 0},
     {"card-reset", CliCommand::CardReset, 0},
     {"read", CliCommand::Read, 0},
@@ -26,6 +27,8 @@ constexpr std::array<CommandInfo, 8> kCommands{{
     {"measure", CliCommand::Measure, 0},
     {"print", CliCommand::Print, 1},
     {"reset-meter", CliCommand::ResetMeter, 0},
+    {"scan", CliCommand::Scan, 0},
+    {"diff", CliCommand::Diff, 2},
 }};
 
 QString invalidValue(const QString& option, const QString& value)
@@ -56,9 +59,10 @@ std::optional<std::int16_t> modelFromText(const QString& text)
     return std::nullopt;
 }
 
+constexpr std::array<int, 6> kRates{1200, 2400, 4800, 9600, 19200, 38400};
+
 std::optional<std::int16_t> baudCodeFromText(const QString& text)
 {
-    static constexpr std::array<int, 6> kRates{1200, 2400, 4800, 9600, 19200, 38400};
     const auto rate = strictInteger(text, 0, 38400);
     for (std::size_t i = 0; rate && i < kRates.size(); ++i) {
         if (kRates[i] == *rate)
@@ -109,18 +113,118 @@ constexpr std::array<OptionInfo, 18> kOptions{{
     {"--pdf", nullptr, true, bit(CliCommand::Print)},
 }};
 
-const OptionInfo* findOption(const QString& name)
+// Options of scan, diff, write --verify and the recording forms of measure.
+constexpr std::array<OptionInfo, 5> kBenchOptions{{
+    {"--verify", nullptr, false, bit(CliCommand::Write)},
+    {"--bauds", nullptr, true, bit(CliCommand::Scan)},
+    {"--addresses", nullptr, true, bit(CliCommand::Scan)},
+    {"--interval", nullptr, true, bit(CliCommand::Measure)},
+    {"--format", nullptr, true, bit(CliCommand::Measure)},
+}};
+
+template <std::size_t N>
+const OptionInfo* findIn(const std::array<OptionInfo, N>& table, const QString& name)
 {
-    for (const OptionInfo& o : kOptions) {
+    for (const OptionInfo& o : table) {
         if (name == QLatin1String(o.name) || (o.alias && name == QLatin1String(o.alias)))
             return &o;
     }
     return nullptr;
 }
 
+const OptionInfo* findOption(const QString& name)
+{
+    if (const OptionInfo* o = findIn(kOptions, name))
+        return o;
+    return findIn(kBenchOptions, name);
+}
+
+bool isBenchOption(const OptionInfo& o)
+{
+    return &o >= kBenchOptions.data() && &o < kBenchOptions.data() + kBenchOptions.size();
+}
+
+// "9600,19200": each rate once, in the order given.
+bool parseBaudList(const QString& text, std::vector<std::int16_t>& codes)
+{
+    codes.clear();
+    for (const QString& item : text.split(QLatin1Char(','))) {
+        const auto code = baudCodeFromText(item.trimmed());
+        if (!code)
+            return false;
+        if (std::find(codes.begin(), codes.end(), *code) == codes.end())
+            codes.push_back(*code);
+    }
+    return !codes.empty();
+}
+
+// "A-B" or a single "A", network addresses 0..255 with A <= B.
+bool parseAddressRange(const QString& text, int& first, int& last)
+{
+    static const QRegularExpression range(QStringLiteral("^([0-9]{1,3})(?:-([0-9]{1,3}))?$"));
+    const QRegularExpressionMatch m = range.match(text);
+    if (!m.hasMatch())
+        return false;
+    const int a = m.captured(1).toInt();
+    const int b = m.hasCaptured(2) ? m.captured(2).toInt() : a;
+    if (a > 255 || b > 255 || a > b)
+        return false;
+    first = a;
+    last = b;
+    return true;
+}
+
+// Seconds with a point or a comma, to the millisecond; from 0.1 s (the card
+// needs time for an exchange) up to a day.
+std::optional<int> parseInterval(const QString& text)
+{
+    static const QRegularExpression seconds(QStringLiteral("^([0-9]{1,5})(?:[.,]([0-9]{1,3}))?$"));
+    const QRegularExpressionMatch m = seconds.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    const int ms = m.captured(1).toInt() * 1000 + m.captured(2).leftJustified(3, QLatin1Char('0')).toInt();
+    if (ms < 100 || ms > 86400 * 1000)
+        return std::nullopt;
+    return ms;
+}
+
+bool applyBenchOption(const OptionInfo& o, const QString& value, CliOptions& options)
+{
+    const QLatin1String name(o.name);
+    if (name == QLatin1String("--verify")) {
+        options.verifyAfterWrite = true;
+        return true;
+    }
+    if (name == QLatin1String("--bauds"))
+        return parseBaudList(value, options.scanBauds);
+    if (name == QLatin1String("--addresses"))
+        return parseAddressRange(value, options.scanFirst, options.scanLast);
+    if (name == QLatin1String("--interval")) {
+        const auto ms = parseInterval(value);
+        if (ms)
+            options.intervalMs = *ms;
+        return ms.has_value();
+    }
+    if (value == QLatin1String("text"))
+        options.format = MeasureFormat::Text;
+    else if (value == QLatin1String("csv"))
+        options.format = MeasureFormat::Csv;
+    else if (value == QLatin1String("json"))
+        options.format = MeasureFormat::Json;
+    else
+        return false;
+    return true;
+}
+
 bool applyOption(const OptionInfo& o, const QString& value, CliOptions& options, QString& error)
 {
     const QString name = QLatin1String(o.name);
+    if (isBenchOption(o)) {
+        if (applyBenchOption(o, value, options))
+            return true;
+        error = invalidValue(name, value);
+        return false;
+    }
     auto bad = [&] {
         error = invalidValue(name, value);
         return false;
@@ -204,6 +308,11 @@ bool applyOption(const OptionInfo& o, const QString& value, CliOptions& options,
 
 } // namespace
 
+int baudRateOf(std::int16_t baudCode)
+{
+    return baudCode >= 0 && baudCode <= 5 ? kRates[static_cast<std::size_t>(baudCode)] : 0;
+}
+
 QString modelNameOf(std::int16_t model)
 {
     switch (model) {
@@ -282,7 +391,9 @@ bool parseCliArguments(const QStringList& args, CliOptions& options, QString& er
     options.commandName = positional.front();
 
     if (positional.size() - 1 < command->files) {
-        error = QStringLiteral("Polecenie %1 wymaga nazwy pliku konfiguracji.").arg(options.commandName);
+        error = command->files == 2
+            ? QStringLiteral("Polecenie %1 wymaga nazw dwóch plików konfiguracji.").arg(options.commandName)
+            : QStringLiteral("Polecenie %1 wymaga nazwy pliku konfiguracji.").arg(options.commandName);
         return false;
     }
     if (positional.size() - 1 > command->files) {
@@ -290,8 +401,10 @@ bool parseCliArguments(const QStringList& args, CliOptions& options, QString& er
                     .arg(options.commandName, positional[command->files + 1]);
         return false;
     }
-    if (command->files == 1)
+    if (command->files >= 1)
         options.file = positional[1];
+    if (command->files == 2)
+        options.secondFile = positional[2];
 
     // An option meant for another command is a mistake worth stopping for:
     // "read --eeprom" must not look as if the EEPROM had been written.
@@ -325,11 +438,16 @@ QString cliUsageText()
         "  read -o PLIK              odczyt wszystkich rejestrów konfiguracyjnych miernika do pliku\n"
         "                            konfiguracji (pola opisowe z --template PLIK, inaczej puste)\n"
         "  write PLIK [--eeprom]     zapis rejestrów z pliku do miernika, z --eeprom także zapis\n"
-        "                            w pamięci EEPROM miernika\n"
+        "                            w pamięci EEPROM miernika; z --verify potem odczyt i porównanie\n"
+        "                            jak verify (z --eeprom po resecie miernika: zawartość EEPROM)\n"
         "  verify PLIK               porównanie miernika z plikiem, rejestr po rejestrze\n"
-        "  measure [--count N]       pomiary co sekundę, N razy (domyślnie do przerwania)\n"
+        "  measure [--count N]       pomiary co sekundę (--interval S), N razy (domyślnie do\n"
+        "                            przerwania), jako wiersz tekstu, CSV albo JSON (--format)\n"
         "  print PLIK --pdf WYNIK    wydruk konfiguracji z pliku do pliku PDF\n"
         "  reset-meter               reset miernika\n"
+        "  scan                      szuka mierników na wszystkich adresach i prędkościach\n"
+        "                            (--addresses, --bauds); wiersz na miernik: adres, prędkość, model\n"
+        "  diff A B                  porównanie dwóch plików konfiguracji, pole po polu\n"
         "\n"
         "Opcje:\n"
         "  --card sim|port           karta symulowana (domyślnie) albo prawdziwa karta\n"
@@ -349,13 +467,21 @@ QString cliUsageText()
         "  --trace PLIK              dopisuje do pliku jeden wiersz na wymianę z miernikiem\n"
         "                            (czas, bajty zapytania i odpowiedzi, wynik); \"-\" to stderr\n"
         "  --force                   użycie pliku z rozszerzeniem innego modelu\n"
+        "  --verify                  write: odczyt i porównanie z plikiem po zapisie\n"
+        "  --bauds LISTA             scan: prędkości po przecinku, np. 9600,19200 (domyślnie\n"
+        "                            wszystkie sześć)\n"
+        "  --addresses A-B           scan: zakres adresów sieciowych (domyślnie 0-255)\n"
+        "  --interval S              measure: odstęp odczytów w sekundach, od 0.1 (domyślnie 1)\n"
+        "  --format text|csv|json    measure: wiersz tekstu (domyślnie), CSV z nagłówkiem albo\n"
+        "                            obiekt JSON na wiersz; czas ISO 8601 na początku\n"
         "  --version                 wersja programu\n"
         "  --help                    ten opis\n"
         "\n"
         "Wartości domyślne opcji łącza pochodzą z pliku Vardel.cfg obok programu\n"
         "(po instalacji z ~/.config/vardel/Vardel.cfg).\n"
-        "Kody wyjścia: 0 powodzenie, 1 błąd wymiany danych, 2 błędne użycie lub błąd pliku,\n"
-        "3 karta niedostępna, 4 verify: miernik różni się od pliku.\n");
+        "Kody wyjścia: 0 powodzenie, 1 błąd wymiany danych (scan: żaden miernik nie odpowiedział),\n"
+        "2 błędne użycie lub błąd pliku (diff: także pliki różnych modeli), 3 karta niedostępna,\n"
+        "4 różnice (verify, write --verify, diff).\n");
     return text;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace vardel {
 
@@ -16,10 +17,13 @@ enum CliExit : int {
     kExitLinkFailed = 1, // an exchange with the card or the meter failed
     kExitUsage = 2,      // bad usage, or a file that cannot be read or written
     kExitNoBackend = 3,  // the card cannot be reached at all (ports refused)
-    kExitDiffers = 4,    // verify: the meter holds other values than the file
+    kExitDiffers = 4,    // verify, write --verify, diff: the values differ
 };
 
-enum class CliCommand { None, CardTest, CardReset, Read, Write, Verify, Measure, Print, ResetMeter };
+enum class CliCommand { None, CardTest, CardReset, Read, Write, Verify, Measure, Print, ResetMeter, Scan, Diff };
+
+// How measure writes its lines: today's labelled line, or a recording.
+enum class MeasureFormat { Text, Csv, Json };
 
 // The command line, checked but not yet applied. Link options left empty
 // take their values from Vardel.cfg.
@@ -46,6 +50,15 @@ struct CliOptions {
     std::optional<std::int16_t> baudCode;
     std::optional<std::int16_t> transmitCheck;
     std::optional<std::int16_t> cardAddress;
+
+    // Service-bench additions.
+    QString secondFile;                  // diff A B: B (A is `file`)
+    bool verifyAfterWrite = false;       // write --verify
+    std::vector<std::int16_t> scanBauds; // scan --bauds: baud codes in order; empty: all six
+    int scanFirst = 0;                   // scan --addresses A-B
+    int scanLast = 255;
+    int intervalMs = 1000;               // measure --interval
+    MeasureFormat format = MeasureFormat::Text; // measure --format
 };
 
 // Parses the arguments after the program name. Options may stand before or
@@ -57,5 +70,8 @@ QString cliUsageText();
 
 // "KX-2" for 0 and so on; the model names users type and read.
 QString modelNameOf(std::int16_t model);
+
+// 1200 for baud code 0 ... 38400 for 5.
+int baudRateOf(std::int16_t baudCode);
 
 } // namespace vardel

@@ -28,8 +28,8 @@ public:
     virtual int transmitCheckValue() const = 0;
 };
 
-// A bus monitor: told about every step of every exchange, in order. The CLI's
-// --trace writes it out; nothing else depends on it.
+// A bus monitor: told about every step of every exchange, in order. The
+// --trace of both programs writes it out (LinkTrace); nothing else depends on it.
 enum class LinkEvent {
     RequestSent,   // bytes: the request body; the card reported it sent
     SendTimeout,   // bytes: the request body; never reported sent

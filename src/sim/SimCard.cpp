@@ -330,7 +330,9 @@ void SimCard::meterRequest(SimMeter& meter, const std::vector<std::uint8_t>& bod
         return;
     }
     case 3:
-        storeEeprom(meter);
+        // The request expects no reply, so a lost store is silent here too.
+        if (!m_faults.noStore)
+            storeEeprom(meter);
         return;
     case 170:
         meter.ram = meter.eeprom;

@@ -33,6 +33,7 @@ const FaultInfo kFaults[] = {
     {"dead-card", false, 0, 0, 0, "karta nie zgłasza gotowości (brak karty)"},
     {"no-meter", false, 0, 0, 0, "żaden miernik nie odpowiada"},
     {"no-ack", false, 0, 0, 0, "miernik nie potwierdza zapisu rejestru"},
+    {"no-store", false, 0, 0, 0, "miernik pomija żądanie zapisu w pamięci EEPROM"},
     {"slow-reply", true, 1000, 1, 1000000000, "odpowiedź kompletna dopiero po K odczytach rejestru 6 (domyślnie 1000)"},
     {"bad-length", true, -2, -65535, 65535, "długość odpowiedzi zgłaszana z błędem K bajtów (domyślnie -2)"},
     {"oversized-reply", true, 40000, 253, 65535, "zgłaszana długość odpowiedzi K, za duża dla bufora (domyślnie 40000)"},
@@ -178,6 +179,8 @@ bool parseSimFault(const QString& faultText, SimFaults& faults, QString* error)
             faults.noMeter = true;
         else if (name == QLatin1String("no-ack"))
             faults.noAck = true;
+        else if (name == QLatin1String("no-store"))
+            faults.noStore = true;
         else if (name == QLatin1String("slow-reply"))
             faults.slowReply = k;
         else if (name == QLatin1String("bad-length"))

@@ -152,6 +152,10 @@ TEST(StartOptions, CardChoiceAndSimulatorOptions)
     EXPECT_EQ(s.simState, QStringLiteral("/tmp/x.txt"));
     EXPECT_EQ(s.simFaults, QStringList{QStringLiteral("no-meter")});
 
+    StartOptions t;
+    ASSERT_TRUE(parseStartOptions({QStringLiteral("--trace"), QStringLiteral("bus.log")}, t, error));
+    EXPECT_EQ(t.trace, QStringLiteral("bus.log"));
+
     StartOptions bad;
     EXPECT_FALSE(parseStartOptions({QStringLiteral("--card=usb")}, bad, error));
     EXPECT_TRUE(error.contains(QStringLiteral("--card"))) << qPrintable(error);
@@ -159,6 +163,8 @@ TEST(StartOptions, CardChoiceAndSimulatorOptions)
     EXPECT_TRUE(error.contains(QStringLiteral("Nieznana opcja"))) << qPrintable(error);
     EXPECT_FALSE(parseStartOptions({QStringLiteral("--sim-state")}, bad, error));
     EXPECT_TRUE(error.contains(QStringLiteral("Brak wartości opcji"))) << qPrintable(error);
+    EXPECT_FALSE(parseStartOptions({QStringLiteral("--trace=")}, bad, error));
+    EXPECT_TRUE(error.contains(QStringLiteral("--trace"))) << qPrintable(error);
 }
 
 TEST(StartOptions, PortCardRefusedWithAClearMessageAndNoFallback)
@@ -174,22 +180,56 @@ TEST(StartOptions, PortCardRefusedWithAClearMessageAndNoFallback)
     EXPECT_TRUE(error.contains(QStringLiteral("340h–341h"))) << qPrintable(error);
 }
 
-// As a user meets it: the program itself, started for a real card on a machine
-// that gives it no ports, says so and ends with code 3, with or without a display.
-TEST(StartOptions, ProgramEndsWithCode3WhenPortsAreRefused)
+// The program itself, started without any display, as a script or a user
+// on a text console meets it.
+namespace {
+
+struct StartRun {
+    int code = -1;
+    QString err;
+};
+
+StartRun runVardelWithoutDisplay(const QStringList& args)
 {
-    if (portAccessGrantedHere())
-        GTEST_SKIP() << "this machine grants direct port access";
     QProcess vardel;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     vardel.setProcessEnvironment(env);
-    vardel.start(QStringLiteral(VARDEL_BIN_DIR "/vardel"), {QStringLiteral("--card=port")});
-    ASSERT_TRUE(vardel.waitForFinished(30000));
-    EXPECT_EQ(vardel.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(vardel.exitCode(), 3);
-    const QString err = QString::fromLocal8Bit(vardel.readAllStandardError());
-    EXPECT_TRUE(err.contains(QStringLiteral("340h–341h"))) << qPrintable(err);
+    vardel.start(QStringLiteral(VARDEL_BIN_DIR "/vardel"), args);
+    StartRun run;
+    if (!vardel.waitForFinished(30000)) {
+        ADD_FAILURE() << "vardel did not end";
+        return run;
+    }
+    run.code = vardel.exitStatus() == QProcess::NormalExit ? vardel.exitCode() : -1;
+    run.err = QString::fromLocal8Bit(vardel.readAllStandardError());
+    return run;
+}
+
+} // namespace
+
+// Started for a real card on a machine that gives it no ports, the program
+// says so and ends with code 3, with or without a display.
+TEST(StartOptions, ProgramEndsWithCode3WhenPortsAreRefused)
+{
+    if (portAccessGrantedHere())
+        GTEST_SKIP() << "this machine grants direct port access";
+    const StartRun run = runVardelWithoutDisplay({QStringLiteral("--card=port")});
+    EXPECT_EQ(run.code, 3);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("340h–341h"))) << qPrintable(run.err);
+}
+
+// A bus log that cannot be opened stops the start before any window, like
+// a refused port: nobody should think the exchanges are being logged.
+TEST(StartOptions, ProgramEndsWithCode2WhenTheTraceCannotBeOpened)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const StartRun run = runVardelWithoutDisplay({QStringLiteral("--sim-state"), dir.filePath(QStringLiteral("sim.txt")),
+                                                  QStringLiteral("--trace"),
+                                                  dir.filePath(QStringLiteral("no/such/bus.log"))});
+    EXPECT_EQ(run.code, 2);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("Nie można zapisać pliku"))) << qPrintable(run.err);
 }

@@ -1,5 +1,7 @@
 #include "cli/CliLink.h"
 #include "cli/CliOptions.h"
+#include "cli/MeasureRecord.h"
+#include "link/Module1.h"
 
 #include <gtest/gtest.h>
 
@@ -69,6 +71,32 @@ TEST(CliArguments, EveryCommandWithItsOwnOptions)
     EXPECT_EQ(o.file, QStringLiteral("-odd.KX3"));
 
     o = {};
+    ASSERT_TRUE(parseCliArguments(split("scan --bauds 19200,1200,19200 --addresses 3-7"), o, error));
+    EXPECT_EQ(o.command, CliCommand::Scan);
+    EXPECT_EQ(o.scanBauds, (std::vector<std::int16_t>{4, 0})); // as given, each once
+    EXPECT_EQ(o.scanFirst, 3);
+    EXPECT_EQ(o.scanLast, 7);
+    ASSERT_TRUE(parseCliArguments(split("scan --addresses 9"), o, error));
+    EXPECT_EQ(o.scanFirst, 9);
+    EXPECT_EQ(o.scanLast, 9);
+
+    o = {};
+    ASSERT_TRUE(parseCliArguments(split("measure --interval 0,25 --format json"), o, error));
+    EXPECT_EQ(o.intervalMs, 250);
+    EXPECT_EQ(o.format, MeasureFormat::Json);
+    o = {};
+    ASSERT_TRUE(parseCliArguments(split("measure"), o, error));
+    EXPECT_EQ(o.intervalMs, 1000);
+    EXPECT_EQ(o.format, MeasureFormat::Text);
+
+    o = {};
+    ASSERT_TRUE(parseCliArguments(split("diff a.KX3 b.KX3"), o, error));
+    EXPECT_EQ(o.file, QStringLiteral("a.KX3"));
+    EXPECT_EQ(o.secondFile, QStringLiteral("b.KX3"));
+    ASSERT_TRUE(parseCliArguments(split("write a.KX3 --verify --eeprom"), o, error));
+    EXPECT_TRUE(o.verifyAfterWrite);
+
+    o = {};
     ASSERT_TRUE(parseCliArguments(split("--help"), o, error));
     EXPECT_TRUE(o.help);
 }
@@ -105,6 +133,17 @@ TEST(CliArguments, MistakesAreRefusedWithTheirReason)
         {"write a.KX3 --pdf x.pdf", "Opcja --pdf nie dotyczy polecenia write"},
         {"card-test --force", "Opcja --force nie dotyczy polecenia card-test"},
         {"write a.KX3 --eeprom=1", "Nieprawidłowa wartość opcji --eeprom: 1"},
+        {"scan --bauds 19200,", "Nieprawidłowa wartość opcji --bauds: 19200,"},
+        {"scan --bauds 19201", "Nieprawidłowa wartość opcji --bauds: 19201"},
+        {"scan --addresses 7-3", "Nieprawidłowa wartość opcji --addresses: 7-3"},
+        {"scan --addresses 0-256", "Nieprawidłowa wartość opcji --addresses: 0-256"},
+        {"measure --interval 0.05", "Nieprawidłowa wartość opcji --interval: 0.05"},
+        {"measure --interval 1e3", "Nieprawidłowa wartość opcji --interval: 1e3"},
+        {"measure --format xml", "Nieprawidłowa wartość opcji --format: xml"},
+        {"diff a.KX3", "Polecenie diff wymaga nazw dwóch plików konfiguracji."},
+        {"verify a.KX3 --verify", "Opcja --verify nie dotyczy polecenia verify"},
+        {"measure --bauds 9600", "Opcja --bauds nie dotyczy polecenia measure"},
+        {"scan --interval 2", "Opcja --interval nie dotyczy polecenia scan"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
@@ -127,48 +166,6 @@ TEST(CliErrorsTest, TheFirstErrorNamesTheMessage)
     EXPECT_EQ(errors.message(), QStringLiteral("Błąd nadawania danych"));
 }
 
-class LinkTraceTest : public testing::Test {
-protected:
-    LinkTrace trace{[this](const QString& line) { lines << line; },
-                    [] { return QDateTime(QDate(2026, 12, 10), QTime(10, 0, 0, 123)); }};
-    QStringList lines;
-
-    void event(LinkEvent e, std::vector<std::uint8_t> bytes = {}) { trace.linkEvent(e, bytes); }
-};
-
-TEST_F(LinkTraceTest, OneLinePerExchangeWithItsOutcome)
-{
-    // A read that is answered, a write that is acknowledged, a store request
-    // that expects nothing (written when the next request starts), a read
-    // without reply.
-    event(LinkEvent::RequestSent, {0x01, 0x02, 0x49, 0x06});
-    event(LinkEvent::ReplyFetched, {0x10, 0, 0, 0, 0, 0x81});
-    event(LinkEvent::RequestSent, {0x02, 0x02, 0x97, 0x06, 0x25, 0, 0, 0, 0, 0x82});
-    event(LinkEvent::AckReceived);
-    event(LinkEvent::RequestSent, {0x03});
-    event(LinkEvent::RequestSent, {0x01, 0x02, 0x01, 0x24});
-    event(LinkEvent::ReplyTimeout);
-    EXPECT_EQ(lines, QStringList({
-                         "2026-12-10T10:00:00.123 TX 01 02 49 06 RX 10 00 00 00 00 81 ok",
-                         "2026-12-10T10:00:00.123 TX 02 02 97 06 25 00 00 00 00 82 RX - ack",
-                         "2026-12-10T10:00:00.123 TX 03 RX - sent",
-                         "2026-12-10T10:00:00.123 TX 01 02 01 24 RX - reply-timeout",
-                     }));
-}
-
-TEST_F(LinkTraceTest, ASendTimeoutIsNotHiddenByTheWaitThatFollows)
-{
-    event(LinkEvent::SendTimeout, {0x02, 0x02, 0x49, 0x06, 0, 0, 0, 0, 0, 0});
-    event(LinkEvent::AckTimeout);
-    event(LinkEvent::RequestSent, {0xAA});
-    trace.finish();
-    trace.finish(); // nothing twice
-    EXPECT_EQ(lines, QStringList({
-                         "2026-12-10T10:00:00.123 TX 02 02 49 06 00 00 00 00 00 00 RX - send-timeout",
-                         "2026-12-10T10:00:00.123 TX AA RX - sent",
-                     }));
-}
-
 TEST(ProgressDisplayTest, DrawsOnATerminalOnly)
 {
     QByteArray written;
@@ -187,4 +184,35 @@ TEST(ProgressDisplayTest, DrawsOnATerminalOnly)
     const QString text = QString::fromUtf8(written);
     EXPECT_TRUE(text.startsWith(QStringLiteral("\r[#######.......................] Odczyt rejestrów: 1 z 4\r[")));
     EXPECT_TRUE(text.endsWith(QStringLiteral("##] Odczyt rejestrów: 4 z 4\n"))) << text.toStdString();
+
+    // hide() clears the bar's line for a result line; nothing to end after it.
+    written.clear();
+    {
+        ProgressDisplay bar(QStringLiteral("Przeszukiwanie sieci"), true, writer);
+        bar.update(1, 2);
+        bar.hide();
+        bar.hide();
+    }
+    EXPECT_TRUE(written.endsWith("1 z 2\r\x1b[K")) << written.toStdString();
+}
+
+TEST(MeasureRecordTest, EveryFormatCarriesEveryCaptionOfTheModel)
+{
+    // A KX-2 reply of which the balance was cut off: its column stays, empty.
+    const std::vector<MeasuredValue> values{{1, 1, 22.5f}, {2, 7, -0.25f}, {5, 13, 1.234568e7f}};
+    const QDateTime time(QDate(2026, 12, 10), QTime(10, 0, 1, 5));
+
+    EXPECT_EQ(measureHeaderLine(MeasureFormat::Csv, kModelKX2),
+              QStringLiteral("Czas;Pomiar Nr 1;Pomiar Nr 2;Funkcja Nr 1;Bilans Nr 1"));
+    EXPECT_EQ(measureHeaderLine(MeasureFormat::Json, kModelKX2), QString());
+    EXPECT_EQ(measureHeaderLine(MeasureFormat::Text, kModelKX2), QString());
+
+    EXPECT_EQ(measureRecordLine(MeasureFormat::Csv, kModelKX2, time, values),
+              QStringLiteral("2026-12-10T10:00:01.005;22.5;-0.25;1.234568E+07;"));
+    EXPECT_EQ(measureRecordLine(MeasureFormat::Json, kModelKX2, time, values),
+              QStringLiteral("{\"Czas\":\"2026-12-10T10:00:01.005\",\"Pomiar Nr 1\":22.5,\"Pomiar Nr 2\":-0.25,"
+                             "\"Funkcja Nr 1\":1.234568E+07,\"Bilans Nr 1\":null}"));
+    // Today's line keeps the file's number form and has no time.
+    EXPECT_EQ(measureRecordLine(MeasureFormat::Text, kModelKX2, time, values),
+              QStringLiteral("Pomiar Nr 1: 22.5; Pomiar Nr 2: -.25; Funkcja Nr 1: 1.234568E+07"));
 }

@@ -347,4 +347,167 @@ TEST_F(CliProcess, LinkDefaultsComeFromVardelCfgWhichStaysUntouched)
     EXPECT_EQ(files, QStringList({QStringLiteral("Vardel.cfg"), QStringLiteral("vardel-cli")}));
 }
 
+TEST_F(CliProcess, ScanFindsEveryMeterWithItsModelAndWritesNothing)
+{
+    // The factory network, and a fourth meter whose registers do not fit the
+    // address and rate it answers at: its model cannot be told.
+    const QByteArray state = "[miernik]\r\nmodel=KX-2\r\nadres=1\r\nbaud=4\r\n"
+                             "[miernik]\r\nmodel=KX-3\r\nadres=2\r\nbaud=4\r\n"
+                             "[miernik]\r\nmodel=KX-4\r\nadres=3\r\nbaud=4\r\n"
+                             "[miernik]\r\nmodel=KX-3\r\nadres=5\r\nbaud=3\r\nr0=7\r\n";
+    ASSERT_TRUE(writeBytes(path(QStringLiteral("sim.txt")), state));
+    const QString trace = path(QStringLiteral("bus.log"));
+    const CliRun r = cli({QStringLiteral("scan"), QStringLiteral("--bauds"), QStringLiteral("9600,19200"),
+                          QStringLiteral("--addresses=1-5"), QStringLiteral("--trace"), trace});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("5 9600 nieznany\n"
+                                    "1 19200 KX-2\n"
+                                    "2 19200 KX-3\n"
+                                    "3 19200 KX-4\n"));
+    EXPECT_EQ(r.err, QString());
+
+    // Only read requests went out, one probe per address and rate.
+    const QStringList lines = QString::fromLatin1(readBytes(trace)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    EXPECT_GE(lines.size(), 10);
+    for (const QString& l : lines)
+        EXPECT_TRUE(l.contains(QStringLiteral(" TX 01 "))) << l.toStdString();
+    EXPECT_EQ(readBytes(path(QStringLiteral("sim.txt"))), state);
+}
+
+TEST_F(CliProcess, ScanWithoutAnswerEndsWithCode1)
+{
+    struct Case {
+        QStringList args;
+        QString err;
+    };
+    const Case cases[] = {
+        {{"scan", "--bauds", "19200", "--addresses", "10-11"}, "Żaden miernik nie odpowiedział.\n"},
+        {{"scan", "--sim-fault", "dead-card"}, "Karta interfejsu nie zgłasza gotowości"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+        const CliRun r = cli(c.args);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.out, QString());
+        EXPECT_TRUE(r.err.contains(c.err)) << r.err.toStdString();
+    }
+}
+
+TEST_F(CliProcess, WriteVerifyProvesWhatTheMeterKeeps)
+{
+    const QString file = path(QStringLiteral("cfg.KX3"));
+    ASSERT_TRUE(writeBytes(file, fixture.bytes()));
+    // The factory KX-3 holds other values than the fixture in these registers.
+    CliRun r = cli(QStringList{QStringLiteral("verify"), file} + kx3());
+    ASSERT_EQ(r.code, 4);
+    const QString factoryDifferences = r.out;
+
+    struct Case {
+        QStringList args;
+        int code;
+        QString out;
+        bool storedMessage;
+    };
+    const Case cases[] = {
+        {QStringList{"write", file, "--verify"}, 0, "Zgodność: wszystkie 100 rejestrów\n", false},
+        // RAM holds what was written, whatever became of the store...
+        {QStringList{"write", file, "--verify", "--sim-fault=no-store"}, 0, "Zgodność: wszystkie 100 rejestrów\n", false},
+        // ...but after the reset the meter runs on what its EEPROM kept.
+        {QStringList{"write", file, "--eeprom", "--verify", "--sim-fault=no-store"}, 4, factoryDifferences, false},
+        {QStringList{"write", file, "--eeprom", "--verify"}, 0, "Zgodność: wszystkie 100 rejestrów\n", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+        r = cli(c.args + kx3());
+        EXPECT_EQ(r.code, c.code) << r.err.toStdString();
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err.contains(QStringLiteral("Zapisano konfigurację w pamięci EEPROM miernika.")), c.storedMessage)
+            << r.err.toStdString();
+    }
+}
+
+TEST_F(CliProcess, MeasureRecordsCsvAndJsonLines)
+{
+    const QString stamp = QStringLiteral(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3})");
+    const QString n = QStringLiteral(R"(-?\d+(\.\d+)?(E[+-]\d{2,})?)");
+
+    CliRun r = cli(QStringList{QStringLiteral("measure"), QStringLiteral("--count=3"), QStringLiteral("--interval=0.1"),
+                               QStringLiteral("--format=csv")} + kx2());
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << r.out.toStdString();
+    EXPECT_EQ(lines[0], QStringLiteral("Czas;Pomiar Nr 1;Pomiar Nr 2;Funkcja Nr 1;Bilans Nr 1"));
+    const QRegularExpression row(QStringLiteral("^%1;%2;%2;%2;%2$").arg(stamp, n));
+    for (int i = 1; i < 4; ++i)
+        EXPECT_TRUE(row.match(lines[i]).hasMatch()) << lines[i].toStdString();
+
+    r = cli(QStringList{QStringLiteral("measure"), QStringLiteral("--count"), QStringLiteral("1"),
+                        QStringLiteral("--format"), QStringLiteral("json")} + kx2());
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QRegularExpression object(
+        QStringLiteral(R"(^\{"Czas":"%1","Pomiar Nr 1":%2,"Pomiar Nr 2":%2,"Funkcja Nr 1":%2,"Bilans Nr 1":%2\}\n$)")
+            .arg(stamp, n));
+    EXPECT_TRUE(object.match(r.out).hasMatch()) << r.out.toStdString();
+
+    // A failed exchange ends the recording after what was already written.
+    r = cli(QStringList{QStringLiteral("measure"), QStringLiteral("--format=csv"), QStringLiteral("--sim-fault=no-meter")}
+            + kx2());
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, QStringLiteral("Czas;Pomiar Nr 1;Pomiar Nr 2;Funkcja Nr 1;Bilans Nr 1\n"));
+    EXPECT_EQ(r.err, QStringLiteral("Błąd odbioru danych\n"));
+}
+
+TEST_F(CliProcess, DiffNamesEveryFieldAndRegisterThatDiffers)
+{
+    ConfigFixture a = fixture;
+    a.values[17] = QStringLiteral(" 0");
+    ConfigFixture b = a;
+    b.values[17] = QStringLiteral(" 10");
+    b.values[99] = QStringLiteral(" 1.5");
+    b.fields[0] = QStringLiteral("Nr 13/2026");
+    b.fields[4] = QStringLiteral("Pt1000");
+    b.remarks = QStringLiteral("wymieniony\r\nbezpiecznik");
+    const QString fileA = path(QStringLiteral("a.KX3"));
+    const QString fileB = path(QStringLiteral("b.KX3"));
+    const QString noExtension = path(QStringLiteral("b.cfg"));
+    ASSERT_TRUE(writeBytes(fileA, a.bytes()));
+    ASSERT_TRUE(writeBytes(fileB, b.bytes()));
+    ASSERT_TRUE(writeBytes(noExtension, b.bytes()));
+
+    // The model comes from the extension; Vardel.cfg's does not matter.
+    for (const QString& other : {fileB, noExtension}) {
+        const CliRun r = cli({QStringLiteral("diff"), fileA, other, QStringLiteral("--model=KX-4")});
+        const CliRun plain = cli({QStringLiteral("diff"), fileA, other});
+        EXPECT_EQ(r.code, 2) << "--model contradicts the extension";
+        EXPECT_EQ(plain.code, 4) << plain.err.toStdString();
+        EXPECT_EQ(plain.out, QStringLiteral("Numer seryjny miernika: w A „Nr 12/2026”, w B „Nr 13/2026”\n"
+                                            "Wykonanie wejść We-3: w A „”, w B „Pt1000”\n"
+                                            "Rejestr 17 (Skalowanie We-1, wartość dolna): w A 0, w B 10\n"
+                                            "Rejestr 99 (Rezerwa): w A 25, w B 1.5\n"
+                                            "Uwagi dodatkowe: w A „bez uwag”, w B „wymieniony\\nbezpiecznik”\n"));
+        EXPECT_EQ(plain.err, QString());
+    }
+
+    CliRun r = cli({QStringLiteral("diff"), fileA, fileA});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("Zgodność: wszystkie 100 rejestrów i pola opisu\n"));
+
+    const QString kx4 = path(QStringLiteral("c.KX4"));
+    ASSERT_TRUE(writeBytes(kx4, b.bytes()));
+    struct Case {
+        QString b;
+        QString err;
+    };
+    const Case cases[] = {
+        {kx4, "są konfiguracjami różnych modeli (KX-3 i KX-4)"},
+        {path(QStringLiteral("missing.KX3")), "Nie można wczytać pliku"},
+    };
+    for (const Case& c : cases) {
+        r = cli({QStringLiteral("diff"), fileA, c.b});
+        EXPECT_EQ(r.code, 2);
+        EXPECT_EQ(r.out, QString());
+        EXPECT_TRUE(r.err.contains(c.err)) << r.err.toStdString();
+    }
+}
+
 } // namespace

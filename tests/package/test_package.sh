@@ -105,6 +105,9 @@ grep -q '^\[miernik\]' "$home/data/vardel/VardelSim.txt" 2>/dev/null ||
     fail "write --eeprom left no state in XDG_DATA_HOME/vardel"
 run "$bin/vardel-cli" --model KX-3 print "$home/m.KX3" --pdf "$home/m.pdf" ||
     fail "print (names files from /usr/share/vardel) exited $?"
+# scan tells the models apart by the register names in the shared names files.
+found=$(run "$bin/vardel-cli" scan --bauds 19200 --addresses 1-3 2>/dev/null | tr '\n' ';')
+[[ $found == "1 19200 KX-2;2 19200 KX-3;3 19200 KX-4;" ]] || fail "scan found '$found'"
 
 # The window: it must come up and stay up (timeout ends it with 124).
 run timeout 8 "$bin/vardel" >"$work/window.log" 2>&1

@@ -220,6 +220,19 @@ TEST_F(SimLink, NoAckFaultStillWritesRam)
     EXPECT_EQ(flag, 0);
 }
 
+TEST_F(SimLink, NoStoreFaultLosesTheStoreWithoutAWord)
+{
+    ASSERT_TRUE(card.setFault(QStringLiteral("no-store")));
+    const float before = card.meterAt(2)->configValue(9, true);
+    ASSERT_EQ(writeReg(9, 55.0f), 0);
+    link.SendEepromStore();
+    EXPECT_EQ(errors.transmit + errors.receive, 0) << "the request itself goes out";
+    EXPECT_EQ(card.meterAt(2)->configValue(9, true), before);
+    link.SendMeterReset();
+    std::int16_t flag = 1;
+    EXPECT_EQ(readReg(9, flag), before);
+}
+
 TEST_F(SimLink, SlowReplyCompletesAtTheKthPollOfRegister6)
 {
     // The wait polls register 6 at most 149999 times.
@@ -262,14 +275,14 @@ TEST_F(SimLink, OversizedReplyIsRefused)
 TEST(SimFaults, MalformedFaultsAreRefused)
 {
     SimCard card;
-    for (const char* faultText : {"dead", "no-ack=3", "slow-reply=0", "slow-reply=x", "bad-length=0",
+    for (const char* faultText : {"dead", "no-ack=3", "no-store=1", "slow-reply=0", "slow-reply=x", "bad-length=0",
                              "oversized-reply=252", "oversized-reply=65536"}) {
         QString error;
         EXPECT_FALSE(card.setFault(QString::fromLatin1(faultText), &error)) << faultText;
         EXPECT_TRUE(error.contains(QStringLiteral("usterk"))) << error.toStdString();
     }
     EXPECT_EQ(card.faults().slowReply, 0);
-    EXPECT_EQ(SimCard::faultNames().size(), 6);
+    EXPECT_EQ(SimCard::faultNames().size(), 7);
 }
 
 TEST_F(SimLink, LiveValuesMoveLikeAProcess)

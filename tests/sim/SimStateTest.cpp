@@ -159,13 +159,14 @@ TEST_F(SimState, HandWrittenFileSetsCardMetersAndFaults)
 {
     ASSERT_TRUE(dir.isValid());
     // LF line ends, lower case and a hexadecimal base: all as a person types them.
-    writeAll(path, "; mój plik\n[karta]\nadres=300h\nusterki=no-ack, slow-reply=7\n\n"
+    writeAll(path, "; mój plik\n[karta]\nadres=300h\nusterki=no-ack, no-store, slow-reply=7\n\n"
                    "[miernik]\nmodel=kx4\nadres=7\nbaud=2\nr3=250\n");
     auto card = SimCard::create({path, {QStringLiteral("bad-length=1")}}, messages);
     ASSERT_TRUE(card);
     EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(card->baseAddress(), 768);
     EXPECT_TRUE(card->faults().noAck);
+    EXPECT_TRUE(card->faults().noStore);
     EXPECT_EQ(card->faults().slowReply, 7);
     EXPECT_EQ(card->faults().badLength, 1);
     ASSERT_EQ(card->meters().size(), 1u);
@@ -179,7 +180,7 @@ TEST_F(SimState, HandWrittenFileSetsCardMetersAndFaults)
     // Saving keeps the file's faults, not those of this run's command line.
     ASSERT_TRUE(card->saveState());
     const QByteArray text = readAll(path);
-    EXPECT_TRUE(text.contains("\r\n[karta]\r\nadres=768\r\nusterki=no-ack,slow-reply=7\r\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains("\r\n[karta]\r\nadres=768\r\nusterki=no-ack,no-store,slow-reply=7\r\n")) << text.toStdString();
 }
 
 TEST_F(SimState, UnknownCommandLineFaultStopsTheStart)

@@ -1,0 +1,144 @@
+#include "cli/CliScan.h"
+
+#include "config/FileLocations.h"
+#include "config/RegisterTable.h"
+#include "config/RegisterTexts.h"
+#include "link/Module1.h"
+
+namespace vardel {
+
+namespace {
+
+const QString kAddressName = QStringLiteral("Adres sieciowy miernika");
+const QString kBaudName = QStringLiteral("Prędkość transmisji (kod)");
+
+// Whether the meter's registers under this model's layout hold what the
+// card reached it with. A register that cannot be read does not fit.
+bool fits(Module1& link, const ModelIdentity& id, int address, std::int16_t baudCode)
+{
+    link.MeterModel = id.model;
+    const auto holds = [&link](int reg, int expected) {
+        if (reg < 0)
+            return true;
+        float value = 0.0f;
+        std::int16_t flag = 1;
+        link.ReadConfigReg(static_cast<std::int16_t>(reg), value, flag);
+        return flag == 0 && value == static_cast<float>(expected);
+    };
+    return holds(id.addressRegister, address) && holds(id.baudRegister, baudCode);
+}
+
+} // namespace
+
+std::vector<ModelIdentity> modelIdentities(const QString& programDir, QStringList& messages)
+{
+    std::vector<ModelIdentity> out;
+    for (std::int16_t m = kModelKX2; m <= kModelKX4; ++m) {
+        RegisterTable table;
+        table.NamesFile = fileLocations(programDir).namesDir + QLatin1Char('/') + namesFileNameOf(m);
+        table.RegCount = regCountOf(m);
+        const NamesLoad names = LoadRegisterNames(table);
+        if (!names.ok && names.namesRead == 0) {
+            messages << names.message;
+            continue;
+        }
+        ModelIdentity id;
+        id.model = m;
+        for (int r = 0; r < names.namesRead; ++r) {
+            const QString name = table.RegName[static_cast<std::size_t>(r)].trimmed();
+            if (name == kAddressName && id.addressRegister < 0)
+                id.addressRegister = r;
+            else if (name == kBaudName && id.baudRegister < 0)
+                id.baudRegister = r;
+        }
+        if (id.addressRegister >= 0 || id.baudRegister >= 0)
+            out.push_back(id);
+    }
+    return out;
+}
+
+int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const CliContext& context)
+{
+    QStringList messages;
+    const std::vector<ModelIdentity> identities = modelIdentities(context.programDir, messages);
+    for (const QString& m : messages)
+        context.err(m);
+
+    std::vector<std::int16_t> bauds = options.scanBauds;
+    if (bauds.empty())
+        bauds = {0, 1, 2, 3, 4, 5};
+
+    const std::int16_t savedAddress = link.MeterAddress;
+    const std::int16_t savedBaud = link.BaudCode;
+    const std::int16_t savedModel = link.MeterModel;
+
+    const int perBaud = options.scanLast - options.scanFirst + 1;
+    const int total = static_cast<int>(bauds.size()) * perBaud;
+    int done = 0;
+    int found = 0;
+    bool cardFailed = false;
+    int failedAt = 0;
+    bool interrupted = false;
+    ProgressDisplay bar(QStringLiteral("Przeszukiwanie sieci"), context.stderrIsTerminal, context.rawErr);
+
+    for (std::int16_t code : bauds) {
+        for (int address = options.scanFirst; address <= options.scanLast && !cardFailed; ++address) {
+            if (context.interrupted && context.interrupted()) {
+                interrupted = true;
+                break;
+            }
+            link.MeterAddress = static_cast<std::int16_t>(address);
+            link.BaudCode = code;
+            link.CardSetLink();
+
+            errors.clear();
+            float value = 0.0f;
+            std::int16_t flag = 1;
+            link.MeterModel = kModelKX2;
+            link.ReadConfigReg(0, value, flag);
+            bar.update(++done, total);
+            if (flag != 0) {
+                // Silence is the usual answer; a request the card never sent
+                // means the card itself has stopped working.
+                cardFailed = errors.first() == CliErrors::Kind::Transmit;
+                failedAt = address;
+                continue;
+            }
+
+            QStringList models;
+            for (const ModelIdentity& id : identities) {
+                if (fits(link, id, address, code))
+                    models << modelNameOf(id.model);
+            }
+            bar.hide();
+            context.out(QStringLiteral("%1 %2 %3")
+                            .arg(address)
+                            .arg(baudRateOf(code))
+                            .arg(models.isEmpty() ? QStringLiteral("nieznany") : models.join(QLatin1Char('|'))));
+            ++found;
+        }
+        if (cardFailed || interrupted)
+            break;
+    }
+    bar.finish();
+
+    link.MeterAddress = savedAddress;
+    link.BaudCode = savedBaud;
+    link.MeterModel = savedModel;
+    link.CardSetLink();
+    errors.clear();
+
+    if (cardFailed) {
+        context.err(QStringLiteral("Błąd nadawania danych (adres %1)").arg(failedAt));
+        return kExitLinkFailed;
+    }
+    if (interrupted)
+        context.err(QStringLiteral("Przeszukiwanie przerwane po %1 z %2 prób.").arg(done).arg(total));
+    if (found == 0) {
+        context.err(QStringLiteral("Żaden miernik nie odpowiedział."));
+        return kExitLinkFailed;
+    }
+    return kExitOk;
+}
+
+} // namespace vardel

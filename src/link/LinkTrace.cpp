@@ -1,0 +1,126 @@
+#include "link/LinkTrace.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cstdio>
+#include <utility>
+
+namespace vardel {
+
+namespace {
+
+// Function codes after which the meter sends something back: a read gets its
+// data, a write its acknowledgement. Every other request is complete once sent.
+bool awaitsAnswer(std::span<const std::uint8_t> request)
+{
+    return !request.empty() && (request[0] == 1 || request[0] == 2);
+}
+
+} // namespace
+
+QString hexBytes(std::span<const std::uint8_t> bytes)
+{
+    QString text;
+    text.reserve(static_cast<qsizetype>(bytes.size()) * 3);
+    for (std::uint8_t b : bytes) {
+        if (!text.isEmpty())
+            text += QLatin1Char(' ');
+        text += QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper();
+    }
+    return text;
+}
+
+LinkTrace::LinkTrace(Sink sink, Clock clock)
+    : m_sink(std::move(sink))
+    , m_clock(std::move(clock))
+{
+}
+
+LinkTrace::~LinkTrace()
+{
+    finish();
+}
+
+void LinkTrace::begin(std::span<const std::uint8_t> request, const char* outcome)
+{
+    finish();
+    m_line = m_clock().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + QStringLiteral(" TX ")
+        + hexBytes(request);
+    m_outcome = QLatin1String(outcome);
+    m_pending = true;
+    // In the window program the next exchange may be minutes away; a reset
+    // request must not sit unwritten until then.
+    if (!awaitsAnswer(request))
+        finish();
+}
+
+void LinkTrace::end(const QString& reply, const char* outcome)
+{
+    if (!m_pending)
+        return;
+    // A send time-out decides the line; the acknowledgement wait that still
+    // follows it cannot make it look better.
+    if (m_outcome != QLatin1String("send-timeout"))
+        m_outcome = QLatin1String(outcome);
+    m_line += QStringLiteral(" RX ") + (reply.isEmpty() ? QStringLiteral("-") : reply);
+    m_pending = false;
+    m_sink(m_line + QLatin1Char(' ') + m_outcome);
+}
+
+void LinkTrace::finish()
+{
+    if (!m_pending)
+        return;
+    m_pending = false;
+    m_sink(m_line + QStringLiteral(" RX - ") + m_outcome);
+}
+
+void LinkTrace::linkEvent(LinkEvent event, std::span<const std::uint8_t> bytes)
+{
+    switch (event) {
+    case LinkEvent::RequestSent:
+        begin(bytes, "sent");
+        break;
+    case LinkEvent::SendTimeout:
+        begin(bytes, "send-timeout");
+        break;
+    case LinkEvent::ReplyFetched:
+        end(hexBytes(bytes), "ok");
+        break;
+    case LinkEvent::ReplyTimeout:
+        end({}, "reply-timeout");
+        break;
+    case LinkEvent::ReplyRefused:
+        end({}, "reply-refused");
+        break;
+    case LinkEvent::AckReceived:
+        end({}, "ack");
+        break;
+    case LinkEvent::AckTimeout:
+        end({}, "ack-timeout");
+        break;
+    }
+}
+
+std::unique_ptr<LinkTrace> openLinkTrace(const QString& path, QString& error)
+{
+    if (path == QLatin1String("-")) {
+        return std::make_unique<LinkTrace>([](const QString& line) {
+            const QByteArray bytes = line.toLatin1() + '\n';
+            std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
+            std::fflush(stderr);
+        });
+    }
+    auto file = std::make_shared<QFile>(path);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Append)) {
+        error = QStringLiteral("Nie można zapisać pliku %1: %2").arg(QDir::toNativeSeparators(path), file->errorString());
+        return nullptr;
+    }
+    return std::make_unique<LinkTrace>([file](const QString& line) {
+        file->write((line + QStringLiteral("\r\n")).toLatin1());
+        file->flush();
+    });
+}
+
+} // namespace vardel

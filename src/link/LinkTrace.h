@@ -1,0 +1,51 @@
+#pragma once
+
+#include "link/LinkInterfaces.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace vardel {
+
+// The bus monitor of --trace (vardel and vardel-cli): one line per exchange,
+//   2026-12-10T10:00:00.123 TX 01 02 49 06 RX 10 00 00 00 00 81 ok
+// The time is when the request went out. Outcomes: ok (reply read), ack
+// (write acknowledged), sent (no reply expected), send-timeout,
+// reply-timeout, ack-timeout, reply-refused. A request that expects no reply
+// (the EEPROM store, the meter reset) is written at once; a read or a write
+// waits for its reply or acknowledgement, or for finish().
+class LinkTrace final : public LinkListener {
+public:
+    using Sink = std::function<void(const QString& line)>;
+    using Clock = std::function<QDateTime()>;
+
+    explicit LinkTrace(Sink sink, Clock clock = &QDateTime::currentDateTime);
+    ~LinkTrace() override;
+
+    void linkEvent(LinkEvent event, std::span<const std::uint8_t> bytes) override;
+    // Writes a line still waiting for its outcome.
+    void finish();
+
+private:
+    void begin(std::span<const std::uint8_t> request, const char* outcome);
+    void end(const QString& reply, const char* outcome);
+
+    Sink m_sink;
+    Clock m_clock;
+    bool m_pending = false;
+    QString m_line;        // time and request
+    QString m_outcome;     // set by the first event that decided it
+};
+
+// "01 02 49 06": uppercase hexadecimal pairs, single blanks.
+QString hexBytes(std::span<const std::uint8_t> bytes);
+
+// A monitor that appends to the file at `path` ("-": stderr), one line with
+// CR LF each, flushed at once so that a crash loses nothing already seen.
+// nullptr and a Polish message when the file cannot be opened.
+std::unique_ptr<LinkTrace> openLinkTrace(const QString& path, QString& error);
+
+} // namespace vardel

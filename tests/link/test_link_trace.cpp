@@ -1,0 +1,94 @@
+// The bus monitor shared by vardel and vardel-cli: one line per exchange.
+#include "link/LinkTrace.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace vardel;
+
+namespace {
+
+class LinkTraceTest : public testing::Test {
+protected:
+    LinkTrace trace{[this](const QString& line) { lines << line; },
+                    [] { return QDateTime(QDate(2026, 12, 10), QTime(10, 0, 0, 123)); }};
+    QStringList lines;
+
+    void event(LinkEvent e, std::vector<std::uint8_t> bytes = {}) { trace.linkEvent(e, bytes); }
+};
+
+TEST_F(LinkTraceTest, OneLinePerExchangeWithItsOutcome)
+{
+    // A read that is answered, a write that is acknowledged, a store request
+    // that expects nothing, a read without reply.
+    event(LinkEvent::RequestSent, {0x01, 0x02, 0x49, 0x06});
+    event(LinkEvent::ReplyFetched, {0x10, 0, 0, 0, 0, 0x81});
+    event(LinkEvent::RequestSent, {0x02, 0x02, 0x97, 0x06, 0x25, 0, 0, 0, 0, 0x82});
+    event(LinkEvent::AckReceived);
+    event(LinkEvent::RequestSent, {0x03});
+    event(LinkEvent::RequestSent, {0x01, 0x02, 0x01, 0x24});
+    event(LinkEvent::ReplyTimeout);
+    EXPECT_EQ(lines, QStringList({
+                         "2026-12-10T10:00:00.123 TX 01 02 49 06 RX 10 00 00 00 00 81 ok",
+                         "2026-12-10T10:00:00.123 TX 02 02 97 06 25 00 00 00 00 82 RX - ack",
+                         "2026-12-10T10:00:00.123 TX 03 RX - sent",
+                         "2026-12-10T10:00:00.123 TX 01 02 01 24 RX - reply-timeout",
+                     }));
+}
+
+TEST_F(LinkTraceTest, ARequestWithoutAnswerIsWrittenAtOnce)
+{
+    // The window program may wait minutes for its next exchange; the reset
+    // and the store must be in the log before that.
+    event(LinkEvent::RequestSent, {0xAA});
+    ASSERT_EQ(lines, QStringList({"2026-12-10T10:00:00.123 TX AA RX - sent"}));
+    event(LinkEvent::RequestSent, {0x03});
+    EXPECT_EQ(lines.size(), 2);
+
+    // A read is held until its reply, or until finish().
+    event(LinkEvent::RequestSent, {0x01, 0x02, 0x01, 0x24});
+    EXPECT_EQ(lines.size(), 2);
+    trace.finish();
+    trace.finish(); // nothing twice
+    EXPECT_EQ(lines.last(), QStringLiteral("2026-12-10T10:00:00.123 TX 01 02 01 24 RX - sent"));
+    EXPECT_EQ(lines.size(), 3);
+}
+
+TEST_F(LinkTraceTest, ASendTimeoutIsNotHiddenByTheWaitThatFollows)
+{
+    event(LinkEvent::SendTimeout, {0x02, 0x02, 0x49, 0x06, 0, 0, 0, 0, 0, 0});
+    event(LinkEvent::AckTimeout);
+    event(LinkEvent::SendTimeout, {0xAA});
+    EXPECT_EQ(lines, QStringList({
+                         "2026-12-10T10:00:00.123 TX 02 02 49 06 00 00 00 00 00 00 RX - send-timeout",
+                         "2026-12-10T10:00:00.123 TX AA RX - send-timeout",
+                     }));
+}
+
+TEST(LinkTraceFile, AppendsCrLfLinesAndNamesAFileItCannotOpen)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("bus.log"));
+    for (int run = 0; run < 2; ++run) {
+        QString error;
+        std::unique_ptr<LinkTrace> trace = openLinkTrace(path, error);
+        ASSERT_TRUE(trace) << error.toStdString();
+        const std::uint8_t reset[] = {0xAA};
+        trace->linkEvent(LinkEvent::RequestSent, reset);
+    }
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    EXPECT_EQ(bytes.count("TX AA RX - sent\r\n"), 2) << bytes.toStdString();
+
+    QString error;
+    EXPECT_FALSE(openLinkTrace(dir.filePath(QStringLiteral("no/such/bus.log")), error));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("Nie można zapisać pliku "))) << error.toStdString();
+}
+
+} // namespace
