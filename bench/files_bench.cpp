@@ -45,4 +45,22 @@ void BM_ReadConfigFileKX4(benchmark::State& state)
 }
 BENCHMARK(BM_ReadConfigFileKX4);
 
+// A KX-4 file whose remarks hold state.range(0) MiB of text: the reader's
+// time must grow with the file, not with the file times the registers.
+void BM_ReadConfigFileKX4LongRemarks(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    RegisterTable table = kx4Table();
+    table.Remarks = QString(static_cast<qsizetype>(state.range(0)) << 20, QLatin1Char('u'));
+    const QString path = dir.filePath(QStringLiteral("b.KX4"));
+    if (!WriteConfigFile(table, path).ok) {
+        state.SkipWithError("write failed");
+        return;
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ReadConfigFile(table, path).ok);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (state.range(0) << 20));
+}
+BENCHMARK(BM_ReadConfigFileKX4LongRemarks)->Arg(1)->Arg(4)->Arg(15)->Unit(benchmark::kMillisecond);
+
 } // namespace

@@ -18,6 +18,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -355,8 +356,11 @@ void Form1::Command2_Click() { showStatus(m_link.CardReset()); }
 void Form1::Command4_Click()
 {
     // Written through a temporary file: a failed write keeps the old settings
-    // whole. The program ends either way.
-    writeSettingsFile(settingsPath(), settingsFrom(m_link));
+    // whole. The program ends either way, but not silently: the settings of
+    // this session are lost, and the user should know why.
+    QString error;
+    if (!writeSettingsFile(settingsPath(), settingsFrom(m_link), &error))
+        QMessageBox::warning(this, QStringLiteral("Koniec pracy"), error);
     m_ending = true;
     emit quitRequested();
 }

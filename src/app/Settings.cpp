@@ -2,12 +2,11 @@
 
 #include "config/FileLocations.h"
 #include "config/ListInput.h"
+#include "fileio/SafeFile.h"
 #include "link/Module1.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cmath>
 
@@ -16,9 +15,11 @@ namespace vardel {
 namespace {
 
 // One value of the file: the next decimal number as a 16-bit integer
-// (rounded half to even; out of range fails).
+// (rounded half to even; out of range or none left fails).
 bool readInt16(ListInput& in, std::int16_t& out)
 {
+    // Blank lines and runs of commas only separate values.
+    in.skipSeparators();
     double value = 0.0;
     if (in.readNumberField(value) != ListInput::Number::Ok)
         return false;
@@ -40,10 +41,10 @@ Settings readSettingsFile(const QString& path, bool* usedDefaults)
 {
     if (usedDefaults)
         *usedDefaults = true;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QByteArray bytes;
+    if (!readWholeFile(path, kSmallFileLimit, bytes, nullptr))
         return {};
-    ListInput in(QString::fromLatin1(file.readAll()));
+    ListInput in(QString::fromLatin1(bytes));
     Settings s;
     std::int16_t* fields[] = {&s.CardAddress, &s.MasterAddress, &s.MeterAddress, &s.MeterModel,
                               &s.BaudCode, &s.TransmitCheck, &s.RegBase[0], &s.RegBase[1], &s.RegBase[2]};
@@ -74,14 +75,14 @@ QByteArray settingsFileBytes(const Settings& s)
 
 bool writeSettingsFile(const QString& path, const Settings& settings, QString* error)
 {
+    // An installed program's configuration folder appears with its first file.
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(settingsFileBytes(settings)) < 0 || !file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return true;
+    QString reason;
+    if (writeFileAtomically(path, settingsFileBytes(settings), &reason))
+        return true;
+    if (error)
+        *error = QStringLiteral("Nie można zapisać pliku %1: %2").arg(QDir::toNativeSeparators(path), reason);
+    return false;
 }
 
 Settings settingsFrom(const Module1& link)

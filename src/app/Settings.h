@@ -29,7 +29,9 @@ inline constexpr char kSettingsFileName[] = "Vardel.cfg";
 // user's configuration folder when the program is installed.
 QString settingsFilePath(const QString& programDir);
 
-// Reads the settings file. Any failure (no file, fewer than nine numbers, a
+// Reads the settings file: the next nine numbers, whatever blanks, commas and
+// empty lines stand between them. Any failure (no file, something that is not
+// a regular file or is far too large, fewer than nine numbers, a
 // number outside 16 bits, a sixth value other than 0, 1 or 2) gives all nine
 // defaults, never a mix. `usedDefaults` tells which happened.
 Settings readSettingsFile(const QString& path, bool* usedDefaults = nullptr);
@@ -38,8 +40,9 @@ Settings readSettingsFile(const QString& path, bool* usedDefaults = nullptr);
 // one trailing blank, CR LF.
 QByteArray settingsFileBytes(const Settings& settings);
 
-// Writes the file atomically: a failed write leaves the old file as it was.
-// A missing folder is created first.
+// Writes the file atomically: a failed write leaves the old file as it was
+// and gives `error` in Polish ("Nie można zapisać pliku …: reason"). A
+// missing folder is created first.
 bool writeSettingsFile(const QString& path, const Settings& settings, QString* error = nullptr);
 
 // The values as they stand in the link now.

@@ -229,7 +229,10 @@ int Runner::read()
         if (auto failed = loadConfiguration(m_table, m_opt.templateFile))
             return *failed;
     }
-    // Found out before the meter is read, not after a long read.
+    // Found out before the meter is read, not after a long read. A file
+    // named for another model would later be loaded into the wrong registers.
+    if (auto refused = refuseOtherModel(m_opt.output))
+        return *refused;
     const QFileInfo target(m_opt.output);
     if (!target.absoluteDir().exists())
         return usage(QStringLiteral("Nie można zapisać pliku %1: %2")

@@ -117,12 +117,12 @@ bool ListInput::atEnd() const
 
 bool ListInput::atLineEnd() const
 {
-    return !atEnd() && isLineEndChar(m_text[m_pos]);
+    return !atEnd() && isLineEndChar(m_text.at(m_pos));
 }
 
 void ListInput::skipBlanks()
 {
-    while (!atEnd() && isBlank(m_text[m_pos]))
+    while (!atEnd() && isBlank(m_text.at(m_pos)))
         ++m_pos;
 }
 
@@ -130,13 +130,19 @@ void ListInput::skipLineEnd()
 {
     if (atEnd())
         return;
-    if (m_text[m_pos] == QLatin1Char('\r')) {
+    if (m_text.at(m_pos) == QLatin1Char('\r')) {
         ++m_pos;
-        if (!atEnd() && m_text[m_pos] == QLatin1Char('\n'))
+        if (!atEnd() && m_text.at(m_pos) == QLatin1Char('\n'))
             ++m_pos;
-    } else if (m_text[m_pos] == QLatin1Char('\n')) {
+    } else if (m_text.at(m_pos) == QLatin1Char('\n')) {
         ++m_pos;
     }
+}
+
+void ListInput::skipSeparators()
+{
+    while (!atEnd() && (isBlank(m_text.at(m_pos)) || isLineEndChar(m_text.at(m_pos)) || m_text.at(m_pos) == QLatin1Char(',')))
+        ++m_pos;
 }
 
 std::optional<QString> ListInput::readTextField()
@@ -144,7 +150,7 @@ std::optional<QString> ListInput::readTextField()
     if (atEnd())
         return std::nullopt;
     skipBlanks();
-    if (!atEnd() && m_text[m_pos] == QLatin1Char('"')) {
+    if (!atEnd() && m_text.at(m_pos) == QLatin1Char('"')) {
         const qsizetype start = m_pos + 1;
         qsizetype close = m_text.indexOf(QLatin1Char('"'), start);
         if (close < 0)
@@ -152,22 +158,22 @@ std::optional<QString> ListInput::readTextField()
         QString field = m_text.mid(start, close - start);
         m_pos = close < m_text.size() ? close + 1 : close;
         // Whatever trails the closing quote is not part of the field.
-        while (!atEnd() && m_text[m_pos] != QLatin1Char(',') && !atLineEnd())
+        while (!atEnd() && m_text.at(m_pos) != QLatin1Char(',') && !atLineEnd())
             ++m_pos;
-        if (!atEnd() && m_text[m_pos] == QLatin1Char(','))
+        if (!atEnd() && m_text.at(m_pos) == QLatin1Char(','))
             ++m_pos;
         else
             skipLineEnd();
         return field;
     }
     const qsizetype start = m_pos;
-    while (!atEnd() && m_text[m_pos] != QLatin1Char(',') && !atLineEnd())
+    while (!atEnd() && m_text.at(m_pos) != QLatin1Char(',') && !atLineEnd())
         ++m_pos;
     qsizetype stop = m_pos;
-    while (stop > start && isBlank(m_text[stop - 1]))
+    while (stop > start && isBlank(m_text.at(stop - 1)))
         --stop;
     QString field = m_text.mid(start, stop - start);
-    if (!atEnd() && m_text[m_pos] == QLatin1Char(','))
+    if (!atEnd() && m_text.at(m_pos) == QLatin1Char(','))
         ++m_pos;
     else
         skipLineEnd();
@@ -180,11 +186,11 @@ ListInput::Number ListInput::readNumberField(double& value)
         return Number::End;
     skipBlanks();
     const qsizetype start = m_pos;
-    while (!atEnd() && !isBlank(m_text[m_pos]) && m_text[m_pos] != QLatin1Char(',') && !atLineEnd())
+    while (!atEnd() && !isBlank(m_text.at(m_pos)) && m_text.at(m_pos) != QLatin1Char(',') && !atLineEnd())
         ++m_pos;
     const QStringView token = QStringView(m_text).mid(start, m_pos - start);
     skipBlanks();
-    if (!atEnd() && m_text[m_pos] == QLatin1Char(','))
+    if (!atEnd() && m_text.at(m_pos) == QLatin1Char(','))
         ++m_pos;
     else
         skipLineEnd();
@@ -208,9 +214,9 @@ int ListInput::lineNumber() const
 {
     int line = 1;
     for (qsizetype i = 0; i < m_pos; ++i) {
-        if (m_text[i] == QLatin1Char('\n'))
+        if (m_text.at(i) == QLatin1Char('\n'))
             ++line;
-        else if (m_text[i] == QLatin1Char('\r') && (i + 1 >= m_text.size() || m_text[i + 1] != QLatin1Char('\n')))
+        else if (m_text.at(i) == QLatin1Char('\r') && (i + 1 >= m_text.size() || m_text.at(i + 1) != QLatin1Char('\n')))
             ++line;
     }
     return line;

@@ -42,6 +42,10 @@ public:
     std::optional<QString> readChars(int n);
     // Skips one line end (CR LF, CR or LF) if one stands here.
     void skipLineEnd();
+    // Passes over every blank, comma and line end that stands here, for files
+    // read as "the next number" where an empty line separates values rather
+    // than giving a 0.
+    void skipSeparators();
 
     // 1-based line number of the current position, for messages.
     int lineNumber() const;
@@ -50,6 +54,9 @@ private:
     bool atLineEnd() const;
     void skipBlanks();
 
+    // Read only through const access: copies of a reader share the text, and
+    // a write access would copy all of it (once per field, for a copy kept to
+    // name a line).
     QString m_text;
     qsizetype m_pos = 0;
 };

@@ -1,9 +1,9 @@
 #include "config/RegisterTexts.h"
 
 #include "config/ListInput.h"
+#include "fileio/SafeFile.h"
 #include "link/Module1.h"
 
-#include <QFile>
 
 #include <algorithm>
 #include <cfloat>
@@ -239,14 +239,16 @@ float ParseValue(const QString& text)
 NamesLoad LoadRegisterNames(RegisterTable& table)
 {
     NamesLoad result;
-    QFile file(table.NamesFile);
-    if (table.NamesFile.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+    QByteArray bytes;
+    QString reason;
+    bool missing = false;
+    if (!readWholeFile(table.NamesFile, kSmallFileLimit, bytes, &reason, &missing)) {
         result.ok = false;
-        result.message = QStringLiteral("Nie znaleziono pliku nazw rejestrów: %1").arg(table.NamesFile);
+        result.message = missing ? QStringLiteral("Nie znaleziono pliku nazw rejestrów: %1").arg(table.NamesFile)
+                                 : QStringLiteral("Nie można wczytać pliku %1: %2").arg(table.NamesFile, reason);
         return result;
     }
-    ListInput input(decodeWindows1250(file.readAll()));
-    file.close();
+    ListInput input(decodeWindows1250(bytes));
 
     const int count = std::clamp(static_cast<int>(table.RegCount), 0, kRegisterSlots);
     for (int r = 0; r < count; ++r) {

@@ -2,13 +2,10 @@
 
 #include "config/ListInput.h"
 #include "config/RegisterTexts.h"
+#include "fileio/SafeFile.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
-#include <QStorageInfo>
 #include <QStringEncoder>
 
 #include <algorithm>
@@ -108,6 +105,14 @@ bool needsQuotes(const QString& text)
     return text.contains(QLatin1Char(',')) || (!text.isEmpty() && (isBlank(text.front()) || isBlank(text.back())));
 }
 
+// A double quote inside an unquoted field is read as it stands (96x48 5"
+// panel); only one at the start opens a quoted field, and inside quotes none
+// can stand at all.
+bool quoteCannotComeBack(const QString& text)
+{
+    return text.contains(QLatin1Char('"')) && (text.front() == QLatin1Char('"') || needsQuotes(text));
+}
+
 QString quotedList(const QStringList& chars)
 {
     QStringList items;
@@ -169,35 +174,6 @@ constexpr std::array<DescriptionField, 6> kDescriptionFields{{
     {&RegisterTable::InVer4, "Wykonanie wejść We-4"},
 }};
 
-// Why the file at path cannot be opened, in words for the user.
-QString openFailure(const QString& path, const QFileDevice& file, bool forWriting)
-{
-    const QFileInfo info(path);
-    if (info.isDir())
-        return QStringLiteral("to jest folder, a nie plik");
-    if (!forWriting && !info.exists())
-        return QStringLiteral("plik nie istnieje");
-    if (info.exists() && (forWriting ? !info.isWritable() : !info.isReadable()))
-        return QStringLiteral("brak dostępu do pliku");
-    if (forWriting) {
-        const QFileInfo dir(info.absolutePath());
-        if (dir.isDir() && !dir.isWritable())
-            return QStringLiteral("brak dostępu do pliku");
-    }
-    return file.errorString();
-}
-
-QString writeFailure(const QFileDevice& file, const QString& path, qsizetype needed)
-{
-    // A full disk does not always come back as ResourceError once the
-    // buffered write has lost errno, so the free space is looked at too.
-    const QStorageInfo storage(QFileInfo(path).absolutePath());
-    if (file.error() == QFileDevice::ResourceError
-        || (storage.isValid() && storage.bytesAvailable() >= 0 && storage.bytesAvailable() < needed))
-        return QStringLiteral("brak miejsca na dysku");
-    return QStringLiteral("błąd zapisu na dysk (%1)").arg(file.errorString());
-}
-
 } // namespace
 
 QString FileValueText(float value)
@@ -216,9 +192,10 @@ FileResult WriteConfigFile(const RegisterTable& table, const QString& path)
     QString text;
     for (const DescriptionField& field : kDescriptionFields) {
         const QString& value = table.*field.member;
+        const bool badQuote = quoteCannotComeBack(value);
         QStringList bad;
         for (const QChar c : value) {
-            if (c == QLatin1Char('"') || c == QLatin1Char('\r') || c == QLatin1Char('\n'))
+            if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || (badQuote && c == QLatin1Char('"')))
                 bad.append(QString(c));
         }
         bad += codec.unwritable(value);
@@ -251,31 +228,27 @@ FileResult WriteConfigFile(const RegisterTable& table, const QString& path)
 
     const QByteArray bytes = codec.encode(text);
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return {false, saveFailed(path, openFailure(path, file, true))};
-    // The flush is checked here: commit() alone has been seen to rename a
-    // file whose buffered tail could not be written.
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        const QString reason = writeFailure(file, path, bytes.size());
-        file.cancelWriting();
+    // What the reader would refuse as too large is not written either.
+    if (bytes.size() > kConfigFileLimit)
+        return {false, saveFailed(path, QStringLiteral("dane odbiorcy i uwagi są za długie (plik miałby ponad %1 MB)")
+                                            .arg(kConfigFileLimit >> 20))};
+    QString reason;
+    if (!writeFileAtomically(path, bytes, &reason))
         return {false, saveFailed(path, reason)};
-    }
-    if (!file.commit())
-        return {false, saveFailed(path, writeFailure(file, path, bytes.size()))};
     return {};
 }
 
 FileResult ReadConfigFile(RegisterTable& table, const QString& path)
 {
-    QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
-        return {false, loadFailed(path, openFailure(path, file, false))};
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return {false, loadFailed(path, file.errorString())};
-    file.close();
+    QByteArray bytes;
+    QString reason;
+    if (!readWholeFile(path, kConfigFileLimit, bytes, &reason))
+        return {false, loadFailed(path, reason)};
+    return ReadConfigData(table, bytes, path);
+}
 
+FileResult ReadConfigData(RegisterTable& table, const QByteArray& bytes, const QString& path)
+{
     ListInput in(decodeWindows1250(bytes));
     const QString shortFile = QStringLiteral("plik kończy się przed końcem danych");
 

@@ -126,15 +126,39 @@ QString ConfigFileDialogs::choose(const FileRequest& r) const
     return chosen;
 }
 
+// The file does not say which model wrote it; its extension usually does.
+// True when the extension names another model than the selected one and the
+// user does not want to go on (the question ends with `action`).
+bool ConfigFileDialogs::refusesOtherModel(const QString& title, const QString& path, const QString& action) const
+{
+    const QString suffix = QFileInfo(path).suffix().toUpper();
+    const QString selected = modelTagOf(m_link.MeterModel);
+    const bool namesModel = suffix == QLatin1String("KX2") || suffix == QLatin1String("KX3")
+        || suffix == QLatin1String("KX4");
+    return namesModel && !selected.isEmpty() && suffix != selected
+        && !m_confirm(title, QStringLiteral("Plik %1 ma rozszerzenie modelu %2, a wybrany jest miernik %3. %4")
+                                 .arg(QDir::toNativeSeparators(path), modelName(suffix), modelName(selected), action));
+}
+
 void ConfigFileDialogs::Form1_Save_Click()
 {
-    const FileRequest r = request(true);
-    const QString path = choose(r);
-    if (path.isEmpty())
-        return;
-    if (QFileInfo::exists(path)
-        && !m_confirm(r.title, QStringLiteral("Plik %1 już istnieje. Zastąpić go?").arg(QDir::toNativeSeparators(path))))
-        return;
+    FileRequest r = request(true);
+    QString path;
+    // "Nie" to a question brings the dialog back to choose another name;
+    // only its own cancel ends the save.
+    for (;;) {
+        path = choose(r);
+        if (path.isEmpty())
+            return;
+        r.previous = path;
+        if (refusesOtherModel(r.title, path, QStringLiteral("Zapisać mimo to?")))
+            continue;
+        if (QFileInfo::exists(path)
+            && !m_confirm(r.title,
+                          QStringLiteral("Plik %1 już istnieje. Zastąpić go?").arg(QDir::toNativeSeparators(path))))
+            continue;
+        break;
+    }
     const FileResult result = WriteConfigFile(m_table, path);
     if (!result.ok)
         m_warn(r.title, result.message);
@@ -146,16 +170,7 @@ void ConfigFileDialogs::Form1_Load_Click()
     const QString path = choose(r);
     if (path.isEmpty())
         return;
-
-    // The file does not say which model wrote it; its extension usually does.
-    const QString suffix = QFileInfo(path).suffix().toUpper();
-    const QString selected = modelTagOf(m_link.MeterModel);
-    const bool namesModel = suffix == QLatin1String("KX2") || suffix == QLatin1String("KX3")
-        || suffix == QLatin1String("KX4");
-    if (namesModel && !selected.isEmpty() && suffix != selected
-        && !m_confirm(r.title, QStringLiteral("Plik %1 ma rozszerzenie modelu %2, a wybrany jest miernik %3. "
-                                              "Wczytać mimo to?")
-                                   .arg(QDir::toNativeSeparators(path), modelName(suffix), modelName(selected))))
+    if (refusesOtherModel(r.title, path, QStringLiteral("Wczytać mimo to?")))
         return;
 
     const FileResult result = ReadConfigFile(m_table, path);
@@ -178,7 +193,13 @@ QString ConfigFileDialogs::chooseWithDialog(QWidget* parent, const FileRequest& 
     if (!r.defaultSuffix.isEmpty())
         dialog.setDefaultSuffix(r.defaultSuffix);
     dialog.setPattern(r.fileName);
-    dialog.selectFile(r.fileName);
+    if (r.previous.isEmpty()) {
+        dialog.selectFile(r.fileName);
+    } else {
+        const QFileInfo previous(r.previous);
+        dialog.setDirectory(previous.absolutePath());
+        dialog.selectFile(previous.fileName());
+    }
     dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("Szukaj w:"));
     dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Nazwa pliku:"));
     dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Pliki typu:"));

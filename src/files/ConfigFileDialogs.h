@@ -26,6 +26,7 @@ public:
         QString folder;   // the program's folder
         QString fileName; // "*." + ModelTag: only the model's files are listed
         QString defaultSuffix; // ModelTag, added to a saved name typed without one
+        QString previous; // the name chosen last time, when the dialog is shown again
     };
     // The chosen file, or an empty text when the user cancelled.
     using FileChooser = std::function<QString(const FileRequest&)>;
@@ -50,6 +51,7 @@ public:
 
 private:
     FileRequest request(bool save) const;
+    bool refusesOtherModel(const QString& title, const QString& path, const QString& action) const;
     QString choose(const FileRequest& request) const;
 
     Module1& m_link;

@@ -1,8 +1,11 @@
 #include "link/LinkTrace.h"
 
+#include "fileio/SafeFile.h"
+
 #include <QDir>
 #include <QFile>
 
+#include <cerrno>
 #include <cstdio>
 #include <utility>
 
@@ -114,7 +117,9 @@ std::unique_ptr<LinkTrace> openLinkTrace(const QString& path, QString& error)
     }
     auto file = std::make_shared<QFile>(path);
     if (!file->open(QIODevice::WriteOnly | QIODevice::Append)) {
-        error = QStringLiteral("Nie można zapisać pliku %1: %2").arg(QDir::toNativeSeparators(path), file->errorString());
+        // The open's errno, in Polish rather than Qt's English text.
+        const int openError = errno;
+        error = QStringLiteral("Nie można zapisać pliku %1: %2").arg(QDir::toNativeSeparators(path), systemErrorText(openError));
         return nullptr;
     }
     return std::make_unique<LinkTrace>([file](const QString& line) {

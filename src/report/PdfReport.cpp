@@ -3,12 +3,14 @@
 #include "report/PainterSurface.h"
 #include "report/PrintConfiguration.h"
 
-#include <QFileInfo>
+#include "fileio/SafeFile.h"
+
+#include <QBuffer>
+#include <QDir>
 #include <QGuiApplication>
 #include <QMarginsF>
 #include <QPageLayout>
 #include <QPdfWriter>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -44,7 +46,7 @@ bool printConfigurationToPdf(const RegisterTable& table, std::int16_t model, con
 }
 
 bool printConfigurationToPdf(const RegisterTable& table, std::int16_t model, const QString& pdfPath,
-                             const QDateTime& when, QString* error)
+                             const QDateTime& when, QString* error, const QPageSize& pageSize)
 {
     auto failed = [&](const QString& why) {
         if (error)
@@ -54,16 +56,17 @@ bool printConfigurationToPdf(const RegisterTable& table, std::int16_t model, con
     if (!QGuiApplication::instance())
         return failed(QStringLiteral("brak środowiska graficznego do składu tekstu"));
 
-    QSaveFile file(pdfPath);
-    if (!file.open(QIODevice::WriteOnly))
-        return failed(QStringLiteral("Nie można zapisać pliku %1: %2").arg(pdfPath, file.errorString()));
-
+    // The report is made in memory first (a few hundred kB at most); only a
+    // complete one goes to the disk, through the same checked writer as
+    // every other file.
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
     bool printed = false;
     QString reason;
     {
-        QPdfWriter writer(&file);
+        QPdfWriter writer(&buffer);
         writer.setResolution(kPdfResolution);
-        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageSize(pageSize);
         applyReportPageSetup(writer);
         writer.setTitle(QStringLiteral("Konfiguracja miernika tablicowego %1").arg(table.ModelTag));
         writer.setCreator(QStringLiteral("Vardel"));
@@ -73,12 +76,10 @@ bool printConfigurationToPdf(const RegisterTable& table, std::int16_t model, con
             printed = PrintConfiguration(surface, table, model, when);
         reason = surface.failureText();
     }
-    if (!printed) {
-        file.cancelWriting();
+    if (!printed)
         return failed(QStringLiteral("Błąd drukarki: %1. Wydruk przerwano.").arg(reason));
-    }
-    if (!file.commit())
-        return failed(QStringLiteral("Nie można zapisać pliku %1: %2").arg(pdfPath, file.errorString()));
+    if (!writeFileAtomically(pdfPath, buffer.data(), &reason))
+        return failed(QStringLiteral("Nie można zapisać pliku %1: %2").arg(QDir::toNativeSeparators(pdfPath), reason));
     return true;
 }
 

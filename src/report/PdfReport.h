@@ -3,6 +3,7 @@
 #include "config/RegisterTable.h"
 
 #include <QDateTime>
+#include <QPageSize>
 #include <QString>
 
 #include <cstdint>
@@ -25,6 +26,7 @@ void applyReportPageSetup(QPagedPaintDevice& device);
 bool printConfigurationToPdf(const RegisterTable& table, std::int16_t model, const QString& pdfPath,
                              QString* error = nullptr);
 bool printConfigurationToPdf(const RegisterTable& table, std::int16_t model, const QString& pdfPath,
-                             const QDateTime& when, QString* error = nullptr);
+                             const QDateTime& when, QString* error = nullptr,
+                             const QPageSize& pageSize = QPageSize(QPageSize::A4));
 
 } // namespace vardel

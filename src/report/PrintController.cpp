@@ -72,6 +72,21 @@ void PrintController::Form1_Print_Click()
         return;
     }
 
+    // Printing to a PDF file goes through the program's own PDF output: it
+    // writes the file whole or not at all, where the printer would leave a
+    // cut file on a full disk without a word.
+    if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty()) {
+        QString error;
+        if (!printConfigurationToPdf(m_table, m_link.MeterModel, printer.outputFileName(),
+                                     QDateTime::currentDateTime(), &error, printer.pageLayout().pageSize())) {
+            m_outcome = Outcome::PrinterError;
+            warn(error);
+            return;
+        }
+        m_outcome = Outcome::Printed;
+        return;
+    }
+
     PainterSurface surface(printer);
     surface.setAbortHandler([&printer] { printer.abort(); });
     surface.setErrorProbe([&printer] { return printer.printerState() == QPrinter::Error; });

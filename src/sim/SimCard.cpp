@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <chrono>
@@ -372,7 +373,8 @@ void SimCard::storeEeprom(SimMeter& meter)
 
 bool SimCard::saveState(QString* error)
 {
-    if (m_backupDamaged) {
+    // Only a regular file is copied: reading a FIFO would wait for ever.
+    if (m_backupDamaged && QFileInfo(m_stateFile).isFile()) {
         // The damaged file may hold settings someone typed by hand: keep it
         // beside the new one rather than overwrite it.
         const QString backup = m_stateFile + QStringLiteral(".uszkodzony");

@@ -1,10 +1,8 @@
 #include "sim/SimState.h"
 
+#include "fileio/SafeFile.h"
 #include "link/BasNumber.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -17,7 +15,6 @@ namespace vardel {
 
 namespace {
 
-constexpr qint64 kMaxStateFileSize = 1 << 20;
 constexpr int kHexRun = 16;
 
 struct FaultInfo {
@@ -136,19 +133,6 @@ QString floatText(float v)
     char text[32];
     const auto result = std::to_chars(text, text + sizeof text, v);
     return QString::fromLatin1(text, static_cast<qsizetype>(result.ptr - text));
-}
-
-QString polishFileError(QFileDevice::FileError error, const QString& detail)
-{
-    switch (error) {
-    case QFileDevice::OpenError:
-    case QFileDevice::PermissionsError:
-        return QStringLiteral("brak dostępu do pliku");
-    case QFileDevice::ResourceError:
-        return QStringLiteral("brak miejsca na dysku");
-    default:
-        return QStringLiteral("błąd zapisu (%1)").arg(detail);
-    }
 }
 
 } // namespace
@@ -336,20 +320,11 @@ bool parseSimState(const QByteArray& bytes, SimStateData& state, QString* reason
 
 SimStateLoad loadSimState(const QString& path, SimStateData& state, QString* reason)
 {
-    QFile file(path);
-    if (!file.exists())
-        return SimStateLoad::Missing;
-    if (QFileInfo(path).size() > kMaxStateFileSize) {
-        if (reason)
-            *reason = QStringLiteral("plik jest za duży");
-        return SimStateLoad::Damaged;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (reason)
-            *reason = QStringLiteral("brak dostępu do pliku");
-        return SimStateLoad::Damaged;
-    }
-    return parseSimState(file.readAll(), state, reason) ? SimStateLoad::Loaded : SimStateLoad::Damaged;
+    QByteArray bytes;
+    bool missing = false;
+    if (!readWholeFile(path, kSmallFileLimit, bytes, reason, &missing))
+        return missing ? SimStateLoad::Missing : SimStateLoad::Damaged;
+    return parseSimState(bytes, state, reason) ? SimStateLoad::Loaded : SimStateLoad::Damaged;
 }
 
 QByteArray simStateText(const SimStateData& state)
@@ -419,19 +394,7 @@ QByteArray simStateText(const SimStateData& state)
 
 bool saveSimState(const QString& path, const SimStateData& state, QString* reason)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (reason)
-            *reason = polishFileError(file.error(), file.errorString());
-        return false;
-    }
-    const QByteArray bytes = simStateText(state);
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        if (reason)
-            *reason = polishFileError(file.error(), file.errorString());
-        return false;
-    }
-    return true;
+    return writeFileAtomically(path, simStateText(state), reason);
 }
 
 } // namespace vardel

@@ -89,6 +89,15 @@ TEST(SettingsFile, ValuesSeparatedByCommasAndBlanksAndOddModelKept)
     EXPECT_EQ(s.MeterModel, 5);    // no model button will be selected
     EXPECT_EQ(s.BaudCode, 9);      // no baud button will be selected
     EXPECT_EQ(s.TransmitCheck, 2); // greyed
+
+    // Empty lines separate values too; they are not zeros.
+    bool defaults = true;
+    const Settings spaced = readSettingsFile(
+        writeFile(dir, " 768 \r\n\r\n 5 \r\n 3 \r\n  \r\n 2 \r\n 1 \r\n 0 \r\n 1 \r\n 2 \r\n\r\n 3 \r\n\r\n"), &defaults);
+    EXPECT_FALSE(defaults);
+    EXPECT_EQ(spaced.CardAddress, 768);
+    EXPECT_EQ(spaced.MasterAddress, 5);
+    EXPECT_EQ(spaced.RegBase, (std::array<std::int16_t, 3>{1, 2, 3}));
 }
 
 TEST(SettingsFile, FailedWriteSaysWhyAndLeavesNoTemporaryBehind)

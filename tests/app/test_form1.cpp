@@ -6,9 +6,12 @@
 #include "support/FakePort.h"
 #include "support/ScopedEnv.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -102,6 +105,26 @@ TEST_F(MainWindow, KoniecPracyWritesTheNineLines)
     find<QPushButton>("Command4")->click();
     EXPECT_EQ(quit.count(), 1);
     EXPECT_EQ(settingsBytes(), QByteArray(" 832 \r\n 0 \r\n 2 \r\n 1 \r\n 4 \r\n 1 \r\n 585 \r\n 633 \r\n 3801 \r\n"));
+}
+
+TEST_F(MainWindow, KoniecPracyThatCannotWriteTheSettingsSaysWhyAndStillEnds)
+{
+    open();
+    // A folder in the file's place: the old "file" stays, the reason is shown.
+    ASSERT_TRUE(QDir().mkdir(dir.filePath(QStringLiteral("Vardel.cfg"))));
+    QString shown;
+    QTimer::singleShot(0, [&shown] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->text();
+            box->accept();
+        }
+    });
+    QSignalSpy quit(form.get(), &Form1::quitRequested);
+    find<QPushButton>("Command4")->click();
+    EXPECT_EQ(shown, QStringLiteral("Nie można zapisać pliku %1: to jest folder, a nie plik")
+                         .arg(dir.filePath(QStringLiteral("Vardel.cfg"))));
+    EXPECT_EQ(quit.count(), 1);
+    EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("Vardel.cfg"))).isDir());
 }
 
 TEST_F(MainWindow, ClosingByTheFrameEndsWithoutWritingSettings)

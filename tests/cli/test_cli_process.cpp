@@ -15,7 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <map>
+#include <optional>
 #include <ostream>
 
 QT_BEGIN_NAMESPACE
@@ -246,6 +249,8 @@ TEST_F(CliProcess, ExitCodesTellWhatWentWrong)
     ASSERT_TRUE(writeBytes(asKx2, fixture.bytes()));
     const QString out = path(QStringLiteral("out.KX3"));
     const QString missing = path(QStringLiteral("missing.KX3"));
+    const QString fifo = path(QStringLiteral("fifo.KX3"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
 
     struct Case {
         QStringList args;
@@ -256,7 +261,7 @@ TEST_F(CliProcess, ExitCodesTellWhatWentWrong)
         {QStringList{"read", "-o", out, "--sim-fault", "no-meter"} + kx3(), 1, "Błąd odbioru danych (rejestr 0)\n"},
         {QStringList{"write", file, "--sim-fault=no-ack", "--eeprom"} + kx3(), 1, "Błąd nadawania danych (rejestr 0)\n"},
         // KX-2 and KX-4 number their registers in hexadecimal, marked as such.
-        {QStringList{"read", "-o", out, "--sim-fault", "no-meter"} + kx2(), 1, "Błąd odbioru danych (rejestr 0h)\n"},
+        {QStringList{"read", "-o", out, "--force", "--sim-fault", "no-meter"} + kx2(), 1, "Błąd odbioru danych (rejestr 0h)\n"},
         {QStringList{"measure", "--count", "1", "--sim-fault", "no-meter"} + kx3(), 1, "Błąd odbioru danych\n"},
         {QStringList{"reset-meter", "--sim-fault", "dead-card"} + kx3(), 1, "Błąd nadawania danych\n"},
         {QStringList{"frob"}, 2, "Nieznane polecenie: frob"},
@@ -265,7 +270,11 @@ TEST_F(CliProcess, ExitCodesTellWhatWentWrong)
         {QStringList{"write", file, "--model", "KX-4"}, 2, "Plik " + file + " ma rozszerzenie modelu KX-3, a wybrany jest miernik KX-4."},
         {QStringList{"verify", asKx2} + kx3(), 2, "ma rozszerzenie modelu KX-2, a wybrany jest miernik KX-3."},
         {QStringList{"write", asKx2, "--force"} + kx3(), 0, ""},
-        {QStringList{"card-test", "--trace", path("no/such/bus.log")}, 2, "Nie można zapisać pliku"},
+        {QStringList{"read", "-o", path("nowy.KX2")} + kx3(), 2, "ma rozszerzenie modelu KX-2, a wybrany jest miernik KX-3."},
+        // Neither written over nor read: a FIFO would block the command for ever.
+        {QStringList{"read", "-o", fifo} + kx3(), 2, "Nie można zapisać pliku " + fifo + ": to jest potok (FIFO)"},
+        {QStringList{"verify", fifo} + kx3(), 2, "Nie można wczytać pliku " + fifo + ": to jest potok (FIFO)"},
+        {QStringList{"card-test", "--trace", path("no/such/bus.log")}, 2, "Nie można zapisać pliku " + path("no/such/bus.log") + ": nie ma takiego pliku ani folderu"},
         {QStringList{"print", file, "--pdf", path("no/such/r.pdf")} + kx3(), 2, "Nie można zapisać pliku"},
         {QStringList{"read", "-o", out, "--card", "port"} + kx3(), 3, "port"},
     };
@@ -280,6 +289,45 @@ TEST_F(CliProcess, ExitCodesTellWhatWentWrong)
         EXPECT_EQ(readBytes(out), QByteArray("old"));
     }
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("no"))));
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("nowy.KX2"))));
+    ASSERT_EQ(cli(QStringList{"read", "-o", path("nowy.KX2"), "--force"} + kx3()).code, 0);
+}
+
+// A full disk, as `ulimit -f` makes it: every command that writes a file
+// fails with exit 2 and the reason, and the files written before stay whole.
+TEST_F(CliProcess, FullDiskFailsEveryWriteAndKeepsTheOldFiles)
+{
+    const QString file = storedFixture();
+    const QString state = path(QStringLiteral("sim.txt"));
+    const QByteArray stateBefore = readBytes(state);
+    const QString out = path(QStringLiteral("out.KX3"));
+    const QString pdf = path(QStringLiteral("r.pdf"));
+    ASSERT_TRUE(writeBytes(out, "old"));
+    ASSERT_TRUE(writeBytes(pdf, "old"));
+    const QStringList before = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+
+    struct Case {
+        QStringList args;
+        QString err;
+    };
+    const Case cases[] = {
+        {QStringList{"write", file, "--eeprom"} + kx3(), "Nie można zapisać pliku stanu symulatora " + state},
+        {QStringList{"read", "-o", out} + kx3(), "Nie można zapisać pliku " + out},
+        {QStringList{"print", file, "--pdf", pdf} + kx3(), "Nie można zapisać pliku " + pdf},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+        // 512 bytes at most per file; the signal a shell would die of is ignored.
+        const CliRun r = cli(QStringList{"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"", cliBinary()} + c.args,
+                             QStringLiteral("/bin/sh"));
+        EXPECT_EQ(r.code, 2) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(c.err + QStringLiteral(": plik przekracza dopuszczalny rozmiar"))) << r.err.toStdString();
+        EXPECT_FALSE(r.err.contains(QStringLiteral("Zapisano"))) << r.err.toStdString();
+    }
+    EXPECT_EQ(readBytes(state), stateBefore);
+    EXPECT_EQ(readBytes(out), QByteArray("old"));
+    EXPECT_EQ(readBytes(pdf), QByteArray("old"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), before);
 }
 
 TEST_F(CliProcess, PrintLaysOutThePdf)

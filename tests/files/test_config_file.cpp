@@ -241,7 +241,7 @@ TEST(ConfigFileWrite, RoundTripKeepsAwkwardTextsAndValues)
     t.ProgVersion = QStringLiteral("\t tab i spacja ");
     t.InVer1 = QStringLiteral("a,b,c");
     t.InVer2 = QStringLiteral("  ");
-    t.InVer3 = QStringLiteral("zwykły tekst");
+    t.InVer3 = QStringLiteral("96x48 5\" panel");
     t.InVer4 = QString();
     t.CustomerData = QStringLiteral("\"cudzysłów\", przecinek,\r\n  wcięcie  ");
     t.Remarks = QStringLiteral("€ – „Polskie” cudzysłowy");
@@ -250,6 +250,8 @@ TEST(ConfigFileWrite, RoundTripKeepsAwkwardTextsAndValues)
         t.RegValue[i] = values[i];
     t.RegValue[254] = 254.25f;
     ASSERT_TRUE(WriteConfigFile(t, path).ok);
+    // A quote inside a field the reader takes whole is written as it stands.
+    EXPECT_TRUE(readBytes(path).contains("\r\n96x48 5\" panel\r\n"));
 
     RegisterTable back = untouchedTable(kModelKX4);
     const FileResult result = ReadConfigFile(back, path);
@@ -281,8 +283,13 @@ TEST(ConfigFileWrite, RefusesTextsThatWouldNotComeBack)
         {[](RegisterTable& t) { t.ProgVersion = QStringLiteral("1.0\r\n2.0"); },
          "Tekst w polu „Wersja programu” zawiera znaki, których nie można zapisać w pliku konfiguracji: koniec wiersza"},
         {[](RegisterTable& t) { t.InVer4 = QStringLiteral("a\"b√c\nd√"); },
-         "Tekst w polu „Wykonanie wejść We-4” zawiera znaki, których nie można zapisać w pliku konfiguracji: „\"”, "
+         "Tekst w polu „Wykonanie wejść We-4” zawiera znaki, których nie można zapisać w pliku konfiguracji: "
          "koniec wiersza, „√”"},
+        // A quote inside a field that must be quoted, or one that would open a quoted field.
+        {[](RegisterTable& t) { t.InVer1 = QStringLiteral("5\" panel, 24 V"); },
+         "Tekst w polu „Wykonanie wejść We-1” zawiera znaki, których nie można zapisać w pliku konfiguracji: „\"”"},
+        {[](RegisterTable& t) { t.InVer2 = QStringLiteral("5\" panel "); },
+         "Tekst w polu „Wykonanie wejść We-2” zawiera znaki, których nie można zapisać w pliku konfiguracji: „\"”"},
         {[](RegisterTable& t) { t.CustomerData = QStringLiteral("Ωmega 😀"); },
          "Tekst w polu „Dane odbiorcy” zawiera znaki, których nie można zapisać w pliku konfiguracji: „Ω”, „😀”"},
         {[](RegisterTable& t) { t.Remarks = QStringLiteral("ok\r\n→"); },

@@ -88,6 +88,21 @@ protected:
         dialogs.setWarn([this](const QString&, const QString& text) { calls.warnings.append(text); });
     }
 
+    // The dialog answers each name in turn, then is cancelled; the questions
+    // are answered in turn, then with "Nie".
+    void answerInTurn(QStringList chosen, QList<bool> replies)
+    {
+        dialogs.setFileChooser([this, chosen](const ConfigFileDialogs::FileRequest& r) mutable {
+            calls.requests.append(r);
+            return chosen.isEmpty() ? QString() : chosen.takeFirst();
+        });
+        dialogs.setConfirm([this, replies](const QString&, const QString& text) mutable {
+            calls.questions.append(text);
+            return !replies.isEmpty() && replies.takeFirst();
+        });
+        dialogs.setWarn([this](const QString&, const QString& text) { calls.warnings.append(text); });
+    }
+
     QString boxText(const char* name) const
     {
         Form2* editor = windows.editorIfLoaded();
@@ -155,16 +170,50 @@ TEST_F(FileDialogsTest, SaveAsksBeforeReplacingAFile)
     const QByteArray first = readBytes(path);
     ASSERT_FALSE(first.isEmpty());
 
+    // "Nie" brings the dialog back, showing the name chosen, for another one.
     table.SerialNo = QStringLiteral("po");
-    answer(path, false);
+    const QString other = dir.filePath(QStringLiteral("n.KX3"));
+    calls.requests.clear();
+    answerInTurn({path, other}, {false});
     dialogs.Form1_Save_Click();
     EXPECT_EQ(calls.questions, QStringList{QStringLiteral("Plik %1 już istnieje. Zastąpić go?").arg(path)});
+    ASSERT_EQ(calls.requests.size(), 2);
+    EXPECT_EQ(calls.requests[1].previous, path);
+    EXPECT_EQ(readBytes(path), first);
+    EXPECT_TRUE(readBytes(other).startsWith("po\r\n"));
+
+    // "Nie", then the dialog's own cancel: nothing is written.
+    table.SerialNo = QStringLiteral("jeszcze inny");
+    answerInTurn({path}, {false});
+    dialogs.Form1_Save_Click();
     EXPECT_EQ(readBytes(path), first);
 
     answer(path, true);
     dialogs.Form1_Save_Click();
-    EXPECT_TRUE(readBytes(path).startsWith("po\r\n"));
+    EXPECT_TRUE(readBytes(path).startsWith("jeszcze inny\r\n"));
     EXPECT_TRUE(calls.warnings.isEmpty());
+}
+
+TEST_F(FileDialogsTest, SaveAsksWhenTheExtensionNamesAnotherModel)
+{
+    // KX-3 selected, a name for a KX-2 file: "Nie" returns to the dialog,
+    // "Tak" saves; an existing file is then asked about too.
+    const QString path = dir.filePath(QStringLiteral("inny.KX2"));
+    const QString question =
+        QStringLiteral("Plik %1 ma rozszerzenie modelu KX-2, a wybrany jest miernik KX-3. Zapisać mimo to?").arg(path);
+    answerInTurn({path, path}, {false, true});
+    dialogs.Form1_Save_Click();
+    EXPECT_EQ(calls.questions, (QStringList{question, question}));
+    EXPECT_EQ(calls.requests.size(), 2);
+    EXPECT_TRUE(readBytes(path).startsWith("przed\r\n"));
+
+    calls.questions.clear();
+    table.SerialNo = QStringLiteral("po");
+    answerInTurn({path}, {true, true});
+    dialogs.Form1_Save_Click();
+    EXPECT_EQ(calls.questions,
+              (QStringList{question, QStringLiteral("Plik %1 już istnieje. Zastąpić go?").arg(path)}));
+    EXPECT_TRUE(readBytes(path).startsWith("po\r\n"));
 }
 
 TEST_F(FileDialogsTest, FailuresAreShownAsWarnings)

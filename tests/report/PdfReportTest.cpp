@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -180,6 +184,36 @@ TEST_F(PrintControllerTest, PrintsWithFreshNames)
     EXPECT_FALSE(text.contains(QStringLiteral("stara nazwa")));
 }
 
+TEST_F(PrintControllerTest, PrintToFileOnAFullDiskSaysWhyAndKeepsTheOldFile)
+{
+    writeNames(100);
+    const QString pdf = dir.filePath(QStringLiteral("out.pdf"));
+    {
+        QFile old(pdf);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("stary raport");
+    }
+    printToFile(pdf);
+    // A file-size limit fails the write part-way, as a full disk does.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &small);
+    controller.Form1_Print_Click();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+
+    EXPECT_EQ(controller.lastOutcome(), PrintController::Outcome::PrinterError);
+    EXPECT_EQ(messages, QStringList{QStringLiteral("Nie można zapisać pliku %1: plik przekracza dopuszczalny rozmiar").arg(pdf)});
+    QFile kept(pdf);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("stary raport"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{QStringLiteral("KX3_NAME.TXT"), QStringLiteral("out.pdf")}));
+}
+
 TEST_F(PrintControllerTest, CancelledDialogDoesNothing)
 {
     writeNames(100);
@@ -219,16 +253,14 @@ TEST_F(PrintControllerTest, MissingOrShortNamesFilePrintsNothing)
     EXPECT_EQ(table.RegName[40], QStringLiteral("stara nazwa"));
 }
 
-TEST_F(PrintControllerTest, PrinterThatCannotStartIsReported)
+TEST_F(PrintControllerTest, PdfFileThatCannotBeCreatedIsReported)
 {
     writeNames(100);
-    // A PDF "printer" whose file cannot be created fails at the first output.
     printToFile(dir.filePath(QStringLiteral("brak/out.pdf")));
     controller.Form1_Print_Click();
     EXPECT_EQ(controller.lastOutcome(), PrintController::Outcome::PrinterError);
-    ASSERT_EQ(messages.size(), 1);
-    EXPECT_TRUE(messages[0].startsWith(QStringLiteral("Błąd drukarki: ")));
-    EXPECT_TRUE(messages[0].endsWith(QStringLiteral(". Wydruk przerwano.")));
+    EXPECT_EQ(messages, QStringList{QStringLiteral("Nie można zapisać pliku %1: folder %2 nie istnieje")
+                                        .arg(dir.filePath(QStringLiteral("brak/out.pdf")), dir.filePath(QStringLiteral("brak")))});
 }
 
 // The real dialog and message box, found and closed as a user would.
