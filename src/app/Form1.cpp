@@ -359,7 +359,7 @@ void Form1::Command4_Click()
     // whole. The program ends either way, but not silently: the settings of
     // this session are lost, and the user should know why.
     QString error;
-    if (!writeSettingsFile(settingsPath(), settingsFrom(m_link), &error))
+    if (!writeProgramSettings(m_programDir, settingsFrom(m_link), &error))
         QMessageBox::warning(this, QStringLiteral("Koniec pracy"), error);
     m_ending = true;
     emit quitRequested();

@@ -75,14 +75,20 @@ QByteArray settingsFileBytes(const Settings& s)
 
 bool writeSettingsFile(const QString& path, const Settings& settings, QString* error)
 {
-    // An installed program's configuration folder appears with its first file.
-    QDir().mkpath(QFileInfo(path).absolutePath());
     QString reason;
     if (writeFileAtomically(path, settingsFileBytes(settings), &reason))
         return true;
     if (error)
         *error = QStringLiteral("Nie można zapisać pliku %1: %2").arg(QDir::toNativeSeparators(path), reason);
     return false;
+}
+
+bool writeProgramSettings(const QString& programDir, const Settings& settings, QString* error)
+{
+    // An installed program's configuration folder appears with its first file.
+    const QString path = settingsFilePath(programDir);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return writeSettingsFile(path, settings, error);
 }
 
 Settings settingsFrom(const Module1& link)

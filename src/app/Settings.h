@@ -41,9 +41,12 @@ Settings readSettingsFile(const QString& path, bool* usedDefaults = nullptr);
 QByteArray settingsFileBytes(const Settings& settings);
 
 // Writes the file atomically: a failed write leaves the old file as it was
-// and gives `error` in Polish ("Nie można zapisać pliku …: reason"). A
-// missing folder is created first.
+// and gives `error` in Polish ("Nie można zapisać pliku …: reason").
 bool writeSettingsFile(const QString& path, const Settings& settings, QString* error = nullptr);
+
+// Writes the settings file of the program in `programDir`, making an
+// installed program's configuration folder first.
+bool writeProgramSettings(const QString& programDir, const Settings& settings, QString* error = nullptr);
 
 // The values as they stand in the link now.
 Settings settingsFrom(const Module1& link);

@@ -116,7 +116,7 @@ TEST(FileLocations, InstalledProgramReadsSharedNamesAndCreatesItsConfigFolderOnl
 
     Settings s;
     s.MeterAddress = 7;
-    ASSERT_TRUE(writeSettingsFile(settings, s));
+    ASSERT_TRUE(writeProgramSettings(tree.bin, s));
     EXPECT_EQ(readSettingsFile(settings, &defaults), s);
     EXPECT_FALSE(defaults);
     EXPECT_EQ(QDir(tree.bin).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
