@@ -3,8 +3,9 @@
 
 VARDEL_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev)
 # Fonts metric-compatible with Times New Roman, Times and Arial, which the
-# windows and the printout name.
-VARDEL_RUN_PACKAGES=(fonts-liberation libqt6printsupport6)
+# windows and the printout name (and Liberation Sans Narrow for the register
+# grid); Qt's Polish translations for its own dialogs and buttons.
+VARDEL_RUN_PACKAGES=(fonts-liberation libqt6printsupport6 qt6-translations-l10n)
 # The Debian package: dependencies from the binaries (dpkg-shlibdeps), the
 # hardening flags, and the checks of what it installs.
 VARDEL_PACKAGE_PACKAGES=(dpkg-dev lintian desktop-file-utils man-db)

@@ -13,6 +13,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -60,6 +61,23 @@ QLabel* label(QWidget* parent, const char* name, const QString& caption, QWidget
     l->setObjectName(QLatin1String(name));
     l->setBuddy(buddy);
     return l;
+}
+
+// The Tab key enters a group of option buttons at its ticked button (at the
+// first one while none is ticked); the arrow keys move within the group. So
+// Space on a group never changes a setting the user did not point at.
+void keepTabStopOnTick(QButtonGroup* group)
+{
+    const auto update = [group] {
+        const QList<QAbstractButton*> buttons = group->buttons();
+        QAbstractButton* stop = group->checkedButton();
+        if (!stop && !buttons.isEmpty())
+            stop = buttons.first();
+        for (QAbstractButton* b : buttons)
+            b->setFocusPolicy(b == stop ? Qt::StrongFocus : Qt::ClickFocus);
+    };
+    QObject::connect(group, &QButtonGroup::buttonToggled, group, update);
+    update();
 }
 
 } // namespace
@@ -118,6 +136,7 @@ void Form1::buildUi()
         });
     }
     modelLayout->addStretch();
+    keepTabStopOnTick(modelGroup);
 
     // Parametry transmisji
     QGroupBox* frame2 = frame(this, "Frame2", QStringLiteral("Parametry transmisji"));
@@ -148,6 +167,7 @@ void Form1::buildUi()
                 BaudOption_Click(i);
         });
     }
+    keepTabStopOnTick(baudGroup);
     linkLayout->addWidget(frame3, 3, 0, 1, 2);
 
     // Parametry karty w PC
@@ -213,6 +233,16 @@ void Form1::buildUi()
         top->addWidget(note);
     }
     top->addLayout(columns);
+
+    // Tab follows the screen: the left column from the top, then the meter
+    // operations, then "Koniec pracy" below them.
+    QList<QWidget*> tabOrder{m_model[0], m_model[1], m_model[2], m_text2, m_text3, m_check1};
+    for (QRadioButton* b : m_baud)
+        tabOrder << b;
+    tabOrder << m_text1 << m_text4 << command1 << command2 << command6 << command7 << command9 << save << load
+             << print << command8 << command5 << kxReset << command4 << command3;
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
     m_timer1 = new QTimer(this);
     m_timer1->setObjectName(QStringLiteral("Timer1"));
@@ -361,18 +391,26 @@ void Form1::Command4_Click()
     QString error;
     if (!writeProgramSettings(m_programDir, settingsFrom(m_link), &error))
         QMessageBox::warning(this, QStringLiteral("Koniec pracy"), error);
-    m_ending = true;
-    emit quitRequested();
+    endProgram();
 }
 
 void Form1::closeEvent(QCloseEvent* event)
 {
     // Closing by the frame ends the program without saving the settings.
     event->accept();
-    if (!m_ending) {
-        m_ending = true;
-        emit quitRequested();
-    }
+    endProgram();
+}
+
+void Form1::endProgram()
+{
+    if (m_ending)
+        return;
+    m_ending = true;
+    // A running measurement test keeps its window on screen and refuses the
+    // user's close; the program ends all the same, at once.
+    m_measure->Form3_Command1_Click();
+    emit quitRequested();
+    QCoreApplication::exit(0);
 }
 
 void Form1::KxReset_Click()

@@ -70,7 +70,8 @@ public:
     QTimer& timer1() { return *m_timer1; }
 
 signals:
-    // Emitted by "Koniec pracy" and by closing the window: the program ends.
+    // Emitted by "Koniec pracy" and by closing the window, just before the
+    // window ends the event loop.
     void quitRequested();
 
 protected:
@@ -78,6 +79,8 @@ protected:
 
 private:
     void buildUi();
+    // Ends the event loop, whatever other windows are open.
+    void endProgram();
     void showStatus(int status);
     void markAddressBox(QLineEdit* box, bool valid);
 

@@ -3,6 +3,7 @@
 #include "config/FileLocations.h"
 #include "portio/PortIoBackend.h"
 #include "sim/SimCard.h"
+#include "sim/SimState.h"
 
 #include <QDir>
 
@@ -60,7 +61,18 @@ bool parseStartOptions(const QStringList& args, StartOptions& options, QString& 
         } else if (isOption(arg, QStringLiteral("--sim-fault"))) {
             if (!takeValue(args, i, QStringLiteral("--sim-fault"), value, error))
                 return false;
+            SimFaults check;
+            if (!parseSimFault(value, check, &error))
+                return false;
             options.simFaults << value;
+        } else if (arg == QLatin1String("-platform") || arg == QLatin1String("-display")) {
+            // Qt's own choice of window system; the application object takes it.
+            if (i + 1 >= args.size()) {
+                error = QStringLiteral("Brak wartości opcji %1").arg(arg);
+                return false;
+            }
+            options.windowSystemNamed = true;
+            ++i;
         } else if (isOption(arg, QStringLiteral("--trace"))) {
             if (!takeValue(args, i, QStringLiteral("--trace"), value, error))
                 return false;
@@ -75,6 +87,28 @@ bool parseStartOptions(const QStringList& args, StartOptions& options, QString& 
         }
     }
     return true;
+}
+
+QString startUsageLine()
+{
+    return QStringLiteral("Użycie: vardel [opcje]   (opis opcji: vardel --help)");
+}
+
+bool displayNamed(const StartOptions& options)
+{
+    return options.windowSystemNamed || !qEnvironmentVariableIsEmpty("DISPLAY")
+        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+QString noDisplayMessage()
+{
+    QString display = qEnvironmentVariable("WAYLAND_DISPLAY");
+    if (display.isEmpty())
+        display = qEnvironmentVariable("DISPLAY");
+    const QString what = display.isEmpty()
+        ? QStringLiteral("Brak ekranu graficznego (zmienne DISPLAY i WAYLAND_DISPLAY są puste).")
+        : QStringLiteral("Nie można połączyć się z ekranem graficznym „%1”.").arg(display);
+    return what + QStringLiteral(" Program vardel wymaga środowiska graficznego; bez okien pracuje vardel-cli.");
 }
 
 QString startHelpText()

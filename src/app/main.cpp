@@ -1,4 +1,5 @@
 #include "app/Form1.h"
+#include "app/QtTranslations.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "config/RegisterTable.h"
@@ -11,6 +12,9 @@
 #include <QMessageBox>
 
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <utility>
 
 using namespace vardel;
 
@@ -26,10 +30,34 @@ QString programFolder(const char* argv0)
     return QFileInfo(QString::fromLocal8Bit(argv0)).absolutePath();
 }
 
-bool displayAvailable()
+// While the window system starts, Qt's messages are held back: a display
+// that cannot be opened ends in qFatal, an abort with advice meant for
+// developers. The user gets one Polish line and the given exit code instead.
+int g_noDisplayExit = 2;
+bool g_sayNoDisplay = true;
+QStringList g_heldMessages;
+
+void holdStartMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (type == QtFatalMsg) {
+        if (g_sayNoDisplay)
+            std::fprintf(stderr, "vardel: %s\n", qPrintable(noDisplayMessage()));
+        std::fflush(stderr);
+        std::_Exit(g_noDisplayExit);
+    }
+    g_heldMessages << qFormatLogMessage(type, context, message);
+}
+
+std::unique_ptr<QApplication> openWindowSystem(int& argc, char** argv, int failCode, bool sayWhy)
+{
+    g_noDisplayExit = failCode;
+    g_sayNoDisplay = sayWhy;
+    const QtMessageHandler previous = qInstallMessageHandler(holdStartMessages);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(previous);
+    for (const QString& held : std::exchange(g_heldMessages, {}))
+        std::fprintf(stderr, "%s\n", qPrintable(held));
+    return app;
 }
 
 } // namespace
@@ -44,7 +72,7 @@ int main(int argc, char** argv)
     StartOptions options;
     QString error;
     if (!parseStartOptions(args, options, error)) {
-        std::fprintf(stderr, "%s\n\n%s", qPrintable(error), qPrintable(startHelpText()));
+        std::fprintf(stderr, "vardel: %s\n%s\n", qPrintable(error), qPrintable(startUsageLine()));
         return 2;
     }
     if (options.help) {
@@ -65,8 +93,9 @@ int main(int argc, char** argv)
         createBackend(options, programDir, static_cast<std::uint16_t>(settings.CardAddress), notes, error);
     if (!backend) {
         std::fprintf(stderr, "vardel: %s\n", qPrintable(error));
-        if (displayAvailable()) {
-            QApplication app(argc, argv);
+        if (displayNamed(options)) {
+            const auto app = openWindowSystem(argc, argv, 3, false);
+            installQtPolish(*app);
             QMessageBox::critical(nullptr, QStringLiteral("Vardel"), error);
         }
         return 3;
@@ -79,12 +108,18 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    QApplication app(argc, argv);
+    if (!displayNamed(options)) {
+        std::fprintf(stderr, "vardel: %s\n", qPrintable(noDisplayMessage()));
+        return 2;
+    }
+    const auto guiApp = openWindowSystem(argc, argv, 2, true);
+    QApplication& app = *guiApp;
+    // Qt's own dialogs and buttons speak the program's language.
+    installQtPolish(app);
     Module1 link(*backend);
     link.setListener(trace.get());
     RegisterTable table;
     Form1 form1(link, table, programDir, options.card == CardKind::Simulated);
-    QObject::connect(&form1, &Form1::quitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     if (auto* sim = dynamic_cast<SimCard*>(backend.get())) {
         // A state file that cannot be written must not go unnoticed: the
         // meters' EEPROM would be lost at the next start.

@@ -5,6 +5,7 @@
 #include "config/Form5.h"
 #include "config/RegisterTable.h"
 #include "link/Module1.h"
+#include "link/ShowNow.h"
 
 #include <QScreen>
 #include <QWidget>
@@ -80,9 +81,7 @@ void ConfigWindows::Form1_Command7_Click()
 {
     Form2* form = editor();
     form->refill();
-    form->show();
-    form->raise();
-    form->activateWindow();
+    bringBack(form);
 }
 
 void ConfigWindows::Form1_Command9_Click()

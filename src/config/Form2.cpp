@@ -4,18 +4,22 @@
 #include "config/RegisterTexts.h"
 #include "link/Module1.h"
 
+#include <QCloseEvent>
 #include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QTextCursor>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -55,6 +59,44 @@ int rowsToStore(int gridRows, int regCount)
     return std::clamp(std::min(gridRows - 1, regCount), 0, kRegisterSlots);
 }
 
+// The keyboard reaches only value cells: a move towards the number or name
+// of a row lands on the value of that row.
+class RegisterGrid : public QTableWidget {
+public:
+    using QTableWidget::QTableWidget;
+
+protected:
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override
+    {
+        const QModelIndex target = QTableWidget::moveCursor(action, modifiers);
+        if (!target.isValid() || target.column() == Form2::kColValue)
+            return target;
+        return model()->index(target.row(), Form2::kColValue);
+    }
+};
+
+// A text too long for its cell is shown whole in a tooltip.
+class CellTextDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override
+    {
+        if (event->type() != QEvent::ToolTip || !index.isValid())
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        // The grid line takes the last pixel of the cell.
+        const int room = option.rect.width() - 1;
+        if (sizeHint(option, index).width() > room) {
+            QToolTip::showText(event->globalPos(), index.data(Qt::DisplayRole).toString(), view->viewport(),
+                               option.rect);
+        } else {
+            QToolTip::hideText();
+        }
+        return true;
+    }
+};
+
 } // namespace
 
 Form2::Form2(Module1& link, RegisterTable& table, QWidget* parent)
@@ -69,18 +111,28 @@ Form2::~Form2() = default;
 
 void Form2::buildUi()
 {
-    m_grid = new QTableWidget(0, 3, this);
+    m_grid = new RegisterGrid(0, 3, this);
     m_grid->setObjectName(QStringLiteral("MSFlexGrid1"));
     m_grid->setAccessibleName(QStringLiteral("Rejestry"));
+    m_grid->setItemDelegate(new CellTextDelegate(m_grid));
     // Values are edited only through the edit box below the grid.
     m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_grid->setSelectionMode(QAbstractItemView::SingleSelection);
     m_grid->setSelectionBehavior(QAbstractItemView::SelectItems);
+    // Tab leaves the grid for the edit box; the arrows move within it.
+    m_grid->setTabKeyNavigation(false);
     m_grid->verticalHeader()->setVisible(false);
-    QFont gridFont = m_grid->font();
-    gridFont.setPointSize(8); // the column widths are fixed in twips; a small face fits them
+    // The column widths are fixed in twips, made for an 8-point face of the
+    // old Windows screens. A narrow face of that size shows every value of
+    // up to eight characters (-1234567, 123456,7) whole in "Wartość".
+    QFont gridFont(QStringLiteral("Liberation Sans Narrow"));
+    gridFont.setFamilies({QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Arial Narrow"),
+                          QStringLiteral("Nimbus Sans Narrow")});
+    gridFont.setPointSize(8);
     m_grid->setFont(gridFont);
     m_grid->horizontalHeader()->setFont(gridFont);
+    // A bold header over the current cell's column would no longer fit it.
+    m_grid->horizontalHeader()->setHighlightSections(false);
     m_grid->verticalHeader()->setDefaultSectionSize(m_grid->fontMetrics().height() + 4);
     m_grid->setWordWrap(false);
 
@@ -92,6 +144,9 @@ void Form2::buildUi()
     m_label1 = label("Label1", QStringLiteral("Wartość rejestru"), m_frame1);
     m_text2 = lineBox("Text2", QStringLiteral("Okno Edycyjne"), m_frame1);
     m_text2->setMaximumWidth(70);
+    // It only names the register; Tab goes from the grid straight to the value.
+    m_text2->setReadOnly(true);
+    m_text2->setFocusPolicy(Qt::ClickFocus);
     m_label2 = label("Label2", QStringLiteral("  ="), m_frame1);
     m_text1 = lineBox("Text1", QStringLiteral("Wartość rejestru"), m_frame1);
     m_text1->setText(QStringLiteral(" "));
@@ -179,12 +234,30 @@ void Form2::buildUi()
     layout->addLayout(right, 2);
     resize(860, 600);
 
+    // Tab follows the screen: grid, value, "Menu główne", then the boxes on the right.
+    const QList<QWidget*> tabOrder{m_grid, m_text1, m_command1, m_text4, m_text3, m_text9, m_text5,
+                                   m_text6, m_text7, m_text8, m_text10, m_text11};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
     connect(m_grid, &QTableWidget::cellClicked, this, [this](int r, int column) {
         // The number and name columns are fixed: a click there lands on the
         // value of the same row.
         if (column != kColValue)
             m_grid->setCurrentCell(r, kColValue);
         Form2_MSFlexGrid1_Click();
+    });
+    connect(m_grid, &QTableWidget::currentCellChanged, this, [this](int r, int column, int previousRow, int) {
+        // A row picked by the keyboard (arrows, page keys, type-ahead) or by
+        // a mouse press is the register the edit boxes name, as after a
+        // click; the focus stays where the user has it.
+        if (m_programMove || r < 1 || r == previousRow)
+            return;
+        if (column != kColValue) {
+            const ProgramMove move(m_programMove);
+            m_grid->setCurrentCell(r, kColValue);
+        }
+        fillEditBoxes();
     });
     connect(m_text1, &QLineEdit::textChanged, this, [this] { Form2_Text1_Change(); });
     connect(m_text10, &QPlainTextEdit::textChanged, this, [this] { Form2_Text10_Change(); });
@@ -199,7 +272,8 @@ QTableWidgetItem* Form2::cell(int row, int column)
         item = new QTableWidgetItem;
         // Only value cells can be picked by the user; the others are reached
         // by the program alone.
-        Qt::ItemFlags flags = Qt::ItemIsEnabled;
+        // The header row is never current, not even by type-ahead.
+        Qt::ItemFlags flags = row > 0 ? Qt::ItemIsEnabled : Qt::NoItemFlags;
         if (row > 0 && column == kColValue)
             flags |= Qt::ItemIsSelectable;
         item->setFlags(flags);
@@ -210,6 +284,7 @@ QTableWidgetItem* Form2::cell(int row, int column)
 
 void Form2::setCurrentColumn(int column)
 {
+    const ProgramMove move(m_programMove);
     m_grid->setCurrentCell(m_grid->currentRow(), column, QItemSelectionModel::NoUpdate);
 }
 
@@ -241,10 +316,11 @@ void Form2::loadNames()
     }
 }
 
-void Form2::fillGrid(bool addressRule)
+void Form2::fillGrid(bool addressRule, bool nameCurrent)
 {
     const std::int16_t model = m_link.MeterModel;
     const int n = std::clamp(static_cast<int>(m_table.RegCount), 0, kRegisterSlots);
+    const ProgramMove move(m_programMove);
     m_grid->setUpdatesEnabled(false);
     m_grid->setRowCount(n + 1);
     if (addressRule && model == kModelKX3)
@@ -257,7 +333,14 @@ void Form2::fillGrid(bool addressRule)
         cell(i, kColValue)->setText(ValueText(m_table.RegValue[r]));
     }
     m_grid->setUpdatesEnabled(true);
+    // The current cell is the last register's, yet the list opens at its
+    // top: no scrolling to the current cell now or when the window shows.
+    m_grid->setAutoScroll(false);
     m_grid->setCurrentCell(n, kColValue);
+    if (nameCurrent)
+        fillEditBoxes();
+    m_grid->setAutoScroll(true);
+    m_grid->scrollToTop();
 }
 
 void Form2::Form2_Form_Load()
@@ -289,7 +372,7 @@ void Form2::Form2_Form_Load()
         width += m_grid->columnWidth(c);
     m_grid->setMaximumWidth(width);
 
-    fillGrid(true);
+    fillGrid(true, false);
 }
 
 void Form2::refill()
@@ -297,7 +380,9 @@ void Form2::refill()
     Form2_Form_Load();
     fillModelBoxes();
     loadNames();
-    fillGrid(false);
+    // The current cell is back on the last register: the edit boxes name it,
+    // so that a value typed at once lands where the boxes say.
+    fillGrid(false, true);
 }
 
 void Form2::showDescriptiveFields()
@@ -318,15 +403,21 @@ void Form2::showDescriptiveFields()
 
 void Form2::Form2_MSFlexGrid1_Click()
 {
+    if (fillEditBoxes())
+        m_text1->setFocus();
+}
+
+bool Form2::fillEditBoxes()
+{
     const int row = m_grid->currentRow();
     if (row < 0 || m_grid->currentColumn() < 0)
-        return;
+        return false;
     m_text1->setText(cell(row, m_grid->currentColumn())->text());
     const int remembered = m_grid->currentColumn();
     setCurrentColumn(kColNumber);
     m_text2->setText(cell(row, kColNumber)->text());
     setCurrentColumn(remembered);
-    m_text1->setFocus();
+    return true;
 }
 
 void Form2::Form2_Text1_Change()
@@ -409,14 +500,31 @@ void Form2::Form2_Text11_Change()
 
 void Form2::Form2_Command1_Click()
 {
+    storeIntoTable();
+    hide();
+}
+
+void Form2::closeEvent(QCloseEvent* event)
+{
+    // The editor has no cancel: closing it by its frame keeps the edits as
+    // "Menu główne" does.
+    if (m_loaded)
+        storeIntoTable();
+    event->accept();
+}
+
+void Form2::storeIntoTable()
+{
     setCurrentColumn(kColValue);
     // After a model change the grid may hold fewer or more rows than the
     // model has registers: store only what both have.
     const int n = rowsToStore(m_grid->rowCount(), m_table.RegCount);
     for (int i = 1; i <= n; ++i)
         m_table.RegValue[static_cast<std::size_t>(i - 1)] = ParseValue(cell(i, kColValue)->text());
-    if (n > 0)
+    if (n > 0) {
+        const ProgramMove move(m_programMove);
         m_grid->setCurrentCell(n, kColValue, QItemSelectionModel::NoUpdate);
+    }
     if (m_link.MeterModel == kModelKX3)
         m_table.RegValue[0] = static_cast<float>(m_link.MeterAddress);
 
@@ -430,7 +538,6 @@ void Form2::Form2_Command1_Click()
     m_table.ProgVersion = m_text9->text();
     m_table.CustomerData = boxToField(m_text10->toPlainText());
     m_table.Remarks = boxToField(m_text11->toPlainText());
-    hide();
 }
 
 } // namespace vardel

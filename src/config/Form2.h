@@ -40,7 +40,8 @@ public:
     bool isLoaded() const { return m_loaded; }
 
     // What the main window's edit button does to the editor before showing
-    // it: model boxes, names, grid refilled from the table (no address rule).
+    // it: model boxes, names, grid refilled from the table (no address rule),
+    // the edit boxes naming the current (last) register.
     void refill();
 
     // Descriptive boxes from the table, in the order a configuration file
@@ -63,11 +64,35 @@ public:
     static QString fieldToBox(const QString& field);
     static QString cutToLimit(const QString& box, int limit);
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    // Marks the grid's current cell as moved by the program itself, not by
+    // the user, for as long as it lives.
+    class ProgramMove {
+    public:
+        explicit ProgramMove(bool& flag) : m_flag(flag), m_was(flag) { m_flag = true; }
+        ~ProgramMove() { m_flag = m_was; }
+        ProgramMove(const ProgramMove&) = delete;
+        ProgramMove& operator=(const ProgramMove&) = delete;
+
+    private:
+        bool& m_flag;
+        bool m_was;
+    };
+
     void buildUi();
     void fillModelBoxes();
     void loadNames();
-    void fillGrid(bool addressRule);
+    // Rows from the table, the last register current, the list at its top;
+    // with nameCurrent the edit boxes name the current register.
+    void fillGrid(bool addressRule, bool nameCurrent);
+    // Steps 1 and 2 of a click: value and register number of the current
+    // row into the edit boxes. False when there is no current cell.
+    bool fillEditBoxes();
+    // Grid values and boxes into the table (with the KX-3 address rule).
+    void storeIntoTable();
     QTableWidgetItem* cell(int row, int column);
     void setCurrentColumn(int column);
     void applyLimit(QPlainTextEdit* box, int limit);
@@ -76,6 +101,7 @@ private:
     RegisterTable& m_table;
     bool m_loaded = false;
     bool m_cutting = false;
+    bool m_programMove = false;
 
     QTableWidget* m_grid = nullptr;
     QLabel* m_namesNote = nullptr;

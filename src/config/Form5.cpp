@@ -3,6 +3,7 @@
 #include "config/Form4.h"
 #include "config/RegisterTable.h"
 #include "link/Module1.h"
+#include "link/ShowNow.h"
 
 #include <QCheckBox>
 #include <QFont>
@@ -66,7 +67,7 @@ void Form5::Form1_Command9_Click()
 {
     m_check1->setChecked(false);
     m_eepromFlag = 0;
-    show();
+    bringBack(this);
     m_text1->clear();
     // The maximum stays as the last write left it (100 before the first).
     m_progress->setFractionalValue(0.01);

@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QLabel>
 #include <QPalette>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace vardel {
@@ -52,6 +53,32 @@ void showAndPaint(QWidget* window)
     showNow(window);
 }
 
+// A window coming on screen while the other error window is there goes just
+// below it (above it when the screen has no room below), so that both texts
+// can be read. One already on screen stays where it is.
+void standApart(QWidget* coming, const QWidget* other)
+{
+    if (coming->isVisible() || !other || !other->isVisible())
+        return;
+    // Before its first showing a window knows nothing of its title bar:
+    // leave room for one.
+    const int gap = 48;
+    const QRect there = other->frameGeometry();
+    QRect place = coming->frameGeometry();
+    // A window never shown has no place of its own yet (the window manager
+    // would pick one): it always goes beside the other.
+    const bool shownBefore = coming->windowHandle() != nullptr;
+    if (shownBefore && !place.adjusted(0, -gap, 0, gap).intersects(there))
+        return;
+    place.moveTopLeft(QPoint(there.left(), there.bottom() + 1 + gap));
+    if (const QScreen* screen = other->screen()) {
+        const QRect area = screen->availableGeometry();
+        if (place.bottom() > area.bottom())
+            place.moveBottom(there.top() - 1 - gap);
+    }
+    coming->move(place.topLeft());
+}
+
 } // namespace
 
 Form6::Form6(QWidget* parent)
@@ -90,7 +117,16 @@ Form7* ErrorForms::form7()
     return m_form7.get();
 }
 
-void ErrorForms::showTransmitError() { form6()->showError(); }
-void ErrorForms::showReceiveError() { form7()->showError(); }
+void ErrorForms::showTransmitError()
+{
+    standApart(form6(), m_form7.get());
+    m_form6->showError();
+}
+
+void ErrorForms::showReceiveError()
+{
+    standApart(form7(), m_form6.get());
+    m_form7->showError();
+}
 
 } // namespace vardel

@@ -7,11 +7,19 @@
 
 namespace vardel {
 
-void showNow(QWidget* window)
+void bringBack(QWidget* window)
 {
+    if (window->isMinimized())
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     if (!window->isVisible())
         window->show();
     window->raise();
+    window->activateWindow();
+}
+
+void showNow(QWidget* window)
+{
+    bringBack(window);
     QCoreApplication::sendPostedEvents(window);
     // The window system maps the window and reports it exposed only through
     // the event loop; wait for that, briefly.

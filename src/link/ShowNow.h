@@ -11,4 +11,8 @@ namespace vardel {
 // so no button or key of the user can start a second operation inside this one.
 void showNow(QWidget* window);
 
+// Shows a window, or brings it back when the user minimised it or buried it
+// under others: restored, raised and made the active window.
+void bringBack(QWidget* window);
+
 } // namespace vardel

@@ -26,7 +26,8 @@ public:
     QPushButton* command1() const { return m_command1; }
 
 protected:
-    // Only "Koniec testu" or a failed exchange takes the window away.
+    // Only "Koniec testu" or a failed exchange takes the window away; the
+    // main window ends the test before it ends the program.
     void closeEvent(QCloseEvent* event) override;
 
 private:

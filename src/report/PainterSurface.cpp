@@ -9,6 +9,10 @@ namespace vardel {
 
 namespace {
 
+// Rules are drawn this wide on paper, whatever the printer's resolution:
+// plainly visible, yet fine beside 10-point text.
+constexpr double kRuleWidthMm = 0.2;
+
 // The typeface the device starts with: what a painter on it gets unasked.
 PrintSurface::Font startFont()
 {
@@ -49,7 +53,7 @@ bool PainterSurface::begin()
     m_dpiY = m_device.logicalDpiY() > 0 ? m_device.logicalDpiY() : m_dpiY;
     QPen pen(Qt::black);
     pen.setStyle(Qt::SolidLine);
-    pen.setWidthF(2.0);
+    pen.setWidthF(kRuleWidthMm / 25.4 * (m_dpiX + m_dpiY) / 2.0);
     pen.setCapStyle(Qt::SquareCap);
     m_painter.setPen(pen);
     m_painter.setFont(m_qfont);

@@ -13,7 +13,7 @@ namespace vardel {
 
 // The printout on a real page: a printer (QPrinter) or a PDF file
 // (QPdfWriter). Twips become device units at the device's resolution; lines
-// are black, solid and 2 device units wide; print zones and line heights come
+// are black, solid and 0.2 mm wide at any resolution; print zones and line heights come
 // from the font's metrics on the device. The page layout (size, portrait,
 // margins) is the device's and must be set before begin().
 class PainterSurface : public PrintSurface {

@@ -18,7 +18,7 @@ namespace vardel {
 
 namespace {
 
-// A fine rule of 2 device units is the width of a usual 300 dpi printer's.
+// Fine enough for the text; the rules have the same width at any resolution.
 constexpr int kPdfResolution = 300;
 constexpr double kMarginMm = 5.0;
 

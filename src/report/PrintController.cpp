@@ -8,11 +8,42 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
 
 namespace vardel {
+
+namespace {
+
+// The report is always printed whole. Qt's own dialog offers "Pages from ... to"
+// even without the page-range option, and puts it back each time it is
+// shown; its range box is taken away again after every showing.
+class ReportPrintDialog : public QPrintDialog {
+public:
+    using QPrintDialog::QPrintDialog;
+
+    void setVisible(bool visible) override
+    {
+        QPrintDialog::setVisible(visible);
+        if (visible)
+            if (auto* range = findChild<QGroupBox*>(QStringLiteral("gbPrintRange")))
+                range->hide();
+    }
+};
+
+} // namespace
+
+std::unique_ptr<QPrintDialog> makePrintDialog(QPrinter& printer, QWidget* parent)
+{
+    auto dialog = std::make_unique<ReportPrintDialog>(&printer, parent);
+    dialog->setWindowTitle(QStringLiteral("Wydruk danych"));
+    // No page ranges. Printing to a file stays on, because on a machine
+    // without a printer the PDF file is the only way to get the report.
+    dialog->setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);
+    return dialog;
+}
 
 PrintController::PrintController(Module1& link, RegisterTable& table, QWidget* parent)
     : QObject(parent)
@@ -26,13 +57,12 @@ bool PrintController::runDialog(QPrinter& printer)
 {
     if (m_dialogHook)
         return m_dialogHook(printer);
-    QPrintDialog dialog(&printer, m_parent);
-    dialog.setWindowTitle(QStringLiteral("Wydruk danych"));
-    // No page ranges: the report is always printed whole. Printing to a file
-    // stays on, because on a machine without a printer the PDF file is the
-    // only way to get the report.
-    dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);
-    return dialog.exec() == QDialog::Accepted;
+    const std::unique_ptr<QPrintDialog> dialog = makePrintDialog(printer, m_parent);
+    if (dialog->exec() != QDialog::Accepted)
+        return false;
+    printer.setPrintRange(QPrinter::AllPages);
+    printer.setFromTo(0, 0);
+    return true;
 }
 
 void PrintController::warn(const QString& text)

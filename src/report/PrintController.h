@@ -4,11 +4,17 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
+class QPrintDialog;
 class QPrinter;
 class QWidget;
 
 namespace vardel {
+
+// The printer dialog of the printout, not yet shown: "Wydruk danych",
+// without any choice of pages.
+std::unique_ptr<QPrintDialog> makePrintDialog(QPrinter& printer, QWidget* parent);
 
 class Module1;
 struct RegisterTable;

@@ -174,6 +174,57 @@ TEST(StartOptions, CardChoiceAndSimulatorOptions)
     EXPECT_TRUE(error.contains(QStringLiteral("Brak wartości opcji"))) << qPrintable(error);
     EXPECT_FALSE(parseStartOptions({QStringLiteral("--trace=")}, bad, error));
     EXPECT_TRUE(error.contains(QStringLiteral("--trace"))) << qPrintable(error);
+    EXPECT_FALSE(parseStartOptions({QStringLiteral("--sim-fault=slow-replies")}, bad, error));
+    EXPECT_FALSE(parseStartOptions({QStringLiteral("--sim-fault"), QStringLiteral("bad-length=0")}, bad, error));
+
+    // Qt's own choice of window system passes through to the application object.
+    StartOptions qt;
+    ASSERT_TRUE(parseStartOptions({QStringLiteral("-platform"), QStringLiteral("offscreen")}, qt, error));
+    EXPECT_TRUE(qt.windowSystemNamed);
+    EXPECT_TRUE(qt.simFaults.isEmpty());
+}
+
+// The program as a user starts it from a shell: without a display, with an
+// unreachable one, or with a mistyped option it says why in Polish, in one
+// line and the usage line at most, and ends with code 2.
+TEST(StartOptions, ProgramRefusesWithoutADisplayOrWithABadOption)
+{
+    QTemporaryDir dir;
+    const QString state = QStringLiteral("--sim-state=") + dir.filePath(QStringLiteral("sim.txt"));
+    const struct {
+        const char* what;
+        const char* display; // nullptr: no DISPLAY at all
+        QStringList args;
+        QString firstLine;
+        int lines;
+    } cases[] = {
+        {"no display", nullptr, {state}, QStringLiteral("vardel: Brak ekranu graficznego"), 1},
+        {"unreachable display", ":97", {state}, QStringLiteral("vardel: Nie można połączyć się z ekranem graficznym „:97”"), 1},
+        {"unknown option", nullptr, {QStringLiteral("--frobnicate")}, QStringLiteral("vardel: Nieznana opcja: --frobnicate"), 2},
+        {"bad simulator fault", ":97", {QStringLiteral("--sim-fault=dead-cards")}, QStringLiteral("vardel: "), 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QProcess vardel;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        if (c.display)
+            env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(c.display));
+        else
+            env.remove(QStringLiteral("DISPLAY"));
+        vardel.setProcessEnvironment(env);
+        vardel.start(QStringLiteral(VARDEL_BIN_DIR "/vardel"), c.args);
+        ASSERT_TRUE(vardel.waitForFinished(30000));
+        EXPECT_EQ(vardel.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(vardel.exitCode(), 2);
+        const QStringList err = QString::fromUtf8(vardel.readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        ASSERT_EQ(err.size(), c.lines) << qPrintable(err.join(QLatin1Char('\n')));
+        EXPECT_TRUE(err[0].startsWith(c.firstLine)) << qPrintable(err[0]);
+        if (c.lines == 2) {
+            EXPECT_TRUE(err[1].startsWith(QStringLiteral("Użycie: vardel"))) << qPrintable(err[1]);
+        }
+    }
 }
 
 TEST(StartOptions, PortCardRefusedWithAClearMessageAndNoFallback)

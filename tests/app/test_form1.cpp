@@ -1,16 +1,21 @@
 #include "app/Form1.h"
+#include "app/QtTranslations.h"
 #include "app/Settings.h"
 #include "config/RegisterTable.h"
 #include "files/ConfigFileDialogs.h"
 #include "link/Module1.h"
+#include "measure/MeasureTest.h"
+#include "sim/SimCard.h"
 #include "support/FakePort.h"
 #include "support/ScopedEnv.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QMessageBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,7 +23,11 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
+#include <QTranslator>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -258,4 +267,94 @@ TEST(InstalledMainWindow, NamesFromSharedFolderSettingsToUserFolderDialogsAtHome
     form.findChild<QPushButton*>(QStringLiteral("Command4"))->click();
     EXPECT_TRUE(QFile::exists(root.filePath(QStringLiteral("config/vardel/Vardel.cfg"))));
     EXPECT_EQ(QDir(bin).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+}
+
+// The measurement test's window refuses to be closed by the user, but it must
+// never keep the program alive: both ways of ending leave the event loop.
+TEST(Ending, KoniecPracyAndFrameCloseEndTheProgramWhileTheTestRuns)
+{
+    const struct {
+        const char* how;
+        std::function<void(Form1&)> end;
+    } cases[] = {
+        {"Koniec pracy", [](Form1& f) { f.findChild<QPushButton*>(QStringLiteral("Command4"))->click(); }},
+        {"frame close", [](Form1& f) { f.close(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        QTemporaryDir dir;
+        SimCard card;
+        Module1 link(card);
+        RegisterTable table;
+        Form1 form(link, table, dir.path(), true);
+        form.Form_Load();
+        form.show();
+        form.findChild<QPushButton*>(QStringLiteral("Command8"))->click();
+        Form3* form3 = form.measureTest().form3();
+        ASSERT_TRUE(form3->isVisible());
+        ASSERT_TRUE(form.timer1().isActive());
+
+        QTimer::singleShot(50, &form, [&] { c.end(form); });
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        watchdog.start(10000);
+        EXPECT_EQ(QCoreApplication::exec(), 0) << "the event loop went on";
+        EXPECT_FALSE(form3->isVisible());
+        EXPECT_FALSE(form.timer1().isActive());
+    }
+}
+
+// Tab walks the window as it stands on the screen and enters each group of
+// option buttons at its ticked button, so Space never changes a setting
+// the user did not point at.
+TEST_F(MainWindow, TabFollowsTheScreenAndStopsOnTheTickedButtons)
+{
+    open();
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), QStringLiteral("Option2")) << "KX-3 is ticked";
+
+    const QStringList expected{QStringLiteral("Option2"), QStringLiteral("Text2"),    QStringLiteral("Text3"),
+                               QStringLiteral("Check1"),  QStringLiteral("Option8"),  QStringLiteral("Text1"),
+                               QStringLiteral("Text4"),   QStringLiteral("Command1"), QStringLiteral("Command2"),
+                               QStringLiteral("Command6"), QStringLiteral("Command7"), QStringLiteral("Command9"),
+                               QStringLiteral("Save"),    QStringLiteral("Load"),     QStringLiteral("Print"),
+                               QStringLiteral("Command8"), QStringLiteral("KxReset"), QStringLiteral("Command4")};
+    QStringList seen;
+    for (qsizetype i = 0; i <= expected.size(); ++i) {
+        seen << QApplication::focusWidget()->objectName();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    EXPECT_EQ(seen, expected + QStringList{QStringLiteral("Option2")});
+
+    // The arrows move the tick within the group, and the tab stop follows it.
+    find<QRadioButton>("Option9")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), QStringLiteral("Option8"));
+    find<QRadioButton>("Option5")->click();
+    EXPECT_EQ(link.BaudCode, 1);
+    find<QCheckBox>("Check1")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), QStringLiteral("Option5"));
+}
+
+TEST(QtTranslations, QtDialogsSpeakPolishAndAMissingFileChangesNothing)
+{
+    auto cancelText = [] {
+        QDialogButtonBox box(QDialogButtonBox::Cancel);
+        return box.button(QDialogButtonBox::Cancel)->text().remove(QLatin1Char('&'));
+    };
+    QTemporaryDir empty;
+    EXPECT_EQ(installQtPolish(*qApp, empty.path()), nullptr);
+    EXPECT_EQ(cancelText(), QStringLiteral("Cancel"));
+
+    QTranslator* polish = installQtPolish(*qApp);
+    ASSERT_NE(polish, nullptr) << "Qt's Polish translations (qt6-translations-l10n) are missing";
+    EXPECT_EQ(cancelText(), QStringLiteral("Anuluj"));
+    EXPECT_EQ(QFileSystemModel().headerData(0, Qt::Horizontal).toString(), QStringLiteral("Nazwa"));
+    QCoreApplication::removeTranslator(polish);
+    delete polish;
 }

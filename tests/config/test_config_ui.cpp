@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -26,6 +27,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextCursor>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -662,6 +664,145 @@ TEST_F(Editor, NamesFileProblemsAreShownAndNamesReadAreKept)
     open();
     EXPECT_TRUE(note->isHidden());
     EXPECT_EQ(grid()->item(3, 1)->text(), QStringLiteral("Rejestr 2"));
+}
+
+// The editor has no cancel: a close by the window's frame keeps the edits.
+TEST_F(Editor, FrameCloseStoresAsMenuDoes)
+{
+    use(kModelKX3);
+    table.RegValue[0] = 55.0f;
+    open();
+    clickCell(6, Form2::kColValue);
+    box("Text1")->setText(QStringLiteral("12,5"));
+    clickCell(1, Form2::kColValue);
+    box("Text1")->setText(QStringLiteral("99"));
+    box("Text3")->setText(QStringLiteral("SN-77"));
+    text("Text11")->setPlainText(QStringLiteral("po\nkalibracji"));
+
+    EXPECT_TRUE(windows.editor()->close());
+    EXPECT_FALSE(windows.editor()->isVisible());
+    EXPECT_EQ(table.RegValue[5], 12.5f);
+    EXPECT_EQ(table.RegValue[0], 7.0f) << "the KX-3 address rule";
+    EXPECT_EQ(table.SerialNo, QStringLiteral("SN-77"));
+    EXPECT_EQ(table.Remarks, QStringLiteral("po\r\nkalibracji"));
+    open();
+    EXPECT_EQ(value(6), ValueText(12.5f));
+}
+
+// Every way the keyboard moves the current row picks that register, as a
+// click does; only value cells are reached, and Tab leaves the grid.
+TEST_F(Editor, KeyboardMovesPickTheRegisterAsAClickDoes)
+{
+    use(kModelKX4);
+    for (int r = 0; r < 255; ++r)
+        table.RegValue[static_cast<std::size_t>(r)] = static_cast<float>(r % 50) + 0.5f;
+    table.RegValue[200] = 6789.0f;
+    Form2* form = open();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+    QTableWidget* g = grid();
+    g->setFocus();
+
+    struct Move { const char* what; std::function<void()> keys; int row; };
+    const Move moves[] = {
+        {"up", [&] { QTest::keyClick(g, Qt::Key_Up); }, 254},
+        {"page up", [&] { QTest::keyClick(g, Qt::Key_PageUp); }, -1},
+        {"to the top", [&] { QTest::keyClick(g, Qt::Key_Home, Qt::ControlModifier); }, 1},
+        {"down twice", [&] { QTest::keyClick(g, Qt::Key_Down); QTest::keyClick(g, Qt::Key_Down); }, 3},
+        {"left and home stay on the value", [&] { QTest::keyClick(g, Qt::Key_Left); QTest::keyClick(g, Qt::Key_Home); }, 3},
+        {"type-ahead", [&] { QTest::keyClicks(g, QStringLiteral("67")); }, 201},
+    };
+    for (const Move& m : moves) {
+        SCOPED_TRACE(m.what);
+        m.keys();
+        const int row = g->currentRow();
+        if (m.row > 0) {
+            EXPECT_EQ(row, m.row);
+        }
+        EXPECT_EQ(g->currentColumn(), Form2::kColValue);
+        EXPECT_EQ(box("Text2")->text(), g->item(row, Form2::kColNumber)->text());
+        EXPECT_EQ(box("Text1")->text(), value(row));
+        EXPECT_EQ(QApplication::focusWidget(), g) << "the arrows keep working";
+    }
+    // The value box now edits the row it names.
+    QTest::keyClick(g, Qt::Key_Up); // register 199 (C7h)
+    QTest::keyClick(g, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), box("Text1"));
+    box("Text1")->selectAll();
+    QTest::keyClicks(box("Text1"), QStringLiteral("42"));
+    EXPECT_EQ(box("Text2")->text(), QStringLiteral("   C7"));
+    EXPECT_EQ(value(200), QStringLiteral("42"));
+    EXPECT_EQ(value(201), QStringLiteral("6789"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), child<QPushButton>(form, "Command1"));
+    menu();
+    EXPECT_EQ(table.RegValue[199], 42.0f);
+}
+
+// The grid opens on register 0, yet its current cell stays on the last one,
+// and the edit boxes name that register, whatever was picked before.
+TEST_F(Editor, OpensAtTheTopWithTheLastRegisterCurrent)
+{
+    use(kModelKX4);
+    for (int opening = 1; opening <= 2; ++opening) {
+        SCOPED_TRACE(opening);
+        open();
+        QApplication::processEvents();
+        EXPECT_EQ(grid()->rowAt(0), 1) << "the first row shown is register 0";
+        EXPECT_EQ(grid()->currentRow(), 255);
+        EXPECT_EQ(grid()->currentColumn(), Form2::kColValue);
+        EXPECT_EQ(box("Text2")->text(), QStringLiteral("   FE")) << "the boxes name the register they edit";
+        clickCell(10, Form2::kColValue);
+        grid()->scrollToBottom();
+        menu();
+    }
+}
+
+// At the fixed twips widths every value of up to eight characters, and the
+// headers, are drawn whole; a longer value shows whole on hover.
+TEST_F(Editor, ValuesAndHeadersFitTheirColumns)
+{
+    use(kModelKX3);
+    open();
+    QTableWidget* g = grid();
+    const int dpi = g->logicalDpiX();
+    EXPECT_EQ(g->columnWidth(Form2::kColNumber), 600 * dpi / 1440);
+    EXPECT_EQ(g->columnWidth(Form2::kColValue), 770 * dpi / 1440);
+    for (int c = 0; c < 3; ++c)
+        EXPECT_LE(g->horizontalHeader()->sectionSizeHint(c), g->columnWidth(c)) << "header " << c;
+
+    // What the grid's own delegate needs to draw a text without eliding it.
+    auto needs = [g](int row) {
+        QStyleOptionViewItem option;
+        option.initFrom(g->viewport());
+        option.font = g->font();
+        option.fontMetrics = QFontMetrics(g->font());
+        option.widget = g;
+        const QModelIndex index = g->model()->index(row, Form2::kColValue);
+        return g->itemDelegateForIndex(index)->sizeHint(option, index).width();
+    };
+    const int room = g->columnWidth(Form2::kColValue) - (g->showGrid() ? 1 : 0);
+    const char* fits[] = {"-1234567", "123456,7", "-3,14159", "-0,00125", "99999,99"};
+    int row = 10;
+    for (const char* t : fits) {
+        clickCell(row, Form2::kColValue);
+        box("Text1")->setText(QString::fromLatin1(t));
+        EXPECT_LE(needs(row), room) << t;
+        ++row;
+    }
+
+    auto hover = [g](int at) {
+        const QRect rect = g->visualRect(g->model()->index(at, Form2::kColValue));
+        QHelpEvent help(QEvent::ToolTip, rect.center(), g->viewport()->mapToGlobal(rect.center()));
+        QApplication::sendEvent(g->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    EXPECT_EQ(hover(10), QString()) << "a value shown whole needs no tooltip";
+    const QString longValue = QStringLiteral("-1,234567E+38");
+    clickCell(20, Form2::kColValue);
+    box("Text1")->setText(longValue);
+    ASSERT_GT(needs(20), room);
+    EXPECT_EQ(hover(20), longValue);
+    QToolTip::hideText();
 }
 
 } // namespace

@@ -79,6 +79,32 @@ TEST(ErrorForms, ShowingStaysOpenUntilTheUserClosesIt)
     EXPECT_TRUE(form6->isVisible()) << "one window does not replace the other";
 }
 
+// Both windows on screen at once stand apart, so both texts can be read, and
+// a window the user minimised comes back with the next failure.
+TEST(ErrorForms, BothStandApartAndAMinimisedOneComesBack)
+{
+    for (bool transmitFirst : {true, false}) {
+        SCOPED_TRACE(transmitFirst);
+        ErrorForms forms;
+        ErrorWindows& windows = forms;
+        if (transmitFirst) {
+            windows.showTransmitError();
+            windows.showReceiveError();
+        } else {
+            windows.showReceiveError();
+            windows.showTransmitError();
+        }
+        EXPECT_FALSE(forms.form6()->frameGeometry().intersects(forms.form7()->frameGeometry()))
+            << forms.form6()->frameGeometry().y() << " " << forms.form7()->frameGeometry().y();
+
+        forms.form7()->showMinimized();
+        QApplication::processEvents();
+        windows.showReceiveError();
+        EXPECT_FALSE(forms.form7()->isMinimized());
+        EXPECT_TRUE(forms.form7()->isVisible());
+    }
+}
+
 // A failed exchange makes its window visible before the routine returns, with
 // nothing for the event loop to do.
 TEST(ErrorForms, FailedExchangeShowsTheWindowBeforeReturning)

@@ -4,9 +4,11 @@
 #include "link/Module1.h"
 #include "support/FakePort.h"
 
+#include <QApplication>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QWindow>
 
@@ -277,6 +279,23 @@ TEST_F(MeasureWindow, StartShowsTheWindowBeforeAskingAndTicksRefresh)
     EXPECT_TRUE(timer.isActive());
     EXPECT_TRUE(test.form3()->isVisible());
     EXPECT_EQ(errors.transmit + errors.receive, 0);
+}
+
+// A test window the user minimised comes back when the test is started again.
+TEST_F(MeasureWindow, MinimisedWindowComesBackOnTheNextStart)
+{
+    link.MeterModel = kModelKX2;
+    card.replies = {valuesReply(numbered(4, 0.0f)), valuesReply(numbered(4, 1.0f))};
+    test.Form1_Command8_Click();
+    Form3* f = test.form3();
+    f->showMinimized();
+    QApplication::processEvents();
+    ASSERT_TRUE(f->isMinimized());
+
+    test.Form1_Command8_Click();
+    EXPECT_FALSE(f->isMinimized());
+    EXPECT_TRUE(f->isVisible());
+    EXPECT_TRUE(QTest::qWaitForWindowActive(f));
 }
 
 TEST_F(MeasureWindow, EmptyReplyChangesNothingAndTheTestGoesOn)

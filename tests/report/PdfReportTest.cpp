@@ -1,6 +1,7 @@
 #include "ReportTestSupport.h"
 
 #include "link/Module1.h"
+#include "report/PainterSurface.h"
 #include "report/PdfReport.h"
 #include "report/PrintController.h"
 #include "support/FakePort.h"
@@ -14,7 +15,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QAbstractButton>
+#include <QImage>
 #include <QMessageBox>
+#include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QRegularExpression>
@@ -124,6 +128,45 @@ TEST(PdfReport, FailedWriteKeepsTheOldFileAndLeavesNoLitter)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("raport.pdf")});
     if (popplerAvailable()) {
         EXPECT_EQ(pdfPages(pdf), 3);
+    }
+}
+
+// A rule is as wide on paper from a 1200 dpi printer as from a 300 dpi one:
+// about 0.2 mm, seen on the page rendered at 600 dpi.
+TEST(PdfReport, RulesHaveTheSameWidthOnPaperAtAnyResolution)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty())
+        GTEST_SKIP() << "pdftoppm (poppler-utils) is missing";
+    for (int dpi : {300, 600, 1200}) {
+        SCOPED_TRACE(dpi);
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("rule.pdf"));
+        {
+            QPdfWriter writer(pdf);
+            writer.setResolution(dpi);
+            writer.setPageSize(QPageSize(QPageSize::A4));
+            writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+            PainterSurface surface(writer);
+            ASSERT_TRUE(surface.begin());
+            surface.line(1000, 1440, 11000, 1440); // one inch from the top
+            ASSERT_TRUE(surface.endDocument());
+        }
+        // A strip across the rule, 600 pixels to the inch.
+        const QString prefix = dir.filePath(QStringLiteral("strip"));
+        ASSERT_TRUE(test::runTool(QStringLiteral("pdftoppm"),
+                                  {QStringLiteral("-r"), QStringLiteral("600"), QStringLiteral("-gray"),
+                                   QStringLiteral("-singlefile"), QStringLiteral("-x"), QStringLiteral("1200"),
+                                   QStringLiteral("-y"), QStringLiteral("560"), QStringLiteral("-W"),
+                                   QStringLiteral("20"), QStringLiteral("-H"), QStringLiteral("80"), pdf, prefix}));
+        const QImage strip(prefix + QStringLiteral(".pgm"));
+        ASSERT_FALSE(strip.isNull());
+        int dark = 0;
+        for (int y = 0; y < strip.height(); ++y)
+            if (qGray(strip.pixel(10, y)) < 128)
+                ++dark;
+        const double mm = dark * 25.4 / 600.0;
+        EXPECT_GE(mm, 0.12) << dark << " pixels";
+        EXPECT_LE(mm, 0.3) << dark << " pixels";
     }
 }
 
@@ -270,6 +313,8 @@ TEST_F(PrintControllerTest, RealDialogAndWarningBox)
     QString title;
     bool pageRanges = true;
     bool toFile = false;
+    QStringList rangeControlsShown;
+    int rangeControlsFound = 0;
     QTimer::singleShot(0, [&] {
         auto* dlg = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
         if (!dlg)
@@ -277,12 +322,26 @@ TEST_F(PrintControllerTest, RealDialogAndWarningBox)
         title = dlg->windowTitle();
         pageRanges = dlg->testOption(QAbstractPrintDialog::PrintPageRange);
         toFile = dlg->testOption(QAbstractPrintDialog::PrintToFile);
+        // What the user sees with the dialog's options opened ("Options >>").
+        for (QAbstractButton* b : dlg->findChildren<QAbstractButton*>())
+            if (b->text().endsWith(QLatin1String(">>")))
+                b->click();
+        QApplication::processEvents();
+        for (const char* name : {"printRange", "from", "to", "pagesRadioButton", "pagesLineEdit"}) {
+            if (auto* w = dlg->findChild<QWidget*>(QLatin1String(name))) {
+                ++rangeControlsFound;
+                if (w->isVisible())
+                    rangeControlsShown << QLatin1String(name);
+            }
+        }
         dlg->reject();
     });
     controller.Form1_Print_Click();
     EXPECT_EQ(controller.lastOutcome(), PrintController::Outcome::Cancelled);
     EXPECT_EQ(title, QStringLiteral("Wydruk danych"));
     EXPECT_FALSE(pageRanges);
+    EXPECT_GT(rangeControlsFound, 0) << "the dialog's page range controls were not found";
+    EXPECT_EQ(rangeControlsShown, QStringList{});
     EXPECT_TRUE(toFile) << "without a printer the PDF file is the only way out";
 
     // No names file: the warning box says so.
