@@ -94,4 +94,33 @@ void BM_LinkFake_ReadConfigReg(benchmark::State& state)
 }
 BENCHMARK(BM_LinkFake_ReadConfigReg);
 
+// One failed exchange against a card that never shows the ready status, with
+// the status reads it costs: a register read (ends at its send wait), a
+// register write with its acknowledgement wait, as "Zapisz" does it, and
+// "Reset miernika".
+void BM_LinkFake_DeadCardExchange(benchmark::State& state)
+{
+    DeadPort port;
+    Module1 link(port);
+    const auto which = state.range(0);
+    state.SetLabel(which == 0 ? "ReadConfigReg" : which == 1 ? "Kx_Reg_Write+WaitWriteReply" : "SendMeterReset");
+    for (auto _ : state) {
+        port.reads = 0;
+        std::int16_t flag = 1;
+        if (which == 0) {
+            float value = 0;
+            link.ReadConfigReg(0, value, flag);
+        } else if (which == 1) {
+            link.Kx_Reg_Write(0, 25.0f);
+            link.WaitWriteReply(flag);
+        } else {
+            link.SendMeterReset();
+        }
+        if (flag != 1)
+            state.SkipWithError("a dead card answered");
+    }
+    state.counters["status_reads"] = static_cast<double>(port.reads);
+}
+BENCHMARK(BM_LinkFake_DeadCardExchange)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
 } // namespace

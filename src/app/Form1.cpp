@@ -301,7 +301,9 @@ void Form1::Form_Load()
         m_baud[s.BaudCode]->setChecked(true);
 
     Command2_Click();
-    m_text1->setText(hexBoxText(m_link.CardAddress));
+    // An address the link refused (ports below 100h) shows as the file has it,
+    // marked red, while the default one stays in force.
+    m_text1->setText(hexBoxText(s.CardAddress));
     showStatus(m_link.ReadCardStatus());
     m_config->prepareWriteWindow();
     m_link.CardSetLink();
@@ -352,10 +354,13 @@ void Form1::markAddressBox(QLineEdit* box, bool valid)
 
 void Form1::Text1_Change()
 {
-    const auto address = parseCardAddressText(m_text1->text());
+    QString refusal;
+    const auto address = parseCardAddressText(m_text1->text(), &refusal);
     if (address)
         m_link.setCardAddress(*address);
     markAddressBox(m_text1, address.has_value());
+    if (!address)
+        m_text1->setToolTip(refusal);
     m_link.CardSetLink();
 }
 

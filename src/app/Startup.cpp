@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include "config/FileLocations.h"
+#include "link/Module1.h"
 #include "portio/PortIoBackend.h"
 #include "sim/SimCard.h"
 #include "sim/SimState.h"
@@ -135,19 +136,16 @@ QString startHelpText()
 std::unique_ptr<PortBackend> createBackend(const StartOptions& options, const QString& programDir,
                                            std::uint16_t cardAddress, QStringList& notes, QString& error)
 {
-    if (options.card == CardKind::Ports)
-        return PortIoBackend::open(cardAddress, error);
+    if (options.card == CardKind::Ports) {
+        // The link keeps its default address when the settings give one below
+        // 100h (the window then shows that one refused); ask for the ports
+        // that will be used.
+        const bool refused = isSystemPortPair(static_cast<std::int16_t>(cardAddress));
+        return PortIoBackend::open(refused ? static_cast<std::uint16_t>(kDefaultCardAddress) : cardAddress, error);
+    }
 
     SimOptions sim;
-    if (options.simState.isEmpty()) {
-        // An installed program's data folder is made here, on first use of the
-        // simulated card, and never for a file the user names.
-        const QString dataDir = fileLocations(programDir).dataDir;
-        QDir().mkpath(dataDir);
-        sim.stateFile = SimCard::defaultStateFile(dataDir);
-    } else {
-        sim.stateFile = options.simState;
-    }
+    sim.stateFile = simStatePath(options, programDir);
     sim.faults = options.simFaults;
     QStringList messages;
     std::unique_ptr<SimCard> card = SimCard::create(sim, messages);
@@ -157,6 +155,79 @@ std::unique_ptr<PortBackend> createBackend(const StartOptions& options, const QS
     }
     notes << messages;
     return card;
+}
+
+QString simStatePath(const StartOptions& options, const QString& programDir)
+{
+    if (!options.simState.isEmpty())
+        return options.simState;
+    // An installed program's data folder is made on first use of the
+    // simulated card, before its lock is taken there; never for a file the
+    // user names.
+    const QString dataDir = fileLocations(programDir).dataDir;
+    QDir().mkpath(dataDir);
+    return SimCard::defaultStateFile(dataDir);
+}
+
+namespace {
+
+CardLock::Outcome lockCard(CardLock& lock, const QString& path, std::uint16_t cardAddress, const CardWait& wait)
+{
+    if (!wait.wait)
+        return lock.take(path);
+    return lock.wait(path, wait.stop, [&](qint64 holder) {
+        if (wait.waiting)
+            wait.waiting(cardBusyMessage(cardAddress, holder));
+    });
+}
+
+} // namespace
+
+CardOpen openCard(const StartOptions& options, const QString& programDir, std::uint16_t cardAddress,
+                  const CardWait& wait, OpenCard& card, QStringList& notes, QString& error)
+{
+    card = OpenCard{};
+    CardLock lock;
+    QString lockPath;
+    QString lockFolder;
+    if (options.card == CardKind::Simulated) {
+        lockPath = simCardLockPath(simStatePath(options, programDir));
+    } else {
+        // Without the ports there is nothing to lock; the refusal says why.
+        card.backend = createBackend(options, programDir, cardAddress, notes, error);
+        if (!card.backend)
+            return CardOpen::Unavailable;
+        lockFolder = systemLockFolder();
+        lockPath = portCardLockPath(lockFolder, cardAddress);
+    }
+
+    switch (lockCard(lock, lockPath, cardAddress, wait)) {
+    case CardLock::Outcome::Busy:
+        card.backend.reset();
+        error = cardBusyMessage(cardAddress, lock.holder());
+        return CardOpen::Busy;
+    case CardLock::Outcome::Failed:
+        // A state file in a folder nobody may write to is never written
+        // either: only the real card's lock is worth a word.
+        if (options.card == CardKind::Ports)
+            notes << QStringLiteral("Nie można założyć blokady karty interfejsu %1 (%2: %3); inny program może "
+                                    "jej używać w tym samym czasie.")
+                         .arg(QString::fromStdString(hexText(cardAddress)), QDir::toNativeSeparators(lockPath),
+                              lock.error());
+        break;
+    case CardLock::Outcome::Taken:
+        break;
+    }
+
+    if (options.card == CardKind::Ports) {
+        auto ports = std::make_unique<LockedPorts>(std::move(card.backend), lockFolder, cardAddress, std::move(lock));
+        card.ports = ports.get();
+        card.backend = std::move(ports);
+        return CardOpen::Opened;
+    }
+    card.lock = std::move(lock);
+    card.backend = createBackend(options, programDir, cardAddress, notes, error);
+    return card.backend ? CardOpen::Opened : CardOpen::Unavailable;
 }
 
 } // namespace vardel

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "app/CardLock.h"
 #include "link/PortBackend.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 namespace vardel {
@@ -42,5 +44,35 @@ QString noDisplayMessage();
 // example a damaged simulator state file).
 std::unique_ptr<PortBackend> createBackend(const StartOptions& options, const QString& programDir,
                                            std::uint16_t cardAddress, QStringList& notes, QString& error);
+
+// The simulator's state file: --sim-state, else the default one (beside the
+// program, or in the user's data folder, made here, when installed).
+QString simStatePath(const StartOptions& options, const QString& programDir);
+
+// What a program does when another one has the card.
+struct CardWait {
+    bool wait = false;                                   // wait for it instead of giving up
+    std::function<bool()> stop;                          // ends the wait (Ctrl+C)
+    std::function<void(const QString& message)> waiting; // told once, when the wait begins
+};
+
+enum class CardOpen { Opened, Unavailable, Busy };
+
+// The card in use and this program's lock on it. The lock is let go when this
+// is destroyed (or the process ends).
+struct OpenCard {
+    CardLock lock;                          // the simulated card's
+    std::unique_ptr<PortBackend> backend;
+    LockedPorts* ports = nullptr;           // the real card's ports, which carry its lock
+};
+
+// createBackend, with the card locked for this program first: a simulated
+// card before its state is read (so a program that waited sees the stores of
+// the one before it), the real card once its ports are granted. Busy: another
+// program has the card and `error` names it; Unavailable: as createBackend.
+// A lock that cannot be made at all does not stop the start (for the real
+// card `notes` says so).
+CardOpen openCard(const StartOptions& options, const QString& programDir, std::uint16_t cardAddress,
+                  const CardWait& wait, OpenCard& card, QStringList& notes, QString& error);
 
 } // namespace vardel

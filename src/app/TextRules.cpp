@@ -1,5 +1,7 @@
 #include "app/TextRules.h"
 
+#include "link/Module1.h"
+
 #include <cmath>
 #include <string>
 
@@ -32,8 +34,14 @@ int hexDigit(char c)
 
 } // namespace
 
-std::optional<std::int16_t> parseCardAddressText(const QString& text)
+std::optional<std::int16_t> parseCardAddressText(const QString& text, QString* refusal)
 {
+    const auto refuse = [refusal](const QString& why) -> std::optional<std::int16_t> {
+        if (refusal)
+            *refusal = why;
+        return std::nullopt;
+    };
+    const QString outOfRange = QStringLiteral("Nieprawidłowy adres: wartość poza zakresem 16 bitów");
     const std::string s = withoutBlanks(text);
     long value = 0;
     for (char c : s) {
@@ -42,11 +50,14 @@ std::optional<std::int16_t> parseCardAddressText(const QString& text)
             break;
         value = value * 16 + d;
         if (value > 0xFFFF)
-            return std::nullopt;
+            return refuse(outOfRange);
     }
     if (value == 0x7FFF)
-        return std::nullopt;
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(value));
+        return refuse(outOfRange);
+    const auto address = static_cast<std::int16_t>(static_cast<std::uint16_t>(value));
+    if (isSystemPortPair(address))
+        return refuse(QString::fromUtf8(kSystemPortsText));
+    return address;
 }
 
 std::optional<std::int16_t> parseNetworkAddressText(const QString& text)

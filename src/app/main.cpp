@@ -89,9 +89,13 @@ int main(int argc, char** argv)
     // them before the main window resets the card.
     const Settings settings = readSettingsFile(settingsFilePath(programDir));
     QStringList notes;
-    std::unique_ptr<PortBackend> backend =
-        createBackend(options, programDir, static_cast<std::uint16_t>(settings.CardAddress), notes, error);
-    if (!backend) {
+    // The card stays locked for this program while it runs; a card another
+    // program has is refused like one whose ports are refused.
+    OpenCard card;
+    const CardOpen opened =
+        openCard(options, programDir, static_cast<std::uint16_t>(settings.CardAddress), {}, card, notes, error);
+    std::unique_ptr<PortBackend>& backend = card.backend;
+    if (opened != CardOpen::Opened) {
         std::fprintf(stderr, "vardel: %s\n", qPrintable(error));
         if (displayNamed(options)) {
             const auto app = openWindowSystem(argc, argv, 3, false);
@@ -126,6 +130,16 @@ int main(int argc, char** argv)
         sim->setMessageHandler([&form1](const QString& message) {
             std::fprintf(stderr, "vardel: %s\n", qPrintable(message));
             QMessageBox::warning(&form1, QStringLiteral("Vardel"), message);
+        });
+    }
+    if (card.ports) {
+        // "Adres karty" moved to a card another program has. Shown once the
+        // exchange under way has ended, not in the middle of it.
+        card.ports->setMessageHandler([&form1](const QString& message) {
+            std::fprintf(stderr, "vardel: %s\n", qPrintable(message));
+            QMetaObject::invokeMethod(
+                &form1, [&form1, message] { QMessageBox::warning(&form1, QStringLiteral("Vardel"), message); },
+                Qt::QueuedConnection);
         });
     }
     form1.Form_Load();

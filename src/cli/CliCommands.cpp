@@ -83,8 +83,8 @@ private:
     }
 
     // The card gets the link parameters as the main window gives them at
-    // start-up. A card that is not ready even then would make every wait of
-    // the exchange run its full count (minutes); say so at once instead.
+    // start-up. A card that is not ready even then is dead: say so at once,
+    // before the first exchange finds it out through its waits.
     bool prepareLink()
     {
         m_link->CardSetLink();
@@ -97,9 +97,14 @@ private:
 
     int linkFailed(const QString& what)
     {
-        m_ctx.err(m_errors.message(what));
+        // A wait cut short by a stop request is no fault of the link.
+        if (stopSignal() == 0)
+            m_ctx.err(m_errors.message(what));
         return kExitLinkFailed;
     }
+
+    int stopSignal() const { return m_ctx.stopSignal ? m_ctx.stopSignal->load() : 0; }
+    int takeCard(std::uint16_t cardAddress);
 
     // Messages the simulator raised on the way (a state file it could not
     // write). They are shown; the caller decides what they mean for it.
@@ -135,7 +140,7 @@ private:
     const CliOptions& m_opt;
     const CliContext& m_ctx;
     NoPort m_noPort;
-    std::unique_ptr<PortBackend> m_backend;
+    OpenCard m_card;
     SimCard* m_sim = nullptr;
     std::unique_ptr<Module1> m_link;
     RegisterTable m_table;
@@ -154,20 +159,15 @@ int Runner::run()
 
     // The printout and diff read no meter: no card is needed for them.
     if (m_opt.command != CliCommand::Print && m_opt.command != CliCommand::Diff) {
-        QStringList notes;
-        QString error;
-        m_backend = createBackend(m_opt.start, m_ctx.programDir, static_cast<std::uint16_t>(cardAddress), notes,
-                                  error);
-        for (const QString& note : notes)
-            m_ctx.err(note);
-        if (!m_backend) {
-            m_ctx.err(error);
-            return kExitNoBackend;
-        }
-        m_sim = dynamic_cast<SimCard*>(m_backend.get());
+        if (isSystemPortPair(cardAddress))
+            return usage(QStringLiteral("Adres karty %1 z pliku Vardel.cfg: %2. Podaj --card-address.")
+                             .arg(QString::fromStdString(hexText(cardAddress)), QString::fromUtf8(kSystemPortsText)));
+        if (const int failed = takeCard(static_cast<std::uint16_t>(cardAddress)); failed != kExitOk)
+            return failed;
     }
 
-    m_link = std::make_unique<Module1>(m_backend ? *m_backend : static_cast<PortBackend&>(m_noPort));
+    m_link = std::make_unique<Module1>(m_card.backend ? *m_card.backend : static_cast<PortBackend&>(m_noPort));
+    m_link->setStopFlag(m_ctx.stopSignal);
     m_link->setCardAddress(cardAddress);
     m_link->MasterAddress = m_opt.masterAddress.value_or(settings.MasterAddress);
     m_link->MeterAddress = m_opt.meterAddress.value_or(settings.MeterAddress);
@@ -206,7 +206,34 @@ int Runner::run()
         m_trace->finish();
         m_link->setListener(nullptr);
     }
+    if (const int signal = stopSignal(); signal != 0)
+        return kExitSignal + signal;
     return code;
+}
+
+// The card, locked for this command: another program on it would garble
+// both programs' exchanges.
+int Runner::takeCard(std::uint16_t cardAddress)
+{
+    CardWait wait;
+    wait.wait = m_opt.wait;
+    wait.stop = [this] { return stopSignal() != 0; };
+    wait.waiting = [this](const QString& message) {
+        m_ctx.err(message + QStringLiteral(" Czekam, aż ją zwolni."));
+    };
+    QStringList notes;
+    QString error;
+    const CardOpen opened = vardel::openCard(m_opt.start, m_ctx.programDir, cardAddress, wait, m_card, notes, error);
+    for (const QString& note : notes)
+        m_ctx.err(note);
+    if (opened == CardOpen::Opened) {
+        m_sim = dynamic_cast<SimCard*>(m_card.backend.get());
+        return kExitOk;
+    }
+    if (const int signal = stopSignal(); signal != 0)
+        return kExitSignal + signal;
+    m_ctx.err(error);
+    return kExitNoBackend;
 }
 
 int Runner::cardTest()
@@ -247,6 +274,8 @@ int Runner::read()
     }
     if (!result.complete)
         return linkFailed(QStringLiteral("rejestr %1").arg(cliRegisterText(m_link->MeterModel, result.done)));
+    if (stopSignal() != 0)
+        return kExitOk; // asked to stop: no file is the answer, whole as the read may be
 
     const FileResult saved = WriteConfigFile(m_table, m_opt.output);
     if (!saved.ok)

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -18,11 +19,15 @@ struct CliContext {
     std::function<void(const QByteArray&)> rawErr; // the progress bar, as it stands
     bool stderrIsTerminal = false;
     std::function<bool()> interrupted;         // measure stops when this says so
+    // The number of the signal that asked the command to stop (0: none yet).
+    // Every wait of the link and the wait for the card watch it.
+    const std::atomic<int>* stopSignal = nullptr;
 };
 
 // Runs one command with the windows' own routines (the read and write loops,
 // the file reader and writer, the printout, the measured-values mapping) and
-// returns the exit code (CliExit). `print` needs a QGuiApplication; the other
+// returns the exit code (CliExit; 128 + the signal's number when a signal
+// ended it). `print` needs a QGuiApplication; the other
 // commands a QCoreApplication.
 int runCli(const CliOptions& options, const CliContext& context);
 

@@ -74,12 +74,12 @@ std::optional<std::int16_t> baudCodeFromText(const QString& text)
 // The card address is typed as the main window shows it: hexadecimal, with
 // or without the trailing "h". Here nothing else may follow, because a stray
 // character would silently give another port.
-std::optional<std::int16_t> cardAddressFromText(const QString& text)
+std::optional<std::int16_t> cardAddressFromText(const QString& text, QString& refusal)
 {
     static const QRegularExpression hex(QStringLiteral("^[0-9A-Fa-f]{1,4}[hH]?$"));
     if (!hex.match(text).hasMatch())
         return std::nullopt;
-    return parseCardAddressText(text);
+    return parseCardAddressText(text, &refusal);
 }
 
 constexpr unsigned bit(CliCommand c) { return 1u << static_cast<unsigned>(c); }
@@ -91,7 +91,7 @@ struct OptionInfo {
     unsigned only;     // commands it belongs to; 0: every command
 };
 
-constexpr std::array<OptionInfo, 18> kOptions{{
+constexpr std::array<OptionInfo, 19> kOptions{{
     {"--help", "-h", false, 0},
     {"--version", nullptr, false, 0},
     {"--card", nullptr, true, 0},
@@ -111,6 +111,7 @@ constexpr std::array<OptionInfo, 18> kOptions{{
      bit(CliCommand::Read) | bit(CliCommand::Write) | bit(CliCommand::Verify) | bit(CliCommand::Print)},
     {"--count", nullptr, true, bit(CliCommand::Measure)},
     {"--pdf", nullptr, true, bit(CliCommand::Print)},
+    {"--wait", nullptr, false, ~(bit(CliCommand::Print) | bit(CliCommand::Diff))}, // these need no card
 }};
 
 // Options of scan, diff, write --verify and the recording forms of measure.
@@ -275,8 +276,13 @@ bool applyOption(const OptionInfo& o, const QString& value, CliOptions& options,
             return bad();
         options.transmitCheck = static_cast<std::int16_t>(*v);
     } else if (name == QLatin1String("--card-address")) {
-        if (!(options.cardAddress = cardAddressFromText(value)))
-            return bad();
+        QString refusal;
+        if (!(options.cardAddress = cardAddressFromText(value, refusal))) {
+            bad();
+            if (!refusal.isEmpty())
+                error += QStringLiteral(" (%1)").arg(refusal);
+            return false;
+        }
     } else if (name == QLatin1String("--trace")) {
         if (value.isEmpty())
             return bad();
@@ -293,6 +299,8 @@ bool applyOption(const OptionInfo& o, const QString& value, CliOptions& options,
         options.eeprom = true;
     } else if (name == QLatin1String("--force")) {
         options.force = true;
+    } else if (name == QLatin1String("--wait")) {
+        options.wait = true;
     } else if (name == QLatin1String("--count")) {
         const auto v = strictInteger(value, 1, 1000000000);
         if (!v)
@@ -474,14 +482,17 @@ QString cliUsageText()
         "  --interval S              measure: odstęp odczytów w sekundach, od 0.1 (domyślnie 1)\n"
         "  --format text|csv|json    measure: wiersz tekstu (domyślnie), CSV z nagłówkiem albo\n"
         "                            obiekt JSON na wiersz; czas ISO 8601 na początku\n"
+        "  --wait                    gdy kartę ma inny program: czeka, aż ją zwolni\n"
+        "                            (bez tej opcji polecenie kończy się od razu kodem 3)\n"
         "  --version                 wersja programu\n"
         "  --help                    ten opis\n"
         "\n"
         "Wartości domyślne opcji łącza pochodzą z pliku Vardel.cfg obok programu\n"
         "(po instalacji z ~/.config/vardel/Vardel.cfg).\n"
         "Kody wyjścia: 0 powodzenie, 1 błąd wymiany danych (scan: żaden miernik nie odpowiedział),\n"
-        "2 błędne użycie lub błąd pliku (diff: także pliki różnych modeli), 3 karta niedostępna,\n"
-        "4 różnice (verify, write --verify, diff).\n");
+        "2 błędne użycie lub błąd pliku (diff: także pliki różnych modeli), 3 karta niedostępna\n"
+        "lub używana przez inny program, 4 różnice (verify, write --verify, diff),\n"
+        "130 przerwane przez Ctrl+C, 143 zakończone sygnałem SIGTERM.\n");
     return text;
 }
 

@@ -16,8 +16,9 @@ enum CliExit : int {
     kExitOk = 0,
     kExitLinkFailed = 1, // an exchange with the card or the meter failed
     kExitUsage = 2,      // bad usage, or a file that cannot be read or written
-    kExitNoBackend = 3,  // the card cannot be reached at all (ports refused)
+    kExitNoBackend = 3,  // the card cannot be reached at all (ports refused, another program has it)
     kExitDiffers = 4,    // verify, write --verify, diff: the values differ
+    kExitSignal = 128,   // ended by a signal: 128 + its number (130 Ctrl+C, 143 SIGTERM)
 };
 
 enum class CliCommand { None, CardTest, CardReset, Read, Write, Verify, Measure, Print, ResetMeter, Scan, Diff };
@@ -39,6 +40,7 @@ struct CliOptions {
     QString pdf;          // print --pdf
     bool eeprom = false;  // write --eeprom
     bool force = false;   // accept a file of another model
+    bool wait = false;    // wait for a card another program has
     int count = 0;        // measure --count; 0: until interrupted
 
     StartOptions start; // --card, --sim-state, --sim-fault

@@ -99,8 +99,10 @@ int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const C
             bar.update(++done, total);
             if (flag != 0) {
                 // Silence is the usual answer; a request the card never sent
-                // means the card itself has stopped working.
-                cardFailed = errors.first() == CliErrors::Kind::Transmit;
+                // means the card itself has stopped working (unless Ctrl+C
+                // cut the wait short).
+                cardFailed = errors.first() == CliErrors::Kind::Transmit
+                    && !(context.interrupted && context.interrupted());
                 failedAt = address;
                 continue;
             }

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -14,11 +15,14 @@ using namespace vardel;
 
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// The signal that asked to stop; the link's waits and the wait for the card
+// watch it, and the command ends with 128 + its number after cleaning up.
+std::atomic<int> g_stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
 
-void onInterrupt(int)
+void onStopSignal(int signal)
 {
-    g_interrupted = 1;
+    g_stopSignal.store(signal);
 }
 
 void writeLine(std::FILE* stream, const QString& text)
@@ -65,9 +69,10 @@ int main(int argc, char** argv)
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
 
-    // measure runs until interrupted; it ends its line and the trace first.
-    std::signal(SIGINT, onInterrupt);
-    std::signal(SIGTERM, onInterrupt);
+    // Ctrl+C and SIGTERM end a command between two steps rather than in the
+    // middle of one, so no file is left half written.
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
 
     CliContext context;
     context.programDir = QCoreApplication::applicationDirPath();
@@ -78,6 +83,7 @@ int main(int argc, char** argv)
         std::fflush(stderr);
     };
     context.stderrIsTerminal = isatty(STDERR_FILENO) == 1;
-    context.interrupted = [] { return g_interrupted != 0; };
+    context.interrupted = [] { return g_stopSignal.load() != 0; };
+    context.stopSignal = &g_stopSignal;
     return runCli(options, context);
 }

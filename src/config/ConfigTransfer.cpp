@@ -9,6 +9,7 @@ namespace vardel {
 
 TransferResult ReadConfiguration(Module1& link, RegisterTable& table, const TransferProgress& progress)
 {
+    const Module1::Busy busy(link); // no timer-driven exchange between two registers
     TransferResult result;
     const int n = table.RegCount; // the bound is taken once
     for (int i = 1; i <= n; ++i) {
@@ -29,6 +30,7 @@ TransferResult ReadConfiguration(Module1& link, RegisterTable& table, const Tran
 TransferResult WriteConfiguration(Module1& link, const RegisterTable& table, bool eepromStore,
                                   const TransferProgress& progress, std::chrono::milliseconds pause)
 {
+    const Module1::Busy busy(link);
     TransferResult result;
     const int n = table.RegCount;
     for (int i = 1; i <= n; ++i) {

@@ -92,7 +92,9 @@ Form4::~Form4() = default;
 TransferResult Form4::readConfiguration(Module1& link, RegisterTable& table)
 {
     // No event loop runs until the read ends, so the window has to be painted
-    // by hand before the first exchange and after every register.
+    // by hand before the first exchange and after every register. Timer ticks
+    // let through meanwhile find the link busy.
+    const Module1::Busy busy(link);
     showNow(this);
     m_progress->setFractionalMaximum(table.RegCount);
     m_progress->setFractionalValue(0.1);

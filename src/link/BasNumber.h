@@ -14,6 +14,7 @@ using RxBuffer = std::array<std::uint8_t, kRxBufSize + 1>;
 // A decoded magnitude beyond single precision comes back as +/-FLT_MAX, so that
 // every display and the configuration file can show it and read it back.
 float BasToFloat(const RxBuffer& buf, int start);
+inline constexpr int kBasNumberSize = 6;
 
 // Encodes x into buf[1..6]. x must be finite.
 void FloatToBas(RxBuffer& buf, float x);

@@ -34,7 +34,7 @@ enum class LinkEvent {
     RequestSent,   // bytes: the request body; the card reported it sent
     SendTimeout,   // bytes: the request body; never reported sent
     ReplyTimeout,  // no complete reply within the wait
-    ReplyRefused,  // reported length does not fit RxBuf; nothing read
+    ReplyRefused,  // reported length refused (too long, or too short); nothing read
     ReplyFetched,  // bytes: the payload copied into RxBuf
     AckReceived,   // the meter acknowledged a write
     AckTimeout,    // no acknowledgement of a write

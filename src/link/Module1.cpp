@@ -9,19 +9,41 @@ std::uint16_t portOf(std::int16_t p) { return static_cast<std::uint16_t>(p); }
 std::uint8_t lowByte(int v) { return static_cast<std::uint8_t>(v & 0xFF); }
 } // namespace
 
+bool isSystemPortPair(std::int16_t cardAddress)
+{
+    const std::uint16_t data = portOf(cardAddress);
+    const auto command = static_cast<std::uint16_t>(data + 1);
+    return data < kFirstCardPort || command < kFirstCardPort;
+}
+
 Module1::Module1(PortBackend& port) : m_port(port) {}
 
-void Module1::setCardAddress(std::int16_t address)
+bool Module1::setCardAddress(std::int16_t address)
 {
+    if (isSystemPortPair(address))
+        return false;
     CardAddress = address;
     CardCommandPort = static_cast<std::int16_t>(address + 1);
+    return true;
+}
+
+// Nothing answers below 100h as far as the link is concerned: a read there
+// gives what an empty bus gives, a write goes nowhere.
+std::uint8_t Module1::inp(std::int16_t port)
+{
+    return portOf(port) < kFirstCardPort ? std::uint8_t{0xFF} : m_port.vbInp(portOf(port));
+}
+
+void Module1::out(std::int16_t port, int value)
+{
+    if (portOf(port) >= kFirstCardPort)
+        m_port.vbOut(portOf(port), lowByte(value));
 }
 
 std::int16_t Module1::CardWaitReady()
 {
-    const std::uint16_t statusPort = portOf(CardCommandPort);
-    for (int i = 0; i < kReadyTries; ++i) {
-        if ((m_port.vbInp(statusPort) & 7) == 4)
+    for (int i = 0; i < kReadyTries && !stopRequested(); ++i) {
+        if ((inp(CardCommandPort) & 7) == 4)
             return 0;
     }
     return 1;
@@ -31,26 +53,34 @@ void Module1::CardWriteReg(std::int16_t reg, std::int16_t value)
 {
     if (CardWaitReady() != 0)
         return;
-    m_port.vbOut(portOf(CardCommandPort), lowByte(reg + 64));
+    out(CardCommandPort, reg + 64);
     if (CardWaitReady() != 0)
         return;
-    m_port.vbOut(portOf(CardAddress), lowByte(value));
+    out(CardAddress, value);
     CardWaitReady();
+}
+
+std::int16_t Module1::readRegister(std::int16_t reg, bool& ready)
+{
+    ready = false;
+    if (CardWaitReady() != 0)
+        return 0;
+    out(CardCommandPort, reg);
+    if (CardWaitReady() != 0)
+        return 0;
+    ready = true;
+    return inp(CardAddress);
 }
 
 std::int16_t Module1::CardReadReg(std::int16_t reg)
 {
-    if (CardWaitReady() != 0)
-        return 0;
-    m_port.vbOut(portOf(CardCommandPort), lowByte(reg));
-    if (CardWaitReady() != 0)
-        return 0;
-    return m_port.vbInp(portOf(CardAddress));
+    bool ready = false;
+    return readRegister(reg, ready);
 }
 
 std::uint8_t Module1::ReadCardStatus()
 {
-    return m_port.vbInp(portOf(CardCommandPort));
+    return inp(CardCommandPort);
 }
 
 void Module1::CardSetLink()
@@ -73,9 +103,14 @@ void Module1::CardSetLink()
 void Module1::WaitRegister128(std::int16_t reg, std::int16_t& flag)
 {
     flag = 0;
-    for (long i = 0; i < kCompletionTries; ++i) {
-        if (CardReadReg(reg) == 128)
+    int notReadyInARow = 0;
+    for (long i = 0; i < kCompletionTries && !stopRequested(); ++i) {
+        bool ready = false;
+        if (readRegister(reg, ready) == 128)
             return;
+        notReadyInARow = ready ? 0 : notReadyInARow + 1;
+        if (notReadyInARow == kNotReadyReadsInWait)
+            break; // the card is dead: the rest of the count would change nothing
     }
     flag = 1;
 }
@@ -85,14 +120,13 @@ void Module1::WaitReplyDone(std::int16_t& flag) { WaitRegister128(6, flag); }
 
 std::uint8_t Module1::CardReset()
 {
-    const std::uint16_t commandPort = portOf(CardCommandPort);
-    std::uint8_t status = m_port.vbInp(commandPort);
-    m_port.vbOut(commandPort, 128);
+    std::uint8_t status = inp(CardCommandPort);
+    out(CardCommandPort, 128);
     for (int i = 0; i < kResetPulseReads; ++i)
-        status = m_port.vbInp(commandPort);
-    m_port.vbOut(commandPort, 0);
+        status = inp(CardCommandPort);
+    out(CardCommandPort, 0);
     for (int i = 0; i < kResetSettleReads; ++i)
-        status = m_port.vbInp(commandPort);
+        status = inp(CardCommandPort);
     return status;
 }
 
@@ -112,6 +146,7 @@ void Module1::notify(LinkEvent event, const std::uint8_t* bytes, std::size_t n)
 
 std::int16_t Module1::Exchange(const std::uint8_t* body, int length, bool expectReply)
 {
+    const Busy busy(*this);
     ClearBufferPositions();
     CardWriteReg(6, 0);
     for (int i = 0; i < length; ++i)
@@ -161,17 +196,19 @@ std::uint8_t Module1::MeasureBlockLength(std::int16_t model)
     }
 }
 
-std::int16_t Module1::FetchReply(int* count)
+std::int16_t Module1::FetchReply(int* count, int minimumPayload)
 {
+    const Busy busy(*this);
     const int high = CardReadReg(15);
     const int low = CardReadReg(16);
     // The card counts in 16 bits; a length of 32768 or more, or a payload that
-    // does not fit RxBuf, is refused before a single byte is read.
+    // does not fit RxBuf or falls short of what the caller needs, is refused
+    // before a single byte is read.
     const int length = high * 256 + low;
     const int n = length - 2;
     if (count)
         *count = n;
-    if (length >= 32768 || n > kRxBufSize) {
+    if (length >= 32768 || n > kRxBufSize || (minimumPayload > 0 && n < minimumPayload)) {
         notify(LinkEvent::ReplyRefused);
         if (m_errors)
             m_errors->showReceiveError();
@@ -187,10 +224,13 @@ void Module1::ReadConfigReg(std::int16_t r, float& value, std::int16_t& flag)
 {
     const std::uint16_t a = ConfigRegAddress(r);
     const std::uint8_t body[] = {1, static_cast<std::uint8_t>(a >> 8), lowByte(a), 6};
+    const Busy busy(*this);
     flag = Exchange(body, 4, true);
     if (flag != 0)
         return;
-    flag = FetchReply();
+    // A reply too short for one number would leave the decoder with the
+    // previous reply's bytes: a failed read, not a value.
+    flag = FetchReply(nullptr, kBasNumberSize);
     if (flag != 0)
         return;
     value = BasToFloat(RxBuf, 1);
@@ -215,6 +255,7 @@ void Module1::Kx_Reg_Write(std::int16_t r, float value)
 
 void Module1::WaitWriteReply(std::int16_t& flag)
 {
+    const Busy busy(*this);
     CardWriteReg(6, 0);
     WaitReplyDone(flag);
     CardWriteReg(6, 0);

@@ -5,6 +5,7 @@
 #include "link/PortBackend.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,6 +17,28 @@ inline constexpr int kReadyTries = 19999;      // status reads per card access w
 inline constexpr long kCompletionTries = 149999; // register reads per send/reply wait
 inline constexpr int kResetPulseReads = 1001;
 inline constexpr int kResetSettleReads = 501;
+// A send or reply wait ends as a time-out once this many register reads in a
+// row found the card not ready. Each of them is a whole ready wait given up
+// (kReadyTries status reads), so 32 in a row is at least 640 000 status reads,
+// over half a second on the ISA bus, with the card answering nothing at all.
+// A working card is ready within a few status reads of every access, or it
+// would lose the PC's register writes; however slow the meter, the card shows
+// that in the register's value while ready, and such a wait keeps its full
+// kCompletionTries. One failed exchange on a dead card thus costs under 10^6
+// status reads instead of 3 * 10^9.
+inline constexpr int kNotReadyReadsInWait = 32;
+
+// 340h: the card's address when the settings give none (or one refused below).
+inline constexpr std::int16_t kDefaultCardAddress = 832;
+
+// Ports below 100h belong to the PC's own devices (DMA and interrupt
+// controllers, timer, keyboard controller). The card is never looked for there.
+inline constexpr unsigned kFirstCardPort = 0x100;
+// True when a card at this address would have its data or command port below
+// 100h (FFFFh counts: its command port wraps round to port 0).
+bool isSystemPortPair(std::int16_t cardAddress);
+// Why such an address is refused, as the program says it (UTF-8).
+inline constexpr const char* kSystemPortsText = "Adres zarezerwowany dla urządzeń płyty głównej (poniżej 100h)";
 
 // Models of the KX family, as MeterModel holds them.
 inline constexpr std::int16_t kModelKX2 = 0;
@@ -29,8 +52,8 @@ public:
     explicit Module1(PortBackend& port);
 
     // --- link state (defaults are those of a missing settings file) ---
-    std::int16_t CardAddress = 832;
-    std::int16_t CardCommandPort = 833;
+    std::int16_t CardAddress = kDefaultCardAddress;
+    std::int16_t CardCommandPort = kDefaultCardAddress + 1;
     std::int16_t MasterAddress = 0;
     std::int16_t MeterAddress = 2;
     std::int16_t MeterModel = kModelKX3;
@@ -39,12 +62,34 @@ public:
     std::array<std::int16_t, 3> RegBase{585, 633, 3801};
     RxBuffer RxBuf{};
 
-    void setCardAddress(std::int16_t address); // also sets CardCommandPort
+    // Also sets CardCommandPort. An address whose ports fall below 100h is
+    // refused (returns false) and the one in force stays.
+    bool setCardAddress(std::int16_t address);
+
+    // Exchanges never overlap. Every exchange, and every loop of exchanges,
+    // holds a Busy for its whole run; an error or progress window put on
+    // screen meanwhile lets timer events through, and a timer-driven exchange
+    // that finds the link busy skips its turn.
+    class Busy {
+    public:
+        explicit Busy(Module1& link) : m_link(link) { ++m_link.m_busy; }
+        ~Busy() { --m_link.m_busy; }
+        Busy(const Busy&) = delete;
+        Busy& operator=(const Busy&) = delete;
+
+    private:
+        Module1& m_link;
+    };
+    bool busy() const { return m_busy > 0; }
 
     void setErrorWindows(ErrorWindows* windows) { m_errors = windows; }
     void setControls(const LinkControls* controls) { m_controls = controls; }
     void setListener(LinkListener* listener) { m_listener = listener; }
     ErrorWindows* errorWindows() const { return m_errors; }
+    // A stop request: once `flag` is not 0 every wait fails at once, as a
+    // time-out would, so no exchange goes on. The command line's signal
+    // handler sets it (Ctrl+C).
+    void setStopFlag(const std::atomic<int>* flag) { m_stop = flag; }
     PortBackend& port() { return m_port; }
 
     // --- card register access ---
@@ -65,10 +110,11 @@ public:
     void ReadConfigReg(std::int16_t r, float& value, std::int16_t& flag);
     void RequestMeasureBlock(std::int16_t& flag);
     // Copies the reply payload into RxBuf(1..n). Returns the flag: 1 when the
-    // card reports a length that does not fit RxBuf (nothing is read and the
-    // receive error window is shown). count, when given, receives n (which may
-    // be 0 or negative: then nothing was read).
-    std::int16_t FetchReply(int* count = nullptr);
+    // card reports a length that does not fit RxBuf, or a payload shorter than
+    // minimumPayload (nothing is read and the receive error window is shown).
+    // count, when given, receives n (which may be 0 or negative: then nothing
+    // was read).
+    std::int16_t FetchReply(int* count = nullptr, int minimumPayload = 0);
     void Kx_Reg_Write(std::int16_t r, float value);
     void WaitWriteReply(std::int16_t& flag);
     void SendEepromStore();
@@ -80,16 +126,24 @@ public:
     static std::uint8_t MeasureBlockLength(std::int16_t model);
 
 private:
+    // The port operations, kept off the PC's system ports whatever the back end.
+    std::uint8_t inp(std::int16_t port);
+    void out(std::int16_t port, int value);
+    // CardReadReg that also says whether the card was ready for it.
+    std::int16_t readRegister(std::int16_t reg, bool& ready);
     void WaitRegister128(std::int16_t reg, std::int16_t& flag);
     void ClearBufferPositions();
     // Steps 1-6 of the common exchange (and 7-8 when a reply is expected).
     std::int16_t Exchange(const std::uint8_t* body, int length, bool expectReply);
     void notify(LinkEvent event, const std::uint8_t* bytes = nullptr, std::size_t n = 0);
+    bool stopRequested() const { return m_stop && m_stop->load(std::memory_order_relaxed) != 0; }
 
     PortBackend& m_port;
     ErrorWindows* m_errors = nullptr;
     const LinkControls* m_controls = nullptr;
     LinkListener* m_listener = nullptr;
+    const std::atomic<int>* m_stop = nullptr;
+    int m_busy = 0;
 };
 
 // Text of a byte or port as the main window shows it: uppercase hexadecimal,

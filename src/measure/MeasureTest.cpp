@@ -73,6 +73,7 @@ void MeasureTest::stopTest()
 
 void MeasureTest::Form1_Command8_Click()
 {
+    const Module1::Busy busy(m_link);
     ApplyTestLayout();
     Form3* form = form3();
     // The exchange does not return to the event loop: the window goes on
@@ -90,6 +91,12 @@ void MeasureTest::Form1_Command8_Click()
 
 void MeasureTest::Form1_Timer1_Timer()
 {
+    // A tick that comes while another exchange or a read or write of the
+    // configuration is on its way (through the event handling of a window
+    // being put on screen) skips its turn; the next one refreshes as usual.
+    if (m_link.busy())
+        return;
+    const Module1::Busy busy(m_link);
     std::int16_t flag = 0;
     m_link.RequestMeasureBlock(flag);
     if (flag != 0 || showValues() != 0)

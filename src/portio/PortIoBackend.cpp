@@ -46,6 +46,12 @@ QString PortIoBackend::refusalText(std::uint16_t first, std::uint16_t last, int 
              QString::fromLocal8Bit(std::strerror(error)));
 }
 
+QString PortIoBackend::systemPortsText(std::uint16_t first)
+{
+    return QStringLiteral("Adres karty %1: %2.")
+        .arg(QString::fromStdString(hexText(first)), QString::fromUtf8(kSystemPortsText));
+}
+
 PortIoBackend::PortIoBackend(Access access) : m_access(std::move(access)) {}
 
 std::unique_ptr<PortIoBackend> PortIoBackend::open(std::uint16_t cardAddress, QString& message)
@@ -64,8 +70,13 @@ std::unique_ptr<PortIoBackend> PortIoBackend::open(std::uint16_t cardAddress, QS
 
 bool PortIoBackend::requestPair(std::uint16_t first, QString& message)
 {
-    // The command port of 0xFFFF would be port 0 again; ioperm refuses it anyway.
     const std::uint16_t last = static_cast<std::uint16_t>(first + 1);
+    // The mainboard's own devices are not asked for at all: writing there can
+    // hang the PC. (The command port of FFFFh would be port 0.)
+    if (isSystemPortPair(static_cast<std::int16_t>(first))) {
+        message = systemPortsText(first);
+        return false;
+    }
     errno = 0;
     if (m_access.ioperm(first, 2, 1) != 0) {
         const int error = errno != 0 ? errno : EINVAL;
@@ -86,8 +97,9 @@ bool PortIoBackend::reachable(std::uint16_t port)
     if (m_refused.test(port))
         return false;
     // "Adres karty" changed. Every card access starts on the command port, so
-    // the new pair is this port and the one below it.
-    const std::uint16_t first = port == 0 ? port : static_cast<std::uint16_t>(port - 1);
+    // the new pair is this port and the one below it (port 0 gives FFFFh, which
+    // is refused like every pair reaching below 100h).
+    const auto first = static_cast<std::uint16_t>(port - 1);
     QString message;
     if (requestPair(first, message))
         return true;

@@ -26,6 +26,7 @@ public:
 
     // Asks for the card's two ports (cardAddress and cardAddress + 1). On
     // refusal returns nullptr and puts the reason, in Polish, into message.
+    // Ports below 100h are refused without asking the system.
     static std::unique_ptr<PortIoBackend> open(std::uint16_t cardAddress, QString& message);
     static std::unique_ptr<PortIoBackend> open(std::uint16_t cardAddress, QString& message, Access access);
 
@@ -40,6 +41,8 @@ public:
 
     // Text for a failed ioperm of ports first..last with the given errno.
     static QString refusalText(std::uint16_t first, std::uint16_t last, int error);
+    // Text for a card address whose ports fall below 100h (never asked for).
+    static QString systemPortsText(std::uint16_t first);
 
 private:
     explicit PortIoBackend(Access access);

@@ -367,8 +367,44 @@ void SimCard::storeEeprom(SimMeter& meter)
     if (m_stateFile.isEmpty())
         return;
     QString error;
-    if (!saveState(&error))
+    if (!saveMeter(meter, &error))
         report(error);
+}
+
+bool SimCard::saveMeter(const SimMeter& meter, QString* error)
+{
+    // Another program may have stored its own meters since this one read the
+    // file: only this meter's section is replaced, everything else is kept
+    // as the file holds it now.
+    SimStateData state;
+    QString reason;
+    const SimStateLoad load = m_backupDamaged ? SimStateLoad::Damaged : loadSimState(m_stateFile, state, &reason);
+    if (load != SimStateLoad::Loaded) {
+        // Nothing there yet, or damage: this program's own view is written
+        // (a damaged file is kept aside first).
+        m_backupDamaged = load == SimStateLoad::Damaged;
+        return saveState(error);
+    }
+    if (state.meters.empty())
+        state.meters = factoryNetwork();
+    const auto same = std::find_if(state.meters.begin(), state.meters.end(), [&meter](const SimMeter& m) {
+        return m.address == meter.address && m.baudCode == meter.baudCode;
+    });
+    if (same != state.meters.end())
+        *same = meter;
+    else
+        state.meters.push_back(meter);
+    if (saveSimState(m_stateFile, state, &reason))
+        return true;
+    if (error)
+        *error = stateWriteError(reason);
+    return false;
+}
+
+QString SimCard::stateWriteError(const QString& reason) const
+{
+    return QStringLiteral("Nie można zapisać pliku stanu symulatora %1: %2")
+        .arg(QDir::toNativeSeparators(m_stateFile), reason);
 }
 
 bool SimCard::saveState(QString* error)
@@ -390,8 +426,7 @@ bool SimCard::saveState(QString* error)
     if (saveSimState(m_stateFile, state, &reason))
         return true;
     if (error)
-        *error = QStringLiteral("Nie można zapisać pliku stanu symulatora %1: %2")
-                     .arg(QDir::toNativeSeparators(m_stateFile), reason);
+        *error = stateWriteError(reason);
     return false;
 }
 

@@ -146,6 +146,8 @@ private:
     void meterRequest(SimMeter& meter, const std::vector<std::uint8_t>& body);
     void refreshLiveValues(SimMeter& meter);
     void storeEeprom(SimMeter& meter);
+    bool saveMeter(const SimMeter& meter, QString* error);
+    QString stateWriteError(const QString& reason) const;
     void updateStatus();
     void report(const QString& message);
 

@@ -2,6 +2,7 @@
 
 #include "fileio/SafeFile.h"
 #include "link/BasNumber.h"
+#include "link/Module1.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -243,8 +244,10 @@ bool parseSimState(const QByteArray& bytes, SimStateData& state, QString* reason
 
         if (section == Section::Card) {
             if (key == QLatin1String("adres")) {
-                // The status port is base + 1: the base must leave room for it.
-                const auto v = parseInteger(value, 0, 65534);
+                // The status port is base + 1: the base must leave room for
+                // it. Below 100h lie the PC's own ports, where the program
+                // never looks for a card.
+                const auto v = parseInteger(value, static_cast<long>(kFirstCardPort), 65534);
                 if (!v)
                     return badValue();
                 result.base = static_cast<std::uint16_t>(*v);

@@ -118,14 +118,27 @@ TEST(TextRules, CardAddress)
     struct Case {
         const char* text;
         std::optional<std::int16_t> value;
+        bool systemPorts = false; // refused as the mainboard's own ports
     };
     const Case cases[] = {
-        {"340h", 832}, {"3F8", 1016}, {"3f8", 1016}, {"", 0}, {"300h", 768}, {"FFFF", -1},
-        {" 3 40", 832}, {"x340", 0}, {"0340", 832}, {"8000", -32768},
+        {"340h", 832}, {"3F8", 1016}, {"3f8", 1016}, {"300h", 768}, {" 3 40", 832}, {"0340", 832},
+        {"8000", -32768}, {"100", 256}, {"FFFE", -2},
         {"7FFF", std::nullopt}, {"10000", std::nullopt}, {"FFFFF", std::nullopt},
+        // Below 100h, or FFFF whose command port wraps round to 0; the empty
+        // text and one without leading digits read as 0.
+        {"2", std::nullopt, true}, {"20h", std::nullopt, true}, {"FF", std::nullopt, true},
+        {"FFFF", std::nullopt, true}, {"", std::nullopt, true}, {"x340", std::nullopt, true},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(parseCardAddressText(QString::fromLatin1(c.text)), c.value) << c.text;
+    for (const Case& c : cases) {
+        QString refusal;
+        EXPECT_EQ(parseCardAddressText(QString::fromLatin1(c.text), &refusal), c.value) << c.text;
+        if (c.value)
+            EXPECT_TRUE(refusal.isEmpty()) << c.text;
+        else
+            EXPECT_EQ(refusal, c.systemPorts ? QStringLiteral("Adres zarezerwowany dla urządzeń płyty głównej (poniżej 100h)")
+                                             : QStringLiteral("Nieprawidłowy adres: wartość poza zakresem 16 bitów"))
+                << c.text;
+    }
 }
 
 TEST(TextRules, NetworkAddress)

@@ -1,6 +1,8 @@
 #include "app/Form1.h"
 #include "app/QtTranslations.h"
 #include "app/Settings.h"
+#include "config/ConfigWindows.h"
+#include "config/Form5.h"
 #include "config/RegisterTable.h"
 #include "files/ConfigFileDialogs.h"
 #include "link/Module1.h"
@@ -28,6 +30,9 @@
 #include <QTranslator>
 
 #include <functional>
+
+#include <algorithm>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -267,6 +272,128 @@ TEST(InstalledMainWindow, NamesFromSharedFolderSettingsToUserFolderDialogsAtHome
     form.findChild<QPushButton*>(QStringLiteral("Command4"))->click();
     EXPECT_TRUE(QFile::exists(root.filePath(QStringLiteral("config/vardel/Vardel.cfg"))));
     EXPECT_EQ(QDir(bin).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+}
+
+namespace {
+bool touchesSystemPorts(const FakePort& port)
+{
+    return std::any_of(port.ops.begin(), port.ops.end(), [](const FakePort::Op& op) { return op.port < 0x100; });
+}
+} // namespace
+
+// Each keystroke takes effect at once, so typing 200h passes 2 and 20h: the
+// DMA and interrupt controllers' ports. Those are refused like any bad address.
+TEST_F(MainWindow, CardAddressBelow100hIsRefusedAndNeverTouched)
+{
+    open();
+    port.recordStatusReads = true;
+    port.clear();
+    QLineEdit* text1 = find<QLineEdit>("Text1");
+    text1->clear();
+    const QString reserved = QStringLiteral("Adres zarezerwowany dla urządzeń płyty głównej (poniżej 100h)");
+    EXPECT_TRUE(text1->property("rejected").toBool()) << "the empty box reads as 0";
+    for (const char* key : {"2", "0"}) {
+        QTest::keyClicks(text1, QLatin1String(key));
+        EXPECT_TRUE(text1->property("rejected").toBool()) << text1->text().toStdString();
+        EXPECT_EQ(text1->toolTip(), reserved);
+        EXPECT_EQ(link.CardAddress, 832) << "the last valid address stays in force";
+    }
+    find<QPushButton>("Command1")->click(); // "Test karty" meanwhile reads the old card
+    EXPECT_EQ(find<QLineEdit>("Text4")->text(), QStringLiteral("4h"));
+    QTest::keyClicks(text1, QStringLiteral("0h"));
+    EXPECT_FALSE(text1->property("rejected").toBool());
+    EXPECT_TRUE(text1->toolTip().isEmpty());
+    EXPECT_EQ(link.CardAddress, 0x200);
+    EXPECT_FALSE(touchesSystemPorts(port));
+    ASSERT_FALSE(port.ops.empty());
+    EXPECT_EQ(port.ops.back().port, 0x201);
+
+    text1->setText(QStringLiteral("7FFF"));
+    EXPECT_EQ(text1->toolTip(), QStringLiteral("Nieprawidłowy adres: wartość poza zakresem 16 bitów"));
+}
+
+// A settings file naming such an address: the default card stays in force and
+// the box shows the refused address in red.
+TEST_F(MainWindow, SettingsAddressBelow100hIsShownRefused)
+{
+    QFile f(dir.filePath(QStringLiteral("Vardel.cfg")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(" 32 \r\n 0 \r\n 2 \r\n 1 \r\n 4 \r\n 1 \r\n 585 \r\n 633 \r\n 3801 \r\n");
+    f.close();
+    port.recordStatusReads = true;
+    open();
+    EXPECT_EQ(link.CardAddress, 832);
+    QLineEdit* text1 = find<QLineEdit>("Text1");
+    EXPECT_EQ(text1->text(), QStringLiteral("20h"));
+    EXPECT_TRUE(text1->property("rejected").toBool());
+    EXPECT_FALSE(touchesSystemPorts(port));
+    EXPECT_FALSE(port.writtenValues(13).empty()) << "the card at 340h got the link parameters";
+}
+
+// The measurement test's ticks get through while an error window is put on
+// screen inside a write. None may run its exchange there: it would clear the
+// reply flag and take the acknowledgement the write is waiting for.
+TEST_F(MainWindow, MeasurementTickDuringAWriteWaitsItsTurn)
+{
+    open();
+    const std::uint16_t stuck = link.ConfigRegAddress(6); // register 6's send never completes
+    // The request now being loaded into the card: the register 5 writes since
+    // the last reply flag clearing.
+    const auto currentRequest = [this] {
+        std::vector<int> body;
+        for (auto it = port.regWrites.rbegin(); it != port.regWrites.rend() && it->first != 6; ++it)
+            if (it->first == 5)
+                body.insert(body.begin(), it->second);
+        return body;
+    };
+    std::size_t seenWrites = 0;
+    bool stuckWrite = false;
+    port.onRead = [&](int reg) -> std::uint8_t {
+        switch (reg) {
+        case 7:
+            if (port.regWrites.size() != seenWrites) { // a new request since the last look
+                seenWrites = port.regWrites.size();
+                const std::vector<int> body = currentRequest();
+                stuckWrite = body.size() == 10 && body[0] == 2 && body[1] * 256 + body[2] == stuck;
+            }
+            return stuckWrite ? 0 : 128;
+        case 6: return 128;
+        case 15: return 0;
+        case 16: return 38; // the KX-3's 36 bytes of measured values
+        default: return 0x10;
+        }
+    };
+    find<QPushButton>("Command8")->click();
+    QTimer* timer1 = find<QTimer>("Timer1");
+    ASSERT_TRUE(timer1->isActive());
+    timer1->setInterval(0); // a tick due at every pass of the event handling
+
+    port.clear();
+    find<QPushButton>("Command9")->click();
+    form->configWindows().writeWindow()->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+
+    // Requests in order, as the card received them: body bytes, then start.
+    std::vector<std::vector<int>> requests;
+    std::vector<int> body;
+    for (const auto& [reg, value] : port.regWrites) {
+        if (reg == 5)
+            body.push_back(value);
+        else if (reg == 7 && value == 64)
+            requests.push_back(std::exchange(body, {}));
+    }
+    const auto isMeasure = [](const std::vector<int>& r) { return r == std::vector<int>{1, 2, 1, 36}; };
+    const auto firstWrite = std::find_if(requests.begin(), requests.end(), [](const auto& r) { return r[0] == 2; });
+    const auto lastWrite = std::find_if(requests.rbegin(), requests.rend(), [](const auto& r) { return r[0] == 2; });
+    ASSERT_NE(firstWrite, requests.end());
+    EXPECT_EQ(std::count_if(firstWrite, lastWrite.base(), isMeasure), 0);
+    EXPECT_EQ(std::count_if(firstWrite, lastWrite.base(), [](const auto& r) { return r[0] == 2; }), table.RegCount)
+        << "the acknowledged write went on to the end";
+
+    // The test itself goes on: the next tick asks the meter again.
+    for (int i = 0; i < 10 && !isMeasure(currentRequest()); ++i)
+        QCoreApplication::processEvents();
+    EXPECT_TRUE(timer1->isActive());
+    EXPECT_TRUE(isMeasure(currentRequest()));
 }
 
 // The measurement test's window refuses to be closed by the user, but it must

@@ -17,9 +17,14 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <map>
+#include <memory>
 #include <optional>
 #include <ostream>
+#include <thread>
+
+#include <csignal>
 
 QT_BEGIN_NAMESPACE
 // Readable failure messages for texts.
@@ -123,23 +128,35 @@ protected:
     // (the window writes one on exit) cannot change what the tests see.
     CliRun cli(QStringList args, const QString& program = cliBinary(), bool fixedLink = true)
     {
+        const auto p = start(std::move(args), program, fixedLink);
+        return finish(*p);
+    }
+
+    // Started, not awaited: for several programs at once.
+    std::unique_ptr<QProcess> start(QStringList args, const QString& program = cliBinary(), bool fixedLink = true)
+    {
         args << QStringLiteral("--sim-state") << path(QStringLiteral("sim.txt"));
         if (fixedLink) {
             args << QStringLiteral("--card-address=340h") << QStringLiteral("--baud=19200")
                  << QStringLiteral("--master-address=0") << QStringLiteral("--transmit-check=1");
         }
-        QProcess p;
-        p.setProgram(program);
-        p.setArguments(args);
-        p.setWorkingDirectory(dir.path());
+        auto p = std::make_unique<QProcess>();
+        p->setProgram(program);
+        p->setArguments(args);
+        p->setWorkingDirectory(dir.path());
         if (environment)
-            p.setProcessEnvironment(*environment);
-        p.start();
+            p->setProcessEnvironment(*environment);
+        p->start();
+        return p;
+    }
+
+    static CliRun finish(QProcess& p)
+    {
         CliRun r;
         if (!p.waitForFinished(120000)) {
             p.kill();
             p.waitForFinished();
-            ADD_FAILURE() << "vardel-cli did not finish: " << args.join(QLatin1Char(' ')).toStdString();
+            ADD_FAILURE() << "vardel-cli did not finish: " << p.arguments().join(QLatin1Char(' ')).toStdString();
             return r;
         }
         r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
@@ -264,6 +281,9 @@ TEST_F(CliProcess, ExitCodesTellWhatWentWrong)
         {QStringList{"read", "-o", out, "--force", "--sim-fault", "no-meter"} + kx2(), 1, "Błąd odbioru danych (rejestr 0h)\n"},
         {QStringList{"measure", "--count", "1", "--sim-fault", "no-meter"} + kx3(), 1, "Błąd odbioru danych\n"},
         {QStringList{"reset-meter", "--sim-fault", "dead-card"} + kx3(), 1, "Błąd nadawania danych\n"},
+        // A reply too short for one number is no value.
+        {QStringList{"read", "-o", out, "--sim-fault", "bad-length=-6"} + kx3(), 1, "Błąd odbioru danych (rejestr 0)\n"},
+        {QStringList{"card-test", "--card-address", "20h"}, 2, "Adres zarezerwowany dla urządzeń płyty głównej (poniżej 100h)"},
         {QStringList{"frob"}, 2, "Nieznane polecenie: frob"},
         {QStringList{"read", "-o"}, 2, "Brak wartości opcji -o"},
         {QStringList{"write", missing} + kx3(), 2, "Nie można wczytać pliku"},
@@ -393,6 +413,124 @@ TEST_F(CliProcess, LinkDefaultsComeFromVardelCfgWhichStaysUntouched)
     QStringList files = QDir(programDir).entryList(QDir::Files | QDir::Hidden);
     files.sort();
     EXPECT_EQ(files, QStringList({QStringLiteral("Vardel.cfg"), QStringLiteral("vardel-cli")}));
+
+    // A card address below 100h there is refused as on the command line.
+    ASSERT_TRUE(writeBytes(programDir + QStringLiteral("/Vardel.cfg"),
+                           " 32 \r\n 0 \r\n 1 \r\n 0 \r\n 4 \r\n 1 \r\n 600 \r\n 633 \r\n 3801 \r\n"));
+    const CliRun refused = cli({QStringLiteral("card-test")}, program, false);
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("Adres karty 20h z pliku Vardel.cfg"))) << refused.err.toStdString();
+}
+
+// A bench script's second program on the card in use: refused at once with
+// the holder's PID, or, with --wait, queued until the card is free.
+TEST_F(CliProcess, OneProgramAtATimePerCard)
+{
+    auto holder = start(QStringList{QStringLiteral("measure")} + kx3());
+    ASSERT_TRUE(holder->waitForReadyRead(60000)) << "measure has the card once it prints";
+    const QString busy =
+        QStringLiteral("Karta interfejsu 340h jest używana przez inny program (PID %1).").arg(holder->processId());
+
+    CliRun r = cli({QStringLiteral("card-test")});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, busy + QLatin1Char('\n'));
+    EXPECT_EQ(r.out, QString());
+
+    auto waiter = start({QStringLiteral("card-test"), QStringLiteral("--wait")});
+    auto given_up = start({QStringLiteral("card-test"), QStringLiteral("--wait")});
+    waiter->setReadChannel(QProcess::StandardError);
+    given_up->setReadChannel(QProcess::StandardError);
+    ASSERT_TRUE(waiter->waitForReadyRead(60000));
+    EXPECT_TRUE(QString::fromUtf8(waiter->readAllStandardError()).startsWith(busy + QStringLiteral(" Czekam, aż ją zwolni.")));
+    // Ctrl+C ends a wait like any other.
+    ASSERT_TRUE(given_up->waitForReadyRead(60000));
+    ::kill(static_cast<pid_t>(given_up->processId()), SIGINT);
+    EXPECT_EQ(finish(*given_up).code, 130);
+    EXPECT_EQ(waiter->state(), QProcess::Running);
+
+    holder->terminate();
+    EXPECT_EQ(finish(*holder).code, 143);
+    r = finish(*waiter);
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("4h\n"));
+}
+
+// A production line: four programs store four meters at once, round after
+// round, each queued with --wait. Every store reported is in the EEPROM.
+TEST_F(CliProcess, ConcurrentEepromStoresToDifferentMetersAreAllKept)
+{
+    QByteArray state = "[karta]\r\nadres=832\r\n";
+    for (int m = 1; m <= 4; ++m)
+        state += "[miernik]\r\nmodel=KX-2\r\nadres=" + QByteArray::number(m) + "\r\nbaud=4\r\n";
+    ASSERT_TRUE(writeBytes(path(QStringLiteral("sim.txt")), state));
+    // A KX-2 file that tells meter and round apart in register 5.
+    const auto fileFor = [this](int meter, int round) {
+        ConfigFixture f;
+        f.fields = QStringList(6, QString());
+        f.values = QStringList(64, QStringLiteral(" 0"));
+        f.values[5] = QStringLiteral(" %1").arg(meter * 100 + round);
+        const QString file = path(QStringLiteral("m%1r%2.KX2").arg(meter).arg(round));
+        EXPECT_TRUE(writeBytes(file, f.bytes()));
+        return file;
+    };
+    const auto meterArgs = [](int meter) {
+        return QStringList{QStringLiteral("--model=KX-2"), QStringLiteral("--meter-address=%1").arg(meter)};
+    };
+
+    constexpr int kRounds = 3;
+    for (int round = 1; round <= kRounds; ++round) {
+        std::vector<std::unique_ptr<QProcess>> writers;
+        for (int m = 1; m <= 4; ++m)
+            writers.push_back(start(QStringList{QStringLiteral("write"), fileFor(m, round), QStringLiteral("--eeprom"),
+                                                QStringLiteral("--wait")} + meterArgs(m)));
+        for (auto& w : writers) {
+            const CliRun r = finish(*w);
+            EXPECT_EQ(r.code, 0) << r.err.toStdString();
+            EXPECT_TRUE(r.err.endsWith(QStringLiteral("Zapisano konfigurację w pamięci EEPROM miernika.\n")));
+        }
+    }
+    for (int m = 1; m <= 4; ++m) {
+        SCOPED_TRACE(m);
+        const QString back = path(QStringLiteral("back%1.KX2").arg(m));
+        const CliRun r = cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), back} + meterArgs(m));
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        EXPECT_EQ(readBytes(back), readBytes(fileFor(m, kRounds)));
+    }
+}
+
+// Ctrl+C or SIGTERM while a command waits on a slow meter: it ends at once
+// with 130 or 143 and leaves nothing behind, neither its output nor a
+// temporary file nor a store.
+TEST_F(CliProcess, SignalEndsABlockedCommandAndLeavesNoFile)
+{
+    const QString file = path(QStringLiteral("cfg.KX3"));
+    ASSERT_TRUE(writeBytes(file, fixture.bytes()));
+    struct Case {
+        QStringList args;
+        int signal;
+        int code;
+    };
+    const Case cases[] = {
+        {QStringList{QStringLiteral("read"), QStringLiteral("-o"), path(QStringLiteral("out.KX3"))} + kx3(), SIGTERM, 143},
+        {QStringList{QStringLiteral("write"), file, QStringLiteral("--eeprom")} + kx3(), SIGINT, 130},
+    };
+    const QString lock = path(QStringLiteral("sim.txt.lock"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+        const QStringList before = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        auto p = start(c.args + QStringList{QStringLiteral("--sim-fault"), QStringLiteral("slow-reply=140000")});
+        // The card is locked once the command has started.
+        for (int i = 0; i < 3000 && !QFileInfo::exists(lock); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(QFileInfo::exists(lock));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::kill(static_cast<pid_t>(p->processId()), c.signal);
+        const CliRun r = finish(*p);
+        EXPECT_EQ(r.code, c.code) << r.err.toStdString();
+        EXPECT_EQ(r.out, QString());
+        EXPECT_EQ(r.err, QString()) << "a stop is not a link error";
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), before);
+    }
 }
 
 TEST_F(CliProcess, ScanFindsEveryMeterWithItsModelAndWritesNothing)

@@ -3,6 +3,7 @@
 #include "link/Module1.h"
 #include "support/FakePort.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -199,6 +200,112 @@ TEST(CompletionWait, Bound149999ReadsOfTheRightRegister)
     link.WaitSendDone(flag);
     EXPECT_EQ(flag, 1);
     EXPECT_EQ(reads, kCompletionTries);
+}
+
+// Ctrl+C in the command line: the wait under way ends as a time-out at the
+// next read, and every later wait fails before touching the card.
+TEST(CompletionWait, StopRequestEndsTheWaitAndEveryLaterOne)
+{
+    FakePort port;
+    port.recordStatusReads = false;
+    Module1 link(port);
+    std::atomic<int> stop{0};
+    link.setStopFlag(&stop);
+
+    long reads = 0;
+    port.onRead = [&](int) -> std::uint8_t {
+        if (++reads == 10)
+            stop = 2; // SIGINT
+        return 0;
+    };
+    std::int16_t flag = 0;
+    link.WaitReplyDone(flag);
+    EXPECT_EQ(flag, 1);
+    EXPECT_EQ(reads, 10);
+
+    port.clear();
+    port.onRead = [](int) -> std::uint8_t { return 128; }; // a card that would answer at once
+    link.WaitSendDone(flag);
+    EXPECT_EQ(flag, 1);
+    EXPECT_EQ(link.CardWaitReady(), 1);
+    EXPECT_TRUE(port.ops.empty());
+    EXPECT_EQ(port.statusReads, 0);
+}
+
+// A card that stops answering the PC ends a wait long before its count: each
+// register read that finds it not ready has cost a whole ready wait already.
+TEST(CompletionWait, DeadCardEndsTheWaitAfterItsNotReadyReadsInARow)
+{
+    FakePort port;
+    port.recordStatusReads = false;
+    port.status = 0;
+    Module1 link(port);
+    std::int16_t flag = 0;
+    link.WaitReplyDone(flag);
+    EXPECT_EQ(flag, 1);
+    EXPECT_EQ(port.statusReads, long{kNotReadyReadsInWait} * kReadyTries);
+    EXPECT_TRUE(port.ops.empty()) << "no command byte, no data read";
+}
+
+// Stretches of not-ready one read short of the bound, each followed by one
+// answered read, do not end the wait: only reads in a row count.
+TEST(CompletionWait, ReadyReadBetweenNotReadyStretchesKeepsTheWaitGoing)
+{
+    FakePort port;
+    port.recordStatusReads = false;
+    Module1 link(port);
+    const std::size_t stretch = std::size_t{kNotReadyReadsInWait - 1} * kReadyTries;
+    for (int i = 0; i < 3; ++i) {
+        port.statusQueue.insert(port.statusQueue.end(), stretch, 0);
+        port.statusQueue.insert(port.statusQueue.end(), {4, 4}); // one read: not done yet
+    }
+    port.statusQueue.insert(port.statusQueue.end(), stretch, 0);
+    port.status = 4;
+    port.regReads[7] = {0, 0, 0, 128};
+    std::int16_t flag = 1;
+    link.WaitSendDone(flag);
+    EXPECT_EQ(flag, 0);
+    EXPECT_EQ(port.regReadsSeen, (std::vector<int>{7, 7, 7, 7}));
+}
+
+// The mainboard's own ports lie below 100h; a card address whose pair reaches
+// there is refused, and even one set directly is never touched.
+TEST(CardAccess, PortsBelow100hAreNeverTouched)
+{
+    struct Case {
+        int address;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {0x0, false}, {0x20, false}, {0xFE, false}, {0xFF, false}, {0xFFFF, false}, // FFFF's command port is 0
+        {0x100, true}, {0x2F8, true}, {0xFFFE, true},
+    };
+    for (const Case& c : cases) {
+        FakePort port;
+        Module1 link(port);
+        link.setCardAddress(0x300);
+        const auto address = static_cast<std::int16_t>(static_cast<std::uint16_t>(c.address));
+        EXPECT_EQ(isSystemPortPair(address), !c.accepted) << c.address;
+        EXPECT_EQ(link.setCardAddress(address), c.accepted) << c.address;
+        EXPECT_EQ(link.CardAddress, c.accepted ? address : 0x300) << c.address;
+        EXPECT_EQ(link.CardCommandPort, static_cast<std::int16_t>(link.CardAddress + 1)) << c.address;
+    }
+
+    FakePort port(0x20);
+    port.status = 4;
+    Module1 link(port);
+    link.CardAddress = 0x20;
+    link.CardCommandPort = 0x21;
+    link.CardSetLink();
+    EXPECT_EQ(link.CardReadReg(6), 0);
+    EXPECT_EQ(link.ReadCardStatus(), 0xFF) << "what an empty bus gives";
+    link.CardReset();
+    float value = 42.0f;
+    std::int16_t flag = 0;
+    link.ReadConfigReg(0, value, flag);
+    EXPECT_EQ(flag, 1);
+    EXPECT_TRUE(port.ops.empty());
+    EXPECT_EQ(port.statusReads, 0);
 }
 
 TEST(CardReset, PulsesTheResetLineWithoutRegisterAccess)

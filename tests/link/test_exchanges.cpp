@@ -120,22 +120,29 @@ TEST(ReadConfigReg, FetchesExactlyThePayloadAfterTheCompletions)
     EXPECT_EQ(b.link.RxBuf[250], 0xEE);
 }
 
-TEST(ReadConfigReg, ShortReplyReadsNothingAndDecodesTheOldBuffer)
+// A reply without the six bytes of one number is a failed read: decoding it
+// would hand out what the buffer held from the previous reply.
+TEST(ReadConfigReg, ReplyShorterThanOneNumberIsAFailedRead)
 {
-    for (int length : {2, 1, 0}) {
+    for (int length : {0, 1, 2, 3, 7}) {
         Bench b;
-        const std::uint8_t old[] = {0x50, 0, 0, 0, 0, 0x80}; // 0.5
-        std::copy(std::begin(old), std::end(old), b.link.RxBuf.begin() + 1);
+        RecordingListener listener;
+        b.link.setListener(&listener);
         b.port.regDefault[15] = 0;
         b.port.regDefault[16] = static_cast<std::uint8_t>(length);
         b.port.regDefault[4] = 0x11;
-        float value = 0;
-        std::int16_t flag = 1;
+        const RxBuffer before = b.link.RxBuf;
+        float value = 42.0f;
+        std::int16_t flag = 0;
         b.link.ReadConfigReg(0, value, flag);
-        EXPECT_EQ(flag, 0) << length;
-        EXPECT_EQ(value, 0.5f) << length;
+        EXPECT_EQ(flag, 1) << length;
+        EXPECT_EQ(value, 42.0f) << length;
+        EXPECT_EQ(b.windows.receive, 1) << length;
+        EXPECT_EQ(b.windows.transmit, 0) << length;
         EXPECT_EQ(b.readsOf(4), 0) << length;
-        EXPECT_EQ(b.windows.receive, 0);
+        EXPECT_EQ(b.link.RxBuf, before) << length;
+        ASSERT_FALSE(listener.events.empty());
+        EXPECT_EQ(listener.events.back().first, LinkEvent::ReplyRefused) << length;
     }
 }
 

@@ -127,5 +127,34 @@ TEST(PortIo, RefusedNewAddressReadsFFDropsWritesAndSaysWhy)
     EXPECT_EQ(kernel.traffic.size(), 1u);
 }
 
+// Ports below 100h (DMA, interrupt controllers...) are never asked for, at
+// start-up or when "Adres karty" moves, and nothing is read or written there.
+TEST(PortIo, PortsBelow100hAreNeitherAskedForNorTouched)
+{
+    for (std::uint16_t address : {std::uint16_t{0x20}, std::uint16_t{0xFF}, std::uint16_t{0xFFFF}}) {
+        FakeKernel kernel;
+        QString message;
+        EXPECT_EQ(PortIoBackend::open(address, message, kernel.access()), nullptr) << address;
+        EXPECT_EQ(message, PortIoBackend::systemPortsText(address)) << address;
+        EXPECT_TRUE(kernel.requests.empty()) << address;
+    }
+    EXPECT_EQ(PortIoBackend::systemPortsText(0x20),
+              QStringLiteral("Adres karty 20h: Adres zarezerwowany dla urządzeń płyty głównej (poniżej 100h)."));
+
+    FakeKernel kernel;
+    QString message;
+    auto backend = PortIoBackend::open(0x340, message, kernel.access());
+    ASSERT_NE(backend, nullptr);
+    // Typing 200h key by key passes 2 and 20h; port 100h's pair starts at FFh,
+    // port 0's at FFFFh.
+    for (std::uint16_t port : {std::uint16_t{0x3}, std::uint16_t{0x21}, std::uint16_t{0x100}, std::uint16_t{0}})
+        EXPECT_EQ(backend->vbInp(port), 0xFF) << port;
+    EXPECT_EQ(backend->lastError(), PortIoBackend::systemPortsText(0xFFFF));
+    for (std::uint16_t port : {std::uint16_t{0x2}, std::uint16_t{0x20}, std::uint16_t{0xFF}})
+        backend->vbOut(port, 0x41);
+    EXPECT_EQ(kernel.requests, (std::vector<std::pair<unsigned long, unsigned long>>{{0x340, 2}}));
+    EXPECT_TRUE(kernel.traffic.empty());
+}
+
 } // namespace
 } // namespace vardel

@@ -101,6 +101,41 @@ TEST_F(SimState, EepromStoreSurvivesARestart)
     EXPECT_EQ(second->meterAt(2)->configValue(6), 25.0f);
 }
 
+// Two programs that read the file at the same time and then store different
+// meters: the second store must not bring back the first meter's old EEPROM,
+// nor drop what was typed into the file meanwhile.
+TEST_F(SimState, StoreReplacesOnlyItsOwnMeterInTheFileAsItIsNow)
+{
+    ASSERT_TRUE(dir.isValid());
+    auto a = SimCard::create({path, {}}, messages);
+    auto b = SimCard::create({path, {}}, messages);
+    ASSERT_TRUE(a && b);
+    a->meterAt(1)->setConfigValue(3, 11.0f);
+    storeThroughLink(*a, 1);
+    b->meterAt(2)->setConfigValue(3, 22.0f);
+    storeThroughLink(*b, 2);
+
+    // A hand edit between stores: the card's faults and a fourth meter.
+    QByteArray text = readAll(path);
+    text.replace("usterki=\r\n", "usterki=no-ack\r\n");
+    text += "\r\n[miernik]\r\nmodel=KX-2\r\nadres=9\r\nr5=99\r\n";
+    writeAll(path, text);
+    a->meterAt(3)->setConfigValue(3, 33.0f);
+    storeThroughLink(*a, 3);
+    ASSERT_TRUE(a->takeMessages().isEmpty());
+    ASSERT_TRUE(b->takeMessages().isEmpty());
+
+    auto after = SimCard::create({path, {}}, messages);
+    ASSERT_TRUE(after);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('\n')).toStdString();
+    ASSERT_EQ(after->meters().size(), 4u);
+    EXPECT_EQ(after->meterAt(1)->configValue(3, true), 11.0f);
+    EXPECT_EQ(after->meterAt(2)->configValue(3, true), 22.0f);
+    EXPECT_EQ(after->meterAt(3)->configValue(3, true), 33.0f);
+    EXPECT_EQ(after->meterAt(9)->configValue(5, true), 99.0f);
+    EXPECT_TRUE(after->faults().noAck);
+}
+
 TEST_F(SimState, DamagedFileGivesFactoryMetersAndSaysWhy)
 {
     ASSERT_TRUE(dir.isValid());
@@ -111,6 +146,7 @@ TEST_F(SimState, DamagedFileGivesFactoryMetersAndSaysWhy)
     const Case cases[] = {
         {"[miernik]\r\nmodel=KX-9\r\nadres=1\r\n", "wiersz 2: nieprawidłowa wartość „KX-9”"},
         {"[karta]\r\nadres=70000\r\n", "wiersz 2"},
+        {"[karta]\r\nadres=20h\r\n", "wiersz 2"}, // the PC's own ports
         {"[karta]\r\nusterki=melt\r\n", "wiersz 2: nieznana usterka symulatora: melt"},
         {"r1=5\r\n", "wiersz 1: wpis poza sekcją"},
         {"[zegar]\r\n", "wiersz 1: nieznana sekcja"},
