@@ -271,7 +271,7 @@ void Form1::buildUi()
     connect(m_timer1, &QTimer::timeout, this, [this] { Form1_Timer1_Timer(); });
 }
 
-QString Form1::settingsPath() const { return m_programDir + QLatin1Char('/') + QLatin1String(kSettingsFileName); }
+QString Form1::settingsPath() const { return settingsFilePath(m_programDir); }
 
 void Form1::Form_Load()
 {
@@ -394,7 +394,7 @@ void Form1::Command4_Click()
     // whole. The program ends either way, but not silently: the settings of
     // this session are lost, and the user should know why.
     QString error;
-    if (!writeSettingsFile(settingsPath(), settingsFrom(m_link), &error))
+    if (!writeProgramSettings(m_programDir, settingsFrom(m_link), &error))
         QMessageBox::warning(this, QStringLiteral("Koniec pracy"), error);
     endProgram();
 }

@@ -1,10 +1,12 @@
 #include "app/Settings.h"
 
+#include "config/FileLocations.h"
 #include "config/ListInput.h"
 #include "fileio/SafeFile.h"
 #include "link/Module1.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <cmath>
 
@@ -29,6 +31,11 @@ bool readInt16(ListInput& in, std::int16_t& out)
 }
 
 } // namespace
+
+QString settingsFilePath(const QString& programDir)
+{
+    return QDir(fileLocations(programDir).configDir).filePath(QLatin1String(kSettingsFileName));
+}
 
 Settings readSettingsFile(const QString& path, bool* usedDefaults)
 {
@@ -74,6 +81,14 @@ bool writeSettingsFile(const QString& path, const Settings& settings, QString* e
     if (error)
         *error = QStringLiteral("Nie można zapisać pliku %1: %2").arg(QDir::toNativeSeparators(path), reason);
     return false;
+}
+
+bool writeProgramSettings(const QString& programDir, const Settings& settings, QString* error)
+{
+    // An installed program's configuration folder appears with its first file.
+    const QString path = settingsFilePath(programDir);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return writeSettingsFile(path, settings, error);
 }
 
 Settings settingsFrom(const Module1& link)

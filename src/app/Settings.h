@@ -25,6 +25,10 @@ struct Settings {
 
 inline constexpr char kSettingsFileName[] = "Vardel.cfg";
 
+// The settings file of the program in `programDir`: beside it, or in the
+// user's configuration folder when the program is installed.
+QString settingsFilePath(const QString& programDir);
+
 // Reads the settings file: the next nine numbers, whatever blanks, commas and
 // empty lines stand between them. Any failure (no file, something that is not
 // a regular file or is far too large, fewer than nine numbers, a
@@ -39,6 +43,10 @@ QByteArray settingsFileBytes(const Settings& settings);
 // Writes the file atomically: a failed write leaves the old file as it was
 // and gives `error` in Polish ("Nie można zapisać pliku …: reason").
 bool writeSettingsFile(const QString& path, const Settings& settings, QString* error = nullptr);
+
+// Writes the settings file of the program in `programDir`, making an
+// installed program's configuration folder first.
+bool writeProgramSettings(const QString& programDir, const Settings& settings, QString* error = nullptr);
 
 // The values as they stand in the link now.
 Settings settingsFrom(const Module1& link);

@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include "config/FileLocations.h"
 #include "link/Module1.h"
 #include "portio/PortIoBackend.h"
 #include "sim/SimCard.h"
@@ -41,6 +42,8 @@ bool parseStartOptions(const QStringList& args, StartOptions& options, QString& 
         QString value;
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
             options.help = true;
+        } else if (arg == QLatin1String("--version")) {
+            options.version = true;
         } else if (isOption(arg, QStringLiteral("--card"))) {
             if (!takeValue(args, i, QStringLiteral("--card"), value, error))
                 return false;
@@ -117,13 +120,15 @@ QString startHelpText()
         "Opcje:\n"
         "  --card=sim|port        karta symulowana (domyślnie) albo prawdziwa karta przez\n"
         "                         bezpośredni dostęp do portów (root lub CAP_SYS_RAWIO)\n"
-        "  --sim-state PLIK       plik stanu symulatora (domyślnie VardelSim.txt obok programu)\n"
+        "  --sim-state PLIK       plik stanu symulatora (domyślnie VardelSim.txt obok programu,\n"
+        "                         po instalacji w ~/.local/share/vardel)\n"
         "  --sim-fault NAZWA[=K]  włącza usterkę symulatora; można podać kilka razy:\n");
     for (const QString& line : SimCard::faultDescriptions())
         text += QStringLiteral("                           ") + line + QLatin1Char('\n');
     text += QStringLiteral(
         "  --trace PLIK           dopisuje do pliku jeden wiersz na każdą wymianę z miernikiem\n"
         "                         (czas, bajty zapytania i odpowiedzi, wynik); \"-\" to stderr\n"
+        "  --version              wersja programu\n"
         "  --help                 ten opis\n");
     return text;
 }
@@ -154,7 +159,14 @@ std::unique_ptr<PortBackend> createBackend(const StartOptions& options, const QS
 
 QString simStatePath(const StartOptions& options, const QString& programDir)
 {
-    return options.simState.isEmpty() ? SimCard::defaultStateFile(programDir) : options.simState;
+    if (!options.simState.isEmpty())
+        return options.simState;
+    // An installed program's data folder is made on first use of the
+    // simulated card, before its lock is taken there; never for a file the
+    // user names.
+    const QString dataDir = fileLocations(programDir).dataDir;
+    QDir().mkpath(dataDir);
+    return SimCard::defaultStateFile(dataDir);
 }
 
 namespace {

@@ -20,6 +20,7 @@ struct StartOptions {
     QStringList simFaults; // NAME or NAME=K
     QString trace;         // --trace FILE: the bus monitor ("-" for stderr)
     bool help = false;
+    bool version = false;
     bool windowSystemNamed = false; // Qt's -platform or -display was given
 };
 
@@ -44,7 +45,8 @@ QString noDisplayMessage();
 std::unique_ptr<PortBackend> createBackend(const StartOptions& options, const QString& programDir,
                                            std::uint16_t cardAddress, QStringList& notes, QString& error);
 
-// The simulator's state file: --sim-state, else the one beside the program.
+// The simulator's state file: --sim-state, else the default one (beside the
+// program, or in the user's data folder, made here, when installed).
 QString simStatePath(const StartOptions& options, const QString& programDir);
 
 // What a program does when another one has the card.

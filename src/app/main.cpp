@@ -79,11 +79,15 @@ int main(int argc, char** argv)
         std::fputs(qPrintable(startHelpText()), stdout);
         return 0;
     }
+    if (options.version) {
+        std::puts("vardel " VARDEL_VERSION);
+        return 0;
+    }
 
     const QString programDir = programFolder(argv[0]);
     // The card's ports come from the settings file; the back end must reach
     // them before the main window resets the card.
-    const Settings settings = readSettingsFile(programDir + QLatin1Char('/') + QLatin1String(kSettingsFileName));
+    const Settings settings = readSettingsFile(settingsFilePath(programDir));
     QStringList notes;
     // The card stays locked for this program while it runs; a card another
     // program has is refused like one whose ports are refused.

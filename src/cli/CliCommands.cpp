@@ -150,8 +150,7 @@ private:
 
 int Runner::run()
 {
-    const Settings settings =
-        readSettingsFile(m_ctx.programDir + QLatin1Char('/') + QLatin1String(kSettingsFileName));
+    const Settings settings = readSettingsFile(settingsFilePath(m_ctx.programDir));
     const std::int16_t cardAddress = m_opt.cardAddress.value_or(settings.CardAddress);
     const std::int16_t model = m_opt.model.value_or(settings.MeterModel);
     if (needsModel(m_opt.command) && (model < kModelKX2 || model > kModelKX4))

@@ -91,8 +91,9 @@ struct OptionInfo {
     unsigned only;     // commands it belongs to; 0: every command
 };
 
-constexpr std::array<OptionInfo, 18> kOptions{{
+constexpr std::array<OptionInfo, 19> kOptions{{
     {"--help", "-h", false, 0},
+    {"--version", nullptr, false, 0},
     {"--card", nullptr, true, 0},
     {"--sim-state", nullptr, true, 0},
     {"--sim-fault", nullptr, true, 0},
@@ -241,6 +242,8 @@ bool applyOption(const OptionInfo& o, const QString& value, CliOptions& options,
 
     if (name == QLatin1String("--help")) {
         options.help = true;
+    } else if (name == QLatin1String("--version")) {
+        options.version = true;
     } else if (name == QLatin1String("--card")) {
         if (value == QLatin1String("sim"))
             options.start.card = CardKind::Simulated;
@@ -376,7 +379,7 @@ bool parseCliArguments(const QStringList& args, CliOptions& options, QString& er
         seen.append({o, name});
     }
 
-    if (options.help)
+    if (options.help || options.version)
         return true;
     if (positional.isEmpty()) {
         error = QStringLiteral("Nie podano polecenia.");
@@ -457,7 +460,8 @@ QString cliUsageText()
         "Opcje:\n"
         "  --card sim|port           karta symulowana (domyślnie) albo prawdziwa karta\n"
         "                            (bezpośredni dostęp do portów: root lub CAP_SYS_RAWIO)\n"
-        "  --sim-state PLIK          plik stanu symulatora (domyślnie VardelSim.txt obok programu)\n"
+        "  --sim-state PLIK          plik stanu symulatora (domyślnie VardelSim.txt obok programu,\n"
+        "                            po instalacji w ~/.local/share/vardel)\n"
         "  --sim-fault NAZWA[=K]     usterka symulatora; można podać kilka razy:\n");
     for (const QString& line : simFaultDescriptions())
         text += QStringLiteral("                              ") + line + QLatin1Char('\n');
@@ -480,9 +484,11 @@ QString cliUsageText()
         "                            obiekt JSON na wiersz; czas ISO 8601 na początku\n"
         "  --wait                    gdy kartę ma inny program: czeka, aż ją zwolni\n"
         "                            (bez tej opcji polecenie kończy się od razu kodem 3)\n"
+        "  --version                 wersja programu\n"
         "  --help                    ten opis\n"
         "\n"
-        "Wartości domyślne opcji łącza pochodzą z pliku Vardel.cfg obok programu.\n"
+        "Wartości domyślne opcji łącza pochodzą z pliku Vardel.cfg obok programu\n"
+        "(po instalacji z ~/.config/vardel/Vardel.cfg).\n"
         "Kody wyjścia: 0 powodzenie, 1 błąd wymiany danych (scan: żaden miernik nie odpowiedział),\n"
         "2 błędne użycie lub błąd pliku (diff: także pliki różnych modeli), 3 karta niedostępna\n"
         "lub używana przez inny program, 4 różnice (verify, write --verify, diff),\n"

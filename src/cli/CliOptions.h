@@ -32,6 +32,7 @@ struct CliOptions {
     CliCommand command = CliCommand::None;
     QString commandName;
     bool help = false;
+    bool version = false;
 
     QString file;         // write, verify, print: the configuration file
     QString output;       // read -o

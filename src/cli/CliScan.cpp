@@ -1,5 +1,6 @@
 #include "cli/CliScan.h"
 
+#include "config/FileLocations.h"
 #include "config/RegisterTable.h"
 #include "config/RegisterTexts.h"
 #include "link/Module1.h"
@@ -34,7 +35,7 @@ std::vector<ModelIdentity> modelIdentities(const QString& programDir, QStringLis
     std::vector<ModelIdentity> out;
     for (std::int16_t m = kModelKX2; m <= kModelKX4; ++m) {
         RegisterTable table;
-        table.NamesFile = programDir + QLatin1Char('/') + namesFileNameOf(m);
+        table.NamesFile = fileLocations(programDir).namesDir + QLatin1Char('/') + namesFileNameOf(m);
         table.RegCount = regCountOf(m);
         const NamesLoad names = LoadRegisterNames(table);
         if (!names.ok && names.namesRead == 0) {

@@ -53,6 +53,10 @@ int main(int argc, char** argv)
         std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
         return kExitOk;
     }
+    if (options.version) {
+        writeLine(stdout, QStringLiteral("vardel-cli " VARDEL_VERSION));
+        return kExitOk;
+    }
 
     // Only the printout lays out text and needs fonts; it gets a graphical
     // application on the offscreen platform unless the user chose another.

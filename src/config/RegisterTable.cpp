@@ -1,5 +1,6 @@
 #include "config/RegisterTable.h"
 
+#include "config/FileLocations.h"
 #include "link/Module1.h"
 
 namespace vardel {
@@ -45,7 +46,7 @@ void selectModel(Module1& link, RegisterTable& table, std::int16_t model, const 
     if (model < kModelKX2 || model > kModelKX4)
         return;
     link.MeterModel = model;
-    table.NamesFile = programDir + QLatin1Char('/') + namesFileNameOf(model);
+    table.NamesFile = fileLocations(programDir).namesDir + QLatin1Char('/') + namesFileNameOf(model);
     table.ModelTag = modelTagOf(model);
     table.RegCount = regCountOf(model);
 }

@@ -1,6 +1,7 @@
 #include "files/ConfigFileDialogs.h"
 
 #include "config/ConfigWindows.h"
+#include "config/FileLocations.h"
 #include "config/Form2.h"
 #include "config/RegisterTable.h"
 #include "files/ConfigFile.h"
@@ -109,7 +110,7 @@ ConfigFileDialogs::FileRequest ConfigFileDialogs::request(bool save) const
     r.save = save;
     r.title = save ? QStringLiteral("Zapis danych") : QStringLiteral("Odczyt danych");
     r.filter = save ? QStringLiteral("Pliki *.KX*") : QStringLiteral("Pliki *.Kx*");
-    r.folder = m_programDir;
+    r.folder = fileLocations(m_programDir).startDir;
     r.fileName = QStringLiteral("*.") + m_table.ModelTag;
     if (save)
         r.defaultSuffix = m_table.ModelTag;

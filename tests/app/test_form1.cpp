@@ -4,10 +4,12 @@
 #include "config/ConfigWindows.h"
 #include "config/Form5.h"
 #include "config/RegisterTable.h"
+#include "files/ConfigFileDialogs.h"
 #include "link/Module1.h"
 #include "measure/MeasureTest.h"
 #include "sim/SimCard.h"
 #include "support/FakePort.h"
+#include "support/ScopedEnv.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -233,6 +235,43 @@ TEST_F(MainWindow, RealCardShowsNoSimulatorNote)
 {
     open(false);
     EXPECT_EQ(form->findChild<QLabel*>(QStringLiteral("SimNote")), nullptr);
+}
+
+TEST(InstalledMainWindow, NamesFromSharedFolderSettingsToUserFolderDialogsAtHome)
+{
+    // <prefix>/bin without names files, <prefix>/share/vardel with them.
+    QTemporaryDir root;
+    const QString bin = root.filePath(QStringLiteral("usr/bin"));
+    const QString share = root.filePath(QStringLiteral("usr/share/vardel"));
+    const QString home = root.filePath(QStringLiteral("home"));
+    for (const QString& d : {bin, share, home})
+        ASSERT_TRUE(QDir().mkpath(d));
+    for (const char* name : {"KX2_NAME.TXT", "KX3_NAME.TXT", "KX4_NAME.TXT"})
+        ASSERT_TRUE(QFile::copy(QStringLiteral(VARDEL_SOURCE_DIR "/data/") + QLatin1String(name),
+                                share + QLatin1Char('/') + QLatin1String(name)));
+    test::ScopedEnv env;
+    env.set("HOME", home);
+    env.set("XDG_CONFIG_HOME", root.filePath(QStringLiteral("config")));
+
+    FakePort port;
+    port.recordStatusReads = false;
+    Module1 link(port);
+    RegisterTable table;
+    Form1 form(link, table, bin, true);
+    form.Form_Load();
+    EXPECT_EQ(table.NamesFile, share + QStringLiteral("/KX3_NAME.TXT"));
+
+    QString folder;
+    form.fileDialogs().setFileChooser([&folder](const ConfigFileDialogs::FileRequest& r) {
+        folder = r.folder;
+        return QString();
+    });
+    form.findChild<QPushButton*>(QStringLiteral("Load"))->click();
+    EXPECT_EQ(folder, home);
+
+    form.findChild<QPushButton*>(QStringLiteral("Command4"))->click();
+    EXPECT_TRUE(QFile::exists(root.filePath(QStringLiteral("config/vardel/Vardel.cfg"))));
+    EXPECT_EQ(QDir(bin).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
 }
 
 namespace {

@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Builds the Debian package from this build tree's binaries, checks it with
+# lintian, unpacks it into a throw-away root and runs both programs from there
+# as a user who cannot write to that root, as an installed program would run.
+#   test_package.sh BUILD_DIR VERSION
+set -uo pipefail
+build=$1
+version=$2
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+work=$(mktemp -d)
+trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
+chmod 755 "$work"
+
+# --- the package ---------------------------------------------------------
+# gzip rather than xz: the sanitizer build's binaries are large, and the
+# compression is not what is tested here.
+if ! cpack -G DEB -D CPACK_DEBIAN_COMPRESSION_TYPE=gzip --config "$build/CPackConfig.cmake" -B "$work/out" \
+    >"$work/cpack.log" 2>&1; then
+    cat "$work/cpack.log"
+    echo "FAIL: cpack"
+    exit 1
+fi
+deb=$(ls "$work"/out/vardel_*.deb)
+echo "package: $(basename "$deb")"
+
+depends=$(dpkg-deb -f "$deb" Depends)
+for dep in fonts-liberation qt6-translations-l10n libqt6widgets6 libqt6printsupport6 libc6; do
+    [[ $depends == *"$dep"* ]] || fail "Depends lacks $dep: $depends"
+done
+
+lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 ||
+    { cat "$work/lintian.log"; fail "lintian reports errors"; }
+
+root="$work/root"
+dpkg -x "$deb" "$root"
+for f in usr/bin/vardel usr/bin/vardel-cli \
+    usr/share/vardel/KX2_NAME.TXT usr/share/vardel/KX3_NAME.TXT usr/share/vardel/KX4_NAME.TXT \
+    usr/share/applications/vardel.desktop usr/share/icons/hicolor/scalable/apps/vardel.svg \
+    usr/share/man/man1/vardel.1.gz usr/share/man/man1/vardel-cli.1.gz \
+    usr/share/bash-completion/completions/vardel-cli \
+    usr/share/doc/vardel/copyright usr/share/doc/vardel/changelog.Debian.gz; do
+    [[ -e $root/$f ]] || fail "missing /$f"
+done
+
+desktop-file-validate "$root/usr/share/applications/vardel.desktop" >"$work/desktop.log" 2>&1
+[[ -s $work/desktop.log ]] && { cat "$work/desktop.log"; fail "desktop-file-validate"; }
+
+for page in vardel vardel-cli; do
+    LC_ALL=C.UTF-8 MANROFFSEQ='' man --warnings -l "$root/usr/share/man/man1/$page.1.gz" >"$work/man.out" 2>"$work/man.err"
+    [[ -s $work/man.err ]] && { cat "$work/man.err"; fail "man page $page has warnings"; }
+    grep -q "vardel $version" "$work/man.out" || fail "man page $page does not name version $version"
+done
+
+# --- bash completion: what a user gets after TAB -------------------------
+touch "$work/m1.KX3" "$work/m2.kx4" "$work/notes.txt" "$work/r.pdf"
+complete_line() { # WORDS... -> the candidates, sorted, on one line
+    bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _vardel_cli
+             printf "%s\n" "${COMPREPLY[@]}" | sort | paste -sd " "' _ \
+        "$root/usr/share/bash-completion/completions/vardel-cli" "$@"
+}
+while IFS='|' read -r words expected; do
+    # shellcheck disable=SC2086
+    got=$(cd "$work" && complete_line vardel-cli $words)
+    [[ $got == "$expected" ]] || fail "completion of '$words': got '$got', want '$expected'"
+done <<'CASES'
+re|read reset-meter
+--model K|KX-2 KX-3 KX-4
+--baud 1|1200 19200
+--model = KX-4|KX-4
+write m|m1.KX3 m2.kx4
+--model KX-3 print m1.KX3 --pdf r|r.pdf root
+measure --f|--format
+verify m1.KX3 --f|--force
+CASES
+
+# --- the programs, as a user who cannot write to the root ----------------
+home="$work/home"
+mkdir -p "$home" "$home/run"
+chmod 700 "$home/run"
+if [[ $(id -u) -eq 0 ]]; then
+    chown -R nobody:nogroup "$home"
+    as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+else
+    chmod -R a-w "$root"
+    as_user=()
+fi
+run() {
+    "${as_user[@]}" env -i PATH=/usr/bin:/bin HOME="$home" LC_ALL=C.UTF-8 QT_QPA_PLATFORM=offscreen \
+        XDG_RUNTIME_DIR="$home/run" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" "$@"
+}
+before=$(find "$root" -printf '%p %s %T@\n' | sort)
+bin="$root/usr/bin"
+
+[[ $(run "$bin/vardel-cli" --version) == "vardel-cli $version" ]] || fail "vardel-cli --version"
+[[ $(run "$bin/vardel" --version) == "vardel $version" ]] || fail "vardel --version"
+
+cli=("$bin/vardel-cli" --model KX-3 --meter-address 2)
+run "${cli[@]}" read -o "$home/m.KX3" || fail "read -o exited $?"
+[[ -s $home/m.KX3 ]] || fail "read -o wrote no file"
+[[ -e $home/config ]] && fail "the command line wrote settings: $(ls -R "$home/config")"
+run "${cli[@]}" write "$home/m.KX3" --eeprom || fail "write --eeprom exited $?"
+grep -q '^\[miernik\]' "$home/data/vardel/VardelSim.txt" 2>/dev/null ||
+    fail "write --eeprom left no state in XDG_DATA_HOME/vardel"
+run "$bin/vardel-cli" --model KX-3 print "$home/m.KX3" --pdf "$home/m.pdf" ||
+    fail "print (names files from /usr/share/vardel) exited $?"
+# scan tells the models apart by the register names in the shared names files.
+found=$(run "$bin/vardel-cli" scan --bauds 19200 --addresses 1-3 2>/dev/null | tr '\n' ';')
+[[ $found == "1 19200 KX-2;2 19200 KX-3;3 19200 KX-4;" ]] || fail "scan found '$found'"
+
+# The window: it must come up and stay up (timeout ends it with 124).
+run timeout 8 "$bin/vardel" >"$work/window.log" 2>&1
+code=$?
+[[ $code -eq 124 ]] || { cat "$work/window.log"; fail "vardel window ended with $code before the timeout"; }
+grep -i "nazw\|nie można\|błąd" "$work/window.log" && fail "vardel window reported a problem"
+
+after=$(find "$root" -printf '%p %s %T@\n' | sort)
+[[ $before == "$after" ]] || { diff <(echo "$before") <(echo "$after"); fail "something was written inside the root"; }
+
+[[ $failures -eq 0 ]] && echo "package checks passed"
+[[ $failures -eq 0 ]]
