@@ -2,6 +2,8 @@
 // process on the simulated card, with the simulator's state in a temporary
 // folder, exactly as a script would.
 
+#include "support/TestFiles.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -35,6 +37,8 @@ inline void PrintTo(const QString& text, std::ostream* os)
 QT_END_NAMESPACE
 
 namespace {
+
+using vardel::test::readBytes;
 
 const QString kBinDir = QStringLiteral(VARDEL_BIN_DIR);
 
@@ -93,12 +97,6 @@ bool writeBytes(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Name, size and time of every entry: the program's folder must look the

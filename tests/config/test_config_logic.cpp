@@ -2,6 +2,7 @@
 #include "config/RegisterTable.h"
 #include "config/RegisterTexts.h"
 #include "link/Module1.h"
+#include "support/TestFiles.h"
 #include "support/FakePort.h"
 
 #include <QFile>
@@ -32,6 +33,8 @@ QT_END_NAMESPACE
 
 namespace {
 
+using vardel::test::writeBytes;
+
 QStringList readAllTextFields(const QString& text)
 {
     ListInput in(text);
@@ -45,13 +48,6 @@ QByteArray cp1250(const QString& text)
 {
     QStringEncoder enc("windows-1250");
     return enc.encode(text);
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    ASSERT_EQ(f.write(bytes), bytes.size());
 }
 
 } // namespace
@@ -415,7 +411,7 @@ TEST_F(RegisterNames, MissingFileLeavesNamesAndSaysSo)
 
 TEST_F(RegisterNames, ShortFileKeepsEarlierNames)
 {
-    writeFile(table.NamesFile, cp1250(QStringLiteral("Adres\r\nPrędkość\r\nTyp")));
+    writeBytes(table.NamesFile, cp1250(QStringLiteral("Adres\r\nPrędkość\r\nTyp")));
     const NamesLoad load = LoadRegisterNames(table);
     EXPECT_FALSE(load.ok);
     EXPECT_EQ(load.namesRead, 3);
@@ -426,7 +422,7 @@ TEST_F(RegisterNames, ShortFileKeepsEarlierNames)
     EXPECT_EQ(table.RegName[3], QStringLiteral("stara 3"));
     EXPECT_EQ(table.RegName[63], QStringLiteral("stara 63"));
 
-    writeFile(table.NamesFile, QByteArray());
+    writeBytes(table.NamesFile, QByteArray());
     const NamesLoad empty = LoadRegisterNames(table);
     EXPECT_FALSE(empty.ok);
     EXPECT_EQ(empty.namesRead, 0);
@@ -435,7 +431,7 @@ TEST_F(RegisterNames, ShortFileKeepsEarlierNames)
 
 TEST_F(RegisterNames, ExtraLinesIgnored)
 {
-    writeFile(table.NamesFile, cp1250(numbered(70)));
+    writeBytes(table.NamesFile, cp1250(numbered(70)));
     const NamesLoad load = LoadRegisterNames(table);
     EXPECT_TRUE(load.ok);
     EXPECT_EQ(load.namesRead, 64);
@@ -445,7 +441,7 @@ TEST_F(RegisterNames, ExtraLinesIgnored)
 
 TEST_F(RegisterNames, UnquotedCommaShiftsFollowingNames)
 {
-    writeFile(table.NamesFile, cp1250("A\r\nZakres We-1, dolna\r\n\"Zakres We-1, górna\"\r\n" + numbered(64)));
+    writeBytes(table.NamesFile, cp1250("A\r\nZakres We-1, dolna\r\n\"Zakres We-1, górna\"\r\n" + numbered(64)));
     ASSERT_TRUE(LoadRegisterNames(table).ok);
     EXPECT_EQ(table.RegName[1], QStringLiteral("Zakres We-1"));
     EXPECT_EQ(table.RegName[2], QStringLiteral("dolna"));
@@ -455,7 +451,7 @@ TEST_F(RegisterNames, UnquotedCommaShiftsFollowingNames)
 
 TEST_F(RegisterNames, ReservedMarksOnlyExactRezerwa)
 {
-    writeFile(table.NamesFile,
+    writeBytes(table.NamesFile,
               cp1250("Rezerwa\r\nRezerwa   \r\n\"Rezerwa \"\r\nrezerwa\r\nREZERWA\r\n   Rezerwa\r\n"
                      "Rezerwa 2\r\n\"Rezerwa\"\r\n"
                      + numbered(64)));

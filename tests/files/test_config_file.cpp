@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include "support/TestFiles.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -24,20 +25,8 @@ using namespace vardel;
 
 namespace {
 
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
+using vardel::test::readBytes;
+using vardel::test::writeBytes;
 
 QString fixture(const char* name)
 {

@@ -5,6 +5,7 @@
 #include "config/RegisterTable.h"
 #include "files/ConfigFile.h"
 #include "link/Module1.h"
+#include "support/TestFiles.h"
 #include "support/FakePort.h"
 
 #include <QApplication>
@@ -27,11 +28,7 @@ using namespace vardel;
 
 namespace {
 
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using vardel::test::readBytes;
 
 QString fixture(const char* name)
 {

@@ -10,6 +10,7 @@
 #include "report/PdfReport.h"
 #include "sim/SimCard.h"
 #include "sim/SimState.h"
+#include "support/TestFiles.h"
 #include "support/FakePort.h"
 
 #include <QDir>
@@ -34,18 +35,8 @@ using namespace vardel;
 
 namespace {
 
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
+using vardel::test::readBytes;
+using vardel::test::writeBytes;
 
 // Everything in a folder, hidden temporaries included.
 QStringList entries(const QString& dir)

@@ -10,22 +10,13 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include "support/TestFiles.h"
 
 namespace vardel {
 namespace {
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
+using vardel::test::readBytes;
+using vardel::test::writeBytes;
 
 void expectFactory(const SimCard& card)
 {
@@ -84,7 +75,7 @@ TEST_F(SimState, EepromStoreSurvivesARestart)
         kx4->ram[odd + i] = static_cast<std::uint8_t>(0xF0 + i);
     storeThroughLink(*first, 3);
 
-    const QByteArray text = readAll(path);
+    const QByteArray text = readBytes(path);
     EXPECT_TRUE(text.contains("\r\n[miernik]\r\nmodel=KX-3\r\nadres=2\r\nbaud=4\r\nr0=2\r\n")) << text.toStdString();
     EXPECT_TRUE(text.contains("\r\nr6=25\r\n"));
     EXPECT_TRUE(text.contains("\r\n@03E8=01 02\r\n@03F9=AB\r\n")) << "runs of written bytes, zeros left out";
@@ -116,10 +107,10 @@ TEST_F(SimState, StoreReplacesOnlyItsOwnMeterInTheFileAsItIsNow)
     storeThroughLink(*b, 2);
 
     // A hand edit between stores: the card's faults and a fourth meter.
-    QByteArray text = readAll(path);
+    QByteArray text = readBytes(path);
     text.replace("usterki=\r\n", "usterki=no-ack\r\n");
     text += "\r\n[miernik]\r\nmodel=KX-2\r\nadres=9\r\nr5=99\r\n";
-    writeAll(path, text);
+    writeBytes(path, text);
     a->meterAt(3)->setConfigValue(3, 33.0f);
     storeThroughLink(*a, 3);
     ASSERT_TRUE(a->takeMessages().isEmpty());
@@ -161,7 +152,7 @@ TEST_F(SimState, DamagedFileGivesFactoryMetersAndSaysWhy)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.content.toStdString());
-        writeAll(path, c.content);
+        writeBytes(path, c.content);
         messages.clear();
         auto card = SimCard::create({path, {}}, messages);
         ASSERT_TRUE(card);
@@ -180,11 +171,11 @@ TEST_F(SimState, DamagedFileIsKeptAsideOnTheFirstStore)
 {
     ASSERT_TRUE(dir.isValid());
     const QByteArray damaged = "[miernik]\r\nmodel=KX-2\r\nadres=1\r\nr1=jeden\r\n";
-    writeAll(path, damaged);
+    writeBytes(path, damaged);
     auto card = SimCard::create({path, {}}, messages);
     ASSERT_TRUE(card);
     storeThroughLink(*card, 2);
-    EXPECT_EQ(readAll(path + QStringLiteral(".uszkodzony")), damaged);
+    EXPECT_EQ(readBytes(path + QStringLiteral(".uszkodzony")), damaged);
 
     messages.clear();
     ASSERT_TRUE(SimCard::create({path, {}}, messages));
@@ -195,7 +186,7 @@ TEST_F(SimState, HandWrittenFileSetsCardMetersAndFaults)
 {
     ASSERT_TRUE(dir.isValid());
     // LF line ends, lower case and a hexadecimal base: all as a person types them.
-    writeAll(path, "; mój plik\n[karta]\nadres=300h\nusterki=no-ack, no-store, slow-reply=7\n\n"
+    writeBytes(path, "; mój plik\n[karta]\nadres=300h\nusterki=no-ack, no-store, slow-reply=7\n\n"
                    "[miernik]\nmodel=kx4\nadres=7\nbaud=2\nr3=250\n");
     auto card = SimCard::create({path, {QStringLiteral("bad-length=1")}}, messages);
     ASSERT_TRUE(card);
@@ -215,7 +206,7 @@ TEST_F(SimState, HandWrittenFileSetsCardMetersAndFaults)
 
     // Saving keeps the file's faults, not those of this run's command line.
     ASSERT_TRUE(card->saveState());
-    const QByteArray text = readAll(path);
+    const QByteArray text = readBytes(path);
     EXPECT_TRUE(text.contains("\r\n[karta]\r\nadres=768\r\nusterki=no-ack,no-store,slow-reply=7\r\n")) << text.toStdString();
 }
 
