@@ -403,11 +403,11 @@ int Runner::measure()
         while (next <= Clock::now())
             next += interval;
         while (Clock::now() < next) {
-            if (m_ctx.interrupted && m_ctx.interrupted())
+            if (m_ctx.stopRequested())
                 return kExitOk;
             std::this_thread::sleep_for(std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(50)));
         }
-        if (m_ctx.interrupted && m_ctx.interrupted())
+        if (m_ctx.stopRequested())
             return kExitOk;
     }
 }

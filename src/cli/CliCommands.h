@@ -18,10 +18,11 @@ struct CliContext {
     std::function<void(const QString&)> err;   // a message line for stderr
     std::function<void(const QByteArray&)> rawErr; // the progress bar, as it stands
     bool stderrIsTerminal = false;
-    std::function<bool()> interrupted;         // measure stops when this says so
     // The number of the signal that asked the command to stop (0: none yet).
     // Every wait of the link and the wait for the card watch it.
     const std::atomic<int>* stopSignal = nullptr;
+
+    bool stopRequested() const { return stopSignal && stopSignal->load() != 0; }
 };
 
 // Runs one command with the windows' own routines (the read and write loops,

@@ -83,7 +83,7 @@ int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const C
 
     for (std::int16_t code : bauds) {
         for (int address = options.scanFirst; address <= options.scanLast && !cardFailed; ++address) {
-            if (context.interrupted && context.interrupted()) {
+            if (context.stopRequested()) {
                 interrupted = true;
                 break;
             }
@@ -102,7 +102,7 @@ int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const C
                 // means the card itself has stopped working (unless Ctrl+C
                 // cut the wait short).
                 cardFailed = errors.first() == CliErrors::Kind::Transmit
-                    && !(context.interrupted && context.interrupted());
+                    && !(context.stopRequested());
                 failedAt = address;
                 continue;
             }

@@ -83,7 +83,6 @@ int main(int argc, char** argv)
         std::fflush(stderr);
     };
     context.stderrIsTerminal = isatty(STDERR_FILENO) == 1;
-    context.interrupted = [] { return g_stopSignal.load() != 0; };
     context.stopSignal = &g_stopSignal;
     return runCli(options, context);
 }
