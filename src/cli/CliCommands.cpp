@@ -266,14 +266,14 @@ int Runner::read()
                          .arg(QDir::toNativeSeparators(m_opt.output), QStringLiteral("brak folderu")));
 
     if (!prepareLink())
-        return linkFailed(QStringLiteral("rejestr %1").arg(cliRegisterText(m_link->MeterModel, 0)));
+        return linkFailed(QStringLiteral("rejestr %1").arg(registerLabel(m_link->MeterModel, 0)));
     TransferResult result;
     {
         ProgressDisplay bar = progress(QStringLiteral("Odczyt rejestrów"));
         result = ReadConfiguration(*m_link, m_table, [&bar](int done, int total) { bar.update(done, total); });
     }
     if (!result.complete)
-        return linkFailed(QStringLiteral("rejestr %1").arg(cliRegisterText(m_link->MeterModel, result.done)));
+        return linkFailed(QStringLiteral("rejestr %1").arg(registerLabel(m_link->MeterModel, result.done)));
     if (stopSignal() != 0)
         return kExitOk; // asked to stop: no file is the answer, whole as the read may be
 
@@ -288,7 +288,7 @@ int Runner::write()
     if (auto failed = loadConfiguration(m_table, m_opt.file))
         return *failed;
     if (!prepareLink())
-        return linkFailed(QStringLiteral("rejestr %1").arg(cliRegisterText(m_link->MeterModel, 0)));
+        return linkFailed(QStringLiteral("rejestr %1").arg(registerLabel(m_link->MeterModel, 0)));
 
     TransferResult result;
     {
@@ -303,7 +303,7 @@ int Runner::write()
     if (!result.complete) {
         // The counter is advanced before the acknowledgement is awaited, so
         // the register that failed is the last one counted.
-        return linkFailed(QStringLiteral("rejestr %1").arg(cliRegisterText(m_link->MeterModel, result.done - 1)));
+        return linkFailed(QStringLiteral("rejestr %1").arg(registerLabel(m_link->MeterModel, result.done - 1)));
     }
     if (m_errors.count() > 0)
         return linkFailed(QStringLiteral("zapis w pamięci EEPROM"));
@@ -339,7 +339,7 @@ int Runner::verify()
     if (auto failed = loadConfiguration(m_table, m_opt.file))
         return *failed;
     if (!prepareLink())
-        return linkFailed(QStringLiteral("rejestr %1").arg(cliRegisterText(m_link->MeterModel, 0)));
+        return linkFailed(QStringLiteral("rejestr %1").arg(registerLabel(m_link->MeterModel, 0)));
     return compareWithMeter();
 }
 
@@ -353,7 +353,7 @@ int Runner::compareWithMeter()
         result = ReadConfiguration(*m_link, meter, [&bar](int done, int total) { bar.update(done, total); });
     }
     if (!result.complete)
-        return linkFailed(QStringLiteral("rejestr %1").arg(cliRegisterText(m_link->MeterModel, result.done)));
+        return linkFailed(QStringLiteral("rejestr %1").arg(registerLabel(m_link->MeterModel, result.done)));
 
     // Values are compared as the file holds them: seven digits. The meter
     // keeps the same seven digits, but its decoding may land one step of
@@ -367,7 +367,7 @@ int Runner::compareWithMeter()
             continue;
         ++differences;
         m_ctx.out(QStringLiteral("Rejestr %1: w pliku %2, w mierniku %3")
-                      .arg(cliRegisterText(m_link->MeterModel, r), inFile, inMeter));
+                      .arg(registerLabel(m_link->MeterModel, r), inFile, inMeter));
     }
     if (differences > 0)
         return kExitDiffers;
@@ -456,24 +456,6 @@ int Runner::diff()
 }
 
 } // namespace
-
-QString cliRegisterText(std::int16_t model, int r)
-{
-    // The "h" marks hexadecimal numbers on screen, so "10h" is never read as ten.
-    if (model == kModelKX3)
-        return QString::number(r);
-    return QString::number(r, 16).toUpper() + QLatin1Char('h');
-}
-
-std::optional<std::int16_t> modelOfFileName(const QString& path)
-{
-    const QString suffix = QFileInfo(path).suffix().toUpper();
-    for (std::int16_t m = kModelKX2; m <= kModelKX4; ++m) {
-        if (suffix == modelTagOf(m))
-            return m;
-    }
-    return std::nullopt;
-}
 
 QString otherModelMessage(const QString& path, std::int16_t fileModel, std::int16_t selected)
 {

@@ -33,11 +33,6 @@ struct CliContext {
 int runCli(const CliOptions& options, const CliContext& context);
 
 // Shared by the commands.
-// The register number as the program shows it everywhere else: decimal for
-// the KX-3, hexadecimal with "h" for the KX-2 and KX-4.
-QString cliRegisterText(std::int16_t model, int r);
-// The model a file's extension (KX2, KX3, KX4) names, if any.
-std::optional<std::int16_t> modelOfFileName(const QString& path);
 // "Plik … ma rozszerzenie modelu …, a wybrany jest miernik …", with the --force hint.
 QString otherModelMessage(const QString& path, std::int16_t fileModel, std::int16_t selected);
 

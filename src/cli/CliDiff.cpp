@@ -68,7 +68,7 @@ public:
                 continue;
             const QString name = names.RegName[slot].trimmed();
             line(QStringLiteral("Rejestr %1%2: w A %3, w B %4")
-                     .arg(cliRegisterText(model, r),
+                     .arg(registerLabel(model, r),
                           name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(name), inA, inB));
         }
     }

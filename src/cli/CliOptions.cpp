@@ -50,25 +50,19 @@ std::optional<int> strictInteger(const QString& text, int low, int high)
 
 std::optional<std::int16_t> modelFromText(const QString& text)
 {
+    // As written on the meter, with or without the dash, and nothing else.
     const QString t = text.toUpper();
-    for (std::int16_t m = 0; m <= 2; ++m) {
-        const QString name = modelNameOf(m);
-        if (t == name || t == QString(name).remove(QLatin1Char('-')))
-            return m;
+    for (const MeterModelInfo& info : meterModels()) {
+        if (t == QLatin1String(info.name) || t == QLatin1String(info.tag))
+            return info.model;
     }
     return std::nullopt;
 }
 
-constexpr std::array<int, 6> kRates{1200, 2400, 4800, 9600, 19200, 38400};
-
 std::optional<std::int16_t> baudCodeFromText(const QString& text)
 {
     const auto rate = strictInteger(text, 0, 38400);
-    for (std::size_t i = 0; rate && i < kRates.size(); ++i) {
-        if (kRates[i] == *rate)
-            return static_cast<std::int16_t>(i);
-    }
-    return std::nullopt;
+    return rate ? baudCodeOfRate(*rate) : std::nullopt;
 }
 
 // The card address is typed as the main window shows it: hexadecimal, with
@@ -315,21 +309,6 @@ bool applyOption(const OptionInfo& o, const QString& value, CliOptions& options,
 }
 
 } // namespace
-
-int baudRateOf(std::int16_t baudCode)
-{
-    return baudCode >= 0 && baudCode <= 5 ? kRates[static_cast<std::size_t>(baudCode)] : 0;
-}
-
-QString modelNameOf(std::int16_t model)
-{
-    switch (model) {
-    case 0: return QStringLiteral("KX-2");
-    case 1: return QStringLiteral("KX-3");
-    case 2: return QStringLiteral("KX-4");
-    default: return QString::number(model);
-    }
-}
 
 bool parseCliArguments(const QStringList& args, CliOptions& options, QString& error)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Startup.h"
+#include "link/MeterModels.h"
 
 #include <QString>
 #include <QStringList>
@@ -69,11 +70,5 @@ struct CliOptions {
 bool parseCliArguments(const QStringList& args, CliOptions& options, QString& error);
 
 QString cliUsageText();
-
-// "KX-2" for 0 and so on; the model names users type and read.
-QString modelNameOf(std::int16_t model);
-
-// 1200 for baud code 0 ... 38400 for 5.
-int baudRateOf(std::int16_t baudCode);
 
 } // namespace vardel

@@ -1,22 +1,17 @@
 #include "cli/CliScan.h"
 
-#include "config/FileLocations.h"
-#include "config/RegisterTable.h"
-#include "config/RegisterTexts.h"
 #include "link/Module1.h"
 
 namespace vardel {
 
 namespace {
 
-const QString kAddressName = QStringLiteral("Adres sieciowy miernika");
-const QString kBaudName = QStringLiteral("Prędkość transmisji (kod)");
-
 // Whether the meter's registers under this model's layout hold what the
-// card reached it with. A register that cannot be read does not fit.
-bool fits(Module1& link, const ModelIdentity& id, int address, std::int16_t baudCode)
+// card reached it with: the address (where the model keeps it) and the baud
+// code. A register that cannot be read does not fit.
+bool fits(Module1& link, const MeterModelInfo& model, int address, std::int16_t baudCode)
 {
-    link.MeterModel = id.model;
+    link.MeterModel = model.model;
     const auto holds = [&link](int reg, int expected) {
         if (reg < 0)
             return true;
@@ -25,45 +20,13 @@ bool fits(Module1& link, const ModelIdentity& id, int address, std::int16_t baud
         link.ReadConfigReg(static_cast<std::int16_t>(reg), value, flag);
         return flag == 0 && value == static_cast<float>(expected);
     };
-    return holds(id.addressRegister, address) && holds(id.baudRegister, baudCode);
+    return holds(model.link.address, address) && holds(model.link.baudCode, baudCode);
 }
 
 } // namespace
 
-std::vector<ModelIdentity> modelIdentities(const QString& programDir, QStringList& messages)
-{
-    std::vector<ModelIdentity> out;
-    for (std::int16_t m = kModelKX2; m <= kModelKX4; ++m) {
-        RegisterTable table;
-        table.NamesFile = fileLocations(programDir).namesDir + QLatin1Char('/') + namesFileNameOf(m);
-        table.RegCount = regCountOf(m);
-        const NamesLoad names = LoadRegisterNames(table);
-        if (!names.ok && names.namesRead == 0) {
-            messages << names.message;
-            continue;
-        }
-        ModelIdentity id;
-        id.model = m;
-        for (int r = 0; r < names.namesRead; ++r) {
-            const QString name = table.RegName[static_cast<std::size_t>(r)].trimmed();
-            if (name == kAddressName && id.addressRegister < 0)
-                id.addressRegister = r;
-            else if (name == kBaudName && id.baudRegister < 0)
-                id.baudRegister = r;
-        }
-        if (id.addressRegister >= 0 || id.baudRegister >= 0)
-            out.push_back(id);
-    }
-    return out;
-}
-
 int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const CliContext& context)
 {
-    QStringList messages;
-    const std::vector<ModelIdentity> identities = modelIdentities(context.programDir, messages);
-    for (const QString& m : messages)
-        context.err(m);
-
     std::vector<std::int16_t> bauds = options.scanBauds;
     if (bauds.empty())
         bauds = {0, 1, 2, 3, 4, 5};
@@ -108,9 +71,9 @@ int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const C
             }
 
             QStringList models;
-            for (const ModelIdentity& id : identities) {
-                if (fits(link, id, address, code))
-                    models << modelNameOf(id.model);
+            for (const MeterModelInfo& model : meterModels()) {
+                if (fits(link, model, address, code))
+                    models << modelNameOf(model.model);
             }
             bar.hide();
             context.out(QStringLiteral("%1 %2 %3")

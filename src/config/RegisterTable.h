@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/MeterModels.h"
+
 #include <QString>
 
 #include <array>
@@ -39,10 +41,7 @@ struct RegisterTable {
 // together. A model outside 0..2 changes nothing.
 void selectModel(Module1& link, RegisterTable& table, std::int16_t model, const QString& programDir);
 
-// Per-model constants.
-std::int16_t regCountOf(std::int16_t model);   // 64, 100, 255; 0 for others
-QString modelTagOf(std::int16_t model);         // "KX2", "KX3", "KX4"; empty for others
-QString namesFileNameOf(std::int16_t model);    // "KX2_NAME.TXT", ...; empty for others
-QString modelTextOf(std::int16_t model);        // " KX-2", " KX-3", " KX-4" as the editor shows it
+// The model as the editor shows it: " KX-2", " KX-3", " KX-4"; empty for others.
+QString modelTextOf(std::int16_t model);
 
 } // namespace vardel

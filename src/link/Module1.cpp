@@ -188,12 +188,8 @@ std::uint16_t Module1::ConfigRegAddress(std::int16_t r) const
 
 std::uint8_t Module1::MeasureBlockLength(std::int16_t model)
 {
-    switch (model) {
-    case kModelKX2: return 24;
-    case kModelKX3: return 36;
-    case kModelKX4: return 60;
-    default: return 1;
-    }
+    const MeterModelInfo* info = meterModelInfo(model);
+    return info ? info->measureBlockLength : std::uint8_t{1};
 }
 
 std::int16_t Module1::FetchReply(int* count, int minimumPayload)

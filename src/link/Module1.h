@@ -2,6 +2,7 @@
 
 #include "link/BasNumber.h"
 #include "link/LinkInterfaces.h"
+#include "link/MeterModels.h"
 #include "link/PortBackend.h"
 
 #include <array>
@@ -39,11 +40,6 @@ inline constexpr unsigned kFirstCardPort = 0x100;
 bool isSystemPortPair(std::int16_t cardAddress);
 // Why such an address is refused, as the program says it (UTF-8).
 inline constexpr const char* kSystemPortsText = "Adres zarezerwowany dla urządzeń płyty głównej (poniżej 100h)";
-
-// Models of the KX family, as MeterModel holds them.
-inline constexpr std::int16_t kModelKX2 = 0;
-inline constexpr std::int16_t kModelKX3 = 1;
-inline constexpr std::int16_t kModelKX4 = 2;
 
 // Link state and the card and meter routines. One instance lives for the whole
 // run and is handed by reference to every window that talks to the meter.

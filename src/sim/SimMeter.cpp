@@ -2,6 +2,7 @@
 #include "sim/SimFactory.h"
 
 #include "link/BasNumber.h"
+#include "link/MeterModels.h"
 
 #include <cmath>
 #include <numbers>
@@ -67,20 +68,14 @@ Wave waveOf(int address, int channel)
 
 std::uint16_t SimMeter::configBase(std::int16_t model)
 {
-    switch (model) {
-    case 0: return 585;
-    case 1: return 633;
-    default: return 3801;
-    }
+    const MeterModelInfo* info = meterModelInfo(model);
+    return info ? info->configBase : meterModelInfo(kModelKX4)->configBase;
 }
 
 int SimMeter::registerCount(std::int16_t model)
 {
-    switch (model) {
-    case 0: return 64;
-    case 1: return 100;
-    default: return 255;
-    }
+    const MeterModelInfo* info = meterModelInfo(model);
+    return info ? info->registerCount : meterModelInfo(kModelKX4)->registerCount;
 }
 
 int SimMeter::liveValueCount(std::int16_t model)

@@ -37,8 +37,6 @@ const FaultInfo kFaults[] = {
     {"oversized-reply", true, 40000, 253, 65535, "zgłaszana długość odpowiedzi K, za duża dla bufora (domyślnie 40000)"},
 };
 
-const char* const kModelNames[] = {"KX-2", "KX-3", "KX-4"};
-
 QString lineReason(int line, const QString& what)
 {
     return QStringLiteral("wiersz %1: %2").arg(line).arg(what);
@@ -59,13 +57,7 @@ std::optional<long> parseInteger(const QString& text, long minValue, long maxVal
 
 std::optional<std::int16_t> parseModel(const QString& text)
 {
-    QString t = text.trimmed().toUpper();
-    t.remove(QLatin1Char('-'));
-    for (std::int16_t m = 0; m < 3; ++m) {
-        if (t == QString::fromLatin1(kModelNames[m]).remove(QLatin1Char('-')))
-            return m;
-    }
-    return std::nullopt;
+    return modelFromName(text);
 }
 
 void putBytes(std::vector<std::uint8_t>& memory, std::size_t at, const RxBuffer& buf)
@@ -98,7 +90,7 @@ bool buildMeter(const MeterDraft& d, SimMeter& out, QString& reason)
         if (reg.r >= SimMeter::registerCount(m.model)) {
             reason = lineReason(reg.line, QStringLiteral("rejestr %1 poza zakresem modelu %2")
                                               .arg(reg.r)
-                                              .arg(QLatin1String(kModelNames[m.model])));
+                                              .arg(modelNameOf(m.model)));
             return false;
         }
         RxBuffer buf{};
@@ -347,7 +339,7 @@ QByteArray simStateText(const SimStateData& state)
 
     for (const SimMeter& m : state.meters) {
         out << QString() << QStringLiteral("[miernik]")
-            << QStringLiteral("model=%1").arg(QLatin1String(kModelNames[m.model]))
+            << QStringLiteral("model=%1").arg(modelNameOf(m.model))
             << QStringLiteral("adres=%1").arg(m.address)
             << QStringLiteral("baud=%1").arg(m.baudCode);
         const std::size_t base = SimMeter::configBase(m.model);

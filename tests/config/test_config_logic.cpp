@@ -393,6 +393,37 @@ TEST_F(RegisterNames, ShippedFilesHoldExactlyRegCountNames)
     EXPECT_EQ(kx3.RegName[0], QStringLiteral("Adres sieciowy miernika"));
 }
 
+// The registers that set a meter's own link are known to the program by
+// number (scan, the simulated meters, the write guard); the names files
+// are what a technician reads. They must say the same.
+TEST_F(RegisterNames, LinkRegistersAreWhereTheNamesFilesNameThem)
+{
+    test::FakePort port;
+    Module1 link(port);
+    const QString address = QStringLiteral("Adres sieciowy miernika");
+    const QString baud = QStringLiteral("Prędkość transmisji (kod)");
+    const QString check = QStringLiteral("Kontrola nadawania");
+    const QString response = QStringLiteral("Czas odpowiedzi miernika [ms]");
+    for (const MeterModelInfo& model : meterModels()) {
+        SCOPED_TRACE(model.name);
+        RegisterTable t;
+        selectModel(link, t, model.model, QStringLiteral(VARDEL_SOURCE_DIR "/data"));
+        ASSERT_TRUE(LoadRegisterNames(t).ok);
+        const auto nameAt = [&t](int r) { return r < 0 ? QString() : t.RegName[static_cast<std::size_t>(r)].trimmed(); };
+        const auto firstNamed = [&t](const QString& name) {
+            for (int r = 0; r < t.RegCount; ++r) {
+                if (t.RegName[static_cast<std::size_t>(r)].trimmed() == name)
+                    return r;
+            }
+            return -1;
+        };
+        EXPECT_EQ(firstNamed(address), model.link.address);
+        EXPECT_EQ(nameAt(model.link.baudCode), baud);
+        EXPECT_EQ(nameAt(model.link.transmitCheck), check);
+        EXPECT_EQ(nameAt(model.link.responseTime), response);
+    }
+}
+
 TEST_F(RegisterNames, MissingFileLeavesNamesAndSaysSo)
 {
     const NamesLoad load = LoadRegisterNames(table);
