@@ -1,6 +1,6 @@
 #include "app/Settings.h"
 
-#include "config/FileLocations.h"
+#include "fileio/FileLocations.h"
 #include "config/ListInput.h"
 #include "fileio/SafeFile.h"
 #include "link/Module1.h"

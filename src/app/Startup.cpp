@@ -1,6 +1,6 @@
 #include "app/Startup.h"
 
-#include "config/FileLocations.h"
+#include "fileio/FileLocations.h"
 #include "link/Module1.h"
 #include "portio/PortIoBackend.h"
 #include "sim/SimCard.h"

@@ -1,6 +1,6 @@
 #include "config/RegisterTable.h"
 
-#include "config/FileLocations.h"
+#include "fileio/FileLocations.h"
 #include "link/Module1.h"
 
 namespace vardel {

@@ -1,7 +1,7 @@
 #include "files/ConfigFileDialogs.h"
 
 #include "config/ConfigWindows.h"
-#include "config/FileLocations.h"
+#include "fileio/FileLocations.h"
 #include "config/Form2.h"
 #include "config/RegisterTable.h"
 #include "files/ConfigFile.h"

@@ -4,7 +4,7 @@
 // the unpacked programs as an unprivileged user; root may write anywhere.)
 
 #include "app/Settings.h"
-#include "config/FileLocations.h"
+#include "fileio/FileLocations.h"
 #include "config/RegisterTable.h"
 #include "link/Module1.h"
 #include "support/FakePort.h"

@@ -1,4 +1,4 @@
-#include "config/FileLocations.h"
+#include "fileio/FileLocations.h"
 
 #include <QDir>
 #include <QFileInfo>
