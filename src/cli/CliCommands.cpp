@@ -4,7 +4,7 @@
 #include "cli/CliDiff.h"
 #include "cli/CliLink.h"
 #include "cli/CliScan.h"
-#include "cli/MeasureRecord.h"
+#include "measure/MeasureRecord.h"
 #include "config/ConfigTransfer.h"
 #include "config/RegisterTable.h"
 #include "config/RegisterTexts.h"

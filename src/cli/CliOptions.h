@@ -2,6 +2,7 @@
 
 #include "app/Startup.h"
 #include "link/MeterModels.h"
+#include "measure/MeasureRecord.h"
 
 #include <QString>
 #include <QStringList>
@@ -23,9 +24,6 @@ enum CliExit : int {
 };
 
 enum class CliCommand { None, CardTest, CardReset, Read, Write, Verify, Measure, Print, ResetMeter, Scan, Diff };
-
-// How measure writes its lines: today's labelled line, or a recording.
-enum class MeasureFormat { Text, Csv, Json };
 
 // The command line, checked but not yet applied. Link options left empty
 // take their values from Vardel.cfg.

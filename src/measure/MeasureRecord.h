@@ -1,6 +1,5 @@
 #pragma once
 
-#include "cli/CliOptions.h"
 #include "measure/MeasureValues.h"
 
 #include <QDateTime>
@@ -10,6 +9,9 @@
 #include <vector>
 
 namespace vardel {
+
+// How measure writes its lines: today's labelled line, or a recording.
+enum class MeasureFormat { Text, Csv, Json };
 
 // The lines of `measure`. text: today's labelled line, no time. csv: a header
 // of the test window's captions behind "Czas", then per refresh the time and
