@@ -53,6 +53,10 @@ std::int16_t MeasureTest::showValues()
     if (reading.flag != 0)
         return reading.flag;
     Form3* form = form3();
+    // Every box of the model shows what this reply carried: a value it did
+    // not carry is no number at all, not the last one seen.
+    for (int box : measureBoxesOf(m_link.MeterModel))
+        form->text(box)->clear();
     for (const MeasuredValue& v : reading.values)
         form->text(v.box)->setText(ValueText(v.value, QLocale()));
     return 0;
