@@ -123,7 +123,7 @@ std::unique_ptr<LinkTrace> openLinkTrace(const QString& path, QString& error)
         return nullptr;
     }
     return std::make_unique<LinkTrace>([file](const QString& line) {
-        file->write((line + QStringLiteral("\r\n")).toLatin1());
+        file->write(line.toLatin1() + '\n');
         file->flush();
     });
 }

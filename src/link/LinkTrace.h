@@ -44,7 +44,8 @@ private:
 QString hexBytes(std::span<const std::uint8_t> bytes);
 
 // A monitor that appends to the file at `path` ("-": stderr), one line with
-// CR LF each, flushed at once so that a crash loses nothing already seen.
+// LF each (a log for grep and tail, as on stderr), flushed at once so that a
+// crash loses nothing already seen.
 // nullptr and a Polish message when the file cannot be opened.
 std::unique_ptr<LinkTrace> openLinkTrace(const QString& path, QString& error);
 
