@@ -7,6 +7,7 @@
 #include "files/ConfigFileDialogs.h"
 #include "link/ErrorForms.h"
 #include "link/Module1.h"
+#include "link/WindowHabits.h"
 #include "measure/MeasureTest.h"
 #include "report/PrintController.h"
 
@@ -88,6 +89,7 @@ Form1::Form1(Module1& link, RegisterTable& table, QString programDir, bool simul
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Vardel  V1.0b "));
     buildUi();
+    keepWindowHabits(this);
 
     m_errors = std::make_unique<ErrorForms>();
     m_link.setErrorWindows(m_errors.get());
@@ -107,7 +109,8 @@ Form1::~Form1()
 
 void Form1::buildUi()
 {
-    m_heading = new QLabel(QStringLiteral("SIECIOWY PROGRAM TESTOWY  DLA MIERNIKÓW TABLICOWYCH"), this);
+    QWidget* contents = scrollingContents(this);
+    m_heading = new QLabel(QStringLiteral("SIECIOWY PROGRAM TESTOWY  DLA MIERNIKÓW TABLICOWYCH"), contents);
     m_heading->setObjectName(QStringLiteral("Label1"));
     m_heading->setAlignment(Qt::AlignCenter);
     QFont headingFont(QStringLiteral("Times New Roman"));
@@ -119,7 +122,7 @@ void Form1::buildUi()
     m_heading->setPalette(headingPalette);
 
     // Wersja miernika
-    QGroupBox* frame1 = frame(this, "Frame1", QStringLiteral("Wersja miernika"));
+    QGroupBox* frame1 = frame(contents, "Frame1", QStringLiteral("Wersja miernika"));
     auto* modelLayout = new QVBoxLayout(frame1);
     const char* modelNames[] = {"Option1", "Option2", "Option3"};
     const QString modelCaptions[] = {QStringLiteral("KX-2"), QStringLiteral("KX-3"), QStringLiteral("KX-4")};
@@ -139,7 +142,7 @@ void Form1::buildUi()
     keepTabStopOnTick(modelGroup);
 
     // Parametry transmisji
-    QGroupBox* frame2 = frame(this, "Frame2", QStringLiteral("Parametry transmisji"));
+    QGroupBox* frame2 = frame(contents, "Frame2", QStringLiteral("Parametry transmisji"));
     auto* linkLayout = new QGridLayout(frame2);
     m_text2 = box(frame2, "Text2", QStringLiteral("Adres sieciowy master-a"));
     m_text3 = box(frame2, "Text3", QStringLiteral("Adres sieciowy miernika"));
@@ -171,11 +174,11 @@ void Form1::buildUi()
     linkLayout->addWidget(frame3, 3, 0, 1, 2);
 
     // Parametry karty w PC
-    QGroupBox* frame4 = frame(this, "Frame4", QStringLiteral("Parametry karty w PC"));
+    QGroupBox* frame4 = frame(contents, "Frame4", QStringLiteral("Parametry karty w PC"));
     auto* cardLayout = new QGridLayout(frame4);
     m_text1 = box(frame4, "Text1", QStringLiteral("Adres karty"));
     m_text4 = box(frame4, "Text4", QStringLiteral("Status karty"));
-    m_text4->setReadOnly(true);
+    displayOnly(m_text4);
     cardLayout->addWidget(label(frame4, "Label2", QStringLiteral("Adres karty"), m_text1), 0, 0);
     cardLayout->addWidget(m_text1, 0, 1);
     cardLayout->addWidget(label(frame4, "Label5", QStringLiteral("Status karty"), m_text4), 1, 0);
@@ -186,7 +189,7 @@ void Form1::buildUi()
     cardLayout->addWidget(command2, 2, 1);
 
     // Operacje ogólne
-    QGroupBox* frame5 = frame(this, "Frame5", QStringLiteral("Operacje ogólne"));
+    QGroupBox* frame5 = frame(contents, "Frame5", QStringLiteral("Operacje ogólne"));
     auto* generalLayout = new QVBoxLayout(frame5);
     QPushButton* command4 = button(frame5, "Command4", QStringLiteral("Koniec pracy"));
     QPushButton* command3 = button(frame5, "Command3", QStringLiteral("Pomoc"));
@@ -195,7 +198,7 @@ void Form1::buildUi()
     generalLayout->addWidget(command3);
 
     // Operacje na mierniku
-    QGroupBox* frame6 = frame(this, "Frame6", QStringLiteral("Operacje na mierniku"));
+    QGroupBox* frame6 = frame(contents, "Frame6", QStringLiteral("Operacje na mierniku"));
     auto* meterLayout = new QVBoxLayout(frame6);
     QPushButton* command6 = button(frame6, "Command6", QStringLiteral("Odczyt konfiguracji z miernika tablicowego"));
     QPushButton* command7 = button(frame6, "Command7", QStringLiteral("Edycja   konfiguracji miernika tablicowego"));
@@ -221,11 +224,11 @@ void Form1::buildUi()
     auto* columns = new QHBoxLayout;
     columns->addLayout(left, 1);
     columns->addLayout(right, 1);
-    auto* top = new QVBoxLayout(this);
+    auto* top = new QVBoxLayout(contents);
     top->addWidget(m_heading);
     if (m_simulated) {
         // Nobody should take the simulated network for real meters.
-        auto* note = new QLabel(QStringLiteral("Karta symulowana — mierniki symulowane"), this);
+        auto* note = new QLabel(QStringLiteral("Karta symulowana — mierniki symulowane"), contents);
         note->setObjectName(QStringLiteral("SimNote"));
         note->setAlignment(Qt::AlignCenter);
         note->setStyleSheet(QStringLiteral("QLabel { background: #fff3c4; color: #8a4b00; font-weight: bold;"

@@ -446,7 +446,7 @@ TEST_F(MainWindow, TabFollowsTheScreenAndStopsOnTheTickedButtons)
 
     const QStringList expected{QStringLiteral("Option2"), QStringLiteral("Text2"),    QStringLiteral("Text3"),
                                QStringLiteral("Check1"),  QStringLiteral("Option8"),  QStringLiteral("Text1"),
-                               QStringLiteral("Text4"),   QStringLiteral("Command1"), QStringLiteral("Command2"),
+                               QStringLiteral("Command1"), QStringLiteral("Command2"),
                                QStringLiteral("Command6"), QStringLiteral("Command7"), QStringLiteral("Command9"),
                                QStringLiteral("Save"),    QStringLiteral("Load"),     QStringLiteral("Print"),
                                QStringLiteral("Command8"), QStringLiteral("KxReset"), QStringLiteral("Command4")};

@@ -281,6 +281,30 @@ TEST_F(MeasureWindow, StartShowsTheWindowBeforeAskingAndTicksRefresh)
     EXPECT_EQ(errors.transmit + errors.receive, 0);
 }
 
+// The test window opens on "Koniec testu"; Enter presses it, Escape ends the
+// test as well; the values are read, never typed into: no Tab stops.
+TEST(MeasureKeys, OpensOnKoniecTestuWhichEnterOrEscapeEnds)
+{
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        SCOPED_TRACE(key);
+        ScriptedCard card;
+        Module1 link(card);
+        link.MeterModel = kModelKX2;
+        QTimer timer;
+        MeasureTest test(link, timer);
+        card.replies = {valuesReply(numbered(4, 0.0f))};
+        test.Form1_Command8_Click();
+        Form3* f = test.form3();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(f));
+        EXPECT_EQ(QApplication::focusWidget(), f->command1());
+        for (int b = 1; b <= kMeasureBoxes; ++b)
+            EXPECT_EQ(f->text(b)->focusPolicy() & Qt::TabFocus, 0) << "Text" << b;
+        QTest::keyClick(QGuiApplication::focusWindow(), key);
+        QTRY_VERIFY(!f->isVisible());
+        EXPECT_FALSE(timer.isActive());
+    }
+}
+
 // A test window the user minimised comes back when the test is started again.
 TEST_F(MeasureWindow, MinimisedWindowComesBackOnTheNextStart)
 {
