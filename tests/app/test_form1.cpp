@@ -28,6 +28,11 @@
 #include <QTest>
 #include <QTimer>
 #include <QTranslator>
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QTabWidget>
 
 #include <functional>
 
@@ -482,6 +487,44 @@ TEST(QtTranslations, QtDialogsSpeakPolishAndAMissingFileChangesNothing)
     ASSERT_NE(polish, nullptr) << "Qt's Polish translations (qt6-translations-l10n) are missing";
     EXPECT_EQ(cancelText(), QStringLiteral("Anuluj"));
     EXPECT_EQ(QFileSystemModel().headerData(0, Qt::Horizontal).toString(), QStringLiteral("Nazwa"));
-    QCoreApplication::removeTranslator(polish);
+
+    // What Qt's translation leaves English in the print dialog has our own
+    // Polish text; Qt's own texts stay Qt's.
+    QPrinter printer;
+    QPrintDialog dialog(&printer);
+    QStringList texts;
+    for (const char* name : {"duplex", "noDuplex", "duplexLong", "duplexShort", "color"}) {
+        QWidget* w = dialog.findChild<QWidget*>(QLatin1String(name));
+        ASSERT_NE(w, nullptr) << name;
+        if (auto* group = qobject_cast<QGroupBox*>(w))
+            texts << group->title();
+        else
+            texts << qobject_cast<QAbstractButton*>(w)->text();
+    }
+    EXPECT_EQ(texts, (QStringList{QStringLiteral("Druk dwustronny"), QStringLiteral("Wyłączony"),
+                                  QStringLiteral("Zszycie wzdłuż dłuższej krawędzi"),
+                                  QStringLiteral("Zszycie wzdłuż krótszej krawędzi"), QStringLiteral("Kolor")}));
+    // The printer's properties come up from the dialog's "Właściwości".
+    QStringList tabs;
+    QTimer::singleShot(0, [&] {
+        if (auto* properties = dialog.findChild<QAbstractButton*>(QStringLiteral("properties")))
+            properties->click();
+    });
+    QTimer::singleShot(100, [&] {
+        for (QTabWidget* t : dialog.findChildren<QTabWidget*>())
+            for (int i = 0; i < t->count(); ++i)
+                tabs << t->tabText(i);
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<QDialog*>(w); d && d != &dialog && d->isVisible())
+                d->reject();
+        dialog.reject();
+    });
+    dialog.exec();
+    EXPECT_TRUE(tabs.contains(QStringLiteral("Zaawansowane"))) << tabs.join(u',').toStdString();
+    for (const QString& t : tabs)
+        EXPECT_NE(t, QStringLiteral("Advanced"));
+
+    for (QTranslator* t : qApp->findChildren<QTranslator*>())
+        QCoreApplication::removeTranslator(t);
     delete polish;
 }
