@@ -4,11 +4,14 @@
 #include "app/TextRules.h"
 #include "config/ConfigWindows.h"
 #include "config/RegisterTable.h"
+#include "fileio/FileLocations.h"
 #include "files/ConfigFileDialogs.h"
 #include "link/ErrorForms.h"
 #include "link/Module1.h"
 #include "link/WindowHabits.h"
 #include "measure/MeasureTest.h"
+#include "help/HelpWindow.h"
+#include "recorder/RecorderWindow.h"
 #include "report/PrintController.h"
 
 #include <QButtonGroup>
@@ -98,6 +101,11 @@ Form1::Form1(Module1& link, RegisterTable& table, QString programDir, bool simul
     m_files = std::make_unique<ConfigFileDialogs>(m_link, m_table, *m_config, m_programDir, this);
     m_print = std::make_unique<PrintController>(m_link, m_table, this);
     m_measure = std::make_unique<MeasureTest>(m_link, *m_timer1, this);
+    // A window of its own, beside the main one: it may run while the user
+    // works in the others.
+    m_recorder = std::make_unique<RecorderWindow>(m_link, fileLocations(m_programDir).startDir);
+    // F1 in any window of the program, from now on.
+    m_help = std::make_unique<HelpController>();
 }
 
 Form1::~Form1()
@@ -193,7 +201,6 @@ void Form1::buildUi()
     auto* generalLayout = new QVBoxLayout(frame5);
     QPushButton* command4 = button(frame5, "Command4", QStringLiteral("Koniec pracy"));
     QPushButton* command3 = button(frame5, "Command3", QStringLiteral("Pomoc"));
-    command3->setEnabled(false);
     generalLayout->addWidget(command4);
     generalLayout->addWidget(command3);
 
@@ -208,7 +215,6 @@ void Form1::buildUi()
     QPushButton* print = button(frame6, "Print", QStringLiteral("Wydruk konfiguracji miernika na drukarce"));
     QPushButton* command8 = button(frame6, "Command8", QStringLiteral("Test pomiarów"));
     QPushButton* command5 = button(frame6, "Command5", QStringLiteral("Rejestrator"));
-    command5->setEnabled(false);
     QPushButton* kxReset = button(frame6, "KxReset", QStringLiteral("Reset miernika"));
     for (QPushButton* b : {command6, command7, command9, save, load, print, command8, command5, kxReset})
         meterLayout->addWidget(b);
@@ -271,6 +277,8 @@ void Form1::buildUi()
     connect(load, &QPushButton::clicked, this, [this] { Form1_Load_Click(); });
     connect(print, &QPushButton::clicked, this, [this] { Form1_Print_Click(); });
     connect(command8, &QPushButton::clicked, this, [this] { Form1_Command8_Click(); });
+    connect(command5, &QPushButton::clicked, this, [this] { Command5_Click(); });
+    connect(command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
     connect(m_timer1, &QTimer::timeout, this, [this] { Form1_Timer1_Timer(); });
 }
 
@@ -415,8 +423,10 @@ void Form1::endProgram()
         return;
     m_ending = true;
     // A running measurement test keeps its window on screen and refuses the
-    // user's close; the program ends all the same, at once.
+    // user's close; the program ends all the same, at once. The recorder
+    // stops its refreshes and ends a file recording with its last whole line.
     m_measure->Form3_Command1_Click();
+    m_recorder->stop();
     emit quitRequested();
     QCoreApplication::exit(0);
 }
@@ -435,5 +445,8 @@ void Form1::Form1_Load_Click() { m_files->Form1_Load_Click(); }
 void Form1::Form1_Print_Click() { m_print->Form1_Print_Click(); }
 void Form1::Form1_Command8_Click() { m_measure->Form1_Command8_Click(); }
 void Form1::Form1_Timer1_Timer() { m_measure->Form1_Timer1_Timer(); }
+void Form1::Command5_Click() { m_recorder->open(); }
+// The manual from its beginning; F1 opens it on this window's topic.
+void Form1::Command3_Click() { m_help->showTopic(QStringLiteral("wstep")); }
 
 } // namespace vardel

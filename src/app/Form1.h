@@ -24,6 +24,8 @@ class ConfigFileDialogs;
 class PrintController;
 class MeasureTest;
 class ErrorForms;
+class RecorderWindow;
+class HelpController;
 
 // The main window: link parameters, card status, and one button for each
 // operation on the card, the meter and configuration files.
@@ -59,6 +61,8 @@ public:
     void Form1_Print_Click();
     void Form1_Command8_Click();
     void Form1_Timer1_Timer();
+    void Command5_Click();             // "Rejestrator"
+    void Command3_Click();             // "Pomoc"
 
     QString settingsPath() const;
 
@@ -67,6 +71,8 @@ public:
     ErrorForms& errorForms() { return *m_errors; }
     ConfigFileDialogs& fileDialogs() { return *m_files; }
     PrintController& printController() { return *m_print; }
+    RecorderWindow& recorderWindow() { return *m_recorder; }
+    HelpController& help() { return *m_help; }
     QTimer& timer1() { return *m_timer1; }
 
 signals:
@@ -104,6 +110,8 @@ private:
     std::unique_ptr<ConfigFileDialogs> m_files;
     std::unique_ptr<PrintController> m_print;
     std::unique_ptr<MeasureTest> m_measure;
+    std::unique_ptr<RecorderWindow> m_recorder;
+    std::unique_ptr<HelpController> m_help;
     bool m_ending = false;
 };
 

@@ -9,7 +9,11 @@
 // registered only when asked for by name.
 static void registerOwnTranslations()
 {
-    Q_INIT_RESOURCE(vardel_translations);
+    static bool registered = false;
+    if (!registered) {
+        Q_INIT_RESOURCE(vardel_translations);
+        registered = true;
+    }
 }
 
 namespace vardel {

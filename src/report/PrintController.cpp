@@ -38,6 +38,7 @@ public:
 std::unique_ptr<QPrintDialog> makePrintDialog(QPrinter& printer, QWidget* parent)
 {
     auto dialog = std::make_unique<ReportPrintDialog>(&printer, parent);
+    dialog->setObjectName(QStringLiteral("PrintDialog"));
     dialog->setWindowTitle(QStringLiteral("Wydruk danych"));
     // No page ranges. Printing to a file stays on, because on a machine
     // without a printer the PDF file is the only way to get the report.

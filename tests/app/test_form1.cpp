@@ -7,6 +7,7 @@
 #include "files/ConfigFileDialogs.h"
 #include "link/Module1.h"
 #include "measure/MeasureTest.h"
+#include "recorder/RecorderWindow.h"
 #include "sim/SimCard.h"
 #include "support/FakePort.h"
 #include "support/ScopedEnv.h"
@@ -90,8 +91,10 @@ TEST_F(MainWindow, StartsWithDefaultsWithoutSettingsFile)
     EXPECT_EQ(table.RegCount, 100);
     EXPECT_EQ(table.ModelTag, QStringLiteral("KX3"));
     EXPECT_EQ(table.NamesFile, dir.path() + QStringLiteral("/KX3_NAME.TXT"));
-    EXPECT_FALSE(find<QPushButton>("Command3")->isEnabled());
-    EXPECT_FALSE(find<QPushButton>("Command5")->isEnabled());
+    EXPECT_TRUE(find<QPushButton>("Command3")->isEnabled());
+    EXPECT_EQ(find<QPushButton>("Command3")->text(), QStringLiteral("Pomoc"));
+    EXPECT_TRUE(find<QPushButton>("Command5")->isEnabled());
+    EXPECT_EQ(find<QPushButton>("Command5")->text(), QStringLiteral("Rejestrator"));
     EXPECT_FALSE(find<QTimer>("Timer1")->isActive());
     EXPECT_EQ(find<QPushButton>("Command7")->accessibleName(), QStringLiteral("Edycja   konfiguracji miernika tablicowego"));
     EXPECT_EQ(find<QLineEdit>("Text1")->accessibleName(), QStringLiteral("Adres karty"));
@@ -402,7 +405,8 @@ TEST_F(MainWindow, MeasurementTickDuringAWriteWaitsItsTurn)
 }
 
 // The measurement test's window refuses to be closed by the user, but it must
-// never keep the program alive: both ways of ending leave the event loop.
+// never keep the program alive: both ways of ending leave the event loop. The
+// recorder running beside it stops, and its file ends with a whole line.
 TEST(Ending, KoniecPracyAndFrameCloseEndTheProgramWhileTheTestRuns)
 {
     const struct {
@@ -425,6 +429,12 @@ TEST(Ending, KoniecPracyAndFrameCloseEndTheProgramWhileTheTestRuns)
         Form3* form3 = form.measureTest().form3();
         ASSERT_TRUE(form3->isVisible());
         ASSERT_TRUE(form.timer1().isActive());
+        form.findChild<QPushButton*>(QStringLiteral("Command5"))->click();
+        RecorderWindow& recorder = form.recorderWindow();
+        const QString csv = dir.filePath(QStringLiteral("pomiary.csv"));
+        QString error;
+        ASSERT_TRUE(recorder.recorder().startFile(csv, &error)) << error.toStdString();
+        recorder.timer().setInterval(10);
 
         QTimer::singleShot(50, &form, [&] { c.end(form); });
         QTimer watchdog;
@@ -434,6 +444,14 @@ TEST(Ending, KoniecPracyAndFrameCloseEndTheProgramWhileTheTestRuns)
         EXPECT_EQ(QCoreApplication::exec(), 0) << "the event loop went on";
         EXPECT_FALSE(form3->isVisible());
         EXPECT_FALSE(form.timer1().isActive());
+        EXPECT_FALSE(recorder.isRunning());
+        EXPECT_FALSE(recorder.isVisible());
+        EXPECT_FALSE(recorder.recorder().file().isRecording());
+        QFile file(csv);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        EXPECT_GT(bytes.count('\n'), 1) << "the recorder refreshed while the program ran";
+        EXPECT_TRUE(bytes.endsWith('\n'));
     }
 }
 
@@ -454,7 +472,8 @@ TEST_F(MainWindow, TabFollowsTheScreenAndStopsOnTheTickedButtons)
                                QStringLiteral("Command1"), QStringLiteral("Command2"),
                                QStringLiteral("Command6"), QStringLiteral("Command7"), QStringLiteral("Command9"),
                                QStringLiteral("Save"),    QStringLiteral("Load"),     QStringLiteral("Print"),
-                               QStringLiteral("Command8"), QStringLiteral("KxReset"), QStringLiteral("Command4")};
+                               QStringLiteral("Command8"), QStringLiteral("Command5"), QStringLiteral("KxReset"),
+                               QStringLiteral("Command4"), QStringLiteral("Command3")};
     QStringList seen;
     for (qsizetype i = 0; i <= expected.size(); ++i) {
         seen << QApplication::focusWidget()->objectName();

@@ -11,7 +11,9 @@
 #include "config/RegisterTable.h"
 #include "link/ErrorForms.h"
 #include "link/Module1.h"
+#include "help/HelpWindow.h"
 #include "measure/MeasureTest.h"
+#include "recorder/RecorderWindow.h"
 #include "sim/SimCard.h"
 
 #include <QApplication>
@@ -78,6 +80,14 @@ TEST(ScreenFit, EveryWindowStandsWholeOnTheScreenAndScrollsToItsLastButton)
     seen.push_back(look(form1.measureTest().form3(), "Command1"));
     form1.measureTest().Form3_Command1_Click();
 
+    form1.findChild<QPushButton*>(QStringLiteral("Command5"))->click();
+    seen.push_back(look(&form1.recorderWindow(), "Close"));
+    form1.recorderWindow().stop();
+
+    form1.findChild<QPushButton*>(QStringLiteral("Command3"))->click();
+    seen.push_back(look(form1.help().window(), "Close"));
+    form1.help().window()->close();
+
     // The read window is on screen only while the registers are read.
     struct During : LinkListener {
         std::function<void()> once;
@@ -97,7 +107,7 @@ TEST(ScreenFit, EveryWindowStandsWholeOnTheScreenAndScrollsToItsLastButton)
     seen.push_back(look(form1.errorForms().form6(), nullptr));
     seen.push_back(look(form1.errorForms().form7(), nullptr));
 
-    ASSERT_EQ(seen.size(), 7u);
+    ASSERT_EQ(seen.size(), 9u);
     for (const Seen& s : seen) {
         EXPECT_TRUE(s.inside) << s.window.toStdString() << " reaches beyond the screen";
         EXPECT_TRUE(s.lastButtonReachable) << s.window.toStdString() << ": its last button cannot be shown";
