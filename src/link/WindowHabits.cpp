@@ -10,7 +10,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QStyle>
 #include <QVBoxLayout>
+#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
@@ -79,16 +81,17 @@ protected:
             return keyPress(static_cast<QKeyEvent*>(event));
         case QEvent::Show:
             keepOnScreen(m_window);
+            // The window manager's frame becomes known only once it has framed
+            // the window, and no event says when: fit once more with the real
+            // title bar at the first sign of it, or a moment later.
             m_framePending = true;
+            QTimer::singleShot(300, this, [this] { fitFramed(true); });
             break;
         case QEvent::Move:
         case QEvent::Resize:
-            // The window manager's frame becomes known once it has framed the
-            // window: fit once more with the real title bar.
-            if (m_framePending && m_window->windowHandle() && !m_window->windowHandle()->frameMargins().isNull()) {
-                m_framePending = false;
-                keepOnScreen(m_window);
-            }
+        case QEvent::Paint:
+            if (m_framePending)
+                QTimer::singleShot(0, this, [this] { fitFramed(false); });
             break;
         default:
             break;
@@ -97,6 +100,17 @@ protected:
     }
 
 private:
+    void fitFramed(bool last)
+    {
+        if (!m_framePending || !m_window->isVisible())
+            return;
+        const bool framed = m_window->windowHandle() && !m_window->windowHandle()->frameMargins().isNull();
+        if (!framed && !last)
+            return;
+        m_framePending = false;
+        keepOnScreen(m_window);
+    }
+
     // Keys the focused widget left unused come up to the window.
     bool keyPress(QKeyEvent* key)
     {
@@ -156,13 +170,21 @@ void keepOnScreen(QWidget* window)
     const QScreen* screen = screenOf(window);
     if (!screen)
         return;
-    const QRect area = screen->availableGeometry();
+    // A pixel short at the right and the bottom: on a scaled screen the frame
+    // is known only to the nearest pixel.
+    const QRect area = screen->availableGeometry().adjusted(0, 0, -1, -1);
     const QMargins frame = frameMarginsOf(window);
     // A window never sized by hand opens at its natural size; one the
     // program or the user sized keeps that size. Either is cut to the screen.
-    QSize size = window->testAttribute(Qt::WA_Resized) ? window->size() : window->sizeHint();
+    const bool natural = !window->testAttribute(Qt::WA_Resized);
+    QSize size = natural ? window->sizeHint() : window->size();
     size = size.expandedTo(window->minimumSize()).boundedTo(window->maximumSize());
-    size = size.boundedTo(area.size().shrunkBy(frame)).expandedTo(QSize(1, 1));
+    const QSize room = area.size().shrunkBy(frame);
+    // Contents cut in height scroll: their scroll bar takes width, which the
+    // window gets on top of its natural width where the screen has it.
+    if (natural && size.height() > room.height() && window->findChild<QScrollArea*>(QStringLiteral("Contents")))
+        size.rwidth() += window->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, window);
+    size = size.boundedTo(room).expandedTo(QSize(1, 1));
     if (size != window->size())
         window->resize(size);
 

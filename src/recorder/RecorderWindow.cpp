@@ -56,8 +56,9 @@ QLabel* number(QWidget* parent, const QString& name, const QString& accessible)
     l->setAccessibleName(accessible);
     l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     l->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    // Room for seven digits, a sign and a separator; a longer number widens it.
-    l->setMinimumWidth(l->fontMetrics().horizontalAdvance(QStringLiteral("-12345,67")));
+    // Room for any number of seven digits, so that the columns keep their
+    // width while the values change.
+    l->setMinimumWidth(l->fontMetrics().horizontalAdvance(QStringLiteral("-1,234567E-05")));
     return l;
 }
 
