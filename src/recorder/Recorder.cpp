@@ -122,6 +122,8 @@ void Recorder::markBreak(qint64 ms)
 {
     if (!m_store.empty())
         m_store.appendBreak(ms);
+    // After a pause a meter still silent is news again.
+    m_inOutage = false;
 }
 
 void Recorder::clear()

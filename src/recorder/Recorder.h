@@ -55,7 +55,8 @@ public:
     // The values of the last refresh that worked, NaN where missing.
     const std::vector<float>& latest() const { return m_latest; }
 
-    // No line across this moment: the recording was paused.
+    // No line across this moment: the recording was paused. A failure after
+    // it shows the error window again.
     void markBreak(qint64 ms);
     // Forgets every sample (the file being recorded goes on).
     void clear();

@@ -300,12 +300,17 @@ TEST_F(RecorderOnSim, AnOutageShowsTheErrorWindowOnceAndMarksTheGap)
     tick();
     EXPECT_EQ(errors.receive, 2);
     EXPECT_EQ(link.errorWindows(), &errors) << "the link reports to its own windows again";
+    // After a pause the meter still silent is told again.
+    recorder.markBreak(ms);
+    tick();
+    EXPECT_EQ(errors.receive, 3);
 
     const TrendStore& store = recorder.store();
-    ASSERT_EQ(store.size(), 8u);
     const SampleKind kinds[] = {SampleKind::Values, SampleKind::Failed, SampleKind::Failed, SampleKind::Failed,
-                                SampleKind::Failed, SampleKind::Values, SampleKind::Failed, SampleKind::Failed};
-    for (std::size_t i = 0; i < 8; ++i)
+                                SampleKind::Failed, SampleKind::Values, SampleKind::Failed, SampleKind::Failed,
+                                SampleKind::Break, SampleKind::Failed};
+    ASSERT_EQ(store.size(), std::size(kinds));
+    for (std::size_t i = 0; i < std::size(kinds); ++i)
         EXPECT_EQ(store.kind(i), kinds[i]) << i;
 }
 
