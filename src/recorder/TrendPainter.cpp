@@ -3,7 +3,7 @@
 #include "config/RegisterTexts.h"
 
 #include <QFontMetrics>
-#include <QLineF>
+#include <QPointF>
 #include <QPainter>
 #include <QRect>
 
@@ -154,8 +154,9 @@ void paintTrend(QPainter& painter, const QRect& area, const TrendPlot& plot)
         return;
     }
 
-    // The values: at most a join and a vertical stroke per column, so a day
-    // of samples costs no more than the plot's width.
+    // The values: one polyline per unbroken run, at most four points per
+    // column (first, least, greatest, last), so a day of samples costs no
+    // more than the plot's width, and a saved drawing stays small.
     painter.setClipRect(box);
     // Few samples per column: smooth, wider lines. A dense span (up to a day
     // at 1 s) is a band of vertical strokes anyway: thin plain lines, which
@@ -163,32 +164,39 @@ void paintTrend(QPainter& painter, const QRect& area, const TrendPlot& plot)
     const bool dense = store->lowerBound(plot.to + 1) - store->lowerBound(plot.from)
         > static_cast<std::size_t>(span.columns) / 2;
     painter.setRenderHint(QPainter::Antialiasing, !dense);
-    std::vector<QLineF> lines;
+    std::vector<QPointF> run;
+    auto flush = [&] {
+        if (run.size() == 1) // a lone value between two gaps: a short dash
+            painter.drawLine(run[0] - QPointF(1.5, 0), run[0] + QPointF(1.5, 0));
+        else if (run.size() > 1)
+            painter.drawPolyline(run.data(), static_cast<int>(run.size()));
+        run.clear();
+    };
+    auto add = [&](double x, double y) {
+        if (run.empty() || run.back() != QPointF(x, y))
+            run.emplace_back(x, y);
+    };
     for (int c = 0; c < channels; ++c) {
         const auto& cols = columns[static_cast<std::size_t>(c)];
         if (cols.empty())
             continue;
-        lines.clear();
-        lines.reserve(cols.size() * 2);
-        for (std::size_t i = 0; i < cols.size(); ++i) {
-            const TrendColumn& col = cols[i];
-            const double x = box.left() + col.x + 0.5;
-            if (col.joined) {
-                const TrendColumn& before = cols[i - 1];
-                lines.emplace_back(box.left() + before.x + 0.5, yOf(before.last), x, yOf(col.first));
-            }
-            const bool alone = !col.joined && (i + 1 == cols.size() || !cols[i + 1].joined);
-            // A lone value (between two gaps) is drawn as a short dash.
-            const double y0 = yOf(col.min);
-            const double y1 = yOf(col.max);
-            lines.emplace_back(alone ? x - 1.5 : x, y0, alone ? x + 1.5 : x, y1);
-        }
         QPen pen(c < static_cast<int>(plot.colours.size()) ? plot.colours[static_cast<std::size_t>(c)] : Qt::black);
         pen.setWidthF(dense ? 0.0 : 1.6);
         pen.setCosmetic(true);
         pen.setCapStyle(Qt::RoundCap);
+        pen.setJoinStyle(Qt::RoundJoin);
         painter.setPen(pen);
-        painter.drawLines(lines.data(), static_cast<int>(lines.size()));
+        run.reserve(cols.size() * 4);
+        for (const TrendColumn& col : cols) {
+            if (!col.joined)
+                flush();
+            const double x = box.left() + col.x + 0.5;
+            add(x, yOf(col.first));
+            add(x, yOf(col.min));
+            add(x, yOf(col.max));
+            add(x, yOf(col.last));
+        }
+        flush();
     }
     painter.restore();
 }
