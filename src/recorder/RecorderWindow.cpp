@@ -236,7 +236,8 @@ void RecorderWindow::buildUi()
     layout->addWidget(m_status);
     resize(1000, 720);
 
-    QList<QWidget*> order{m_pause, m_interval, m_span, m_clear};
+    // Tab follows the screen; the window opens on "Wstrzymaj" all the same.
+    QList<QWidget*> order{m_interval, m_span, m_pause, m_clear};
     for (int box = 1; box <= kMeasureBoxes; ++box)
         order << m_rows[static_cast<std::size_t>(box)].show;
     order << m_record << m_stopRecord << m_savePlot << m_close;
