@@ -6,11 +6,11 @@
 #include "config/RegisterTable.h"
 #include "fileio/FileLocations.h"
 #include "files/ConfigFileDialogs.h"
+#include "help/HelpWindow.h"
 #include "link/ErrorForms.h"
 #include "link/Module1.h"
 #include "link/WindowHabits.h"
 #include "measure/MeasureTest.h"
-#include "help/HelpWindow.h"
 #include "recorder/RecorderWindow.h"
 #include "report/PrintController.h"
 
