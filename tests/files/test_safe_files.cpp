@@ -29,11 +29,39 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <sys/file.h>
+#include <sys/syscall.h>
+
 #include <csignal>
+#include <cstdarg>
 #include <cstring>
 #include <functional>
 
 using namespace vardel;
+
+namespace {
+
+// The files made with O_CREAT while a test listens, with the permissions
+// asked for in the open itself.
+std::vector<std::pair<std::string, mode_t>>* g_created = nullptr;
+
+} // namespace
+
+// Every openat of the program's libraries passes here first (the test
+// program's own definition is the one they are linked to).
+extern "C" int openat(int folder, const char* path, int flags, ...)
+{
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0) {
+        va_list args;
+        va_start(args, flags);
+        mode = static_cast<mode_t>(va_arg(args, unsigned));
+        va_end(args);
+        if (g_created)
+            g_created->emplace_back(path, mode);
+    }
+    return static_cast<int>(::syscall(SYS_openat, folder, path, flags, mode));
+}
 
 namespace {
 
@@ -500,4 +528,73 @@ TEST(PlantedFiles, ALinkIsFollowedOnlyWhereTheKernelWouldFollowIt)
             }
         }
     }
+}
+
+// Another user must not read a file's new contents while it is written: the
+// temporary file has the final permissions from its very creation, not
+// wider ones narrowed afterwards.
+TEST(SafeWrite, TheTemporaryFileIsCreatedWithTheFinalPermissions)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("tajny.KX3"));
+    const mode_t umaskBefore = ::umask(0);
+    std::vector<std::pair<std::string, mode_t>> created;
+    g_created = &created;
+    QString reason;
+    const bool fresh = writeFileAtomically(path, "nowy plik", &reason);
+    ::chmod(QFile::encodeName(path).constData(), 0600);
+    const bool replaced = writeFileAtomically(path, "tajne", &reason);
+    g_created = nullptr;
+    ::umask(umaskBefore);
+    ASSERT_TRUE(fresh && replaced) << reason.toStdString();
+    ASSERT_EQ(created.size(), 2u);
+    EXPECT_EQ(created[0].second, 0666u) << "a new file as any new file";
+    EXPECT_EQ(created[1].second, 0600u) << created[1].first;
+    EXPECT_EQ(QFileInfo(path).permissions(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser
+                                                  | QFileDevice::WriteUser);
+}
+
+// A run killed half-way (a power cut, kill -9) leaves its temporary file;
+// the next write of that file removes such leftovers of ours, and only them.
+TEST(SafeWrite, LeftoversOfKilledRunsAreRemovedByTheNextWrite)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("m.KX3"));
+    const auto make = [&](const char* name, int ageSeconds) {
+        const QString p = dir.filePath(QString::fromLatin1(name));
+        test::writeBytes(p, "resztki");
+        const struct timespec when[2] = {{::time(nullptr) - ageSeconds, 0}, {::time(nullptr) - ageSeconds, 0}};
+        ::utimensat(AT_FDCWD, QFile::encodeName(p).constData(), when, 0);
+        return p;
+    };
+    make(".m.KX3.1a2b3c.tmp", 3600);
+    make(".m.KX3.zz.tmp", 60);
+    QStringList kept;
+    kept << QStringLiteral(".m.KX3.q9.tmp"); // written now: perhaps by another program this moment
+    make(".m.KX3.q9.tmp", 0);
+    kept << QStringLiteral(".m.KX3.held1.tmp"); // old, but a writer holds it
+    const QString held = make(".m.KX3.held1.tmp", 3600);
+    const int heldFd = ::open(QFile::encodeName(held).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(heldFd, LOCK_EX), 0);
+    for (const char* other : {".m.KX3.tmp", ".m.KX3.ABC.tmp", ".m.KX3.b.c.tmp", ".m.KX30.abc.tmp", "m.KX3.abc.tmp",
+                              ".n.KX3.abc.tmp"}) {
+        kept << QString::fromLatin1(other); // not this file's, or not named as ours are
+        make(other, 3600);
+    }
+    kept << QStringLiteral(".m.KX3.twice.tmp"); // a second name of something
+    ASSERT_EQ(::link(QFile::encodeName(make(".m.KX3.twice.tmp", 3600)).constData(),
+                     QFile::encodeName(dir.filePath(QStringLiteral("drugie"))).constData()),
+              0);
+    kept << QStringLiteral("drugie");
+    if (::geteuid() == 0) {
+        kept << QStringLiteral(".m.KX3.cudzy.tmp"); // another user's
+        ::chown(QFile::encodeName(make(".m.KX3.cudzy.tmp", 3600)).constData(), 65534, 65534);
+    }
+
+    QString reason;
+    ASSERT_TRUE(writeFileAtomically(path, "nowy", &reason)) << reason.toStdString();
+    ::close(heldFd);
+    kept << QStringLiteral("m.KX3");
+    kept.sort();
+    EXPECT_EQ(entries(dir.path()).join(QLatin1Char(' ')).toStdString(), kept.join(QLatin1Char(' ')).toStdString());
 }
