@@ -12,6 +12,11 @@
 #include <gtest/gtest.h>
 #include "support/TestFiles.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <memory>
+
 namespace vardel {
 namespace {
 
@@ -174,20 +179,77 @@ TEST_F(SimState, DamagedFileIsKeptAsideOnTheFirstStore)
     writeBytes(path, damaged);
     auto card = SimCard::create({path, {}}, messages);
     ASSERT_TRUE(card);
+
+    // Where the copy cannot be made, the damaged file is not overwritten.
+    const QString backup = path + QStringLiteral(".uszkodzony");
+    ASSERT_TRUE(QDir().mkdir(backup));
     storeThroughLink(*card, 2);
-    EXPECT_EQ(readBytes(path + QStringLiteral(".uszkodzony")), damaged);
+    const QStringList raised = card->takeMessages();
+    ASSERT_EQ(raised.size(), 1);
+    EXPECT_EQ(raised[0], QStringLiteral("Nie można zachować kopii uszkodzonego pliku stanu symulatora %1 (%2: to jest "
+                                        "folder, a nie plik); plik pozostał bez zmian.")
+                             .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(backup)));
+    EXPECT_EQ(readBytes(path), damaged);
+
+    ASSERT_TRUE(QDir().rmdir(backup));
+    storeThroughLink(*card, 2);
+    EXPECT_TRUE(card->takeMessages().isEmpty());
+    EXPECT_EQ(readBytes(backup), damaged);
 
     messages.clear();
     ASSERT_TRUE(SimCard::create({path, {}}, messages));
     EXPECT_TRUE(messages.isEmpty()) << "the new file is sound";
 }
 
+// A file that is there but cannot be read now (too many open files, no
+// access) may be whole: it is an error, neither damage to start afresh from
+// nor a file to store over.
+TEST_F(SimState, AFileThatCannotBeReadIsNeitherDamagedNorReplaced)
+{
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray typed = "[miernik]\r\nmodel=KX-4\r\nadres=7\r\nr3=250\r\n";
+    writeBytes(path, typed);
+    auto card = SimCard::create({path, {}}, messages);
+    ASSERT_TRUE(card);
+    ASSERT_TRUE(messages.isEmpty());
+
+    // No descriptor left: every open fails with EMFILE.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowestFree = ::dup(0);
+    ::close(lowestFree);
+    rlimit none = saved;
+    none.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    const std::unique_ptr<SimCard> second = SimCard::create({path, {}}, messages);
+    storeThroughLink(*card, 7);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    EXPECT_FALSE(second);
+    const QString cannotRead =
+        QStringLiteral("Nie można wczytać pliku stanu symulatora %1: za dużo otwartych plików").arg(QDir::toNativeSeparators(path));
+    EXPECT_EQ(messages, QStringList{cannotRead});
+    EXPECT_EQ(card->takeMessages(), QStringList{cannotRead});
+    EXPECT_EQ(readBytes(path), typed);
+    EXPECT_FALSE(QFile::exists(path + QStringLiteral(".uszkodzony")));
+}
+
 TEST_F(SimState, HandWrittenFileSetsCardMetersAndFaults)
 {
     ASSERT_TRUE(dir.isValid());
-    // LF line ends, lower case and a hexadecimal base: all as a person types them.
-    writeBytes(path, "; mój plik\n[karta]\nadres=300h\nusterki=no-ack, no-store, slow-reply=7\n\n"
-                   "[miernik]\nmodel=kx4\nadres=7\nbaud=2\nr3=250\n");
+    // Lower case and a hexadecimal base, as a person types them, with the
+    // line ends of any editor (a bare CR once swallowed the whole network
+    // as one comment).
+    QByteArray typed = "; mój plik\n[karta]\nadres=300h\nusterki=no-ack, no-store, slow-reply=7\n\n"
+                       "[miernik]\nmodel=kx4\nadres=7\nbaud=2\nr3=250\n";
+    for (const char* lineEnd : {"\r", "\r\n"}) {
+        writeBytes(path, QByteArray(typed).replace('\n', lineEnd));
+        auto card = SimCard::create({path, {}}, messages);
+        ASSERT_TRUE(card && card->meters().size() == 1) << "line end " << QByteArray(lineEnd).toHex().toStdString();
+        EXPECT_EQ(card->meters()[0].configValue(3), 250.0f);
+        EXPECT_EQ(card->faults().slowReply, 7);
+    }
+    writeBytes(path, typed);
     auto card = SimCard::create({path, {QStringLiteral("bad-length=1")}}, messages);
     ASSERT_TRUE(card);
     EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('\n')).toStdString();
