@@ -62,7 +62,7 @@ QByteArray temporaryPrefix(const QByteArray& name)
 
 bool isTemporaryOf(const QByteArray& entry, const QByteArray& prefix)
 {
-    if (!entry.startsWith(prefix) || !entry.endsWith(".tmp"))
+    if (entry.size() <= prefix.size() + 4 || !entry.startsWith(prefix) || !entry.endsWith(".tmp"))
         return false;
     const QByteArray random = entry.mid(prefix.size(), entry.size() - prefix.size() - 4);
     // QByteArray::number(quint32, 36): one to seven of 0-9 a-z.
@@ -223,7 +223,7 @@ QString systemErrorText(int errnum)
     case EINTR: return QStringLiteral("operację przerwano");
     case ESTALE: return QStringLiteral("plik sieciowy nie jest już dostępny");
     case EPIPE: return QStringLiteral("odbiorca potoku zakończył pracę");
-    case ENOSYS: return QStringLiteral("funkcja niedostępna w tym systemie");
+    case ENOSYS: return QStringLiteral("funkcja nieobsługiwana przez jądro systemu");
     case EOPNOTSUPP: return QStringLiteral("operacja nieobsługiwana przez system plików");
     case ENOLCK: return QStringLiteral("brak wolnych blokad plików w systemie");
     case EBADF: return QStringLiteral("nieprawidłowy deskryptor pliku");
