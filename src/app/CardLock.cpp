@@ -31,10 +31,18 @@ qint64 holderFromSystem(const struct stat& file)
         const QList<QByteArray> fields = line.simplified().split(' ');
         if (fields.size() < 6 || fields[1] != "FLOCK")
             continue;
+        // Device (major:minor, hexadecimal) and inode of the locked file.
         const QList<QByteArray> id = fields[5].split(':');
-        bool ok[3] = {};
-        if (id.size() != 3 || id[0].toUInt(&ok[0], 16) != major(file.st_dev) || id[1].toUInt(&ok[1], 16) != minor(file.st_dev)
-            || id[2].toULongLong(&ok[2]) != file.st_ino || !ok[0] || !ok[1] || !ok[2])
+        if (id.size() != 3)
+            continue;
+        bool majorOk = false;
+        bool minorOk = false;
+        bool inodeOk = false;
+        const uint lockedMajor = id[0].toUInt(&majorOk, 16);
+        const uint lockedMinor = id[1].toUInt(&minorOk, 16);
+        const qulonglong lockedInode = id[2].toULongLong(&inodeOk);
+        if (!majorOk || !minorOk || !inodeOk || lockedMajor != major(file.st_dev) || lockedMinor != minor(file.st_dev)
+            || lockedInode != file.st_ino)
             continue;
         const qint64 pid = fields[4].toLongLong();
         if (pid > 0)
@@ -159,8 +167,7 @@ CardLock::Outcome CardLock::take(const QString& path)
                 continue;
             if (fd < 0) {
                 const int e = errno;
-                return failed(e == EACCES || e == EPERM ? QStringLiteral("brak prawa zapisu w folderze %1").arg(at.folderText())
-                                                        : systemErrorText(e));
+                return failed(e == EACCES || e == EPERM ? at.folderNotWritableText() : systemErrorText(e));
             }
             created = true;
             // Every user's program must be able to open it, to wait its turn

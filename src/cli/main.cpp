@@ -70,16 +70,13 @@ void writeLine(OutputStream& stream, const QString& text)
     writeTo(stream, text.toUtf8() + '\n');
 }
 
-int exitCode(int code)
-{
-    const int reason = g_stop.load();
-    if (reason == 0)
-        return code;
-    return reason > 0 ? kExitSignal + reason : kExitUsage;
-}
-
 int run(int argc, char** argv)
 {
+    CliContext context;
+    context.stopSignal = &g_stop;
+    // A stop on the way (a closed pipe, a lost line) says why the run ended.
+    const auto exitCode = [&context](int code) { return context.stopRequested() ? context.stopExitCode() : code; };
+
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
@@ -118,14 +115,12 @@ int run(int argc, char** argv)
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
 
-    CliContext context;
     context.programDir = QCoreApplication::applicationDirPath();
     context.out = [](const QString& line) { writeLine(g_out, line); };
     context.err = [](const QString& line) { writeLine(g_err, line); };
     context.rawErr = [](const QByteArray& bytes) { writeTo(g_err, bytes); };
     context.outputLost = outputLost;
     context.stderrIsTerminal = isatty(STDERR_FILENO) == 1;
-    context.stopSignal = &g_stop;
     return runCli(options, context);
 }
 

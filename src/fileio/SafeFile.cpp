@@ -186,11 +186,6 @@ private:
     bool m_kept = false;
 };
 
-QString noWriteInFolder(const ResolvedPath& at)
-{
-    return QStringLiteral("brak prawa zapisu w folderze %1").arg(at.folderText());
-}
-
 } // namespace
 
 QString systemErrorText(int errnum)
@@ -366,7 +361,7 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
         const int e = errno;
         // The file itself may be writable, but it is replaced through a new
         // file beside it, which the folder must allow.
-        return fail(e == EACCES || e == EPERM ? noWriteInFolder(at) : systemErrorText(e));
+        return fail(e == EACCES || e == EPERM ? at.folderNotWritableText() : systemErrorText(e));
     }
     if (exists) {
         // The new file takes the old one's owner where we may give it, and
@@ -387,7 +382,7 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
         return fail(systemErrorText(errno));
     if (::renameat(folder, temp.name().constData(), folder, name.constData()) != 0) {
         const int e = errno;
-        return fail(e == EACCES || e == EPERM ? noWriteInFolder(at) : systemErrorText(e));
+        return fail(e == EACCES || e == EPERM ? at.folderNotWritableText() : systemErrorText(e));
     }
     temp.keep();
 

@@ -85,7 +85,7 @@ ResolvedPath::ResolvedPath(ResolvedPath&& other) noexcept
     , m_folderStat(other.m_folderStat)
     , m_reason(std::move(other.m_reason))
     , m_error(other.m_error)
-    , m_missingFolder(other.m_missingFolder)
+    , m_procLink(other.m_procLink)
 {
 }
 
@@ -99,7 +99,7 @@ ResolvedPath& ResolvedPath::operator=(ResolvedPath&& other) noexcept
         m_folderStat = other.m_folderStat;
         m_reason = std::move(other.m_reason);
         m_error = other.m_error;
-        m_missingFolder = other.m_missingFolder;
+        m_procLink = other.m_procLink;
     }
     return *this;
 }
@@ -129,13 +129,17 @@ QString ResolvedPath::pathText() const
     return QFile::decodeName(joined(m_folderPath, m_name));
 }
 
+QString ResolvedPath::folderNotWritableText() const
+{
+    return QStringLiteral("brak prawa zapisu w folderze %1").arg(folderText());
+}
+
 bool ResolvedPath::resolve(const QString& path, bool followLast)
 {
     close();
     m_name.clear();
     m_reason.clear();
     m_error = 0;
-    m_missingFolder = false;
     m_procLink = false;
 
     const QByteArray bytes = QFile::encodeName(path);
@@ -179,11 +183,8 @@ bool ResolvedPath::resolve(const QString& path, bool followLast)
                 m_name = part;
                 break;
             }
-            if (e == ENOENT) {
-                m_missingFolder = true;
-                m_folderPath = joined(m_folderPath, part);
-                return fail(e, QStringLiteral("folder %1 nie istnieje").arg(QFile::decodeName(m_folderPath)));
-            }
+            if (e == ENOENT)
+                return fail(e, QStringLiteral("folder %1 nie istnieje").arg(QFile::decodeName(joined(m_folderPath, part))));
             return fail(e, systemErrorText(e));
         }
 

@@ -19,8 +19,9 @@ namespace vardel {
 // The result is the folder that holds the last name, kept open, and that
 // name: whatever is done there afterwards (create, rename, open, unlink) is
 // done relative to the open folder, so the folders on the way cannot be
-// swapped for links in the meantime. The last name itself is never a link,
-// except one of /proc's own (/dev/stderr), which only the kernel can follow.
+// swapped for links in the meantime. The last name is not a link (unless the
+// caller asked to keep one there), except one of /proc's own (/dev/stderr),
+// which only the kernel can follow.
 class ResolvedPath {
 public:
     ResolvedPath() = default;
@@ -31,10 +32,9 @@ public:
     ResolvedPath& operator=(const ResolvedPath&) = delete;
 
     // False on failure: reason() is a Polish text, error() the system's code
-    // (0 for a refused link), missingFolder() whether a folder on the way
-    // does not exist (its path is then in folderText()). With followLast
-    // false a link at the end is left as the last name, for a caller that
-    // takes no link there at all.
+    // (0 for a refused link; ENOENT when a folder on the way is missing, and
+    // the reason names it). With followLast false a link at the end is left
+    // as the last name, for a caller that takes no link there at all.
     bool resolve(const QString& path, bool followLast = true);
 
     int folder() const { return m_folder; }         // open (O_PATH) folder of the last name
@@ -48,9 +48,11 @@ public:
     QString folderText() const;
     QString pathText() const;
 
+    // „brak prawa zapisu w folderze …”: a new file cannot be made there.
+    QString folderNotWritableText() const;
+
     const QString& reason() const { return m_reason; }
     int error() const { return m_error; }
-    bool missingFolder() const { return m_missingFolder; }
 
 private:
     bool fail(int error, const QString& reason);
@@ -62,7 +64,6 @@ private:
     struct stat m_folderStat {};
     QString m_reason;
     int m_error = 0;
-    bool m_missingFolder = false;
     bool m_procLink = false;
 };
 
