@@ -730,6 +730,11 @@ TEST_F(CliProcess, LostOutputIsAFailureAndAClosedPipeEndsQuietly)
     }
     stdoutFile.reset();
 
+    // A closed stdout: no file the program opens may take its number.
+    const CliRun closed = cli(QStringList{"-c", "exec \"$0\" \"$@\" >&-", cliBinary(), "card-test"}, QStringLiteral("/bin/sh"));
+    EXPECT_EQ(closed.code, 2);
+    EXPECT_EQ(closed.err, QStringLiteral("Nie można zapisać wyników na standardowe wyjście: nieprawidłowy deskryptor pliku\n"));
+
     const CliRun piped = cli(QStringList{"-c", "\"$0\" \"$@\" | head -1 >/dev/null; exit \"${PIPESTATUS[0]}\"", cliBinary(),
                                          "measure", "--interval", "0.1"} + kx3(),
                              QStringLiteral("/bin/bash"));
