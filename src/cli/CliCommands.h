@@ -11,6 +11,8 @@
 
 namespace vardel {
 
+struct Settings;
+
 // Where a command's words go and what it may ask of the process around it.
 struct CliContext {
     QString programDir;                        // Vardel.cfg, names files, default sim state
@@ -31,6 +33,10 @@ struct CliContext {
 // ended it). `print` needs a QGuiApplication; the other
 // commands a QCoreApplication.
 int runCli(const CliOptions& options, const CliContext& context);
+
+// The card address a command talks to: --card-address, else Vardel.cfg's.
+// None for print and diff, which need no card.
+std::optional<std::int16_t> commandCardAddress(const CliOptions& options, const Settings& settings);
 
 // Shared by the commands.
 // "Plik … ma rozszerzenie modelu …, a wybrany jest miernik …", with the --force hint.

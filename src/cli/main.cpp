@@ -1,5 +1,8 @@
+#include "app/Settings.h"
+#include "app/Startup.h"
 #include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
+#include "link/Module1.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -37,6 +40,11 @@ void writeLine(std::FILE* stream, const QString& text)
 
 int main(int argc, char** argv)
 {
+    // A privilege the program was started with is gone before this line
+    // (privilege/DropAtStart.cpp). What the port helper left for it is taken
+    // now, before anything could hand it on.
+    const HelperGrant grant = takeHelperGrant(systemPrivilegeOps());
+
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
@@ -56,6 +64,18 @@ int main(int argc, char** argv)
     if (options.version) {
         writeLine(stdout, QStringLiteral("vardel-cli " VARDEL_VERSION));
         return kExitOk;
+    }
+
+    // Before any Qt application object: a command for the real card that
+    // needs the helper starts it here and comes back with the ports granted.
+    if (options.start.card == CardKind::Ports) {
+        const QString programDir = programFolder(argv[0]);
+        const std::optional<std::int16_t> address =
+            commandCardAddress(options, readSettingsFile(settingsFilePath(programDir)));
+        // An address below 100h is refused later, with the usage exit code.
+        if (address && !isSystemPortPair(*address))
+            options.start.ports = reachCardPorts(PortAccessSystem::real(), grant, static_cast<std::uint16_t>(*address),
+                                                 "vardel-cli", argv, programDir);
     }
 
     // Only the printout lays out text and needs fonts; it gets a graphical
