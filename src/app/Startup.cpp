@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include "fileio/FileLocations.h"
+#include "fileio/FileOwner.h"
 #include "link/Module1.h"
 #include "portio/PortIoBackend.h"
 #include "sim/SimCard.h"
@@ -8,6 +9,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <pwd.h>
 
 namespace vardel {
 
@@ -142,6 +147,16 @@ QString programFolder(const char* argv0)
     return QFileInfo(QString::fromLocal8Bit(argv0)).absolutePath();
 }
 
+void keepQtSettingsOutOfUsersHome()
+{
+    if (!ownerForNewEntryAt(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)))
+        return;
+    const passwd* root = ::getpwuid(0);
+    const QString rootConfig = QDir(QString::fromLocal8Bit(root ? root->pw_dir : "/root")).filePath(QStringLiteral(".config"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, rootConfig);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, rootConfig);
+}
+
 std::uint16_t portCardAddress(std::int16_t settingsAddress)
 {
     // The window then shows the address of the file refused, while the
@@ -187,7 +202,7 @@ QString simStatePath(const StartOptions& options, const QString& programDir)
     // simulated card, before its lock is taken there; never for a file the
     // user names.
     const QString dataDir = fileLocations(programDir).dataDir;
-    QDir().mkpath(dataDir);
+    makeFolders(dataDir);
     return SimCard::defaultStateFile(dataDir);
 }
 

@@ -116,6 +116,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "vardel: %s\n", qPrintable(noDisplayMessage()));
         return 2;
     }
+    keepQtSettingsOutOfUsersHome();
     const auto guiApp = openWindowSystem(argc, argv, 2, true);
     QApplication& app = *guiApp;
     // Qt's own dialogs and buttons speak the program's language.

@@ -1,5 +1,7 @@
 #include "fileio/SafeFile.h"
 
+#include "fileio/FileOwner.h"
+
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -290,6 +292,10 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
         ::fchmod(fd, st.st_mode & 07777);
         if (::geteuid() == 0 && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
             // Stays ours; nothing is lost by that.
+        }
+    } else if (const auto owner = ownerForNewEntry(folderStat, ::geteuid())) {
+        if (::fchown(fd, owner->uid, owner->gid) != 0) {
+            // Stays root's; the file is written all the same.
         }
     }
 

@@ -2,14 +2,18 @@
 #include "app/Startup.h"
 #include "app/TextRules.h"
 #include "portio/PortIoBackend.h"
+#include "support/ScopedEnv.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 using namespace vardel;
 
@@ -305,4 +309,26 @@ TEST(StartOptions, ProgramEndsWithCode2WhenTheTraceCannotBeOpened)
                                                   dir.filePath(QStringLiteral("no/such/bus.log"))});
     EXPECT_EQ(run.code, 2);
     EXPECT_TRUE(run.err.contains(QStringLiteral("Nie można zapisać pliku"))) << qPrintable(run.err);
+}
+
+// Root run with a user's HOME (sudo -E): Qt's own settings file (the file
+// dialogs' history) must not become root's file in the user's folder. In
+// root's own folders it stays where Qt puts it.
+TEST(StartOptions, RootKeepsQtSettingsOutOfAUsersHome)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can write into another user's folder";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    test::ScopedEnv env;
+    env.set("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("own/.config")));
+    keepQtSettingsOutOfUsersHome();
+    EXPECT_TRUE(QSettings(QSettings::UserScope, QStringLiteral("QtProject")).fileName().startsWith(dir.path()));
+
+    const QString home = dir.filePath(QStringLiteral("home"));
+    ASSERT_TRUE(QDir().mkdir(home));
+    ASSERT_EQ(::chown(QFile::encodeName(home).constData(), 65534, 65534), 0);
+    env.set("XDG_CONFIG_HOME", home + QStringLiteral("/.config"));
+    keepQtSettingsOutOfUsersHome();
+    EXPECT_FALSE(QSettings(QSettings::UserScope, QStringLiteral("QtProject")).fileName().startsWith(home));
 }
