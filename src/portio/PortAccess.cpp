@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -53,6 +54,26 @@ HelperGroup systemHelperGroup(const QString& helperPath)
     return facts;
 }
 
+// The file checked is the file run: it is opened once, looked at, and that
+// very file is executed. Root's, or the user's own (a build tree), and
+// nobody else may change it; anything else in its place is not run.
+int startHelperFile(const QByteArray& path, char* const argv[])
+{
+    const int fd = ::open(path.constData(), O_PATH | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (st.st_uid != 0 && st.st_uid != ::geteuid())
+        || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        ::close(fd);
+        return kUnsafeHelper;
+    }
+    ::fexecve(fd, argv, environ);
+    const int error = errno;
+    ::close(fd);
+    return error;
+}
+
 PortAccess refused(QString why)
 {
     PortAccess access;
@@ -83,6 +104,7 @@ PortAccessSystem PortAccessSystem::real()
 {
     PortAccessSystem system;
     system.ops = &systemPrivilegeOps();
+    system.startHelper = startHelperFile;
     system.lockdown = [] { return kernelLockdownMode(); };
     system.helperGroup = systemHelperGroup;
     return system;
@@ -128,9 +150,9 @@ PortAccess reachCardPorts(const PortAccessSystem& system, const HelperGrant& gra
     for (char** a = argv + 1; *a; ++a)
         arguments.push_back(*a);
     arguments.push_back(nullptr);
-    ops.exec(helperFile.constData(), arguments.data(), environ);
-    const int error = errno;
-
+    const int error = system.startHelper(helperFile, arguments.data());
+    if (error == kUnsafeHelper)
+        return refused(unsafeHelperText(helper));
     if (error == ENOENT)
         return refused(helperMissingText(helper));
     if (error == EACCES) {

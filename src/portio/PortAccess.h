@@ -34,6 +34,9 @@ struct PortAccess {
     QString refusal;
 };
 
+// The helper file could be changed by someone other than root or the user.
+inline constexpr int kUnsafeHelper = -1;
+
 // Who the user is and what the helper's group is, for the message that
 // names them.
 struct HelperGroup {
@@ -45,7 +48,10 @@ struct HelperGroup {
 
 // The parts of the system the decision looks at; tests stand in for them.
 struct PortAccessSystem {
-    PrivilegeOps* ops = nullptr;
+    PrivilegeOps* ops = nullptr; // this process's capabilities and no_new_privs
+    // Starts the helper at `path` (returns only on failure, with errno, or
+    // kUnsafeHelper when the file is not one to run).
+    std::function<int(const QByteArray& path, char* const argv[])> startHelper;
     std::function<QString()> lockdown;
     std::function<HelperGroup(const QString& helperPath)> helperGroup;
     static PortAccessSystem real();
@@ -55,7 +61,8 @@ struct PortAccessSystem {
 // object exists: the helper's grant when the program came back through it;
 // else the process's own privilege (root); else the helper is started with
 // this program's name and arguments, which ends this process image when it
-// works. Never returns OwnPrivilege for a process that lacks CAP_SYS_RAWIO.
+// works. The helper must be a regular file of root's (or of the user's own,
+// in a build tree) that nobody else may change. Never returns OwnPrivilege for a process that lacks CAP_SYS_RAWIO.
 PortAccess reachCardPorts(const PortAccessSystem& system, const HelperGrant& grant, std::uint16_t address,
                           const char* program, char** argv, const QString& programDir);
 

@@ -94,6 +94,13 @@ QString helperStartText(const QString& helperPath, int error)
     return QStringLiteral("Nie można uruchomić programu pomocniczego %1 (błąd systemu nr %2).").arg(helperPath).arg(error);
 }
 
+QString unsafeHelperText(const QString& helperPath)
+{
+    return QStringLiteral("Program pomocniczy %1 nie został uruchomiony: może go zmienić ktoś inny niż root "
+                          "(albo to nie jest zwykły plik).")
+        .arg(helperPath);
+}
+
 QString noNewPrivilegesText(std::uint16_t first, const QString& helperPath)
 {
     return QStringLiteral("Brak dostępu do portów karty %1: program działa z blokadą nowych uprawnień "

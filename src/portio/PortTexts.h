@@ -28,6 +28,7 @@ QString notMemberText(const QString& user, const QString& group, bool listed);
 QString helperMissingText(const QString& helperPath);
 QString helperUnprivilegedText(const QString& helperPath);
 QString helperStartText(const QString& helperPath, int error);
+QString unsafeHelperText(const QString& helperPath);
 QString noNewPrivilegesText(std::uint16_t first, const QString& helperPath);
 QString unreadableGrantText(std::uint16_t first);
 

@@ -160,7 +160,7 @@ const QString kPrefix = QStringLiteral("/opt/vardel");
 const QString kProgramDir = kPrefix + QStringLiteral("/bin");
 const QString kHelper = kPrefix + QStringLiteral("/libexec/vardel/vardel-ports");
 
-enum class Helper { FileCapability, SetUidRoot, WithoutPrivilege, Missing };
+enum class Helper { FileCapability, SetUidRoot, WithoutPrivilege, Missing, Planted };
 
 struct Row {
     const char* name;
@@ -231,20 +231,18 @@ Result run(const Row& row)
         program.caps = {kAllCaps, kAllCaps, 0};
     }
     program.nnp = row.programNoNewPrivs;
-    program.onExec = [&](const char* path, char* const* argv, char* const*) -> int {
-        EXPECT_EQ(path, helperPath);
-        if (row.helper == Helper::Missing) {
-            errno = ENOENT;
-            return -1;
-        }
-        if (!row.member) {
-            errno = EACCES;
-            return -1;
-        }
+    PortAccessSystem system;
+    system.startHelper = [&](const QByteArray& path, char* const* argv) -> int {
+        EXPECT_EQ(path.toStdString(), helperPath);
+        if (row.helper == Helper::Missing)
+            return ENOENT;
+        if (row.helper == Helper::Planted)
+            return kUnsafeHelper;
+        if (!row.member)
+            return EACCES;
         runHelper(strings(argv));
         return 0; // not reached when the helper started the program
     };
-    PortAccessSystem system;
     system.lockdown = [&row] { return QString::fromLatin1(row.lockdown); };
     system.helperGroup = [&row](const QString& path) {
         EXPECT_EQ(path, kHelper);
@@ -349,6 +347,9 @@ TEST(PrivilegedStep, EachUserMachineAndAddress)
          .root = false, .member = true, .helper = Helper::Missing, .outcome = "refused",
          .says = QStringLiteral("Brak programu pomocniczego /opt/vardel/libexec/vardel/vardel-ports"),
          .kernelAsked = false},
+        {.name = "a helper someone other than root could change",
+         .root = false, .member = true, .helper = Helper::Planted, .outcome = "refused",
+         .says = QStringLiteral("nie został uruchomiony: może go zmienić ktoś inny niż root"), .kernelAsked = false},
         {.name = "started under no_new_privs",
          .root = false, .member = true, .programNoNewPrivs = true, .outcome = "refused",
          .says = QStringLiteral("blokadą nowych uprawnień (no_new_privs)"), .kernelAsked = false},
@@ -429,9 +430,9 @@ TEST(PrivilegedStep, HelperNoteIsTrustedOnlyFromTheHelper)
         system.ops = &process;
         system.lockdown = [] { return QString(); };
         system.helperGroup = [](const QString&) { return HelperGroup{}; };
-        process.onExec = [](const char*, char* const*, char* const*) -> int {
+        system.startHelper = [](const QByteArray&, char* const*) -> int {
             ADD_FAILURE() << "the helper started twice";
-            return -1;
+            return ENOENT;
         };
         char arg0[] = "vardel";
         char* argv[] = {arg0, nullptr};

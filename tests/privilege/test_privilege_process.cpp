@@ -139,12 +139,18 @@ protected:
         return setcap.waitForFinished(10000) && setcap.exitStatus() == QProcess::NormalExit && setcap.exitCode() == 0;
     }
 
-    // Starts the program at `relative` as nobody; stdout and stderr go to
+    // Starts the program at `relative` as `user`; stdout and stderr go to
     // the given descriptors (-1: a file in the home folder).
-    pid_t startAsNobody(const QString& relative, const QStringList& args, int out = -1, int err = -1)
+    pid_t startAsUser(const char* user, const QString& relative, const QStringList& args, int out = -1, int err = -1)
     {
-        std::vector<std::string> argv{"setpriv", "--reuid=" + m_nobody, "--regid=" + m_nobody, "--clear-groups",
-                                      "--", path(relative).toStdString()};
+        const passwd* account = ::getpwnam(user);
+        if (!account) {
+            ADD_FAILURE() << "no user " << user;
+            return -1;
+        }
+        std::vector<std::string> argv{"setpriv", "--reuid=" + std::to_string(account->pw_uid),
+                                      "--regid=" + std::to_string(account->pw_gid), "--clear-groups", "--",
+                                      path(relative).toStdString()};
         for (const QString& a : args)
             argv.push_back(a.toStdString());
         const std::string h = home(QString()).toStdString();
@@ -173,6 +179,11 @@ protected:
         ::close(log);
         m_started.push_back(pid);
         return pid;
+    }
+
+    pid_t startAsNobody(const QString& relative, const QStringList& args, int out = -1, int err = -1)
+    {
+        return startAsUser("nobody", relative, args, out, err);
     }
 
     // Waits until setpriv has become `name` and, when asked, until the probe
@@ -293,6 +304,31 @@ TEST_F(PrivilegedCopies, ProgramsStartedByThePortHelperHoldNothing)
     const pid_t pid = startAsNobody(QStringLiteral("bin/vardel"), {QStringLiteral("--card=port")});
     expectNothingHeld(runningStatus(pid, "vardel", true));
     expectNothingHeld(probeSaw());
+}
+
+// A helper that someone other than root (or the user) could have changed is
+// not run, whatever it is: the user would run someone else's program.
+TEST_F(PrivilegedCopies, AHelperSomeoneElseCouldChangeIsNotRun)
+{
+    const QByteArray helper = QFile::encodeName(path(QStringLiteral("libexec/vardel/vardel-ports")));
+    for (const char* how : {"owned by nobody", "writable by its group"}) {
+        SCOPED_TRACE(how);
+        if (std::string(how) == "owned by nobody")
+            ASSERT_EQ(::chown(helper.constData(), static_cast<uid_t>(std::stoul(m_nobody)), 0), 0);
+        else
+            ASSERT_EQ(::chown(helper.constData(), 0, 0) || ::chmod(helper.constData(), 0775), 0);
+        // Run by another ordinary user, who holds no CAP_SYS_RAWIO.
+        const pid_t pid = startAsUser("daemon", QStringLiteral("bin/vardel-cli"),
+                                      {QStringLiteral("--card"), QStringLiteral("port"), QStringLiteral("card-test")});
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        m_started.clear();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3);
+        EXPECT_TRUE(readBytes(home(QStringLiteral("log.txt")))
+                        .contains("nie został uruchomiony: może go zmienić ktoś inny niż root"))
+            << readBytes(home(QStringLiteral("log.txt"))).toStdString();
+        QFile::remove(home(QStringLiteral("log.txt")));
+    }
 }
 
 } // namespace
