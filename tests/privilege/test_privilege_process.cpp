@@ -186,19 +186,24 @@ protected:
         return startAsUser("nobody", relative, args, out, err);
     }
 
-    // Waits until setpriv has become `name` and, when asked, until the probe
-    // plugin has written what it saw.
-    std::map<std::string, std::string> runningStatus(pid_t pid, const char* name, bool probe)
+    // How the test knows the program is past its start (where a privilege it
+    // was started with is dropped) and not merely exec'd: it waits in a write
+    // to stdout or stderr (a full pipe), or the probe plugin has written.
+    enum class Running { BlockedWriting, ProbeWritten };
+
+    std::map<std::string, std::string> runningStatus(pid_t pid, const char* name, Running sign)
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (std::chrono::steady_clock::now() < deadline) {
             auto fields = statusOf(pid);
             if (fields.empty())
                 break; // it ended
-            if (fields["Name"] == name && (!probe || QFileInfo(home(QStringLiteral("probe.txt"))).size() > 0)) {
-                QThread::msleep(100);
+            const QByteArray call = readBytes(QStringLiteral("/proc/%1/syscall").arg(pid));
+            const bool running = sign == Running::ProbeWritten
+                ? QFileInfo(home(QStringLiteral("probe.txt"))).size() > 0
+                : call.startsWith("1 0x1 ") || call.startsWith("1 0x2 "); // write(1 or 2, ...)
+            if (fields["Name"] == name && running)
                 return statusOf(pid);
-            }
             QThread::msleep(20);
         }
         ADD_FAILURE() << name << " did not come up; its output: " << readBytes(home(QStringLiteral("log.txt"))).toStdString();
@@ -248,7 +253,7 @@ TEST_F(PrivilegedCopies, CommandLineDropsWhatItWasStartedWith)
             SCOPED_TRACE(args.join(QLatin1Char(' ')).toStdString());
             FullPipe out;
             const pid_t pid = startAsNobody(QStringLiteral("bin/vardel-cli"), args, out.write);
-            expectNothingHeld(runningStatus(pid, "vardel-cli", false));
+            expectNothingHeld(runningStatus(pid, "vardel-cli", Running::BlockedWriting));
         }
 
         // The printout makes a Qt application, which loads the plugin.
@@ -274,7 +279,7 @@ TEST_F(PrivilegedCopies, WindowDropsWhatItWasStartedWith)
             GTEST_SKIP() << "the file system of " << m_root.toStdString() << " cannot hold file capabilities";
         QFile::remove(home(QStringLiteral("probe.txt")));
         const pid_t pid = startAsNobody(QStringLiteral("bin/vardel"), {QStringLiteral("--card=sim")});
-        expectNothingHeld(runningStatus(pid, "vardel", true));
+        expectNothingHeld(runningStatus(pid, "vardel", Running::ProbeWritten));
         expectNothingHeld(probeSaw());
         TearDown();
         m_started.clear();
@@ -295,14 +300,14 @@ TEST_F(PrivilegedCopies, ProgramsStartedByThePortHelperHoldNothing)
         const pid_t pid = startAsNobody(QStringLiteral("bin/vardel-cli"),
                                         {QStringLiteral("--card"), QStringLiteral("port"), QStringLiteral("card-test")},
                                         out.write, err.write);
-        expectNothingHeld(runningStatus(pid, "vardel-cli", false));
+        expectNothingHeld(runningStatus(pid, "vardel-cli", Running::BlockedWriting));
         TearDown();
         m_started.clear();
     }
 
     // The window: its refusal box, or the window itself, stays up.
     const pid_t pid = startAsNobody(QStringLiteral("bin/vardel"), {QStringLiteral("--card=port")});
-    expectNothingHeld(runningStatus(pid, "vardel", true));
+    expectNothingHeld(runningStatus(pid, "vardel", Running::ProbeWritten));
     expectNothingHeld(probeSaw());
 }
 
