@@ -127,7 +127,7 @@ PortAccess reachCardPorts(const PortAccessSystem& system, const HelperGrant& gra
             return refused(unreadableGrantText(address));
         const PortGrantNote& note = *grant.note;
         if (note.result == kHelperNotPrivileged)
-            return refused(helperUnprivilegedText(helper));
+            return refused(helperUnprivilegedText(note.address, helper));
         if (note.result != 0)
             return refused(kernelRefusalText(note.address, note.result, true,
                                              note.result == EPERM ? system.lockdown() : QString()));
@@ -152,15 +152,15 @@ PortAccess reachCardPorts(const PortAccessSystem& system, const HelperGrant& gra
     arguments.push_back(nullptr);
     const int error = system.startHelper(helperFile, arguments.data());
     if (error == kUnsafeHelper)
-        return refused(unsafeHelperText(helper));
+        return refused(unsafeHelperText(address, helper));
     if (error == ENOENT)
-        return refused(helperMissingText(helper));
+        return refused(helperMissingText(address, helper));
     if (error == EACCES) {
         const HelperGroup facts = system.helperGroup(helper);
         if (!facts.inSession)
-            return refused(notMemberText(facts.user, facts.group, facts.listed));
+            return refused(notMemberText(address, facts.user, facts.group, facts.listed));
     }
-    return refused(helperStartText(helper, error));
+    return refused(helperStartText(address, helper, error));
 }
 
 QString kernelLockdownMode(const QString& path)

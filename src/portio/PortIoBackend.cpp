@@ -78,7 +78,8 @@ bool PortIoBackend::requestPair(std::uint16_t first, QString& message)
     errno = 0;
     if (m_access.ioperm(first, 2, 1) != 0) {
         const int error = errno != 0 ? errno : EINVAL;
-        message = kernelRefusalText(first, error, true, error == EPERM && m_access.lockdown ? m_access.lockdown() : QString());
+        const QString lockdown = error == EPERM && m_access.lockdown ? m_access.lockdown() : QString();
+        message = kernelRefusalText(first, error, true, lockdown);
         return false;
     }
     grantPair(first);

@@ -62,43 +62,47 @@ QString kernelRefusalText(std::uint16_t first, int error, bool privileged, const
     return QStringLiteral("System odmówił dostępu do portów karty %1 (błąd systemu nr %2).").arg(ports).arg(error);
 }
 
-QString notMemberText(const QString& user, const QString& groupName, bool listed)
+QString notMemberText(std::uint16_t first, const QString& user, const QString& groupName, bool listed)
 {
     if (listed) {
-        return QStringLiteral("Brak dostępu do karty interfejsu: użytkownik %1 należy do grupy „%2”, ale ta sesja "
+        return QStringLiteral("Brak dostępu do portów karty %1: użytkownik %2 należy do grupy „%3”, ale ta sesja "
                               "zaczęła się przed dodaniem go do niej. Wyloguj się i zaloguj ponownie.")
-            .arg(user, groupName);
+            .arg(pairText(first), user, groupName);
     }
-    return QStringLiteral("Brak dostępu do karty interfejsu: użytkownik %1 nie należy do grupy „%2”. Administrator "
-                          "dodaje go poleceniem „sudo adduser %1 %2”; potem trzeba wylogować się i zalogować "
+    return QStringLiteral("Brak dostępu do portów karty %1: użytkownik %2 nie należy do grupy „%3”. Administrator "
+                          "dodaje go poleceniem „sudo adduser %2 %3”; potem trzeba wylogować się i zalogować "
                           "ponownie.")
-        .arg(user, groupName);
+        .arg(pairText(first), user, groupName);
 }
 
-QString helperMissingText(const QString& helperPath)
+QString helperMissingText(std::uint16_t first, const QString& helperPath)
 {
-    return QStringLiteral("Brak programu pomocniczego %1, który przydziela porty karty. Prawdziwa karta działa "
-                          "w programie zainstalowanym z pakietu vardel albo uruchomionym przez roota.")
-        .arg(helperPath);
+    return QStringLiteral("Brak dostępu do portów karty %1: brak programu pomocniczego %2, który je przydziela. "
+                          "Prawdziwa karta działa w programie zainstalowanym z pakietu vardel albo uruchomionym "
+                          "przez roota.")
+        .arg(pairText(first), helperPath);
 }
 
-QString helperUnprivilegedText(const QString& helperPath)
+QString helperUnprivilegedText(std::uint16_t first, const QString& helperPath)
 {
-    return QStringLiteral("Program pomocniczy %1 nie ma uprawnienia do portów, więc nie może ich przydzielić. "
-                          "Administrator naprawia instalację poleceniem „sudo dpkg-reconfigure vardel”.")
-        .arg(helperPath);
+    return QStringLiteral("Brak dostępu do portów karty %1: program pomocniczy %2 nie ma uprawnienia, by je "
+                          "przydzielić. Administrator naprawia instalację poleceniem „sudo dpkg-reconfigure vardel”.")
+        .arg(pairText(first), helperPath);
 }
 
-QString helperStartText(const QString& helperPath, int error)
+QString helperStartText(std::uint16_t first, const QString& helperPath, int error)
 {
-    return QStringLiteral("Nie można uruchomić programu pomocniczego %1 (błąd systemu nr %2).").arg(helperPath).arg(error);
+    return QStringLiteral("Brak dostępu do portów karty %1: nie można uruchomić programu pomocniczego %2 (błąd "
+                          "systemu nr %3).")
+        .arg(pairText(first), helperPath)
+        .arg(error);
 }
 
-QString unsafeHelperText(const QString& helperPath)
+QString unsafeHelperText(std::uint16_t first, const QString& helperPath)
 {
-    return QStringLiteral("Program pomocniczy %1 nie został uruchomiony: może go zmienić ktoś inny niż root "
-                          "(albo to nie jest zwykły plik).")
-        .arg(helperPath);
+    return QStringLiteral("Brak dostępu do portów karty %1: program pomocniczy %2 nie został uruchomiony, bo może "
+                          "go zmienić ktoś inny niż root (albo to nie jest zwykły plik).")
+        .arg(pairText(first), helperPath);
 }
 
 QString noNewPrivilegesText(std::uint16_t first, const QString& helperPath)

@@ -24,11 +24,11 @@ QString kernelRefusalText(std::uint16_t first, int error, bool privileged, const
 
 // The helper could not be started because the user is not in its group.
 // `listed`: the group lists the user, only this session began before that.
-QString notMemberText(const QString& user, const QString& group, bool listed);
-QString helperMissingText(const QString& helperPath);
-QString helperUnprivilegedText(const QString& helperPath);
-QString helperStartText(const QString& helperPath, int error);
-QString unsafeHelperText(const QString& helperPath);
+QString notMemberText(std::uint16_t first, const QString& user, const QString& group, bool listed);
+QString helperMissingText(std::uint16_t first, const QString& helperPath);
+QString helperUnprivilegedText(std::uint16_t first, const QString& helperPath);
+QString helperStartText(std::uint16_t first, const QString& helperPath, int error);
+QString unsafeHelperText(std::uint16_t first, const QString& helperPath);
 QString noNewPrivilegesText(std::uint16_t first, const QString& helperPath);
 QString unreadableGrantText(std::uint16_t first);
 

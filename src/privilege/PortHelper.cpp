@@ -129,7 +129,8 @@ HelperFailure runPortHelper(PrivilegeOps& ops, int argc, char** argv, char** env
     arguments.push_back(nullptr);
     ops.exec(target.c_str(), arguments.data(), environment.data());
     const int error = errno;
-    return {3, kPrefix + ("Nie można uruchomić programu " + target + " (błąd systemu nr " + std::to_string(error) + ").")};
+    return {3, kPrefix
+                   + ("Nie można uruchomić programu " + target + " (błąd systemu nr " + std::to_string(error) + ").")};
 }
 
 } // namespace vardel

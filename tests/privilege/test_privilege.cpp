@@ -254,13 +254,15 @@ Result run(const Row& row)
         char arg0[] = "/opt/vardel/bin/vardel";
         char arg1[] = "--card=port";
         char* argv[] = {arg0, arg1, nullptr};
-        const PortAccess access = reachCardPorts(system, grant, static_cast<std::uint16_t>(std::stoul(row.address, nullptr, 16)),
-                                                 "vardel", argv, kProgramDir);
+        const auto address = static_cast<std::uint16_t>(std::stoul(row.address, nullptr, 16));
+        const PortAccess access = reachCardPorts(system, grant, address, "vardel", argv, kProgramDir);
         switch (access.way) {
         case PortAccess::Way::OwnPrivilege: {
             // Root asks the kernel as it goes, from the program itself.
             PortIoBackend::Access ports;
-            ports.ioperm = [&process](unsigned long from, unsigned long n, int on) { return process.ioperm(from, n, on); };
+            ports.ioperm = [&process](unsigned long from, unsigned long n, int on) {
+                return process.ioperm(from, n, on);
+            };
             ports.lockdown = system.lockdown;
             QString message;
             result.outcome = PortIoBackend::open(0x340, message, ports) ? "own" : "refused";
@@ -319,10 +321,12 @@ TEST(PrivilegedStep, EachUserMachineAndAddress)
         {.name = "a member: the helper's file capability",
          .root = false, .member = true, .outcome = "granted", .says = QStringLiteral("340")},
         {.name = "a member: a set-uid root helper",
-         .root = false, .member = true, .helper = Helper::SetUidRoot, .outcome = "granted", .says = QStringLiteral("340")},
+         .root = false, .member = true, .helper = Helper::SetUidRoot, .outcome = "granted",
+         .says = QStringLiteral("340")},
         {.name = "not a member",
          .root = false, .member = false, .outcome = "refused",
-         .says = QStringLiteral("użytkownik jan nie należy do grupy „vardel”. Administrator dodaje go poleceniem "
+         .says = QStringLiteral("portów karty 340h–341h: użytkownik jan nie należy do grupy „vardel”. Administrator "
+                                "dodaje go poleceniem "
                                 "„sudo adduser jan vardel”; potem trzeba wylogować się i zalogować ponownie."),
          .kernelAsked = false},
         {.name = "added to the group, not logged in again",
@@ -342,14 +346,16 @@ TEST(PrivilegedStep, EachUserMachineAndAddress)
          .says = QStringLiteral("portów karty 340h–341h nie jest dostępny w tym systemie: jądro nie obsługuje ioperm")},
         {.name = "a helper that lost its privilege",
          .root = false, .member = true, .helper = Helper::WithoutPrivilege, .outcome = "refused",
-         .says = QStringLiteral("nie ma uprawnienia do portów"), .kernelAsked = false},
+         .says = QStringLiteral("Brak dostępu do portów karty 340h–341h: program pomocniczy "
+                                "/opt/vardel/libexec/vardel/vardel-ports nie ma uprawnienia, by je przydzielić."),
+         .kernelAsked = false},
         {.name = "no helper (a build tree)",
          .root = false, .member = true, .helper = Helper::Missing, .outcome = "refused",
-         .says = QStringLiteral("Brak programu pomocniczego /opt/vardel/libexec/vardel/vardel-ports"),
+         .says = QStringLiteral("brak programu pomocniczego /opt/vardel/libexec/vardel/vardel-ports"),
          .kernelAsked = false},
         {.name = "a helper someone other than root could change",
          .root = false, .member = true, .helper = Helper::Planted, .outcome = "refused",
-         .says = QStringLiteral("nie został uruchomiony: może go zmienić ktoś inny niż root"), .kernelAsked = false},
+         .says = QStringLiteral("nie został uruchomiony, bo może go zmienić ktoś inny niż root"), .kernelAsked = false},
         {.name = "started under no_new_privs",
          .root = false, .member = true, .programNoNewPrivs = true, .outcome = "refused",
          .says = QStringLiteral("blokadą nowych uprawnień (no_new_privs)"), .kernelAsked = false},
@@ -509,7 +515,8 @@ TEST(PrivilegedStep, DropThatFailsIsReported)
     char arg1[] = "vardel";
     char arg2[] = "340";
     char* argv[] = {arg0, arg1, arg2, nullptr};
-    const HelperFailure failure = runPortHelper(stubborn, 3, argv, nullptr, "/opt/vardel/libexec/vardel/vardel-ports", 1);
+    const HelperFailure failure =
+        runPortHelper(stubborn, 3, argv, nullptr, "/opt/vardel/libexec/vardel/vardel-ports", 1);
     EXPECT_EQ(failure.exitCode, 3);
     EXPECT_EQ(failure.message, "vardel-ports: nie można odrzucić uprawnień; program nie został uruchomiony.");
 }

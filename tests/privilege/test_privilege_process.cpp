@@ -98,10 +98,13 @@ protected:
             ASSERT_TRUE(QDir(m_root).mkpath(QString::fromLatin1(sub)));
         copy(QStringLiteral(VARDEL_BIN_DIR "/vardel"), QStringLiteral("bin/vardel"));
         copy(QStringLiteral(VARDEL_BIN_DIR "/vardel-cli"), QStringLiteral("bin/vardel-cli"));
-        copy(QStringLiteral(VARDEL_BIN_DIR "/../libexec/vardel/vardel-ports"), QStringLiteral("libexec/vardel/vardel-ports"));
+        copy(QStringLiteral(VARDEL_BIN_DIR "/../libexec/vardel/vardel-ports"),
+             QStringLiteral("libexec/vardel/vardel-ports"));
         for (const char* names : {"KX2_NAME.TXT", "KX3_NAME.TXT", "KX4_NAME.TXT"})
-            copy(QStringLiteral(VARDEL_BIN_DIR "/") + QLatin1String(names), QStringLiteral("share/vardel/") + QLatin1String(names));
-        copy(QStringLiteral(VARDEL_PROBE_PLUGIN), QStringLiteral("plugins/generic/") + QFileInfo(QStringLiteral(VARDEL_PROBE_PLUGIN)).fileName());
+            copy(QStringLiteral(VARDEL_BIN_DIR "/") + QLatin1String(names),
+                 QStringLiteral("share/vardel/") + QLatin1String(names));
+        const QString probe = QStringLiteral(VARDEL_PROBE_PLUGIN);
+        copy(probe, QStringLiteral("plugins/generic/") + QFileInfo(probe).fileName());
 
         const QByteArray golden = readBytes(QStringLiteral(VARDEL_SOURCE_DIR "/tests/files/data/golden.KX3"));
         ASSERT_FALSE(golden.isEmpty());
@@ -154,10 +157,16 @@ protected:
         for (const QString& a : args)
             argv.push_back(a.toStdString());
         const std::string h = home(QString()).toStdString();
-        std::vector<std::string> env{"PATH=/usr/bin:/bin", "HOME=" + h, "LC_ALL=C.UTF-8", "XDG_CONFIG_HOME=" + h + "config",
-                                     "XDG_DATA_HOME=" + h + "data", "XDG_RUNTIME_DIR=" + h,
-                                     "QT_QPA_PLATFORM=offscreen", "QT_PLUGIN_PATH=" + path(QStringLiteral("plugins")).toStdString(),
-                                     "QT_QPA_GENERIC_PLUGINS=vardelprobe", "VARDEL_PROBE_OUT=" + h + "probe.txt"};
+        std::vector<std::string> env{"PATH=/usr/bin:/bin",
+                                     "HOME=" + h,
+                                     "LC_ALL=C.UTF-8",
+                                     "XDG_CONFIG_HOME=" + h + "config",
+                                     "XDG_DATA_HOME=" + h + "data",
+                                     "XDG_RUNTIME_DIR=" + h,
+                                     "QT_QPA_PLATFORM=offscreen",
+                                     "QT_PLUGIN_PATH=" + path(QStringLiteral("plugins")).toStdString(),
+                                     "QT_QPA_GENERIC_PLUGINS=vardelprobe",
+                                     "VARDEL_PROBE_OUT=" + h + "probe.txt"};
         if (const char* asan = std::getenv("ASAN_OPTIONS"))
             env.push_back(std::string("ASAN_OPTIONS=") + asan);
         const int log = ::open((h + "log.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -206,7 +215,8 @@ protected:
                 return statusOf(pid);
             QThread::msleep(20);
         }
-        ADD_FAILURE() << name << " did not come up; its output: " << readBytes(home(QStringLiteral("log.txt"))).toStdString();
+        ADD_FAILURE() << name << " did not come up; its output: "
+                      << readBytes(home(QStringLiteral("log.txt"))).toStdString();
         return {};
     }
 
@@ -260,11 +270,13 @@ TEST_F(PrivilegedCopies, CommandLineDropsWhatItWasStartedWith)
         QFile::remove(home(QStringLiteral("probe.txt")));
         const pid_t pid = startAsNobody(QStringLiteral("bin/vardel-cli"),
                                         {QStringLiteral("--model"), QStringLiteral("KX-3"), QStringLiteral("print"),
-                                         home(QStringLiteral("a.KX3")), QStringLiteral("--pdf"), home(QStringLiteral("a.pdf"))});
+                                         home(QStringLiteral("a.KX3")), QStringLiteral("--pdf"),
+                                         home(QStringLiteral("a.pdf"))});
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
         m_started.clear();
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readBytes(home(QStringLiteral("log.txt"))).toStdString();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << readBytes(home(QStringLiteral("log.txt"))).toStdString();
         expectNothingHeld(probeSaw());
         EXPECT_TRUE(QFileInfo(home(QStringLiteral("a.pdf"))).size() > 0);
     }
@@ -330,7 +342,7 @@ TEST_F(PrivilegedCopies, AHelperSomeoneElseCouldChangeIsNotRun)
         m_started.clear();
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3);
         EXPECT_TRUE(readBytes(home(QStringLiteral("log.txt")))
-                        .contains("nie został uruchomiony: może go zmienić ktoś inny niż root"))
+                        .contains("nie został uruchomiony, bo może go zmienić ktoś inny niż root"))
             << readBytes(home(QStringLiteral("log.txt"))).toStdString();
         QFile::remove(home(QStringLiteral("log.txt")));
     }
