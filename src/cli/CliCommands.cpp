@@ -151,24 +151,23 @@ private:
 int Runner::run()
 {
     const Settings settings = readSettingsFile(settingsFilePath(m_ctx.programDir));
-    const std::int16_t cardAddress = m_opt.cardAddress.value_or(settings.CardAddress);
+    const std::optional<std::int16_t> cardAddress = commandCardAddress(m_opt, settings);
     const std::int16_t model = m_opt.model.value_or(settings.MeterModel);
     if (needsModel(m_opt.command) && (model < kModelKX2 || model > kModelKX4))
         return usage(QStringLiteral("Nie wybrano modelu miernika (Vardel.cfg podaje %1); użyj --model KX-2|KX-3|KX-4.")
                          .arg(model));
 
-    // The printout and diff read no meter: no card is needed for them.
-    if (m_opt.command != CliCommand::Print && m_opt.command != CliCommand::Diff) {
-        if (isSystemPortPair(cardAddress))
+    if (cardAddress) {
+        if (isSystemPortPair(*cardAddress))
             return usage(QStringLiteral("Adres karty %1 z pliku Vardel.cfg: %2. Podaj --card-address.")
-                             .arg(QString::fromStdString(hexText(cardAddress)), QString::fromUtf8(kSystemPortsText)));
-        if (const int failed = takeCard(static_cast<std::uint16_t>(cardAddress)); failed != kExitOk)
+                             .arg(QString::fromStdString(hexText(*cardAddress)), QString::fromUtf8(kSystemPortsText)));
+        if (const int failed = takeCard(static_cast<std::uint16_t>(*cardAddress)); failed != kExitOk)
             return failed;
     }
 
     m_link = std::make_unique<Module1>(m_card.backend ? *m_card.backend : static_cast<PortBackend&>(m_noPort));
     m_link->setStopFlag(m_ctx.stopSignal);
-    m_link->setCardAddress(cardAddress);
+    m_link->setCardAddress(m_opt.cardAddress.value_or(settings.CardAddress));
     m_link->MasterAddress = m_opt.masterAddress.value_or(settings.MasterAddress);
     m_link->MeterAddress = m_opt.meterAddress.value_or(settings.MeterAddress);
     m_link->BaudCode = m_opt.baudCode.value_or(settings.BaudCode);
@@ -182,9 +181,16 @@ int Runner::run()
 
     if (!m_opt.trace.isEmpty()) {
         QString error;
-        m_trace = openLinkTrace(m_opt.trace, error);
+        const QString what = m_opt.trace == QLatin1String("-")
+            ? QStringLiteral("standardowego wyjścia błędów")
+            : QStringLiteral("pliku %1").arg(QDir::toNativeSeparators(m_opt.trace));
+        auto lost = [this, what](int errnum) {
+            if (m_ctx.outputLost)
+                m_ctx.outputLost(errnum, what);
+        };
+        m_trace = openLinkTrace(m_opt.trace, error, lost, m_ctx.stopSignal);
         if (!m_trace)
-            return usage(error);
+            return stopSignal() != 0 ? m_ctx.stopExitCode() : usage(error); // a FIFO's open cut short by Ctrl+C
         m_link->setListener(m_trace.get());
     }
 
@@ -206,8 +212,6 @@ int Runner::run()
         m_trace->finish();
         m_link->setListener(nullptr);
     }
-    if (const int signal = stopSignal(); signal != 0)
-        return kExitSignal + signal;
     return code;
 }
 
@@ -230,8 +234,8 @@ int Runner::takeCard(std::uint16_t cardAddress)
         m_sim = dynamic_cast<SimCard*>(m_card.backend.get());
         return kExitOk;
     }
-    if (const int signal = stopSignal(); signal != 0)
-        return kExitSignal + signal;
+    if (stopSignal() != 0)
+        return m_ctx.stopExitCode();
     m_ctx.err(error);
     return kExitNoBackend;
 }
@@ -464,10 +468,20 @@ QString otherModelMessage(const QString& path, std::int16_t fileModel, std::int1
         .arg(QDir::toNativeSeparators(path), modelNameOf(fileModel), modelNameOf(selected));
 }
 
+std::optional<std::int16_t> commandCardAddress(const CliOptions& options, const Settings& settings)
+{
+    // The printout and diff read no meter: no card is needed for them.
+    if (options.command == CliCommand::Print || options.command == CliCommand::Diff)
+        return std::nullopt;
+    return options.cardAddress.value_or(settings.CardAddress);
+}
+
 int runCli(const CliOptions& options, const CliContext& context)
 {
     Runner runner(options, context);
-    return runner.run();
+    const int code = runner.run();
+    // However the command ended, a stop says why it ended.
+    return context.stopRequested() ? context.stopExitCode() : code;
 }
 
 } // namespace vardel

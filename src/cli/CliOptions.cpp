@@ -438,7 +438,7 @@ QString cliUsageText()
         "\n"
         "Opcje:\n"
         "  --card sim|port           karta symulowana (domyślnie) albo prawdziwa karta\n"
-        "                            (bezpośredni dostęp do portów: root lub CAP_SYS_RAWIO)\n"
+        "                            (bezpośredni dostęp do portów: dla członków grupy vardel)\n"
         "  --sim-state PLIK          plik stanu symulatora (domyślnie VardelSim.txt obok programu,\n"
         "                            po instalacji w ~/.local/share/vardel)\n"
         "  --sim-fault NAZWA[=K]     usterka symulatora; można podać kilka razy:\n");
