@@ -2,9 +2,6 @@
 
 #include "fileio/SafeFile.h"
 
-#include <QFile>
-
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,16 +33,18 @@ bool CsvRecording::start(const QString& path, const QString& header, QString* er
             *error = cannotWrite(path, reason);
         return false;
     }
-    // The writer has put a regular file there (or behind the user's link);
-    // from now on lines are only appended to it.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY);
+    // The writer has put a regular file there (or behind a link it may
+    // follow); from now on lines are only appended to it, reached by the
+    // same rule for links.
+    const int fd = openForAppend(path, &reason);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int errnum = fd < 0 ? errno : EINVAL;
-        if (fd >= 0)
+        if (fd >= 0) {
             ::close(fd);
+            reason = QStringLiteral("to nie jest zwykły plik");
+        }
         if (error)
-            *error = cannotWrite(path, systemErrorText(errnum));
+            *error = cannotWrite(path, reason);
         return false;
     }
     m_fd = fd;
