@@ -4,6 +4,7 @@
 #include "link/PortBackend.h"
 
 #include <QString>
+#include <QtGlobal>
 #include <QStringList>
 
 #include <functional>
@@ -37,6 +38,14 @@ QString startUsageLine();
 // program that has none or cannot reach it.
 bool displayNamed(const StartOptions& options);
 QString noDisplayMessage();
+
+// Keeps Qt's notice "QStandardPaths: XDG_RUNTIME_DIR not set, defaulting to
+// …" off stderr. Under cron, sudo or runuser the variable is unset as a rule
+// and the folder Qt takes instead serves as well; the notice would only
+// hide what the program itself says. Every other message of Qt goes where
+// it went. Called once, first thing in main.
+void quietRuntimeDirNotice();
+bool isRuntimeDirNotice(QtMsgType type, const QString& message);
 
 // The port back end chosen on the command line. On failure returns nullptr
 // and a Polish message naming what is missing; it never falls back to the

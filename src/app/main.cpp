@@ -39,6 +39,8 @@ QStringList g_heldMessages;
 
 void holdStartMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
+    if (isRuntimeDirNotice(type, message))
+        return;
     if (type == QtFatalMsg) {
         if (g_sayNoDisplay)
             std::fprintf(stderr, "vardel: %s\n", qPrintable(noDisplayMessage()));
@@ -64,6 +66,7 @@ std::unique_ptr<QApplication> openWindowSystem(int& argc, char** argv, int failC
 
 int main(int argc, char** argv)
 {
+    quietRuntimeDirNotice();
     // The options and the back end are settled before any window exists, so
     // that --help, a mistyped option and a refused port work without a display.
     QStringList args;

@@ -11,6 +11,8 @@
 
 namespace vardel {
 
+class PortBackend;
+
 // Where a command's words go and what it may ask of the process around it.
 struct CliContext {
     QString programDir;                        // Vardel.cfg, names files, default sim state
@@ -21,6 +23,8 @@ struct CliContext {
     // The number of the signal that asked the command to stop (0: none yet).
     // Every wait of the link and the wait for the card watch it.
     const std::atomic<int>* stopSignal = nullptr;
+    // The card to talk to instead of opening and locking one (tests).
+    PortBackend* port = nullptr;
 
     bool stopRequested() const { return stopSignal && stopSignal->load() != 0; }
 };

@@ -1,3 +1,4 @@
+#include "app/Startup.h"
 #include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
 
@@ -37,6 +38,7 @@ void writeLine(std::FILE* stream, const QString& text)
 
 int main(int argc, char** argv)
 {
+    quietRuntimeDirNotice();
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
