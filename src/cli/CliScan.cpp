@@ -109,8 +109,12 @@ int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const C
         context.err(QStringLiteral("Błąd nadawania danych (adres %1)").arg(failedAt));
         return kExitLinkFailed;
     }
-    if (interrupted)
+    if (context.stopRequested()) {
+        // The addresses not probed say nothing of the meters there: no
+        // "none answered" after a stop. The signal gives the exit code.
         context.err(QStringLiteral("Przeszukiwanie przerwane po %1 z %2 prób.").arg(done).arg(total));
+        return kExitOk;
+    }
     if (found == 0) {
         context.err(QStringLiteral("Żaden miernik nie odpowiedział."));
         return kExitLinkFailed;

@@ -190,6 +190,18 @@ TEST_F(CliAtThePoint, AScanStoppedDuringTheModelReadLeavesNothingFalseBehind)
         EXPECT_TRUE(line.endsWith(" RX - stopped\r")) << line.toStdString();
 }
 
+// Ctrl+C during the first, silent probe: the scan says it was stopped, and
+// not that no meter answered, which it never found out.
+TEST_F(CliAtThePoint, AScanStoppedBeforeAnyAnswerClaimsNoSilence)
+{
+    card->stopAfterOps = 1000; // amid the reply wait of the probe at address 1, 9600 baud
+    const Outcome r = run({QStringLiteral("scan"), QStringLiteral("--bauds=9600,19200"), QStringLiteral("--addresses=1-3"),
+                           QStringLiteral("--format=csv")});
+    EXPECT_EQ(r.code, 128 + SIGINT);
+    EXPECT_EQ(r.out, QStringLiteral("address;baud;model\n"));
+    EXPECT_EQ(r.err, QStringLiteral("Przeszukiwanie przerwane po 1 z 6 prób.\n"));
+}
+
 // Ctrl+C while the card sends the EEPROM store: the card sent it and the
 // meter made it, but the program stopped waiting. The monitor says so
 // rather than blaming the card with a time-out.
