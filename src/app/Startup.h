@@ -4,8 +4,8 @@
 #include "link/PortBackend.h"
 
 #include <QString>
-#include <QtGlobal>
 #include <QStringList>
+#include <QtGlobal>
 
 #include <functional>
 #include <memory>
