@@ -148,6 +148,8 @@ private:
     void storeEeprom(SimMeter& meter);
     bool saveMeter(const SimMeter& meter, QString* error);
     QString stateWriteError(const QString& reason) const;
+    QString stateBackupError(const QString& reason) const;
+    static QString stateReadError(const QString& path, const QString& reason);
     void updateStatus();
     void report(const QString& message);
 
