@@ -11,11 +11,13 @@ VARDEL_RUN_PACKAGES=(fonts-liberation fonts-dejavu-core libqt6printsupport6 qt6-
 # hardening flags, and the checks of what it installs.
 VARDEL_PACKAGE_PACKAGES=(dpkg-dev lintian desktop-file-utils man-db)
 # PDF checks of the printout, the print service the printing test uses, and
-# the package test.
-# fc-match for the package's fonts, the time zones for time stamps across a
-# change of the clocks.
-VARDEL_TEST_PACKAGES=(poppler-utils cups cups-client cups-bsd printer-driver-cups-pdf fontconfig tzdata
-    "${VARDEL_PACKAGE_PACKAGES[@]}")
+# the package test. The package test installs the package for real, so its
+# own dependencies for the card's group and the port helper's capability
+# (adduser, libcap2-bin) are needed too; the privilege tests give copies of
+# the programs capabilities with setcap. fc-match for the package's fonts, the
+# time zones for time stamps across a change of the clocks.
+VARDEL_TEST_PACKAGES=(poppler-utils cups cups-client cups-bsd printer-driver-cups-pdf "${VARDEL_PACKAGE_PACKAGES[@]}"
+    adduser libcap2-bin fontconfig tzdata)
 # The fuzz targets (./fuzz.sh, and briefly in ./test.sh): clang with libFuzzer.
 VARDEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 VARDEL_TEST_PACKAGES+=("${VARDEL_FUZZ_PACKAGES[@]}")

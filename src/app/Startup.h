@@ -2,6 +2,7 @@
 
 #include "app/CardLock.h"
 #include "link/PortBackend.h"
+#include "portio/PortAccess.h"
 
 #include <QString>
 #include <QStringList>
@@ -11,6 +12,8 @@
 #include <memory>
 
 namespace vardel {
+
+class PortIoBackend;
 
 enum class CardKind { Simulated, Ports };
 
@@ -23,6 +26,9 @@ struct StartOptions {
     bool help = false;
     bool version = false;
     bool windowSystemNamed = false; // Qt's -platform or -display was given
+    // Not from the command line: how the real card's ports are reached, as
+    // main settled it (reachCardPorts) before any Qt application object.
+    PortAccess ports;
 };
 
 // Parses the arguments after the program name. On a mistake returns false and
@@ -38,6 +44,20 @@ QString startUsageLine();
 // program that has none or cannot reach it.
 bool displayNamed(const StartOptions& options);
 QString noDisplayMessage();
+
+// The folder of the running program (/proc/self/exe, else argv[0]), known
+// before any Qt application object exists: Vardel.cfg, the names files, the
+// simulator's state and the port helper are found from there.
+QString programFolder(const char* argv0);
+
+// Root running with another user's folders (sudo -E keeps HOME): Qt's own
+// settings file (the file dialogs' last folder and history) goes to root's
+// home rather than becoming root's file in the user's. Before any QSettings.
+void keepQtSettingsOutOfUsersHome();
+
+// The real card's address for a card address from the settings: a pair
+// below 100h leaves the default 340h in force, as the link does.
+std::uint16_t portCardAddress(std::int16_t settingsAddress);
 
 // Keeps Qt's notice "QStandardPaths: XDG_RUNTIME_DIR not set, defaulting to
 // …" off stderr. Under cron, sudo or runuser the variable is unset as a rule
@@ -73,6 +93,7 @@ struct OpenCard {
     CardLock lock;                          // the simulated card's
     std::unique_ptr<PortBackend> backend;
     LockedPorts* ports = nullptr;           // the real card's ports, which carry its lock
+    PortIoBackend* portIo = nullptr;        // beneath them, the direct port I/O
 };
 
 // createBackend, with the card locked for this program first: a simulated

@@ -176,7 +176,7 @@ private:
 int Runner::run()
 {
     const Settings settings = readSettingsFile(settingsFilePath(m_ctx.programDir));
-    const std::int16_t cardAddress = m_opt.cardAddress.value_or(settings.CardAddress);
+    const std::optional<std::int16_t> cardAddress = commandCardAddress(m_opt, settings);
     const std::int16_t model = m_opt.model.value_or(settings.MeterModel);
     if (needsModel(m_opt.command) && (model < kModelKX2 || model > kModelKX4))
         return usage(QStringLiteral("Nie wybrano modelu miernika (Vardel.cfg podaje %1); użyj --model KX-2|KX-3|KX-4.")
@@ -186,21 +186,20 @@ int Runner::run()
             return *refused;
     }
 
-    // The printout and diff read no meter: no card is needed for them.
-    if (m_opt.command != CliCommand::Print && m_opt.command != CliCommand::Diff) {
-        if (isSystemPortPair(cardAddress))
+    if (cardAddress) {
+        if (isSystemPortPair(*cardAddress))
             return usage(QStringLiteral("Adres karty %1 z pliku Vardel.cfg: %2. Podaj --card-address.")
-                             .arg(QString::fromStdString(hexText(cardAddress)), QString::fromUtf8(kSystemPortsText)));
+                             .arg(QString::fromStdString(hexText(*cardAddress)), QString::fromUtf8(kSystemPortsText)));
         if (m_ctx.port)
             m_sim = dynamic_cast<SimCard*>(m_ctx.port);
-        else if (const int failed = takeCard(static_cast<std::uint16_t>(cardAddress)); failed != kExitOk)
+        else if (const int failed = takeCard(static_cast<std::uint16_t>(*cardAddress)); failed != kExitOk)
             return failed;
     }
 
     PortBackend& port = m_ctx.port ? *m_ctx.port : m_card.backend ? *m_card.backend : m_noPort;
     m_link = std::make_unique<Module1>(port);
     m_link->setStopFlag(m_ctx.stopSignal);
-    m_link->setCardAddress(cardAddress);
+    m_link->setCardAddress(m_opt.cardAddress.value_or(settings.CardAddress));
     m_link->MasterAddress = m_opt.masterAddress.value_or(settings.MasterAddress);
     m_link->MeterAddress = m_opt.meterAddress.value_or(settings.MeterAddress);
     m_link->BaudCode = m_opt.baudCode.value_or(settings.BaudCode);
@@ -560,6 +559,14 @@ QString otherModelMessage(const QString& path, std::int16_t fileModel, std::int1
     return QStringLiteral("Plik %1 ma rozszerzenie modelu %2, a wybrany jest miernik %3. "
                           "Użyj --force, aby mimo to go użyć.")
         .arg(QDir::toNativeSeparators(path), modelNameOf(fileModel), modelNameOf(selected));
+}
+
+std::optional<std::int16_t> commandCardAddress(const CliOptions& options, const Settings& settings)
+{
+    // The printout and diff read no meter: no card is needed for them.
+    if (options.command == CliCommand::Print || options.command == CliCommand::Diff)
+        return std::nullopt;
+    return options.cardAddress.value_or(settings.CardAddress);
 }
 
 int runCli(const CliOptions& options, const CliContext& context)

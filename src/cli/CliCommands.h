@@ -16,6 +16,7 @@ class PortBackend;
 // The stop reason of a command whose output could not be written (a full
 // disk, a closed stdout): it ends with kExitUsage.
 inline constexpr int kStopOutputLost = -1;
+struct Settings;
 
 // Where a command's words go and what it may ask of the process around it.
 struct CliContext {
@@ -50,6 +51,10 @@ struct CliContext {
 // ended it, kExitUsage when its output was lost). `print` needs a
 // QGuiApplication; the other commands a QCoreApplication.
 int runCli(const CliOptions& options, const CliContext& context);
+
+// The card address a command talks to: --card-address, else Vardel.cfg's.
+// None for print and diff, which need no card.
+std::optional<std::int16_t> commandCardAddress(const CliOptions& options, const Settings& settings);
 
 // Shared by the commands.
 // "Plik … ma rozszerzenie modelu …, a wybrany jest miernik …", with the --force hint.

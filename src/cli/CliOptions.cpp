@@ -475,7 +475,7 @@ QString cliUsageText()
         "Opcje łącza i karty (wartości domyślne z pliku Vardel.cfg obok programu,\n"
         "po instalacji z ~/.config/vardel/Vardel.cfg):\n"
         "  --card sim|port           karta symulowana (domyślnie) albo prawdziwa karta\n"
-        "                            (bezpośredni dostęp do portów: root lub CAP_SYS_RAWIO)\n"
+        "                            (bezpośredni dostęp do portów: dla członków grupy vardel)\n"
         "  --card-address HEX        adres karty, np. 340h\n"
         "  --model KX-2|KX-3|KX-4    model miernika\n"
         "  --meter-address N         adres sieciowy miernika (0..255)\n"

@@ -9,13 +9,6 @@ std::uint16_t portOf(std::int16_t p) { return static_cast<std::uint16_t>(p); }
 std::uint8_t lowByte(int v) { return static_cast<std::uint8_t>(v & 0xFF); }
 } // namespace
 
-bool isSystemPortPair(std::int16_t cardAddress)
-{
-    const std::uint16_t data = portOf(cardAddress);
-    const auto command = static_cast<std::uint16_t>(data + 1);
-    return data < kFirstCardPort || command < kFirstCardPort;
-}
-
 Module1::Module1(PortBackend& port) : m_port(port) {}
 
 bool Module1::setCardAddress(std::int16_t address)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/BasNumber.h"
+#include "link/CardPorts.h"
 #include "link/LinkInterfaces.h"
 #include "link/MeterModels.h"
 #include "link/PortBackend.h"
@@ -29,17 +30,8 @@ inline constexpr int kResetSettleReads = 501;
 // status reads instead of 3 * 10^9.
 inline constexpr int kNotReadyReadsInWait = 32;
 
-// 340h: the card's address when the settings give none (or one refused below).
+// 340h: the card's address when the settings give none (or one below 100h).
 inline constexpr std::int16_t kDefaultCardAddress = 832;
-
-// Ports below 100h belong to the PC's own devices (DMA and interrupt
-// controllers, timer, keyboard controller). The card is never looked for there.
-inline constexpr unsigned kFirstCardPort = 0x100;
-// True when a card at this address would have its data or command port below
-// 100h (FFFFh counts: its command port wraps round to port 0).
-bool isSystemPortPair(std::int16_t cardAddress);
-// Why such an address is refused, as the program says it (UTF-8).
-inline constexpr const char* kSystemPortsText = "Adres zarezerwowany dla urządzeń płyty głównej (poniżej 100h)";
 
 // Link state and the card and meter routines. One instance lives for the whole
 // run and is handed by reference to every window that talks to the meter.

@@ -73,17 +73,33 @@ lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 ||
 
 root="$work/root"
 dpkg -x "$deb" "$root"
-for f in usr/bin/vardel usr/bin/vardel-cli \
+for f in usr/bin/vardel usr/bin/vardel-cli usr/libexec/vardel/vardel-ports \
     usr/share/vardel/KX2_NAME.TXT usr/share/vardel/KX3_NAME.TXT usr/share/vardel/KX4_NAME.TXT \
-    usr/share/applications/vardel.desktop usr/share/icons/hicolor/scalable/apps/vardel.svg \
+    usr/share/applications/vardel.desktop usr/share/applications/vardel-card.desktop \
+    usr/share/icons/hicolor/scalable/apps/vardel.svg \
     usr/share/man/man1/vardel.1.gz usr/share/man/man1/vardel-cli.1.gz \
     usr/share/bash-completion/completions/vardel-cli \
     usr/share/doc/vardel/copyright usr/share/doc/vardel/changelog.Debian.gz; do
     [[ -e $root/$f ]] || fail "missing /$f"
 done
 
-desktop-file-validate "$root/usr/share/applications/vardel.desktop" >"$work/desktop.log" 2>&1
+desktop-file-validate "$root/usr/share/applications/vardel.desktop" \
+    "$root/usr/share/applications/vardel-card.desktop" >"$work/desktop.log" 2>&1
 [[ -s $work/desktop.log ]] && { cat "$work/desktop.log"; fail "desktop-file-validate"; }
+# The second menu entry starts the real card.
+card_entry="$root/usr/share/applications/vardel-card.desktop"
+grep -qx 'Name=Vardel — karta interfejsu w komputerze' "$card_entry" || fail "the real card's menu entry has another name"
+grep -qx 'Exec=vardel --card=port' "$card_entry" || fail "the real card's menu entry does not start --card=port"
+
+# Shipped without any privilege: postinst gives it (see installed.sh).
+for f in usr/bin/vardel usr/bin/vardel-cli usr/libexec/vardel/vardel-ports; do
+    mode=$(dpkg-deb -c "$deb" | awk -v f="./$f" '$6 == f { print $1, $2 }')
+    [[ $mode == "-rwxr-xr-x root/root" ]] || fail "/$f is shipped as $mode"
+done
+for script in postinst postrm; do
+    dpkg-deb --info "$deb" "$script" >"$work/$script" 2>/dev/null || fail "no $script"
+    sh -n "$work/$script" || fail "$script is not valid sh"
+done
 
 for page in vardel vardel-cli; do
     LC_ALL=C.UTF-8 MANROFFSEQ='' man --warnings -l "$root/usr/share/man/man1/$page.1.gz" >"$work/man.out" 2>"$work/man.err"
@@ -158,6 +174,20 @@ run timeout 8 "$bin/vardel" >"$work/window.log" 2>&1
 code=$?
 [[ $code -eq 124 ]] || { cat "$work/window.log"; fail "vardel window ended with $code before the timeout"; }
 grep -i "nazw\|nie można\|błąd" "$work/window.log" && fail "vardel window reported a problem"
+
+# --- installed for real, maintainer scripts and all -----------------------
+# In a mount namespace with /etc, /usr and /var overlaid, so the machine keeps
+# none of it. Needs root and a kernel that lets root make such a namespace.
+if [[ $(id -u) -ne 0 ]]; then
+    echo "SKIP: the real installation needs root"
+elif ! unshare --mount --propagation private true 2>/dev/null; then
+    echo "SKIP: this machine gives no private mount namespace for the real installation"
+else
+    unshare --mount --propagation private bash "$(dirname "$0")/installed.sh" "$deb" "$work/installed" \
+        >"$work/installed.log" 2>&1
+    cat "$work/installed.log"
+    failures=$((failures + $(grep -c '^FAIL:' "$work/installed.log")))
+fi
 
 after=$(find "$root" -printf '%p %s %T@\n' | sort)
 [[ $before == "$after" ]] || { diff <(echo "$before") <(echo "$after"); fail "something was written inside the root"; }
