@@ -39,7 +39,27 @@ bool isOption(const QString& arg, const QString& name)
     return arg == name || arg.startsWith(name + QLatin1Char('='));
 }
 
+// Qt's handler chain is the process's own; this is where it goes on.
+QtMessageHandler g_nextMessageHandler = nullptr;
+
+void dropRuntimeDirNotice(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (!isRuntimeDirNotice(type, message))
+        g_nextMessageHandler(type, context, message);
+}
+
 } // namespace
+
+bool isRuntimeDirNotice(QtMsgType type, const QString& message)
+{
+    return type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"));
+}
+
+void quietRuntimeDirNotice()
+{
+    if (!g_nextMessageHandler)
+        g_nextMessageHandler = qInstallMessageHandler(dropRuntimeDirNotice);
+}
 
 bool parseStartOptions(const QStringList& args, StartOptions& options, QString& error)
 {

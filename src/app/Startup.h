@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 
 #include <functional>
 #include <memory>
@@ -57,6 +58,14 @@ void keepQtSettingsOutOfUsersHome();
 // The real card's address for a card address from the settings: a pair
 // below 100h leaves the default 340h in force, as the link does.
 std::uint16_t portCardAddress(std::int16_t settingsAddress);
+
+// Keeps Qt's notice "QStandardPaths: XDG_RUNTIME_DIR not set, defaulting to
+// …" off stderr. Under cron, sudo or runuser the variable is unset as a rule
+// and the folder Qt takes instead serves as well; the notice would only
+// hide what the program itself says. Every other message of Qt goes where
+// it went. Called once, first thing in main.
+void quietRuntimeDirNotice();
+bool isRuntimeDirNotice(QtMsgType type, const QString& message);
 
 // The port back end chosen on the command line. On failure returns nullptr
 // and a Polish message naming what is missing; it never falls back to the

@@ -40,6 +40,8 @@ QStringList g_heldMessages;
 
 void holdStartMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
+    if (isRuntimeDirNotice(type, message))
+        return;
     if (type == QtFatalMsg) {
         if (g_sayNoDisplay)
             std::fprintf(stderr, "vardel: %s\n", qPrintable(noDisplayMessage()));
@@ -88,6 +90,7 @@ int run(int argc, char** argv, int wakeFd)
     // now, before anything could hand it on.
     const HelperGrant grant = takeHelperGrant(systemPrivilegeOps());
 
+    quietRuntimeDirNotice();
     // The options and the back end are settled before any window exists, so
     // that --help, a mistyped option and a refused port work without a display.
     QStringList args;

@@ -11,6 +11,8 @@
 
 namespace vardel {
 
+class PortBackend;
+
 // The stop reason of a command whose output could not be written (a full
 // disk, a closed stdout): it ends with kExitUsage.
 inline constexpr int kStopOutputLost = -1;
@@ -31,6 +33,8 @@ struct CliContext {
     // that asked, or kStopOutputLost. Every wait of the link and the wait for
     // the card watch it.
     const std::atomic<int>* stopSignal = nullptr;
+    // The card to talk to instead of opening and locking one (tests).
+    PortBackend* port = nullptr;
 
     bool stopRequested() const { return stopSignal && stopSignal->load() != 0; }
     // 128 + the signal's number, or kExitUsage for lost output.

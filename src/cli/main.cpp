@@ -75,6 +75,7 @@ void writeLine(OutputStream& stream, const QString& text)
 
 int run(int argc, char** argv, const HelperGrant& grant)
 {
+    quietRuntimeDirNotice();
     CliContext context;
     context.stopSignal = &g_stop;
     // A stop on the way (a closed pipe, a lost line) says why the run ended.

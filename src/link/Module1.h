@@ -99,7 +99,8 @@ public:
     void RequestMeasureBlock(std::int16_t& flag);
     // Copies the reply payload into RxBuf(1..n). Returns the flag: 1 when the
     // card reports a length that does not fit RxBuf, or a payload shorter than
-    // minimumPayload (nothing is read and the receive error window is shown).
+    // minimumPayload (nothing is read and the receive error window is shown),
+    // or when a stop request cut the fetch short.
     // count, when given, receives n (which may be 0 or negative: then nothing
     // was read).
     std::int16_t FetchReply(int* count = nullptr, int minimumPayload = 0);
@@ -133,6 +134,10 @@ private:
     const std::atomic<int>* m_stop = nullptr;
     int m_busy = 0;
 };
+
+// Whether a card status byte shows the card ready for an access: 4 in its
+// three low bits (FFh, an empty slot, never does).
+inline bool cardStatusReady(std::uint8_t status) { return (status & 7) == 4; }
 
 // Text of a byte or port as the main window shows it: uppercase hexadecimal,
 // no leading zeros, then "h" (4 gives "4h", 832 gives "340h").

@@ -95,7 +95,7 @@ Recorder::Tick Recorder::tick(qint64 ms, const QDateTime& wall)
         m_inOutage = true;
         m_store.appendFailure(ms);
         t.outcome = Outcome::Failed;
-        record(measureRecordLine(MeasureFormat::Csv, m_model, wall, {}), t);
+        record(measureRecordLine(OutputFormat::Csv, m_model, wall, {}), t);
         return t;
     }
     m_inOutage = false;
@@ -108,7 +108,7 @@ Recorder::Tick Recorder::tick(qint64 ms, const QDateTime& wall)
     m_store.append(ms, values);
     m_latest = values;
     t.outcome = Outcome::Recorded;
-    record(measureRecordLine(MeasureFormat::Csv, m_model, wall, reading.values), t);
+    record(measureRecordLine(OutputFormat::Csv, m_model, wall, reading.values), t);
     return t;
 }
 
@@ -139,7 +139,7 @@ bool Recorder::startFile(const QString& path, QString* error)
     // selected now.
     if (m_model < 0 || m_link.MeterModel != m_model || m_link.MeterAddress != m_address)
         follow(m_link.MeterModel, m_link.MeterAddress);
-    return m_file.start(path, measureHeaderLine(MeasureFormat::Csv, m_model), error);
+    return m_file.start(path, measureHeaderLine(OutputFormat::Csv, m_model), error);
 }
 
 void Recorder::stopFile()

@@ -332,13 +332,13 @@ TEST_F(RecorderOnSim, TheFileHoldsTheCommandLinesCsvLines)
 
     const QStringList lines = QString::fromUtf8(test::readBytes(path)).split(QLatin1Char('\n'));
     ASSERT_EQ(lines.size(), 5) << "header, three lines, nothing after the last LF";
-    EXPECT_EQ(lines[0], measureHeaderLine(MeasureFormat::Csv, kModelKX3));
+    EXPECT_EQ(lines[0], measureHeaderLine(OutputFormat::Csv, kModelKX3));
     const TrendStore& store = recorder.store();
     std::vector<MeasuredValue> first;
     for (int c = 0; c < 6; ++c)
         first.push_back({recorder.boxes()[static_cast<std::size_t>(c)], 6 * c + 1, store.value(0, c)});
-    EXPECT_EQ(lines[1], measureRecordLine(MeasureFormat::Csv, kModelKX3, wall.addMSecs(1000), first));
-    EXPECT_EQ(lines[3], measureRecordLine(MeasureFormat::Csv, kModelKX3, wall.addMSecs(3000), {}));
+    EXPECT_EQ(lines[1], measureRecordLine(OutputFormat::Csv, kModelKX3, wall.addMSecs(1000), first));
+    EXPECT_EQ(lines[3], measureRecordLine(OutputFormat::Csv, kModelKX3, wall.addMSecs(3000), {}));
     EXPECT_TRUE(lines[3].endsWith(QStringLiteral(";;;;;;")));
     EXPECT_TRUE(lines[4].isEmpty());
 

@@ -154,7 +154,7 @@ TEST_F(RecorderWindowTest, RecordsEveryRefreshIntoAFileItNames)
     EXPECT_TRUE(child<QPushButton>("StopRecord")->isEnabled());
     QStringList lines = QString::fromUtf8(test::readBytes(chosen)).split(QLatin1Char('\n'));
     ASSERT_EQ(lines.size(), 4);
-    EXPECT_EQ(lines[0], measureHeaderLine(MeasureFormat::Csv, kModelKX3));
+    EXPECT_EQ(lines[0], measureHeaderLine(OutputFormat::Csv, kModelKX3));
 
     click("StopRecord");
     window.refresh();
