@@ -184,10 +184,10 @@ TEST_F(CliAtThePoint, AScanStoppedDuringTheModelReadLeavesNothingFalseBehind)
     // After the probe's answer (the silent 9600 baud probes before it timed
     // out indeed), every line was stopped.
     const QByteArray bytes = file.readAll();
-    const QList<QByteArray> afterProbe = bytes.mid(bytes.indexOf(" ok\r\n") + 5).split('\n');
+    const QList<QByteArray> afterProbe = bytes.mid(bytes.indexOf(" ok\n") + 4).split('\n');
     ASSERT_GE(afterProbe.size(), 2);
     for (const QByteArray& line : afterProbe.mid(0, afterProbe.size() - 1))
-        EXPECT_TRUE(line.endsWith(" RX - stopped\r")) << line.toStdString();
+        EXPECT_TRUE(line.endsWith(" RX - stopped")) << line.toStdString();
 }
 
 // Ctrl+C during the first, silent probe: the scan says it was stopped, and
@@ -216,7 +216,7 @@ TEST_F(CliAtThePoint, AStopDuringTheStoreIsLoggedAsStopped)
     QFile log(trace);
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     const QByteArray bytes = log.readAll();
-    EXPECT_TRUE(bytes.endsWith(" TX 03 RX - stopped\r\n")) << bytes.right(80).toStdString();
+    EXPECT_TRUE(bytes.endsWith(" TX 03 RX - stopped\n")) << bytes.right(80).toStdString();
     EXPECT_EQ(bytes.count("timeout"), 0);
 }
 
