@@ -92,6 +92,7 @@ TEST_P(Workflow, ReadEditWriteSaveLoadAgree)
     child<QCheckBox>(form5, "Check1")->click();
     child<QPushButton>(form5, "Command1")->click();
     EXPECT_FALSE(form5->isVisible());
+    card.passTime(std::chrono::seconds(5)); // a reset must not cut the store short
     child<QPushButton>(&form, "KxReset")->click();
     for (int r = 0; r < table.RegCount; ++r)
         ASSERT_EQ(meter->configValue(r, true), table.RegValue[static_cast<std::size_t>(r)]) << r;

@@ -289,6 +289,7 @@ TEST_F(SimWrite, WritesEveryRegisterAndStoresInEepromOnlyWhenTickedInThisOpening
         windows.Form1_Command9_Click();
         c.beforeWrite();
         child<QPushButton>(form, "Command1")->click(); // "Zapisz"
+        card.passTime(std::chrono::seconds(5)); // the store, if any, runs its course
 
         const auto writes = recorder.requests(2);
         ASSERT_EQ(writes.size(), 100u);
