@@ -7,6 +7,7 @@
 #include "sim/SimState.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace vardel {
 
@@ -167,6 +168,13 @@ QString simStatePath(const StartOptions& options, const QString& programDir)
     const QString dataDir = fileLocations(programDir).dataDir;
     QDir().mkpath(dataDir);
     return SimCard::defaultStateFile(dataDir);
+}
+
+QString historyFolder(const StartOptions& options, const QString& programDir)
+{
+    if (options.card == CardKind::Ports)
+        return QDir(fileLocations(programDir).dataDir).filePath(QStringLiteral("historia"));
+    return QFileInfo(simStatePath(options, programDir)).dir().filePath(QStringLiteral("historia-symulatora"));
 }
 
 namespace {

@@ -18,7 +18,7 @@ struct CommandInfo {
     int files; // positional arguments after the command name
 };
 
-constexpr std::array<CommandInfo, 10> kCommands{{
+constexpr std::array<CommandInfo, 11> kCommands{{
     {"card-test", CliCommand::CardTest, 0},
     {"card-reset", CliCommand::CardReset, 0},
     {"read", CliCommand::Read, 0},
@@ -29,6 +29,7 @@ constexpr std::array<CommandInfo, 10> kCommands{{
     {"reset-meter", CliCommand::ResetMeter, 0},
     {"scan", CliCommand::Scan, 0},
     {"diff", CliCommand::Diff, 2},
+    {"history", CliCommand::History, 0},
 }};
 
 QString invalidValue(const QString& option, const QString& value)
@@ -105,12 +106,14 @@ constexpr std::array<OptionInfo, 19> kOptions{{
      bit(CliCommand::Read) | bit(CliCommand::Write) | bit(CliCommand::Verify) | bit(CliCommand::Print)},
     {"--count", nullptr, true, bit(CliCommand::Measure)},
     {"--pdf", nullptr, true, bit(CliCommand::Print)},
-    {"--wait", nullptr, false, ~(bit(CliCommand::Print) | bit(CliCommand::Diff))}, // these need no card
+    {"--wait", nullptr, false, ~(bit(CliCommand::Print) | bit(CliCommand::Diff) | bit(CliCommand::History))}, // these need no card
 }};
 
 // Options of scan, diff, write --verify and the recording forms of measure.
-constexpr std::array<OptionInfo, 5> kBenchOptions{{
+constexpr std::array<OptionInfo, 7> kBenchOptions{{
     {"--verify", nullptr, false, bit(CliCommand::Write)},
+    {"--change-link", nullptr, false, bit(CliCommand::Write)},
+    {"--backup", nullptr, false, bit(CliCommand::Write)},
     {"--bauds", nullptr, true, bit(CliCommand::Scan)},
     {"--addresses", nullptr, true, bit(CliCommand::Scan)},
     {"--interval", nullptr, true, bit(CliCommand::Measure)},
@@ -188,6 +191,14 @@ bool applyBenchOption(const OptionInfo& o, const QString& value, CliOptions& opt
     const QLatin1String name(o.name);
     if (name == QLatin1String("--verify")) {
         options.verifyAfterWrite = true;
+        return true;
+    }
+    if (name == QLatin1String("--change-link")) {
+        options.changeLink = true;
+        return true;
+    }
+    if (name == QLatin1String("--backup")) {
+        options.backup = true;
         return true;
     }
     if (name == QLatin1String("--bauds"))
@@ -426,7 +437,10 @@ QString cliUsageText()
         "                            konfiguracji (pola opisowe z --template PLIK, inaczej puste)\n"
         "  write PLIK [--eeprom]     zapis rejestrów z pliku do miernika, z --eeprom także zapis\n"
         "                            w pamięci EEPROM miernika; z --verify potem odczyt i porównanie\n"
-        "                            jak verify (z --eeprom po resecie miernika: zawartość EEPROM)\n"
+        "                            jak verify (z --eeprom: po końcu zapisu w EEPROM reset miernika\n"
+        "                            i odczyt tego, co EEPROM zachował); --backup: najpierw odczyt\n"
+        "                            miernika do historii; --change-link: zgoda na plik, który zmienia\n"
+        "                            adres, prędkość lub kontrolę nadawania miernika\n"
         "  verify PLIK               porównanie miernika z plikiem, rejestr po rejestrze\n"
         "  measure [--count N]       pomiary co sekundę (--interval S), N razy (domyślnie do\n"
         "                            przerwania), jako wiersz tekstu, CSV albo JSON (--format)\n"
@@ -434,7 +448,8 @@ QString cliUsageText()
         "  reset-meter               reset miernika\n"
         "  scan                      szuka mierników na wszystkich adresach i prędkościach\n"
         "                            (--addresses, --bauds); wiersz na miernik: adres, prędkość, model\n"
-        "  diff A B                  porównanie dwóch plików konfiguracji, pole po polu\n"
+        "  diff A B                  porównanie dwóch plików konfiguracji, pole po polu\n"        "  history                   konfiguracje odczytane z mierników i zapisane do nich, od\n"
+        "                            najnowszej (--meter-address N, --model: tylko tego miernika)\n"
         "\n"
         "Opcje:\n"
         "  --card sim|port           karta symulowana (domyślnie) albo prawdziwa karta\n"
@@ -454,7 +469,9 @@ QString cliUsageText()
         "  --trace PLIK              dopisuje do pliku jeden wiersz na wymianę z miernikiem\n"
         "                            (czas, bajty zapytania i odpowiedzi, wynik); \"-\" to stderr\n"
         "  --force                   użycie pliku z rozszerzeniem innego modelu\n"
-        "  --verify                  write: odczyt i porównanie z plikiem po zapisie\n"
+        "  --verify                  write: odczyt i porównanie z plikiem po zapisie\n"        "  --change-link             write: zapis mimo zmiany adresu, prędkości lub kontroli\n"
+        "                            nadawania miernika (z --verify odczyt już pod nowym adresem)\n"
+        "  --backup                  write: przed zapisem odczyt konfiguracji miernika do historii\n"
         "  --bauds LISTA             scan: prędkości po przecinku, np. 9600,19200 (domyślnie\n"
         "                            wszystkie sześć)\n"
         "  --addresses A-B           scan: zakres adresów sieciowych (domyślnie 0-255)\n"
