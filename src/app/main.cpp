@@ -121,10 +121,16 @@ int main(int argc, char** argv)
     // Qt's own dialogs and buttons speak the program's language.
     installQtPolish(app);
     Module1 link(*backend);
+    auto* sim = dynamic_cast<SimCard*>(backend.get());
+    if (sim)
+        link.setCardClock(&sim->cardClock());
+    if (trace)
+        trace->setCardClock(&link.cardClock());
     link.setListener(trace.get());
     RegisterTable table;
     Form1 form1(link, table, programDir, options.card == CardKind::Simulated);
-    if (auto* sim = dynamic_cast<SimCard*>(backend.get())) {
+    form1.setHistoryFolder(historyFolder(options, programDir));
+    if (sim) {
         // A state file that cannot be written must not go unnoticed: the
         // meters' EEPROM would be lost at the next start.
         sim->setMessageHandler([&form1](const QString& message) {
@@ -148,5 +154,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "vardel: %s\n", qPrintable(note));
         QMessageBox::warning(&form1, QStringLiteral("Vardel"), note);
     }
-    return app.exec();
+    const int code = app.exec();
+    // The meters stay powered: the next program finds their RAM as this one
+    // leaves it.
+    if (sim && !sim->saveChanges(&error))
+        std::fprintf(stderr, "vardel: %s\n", qPrintable(error));
+    return code;
 }

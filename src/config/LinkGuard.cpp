@@ -45,21 +45,21 @@ QString head(std::int16_t model, const LinkChange& c)
 
 } // namespace
 
-QStringList LinkGuard::lines(std::int16_t model) const
+QStringList LinkGuard::lines(std::int16_t model, const QString& where) const
 {
     QStringList out;
     for (const LinkChange& c : changes)
-        out << QStringLiteral("%1: w mierniku %2, w pliku %3").arg(head(model, c)).arg(c.inUse).arg(fileValue(c.inFile));
+        out << QStringLiteral("%1: w mierniku %2, %3 %4").arg(head(model, c)).arg(c.inUse).arg(where, fileValue(c.inFile));
     return out;
 }
 
-QStringList LinkGuard::unusableLines(std::int16_t model) const
+QStringList LinkGuard::unusableLines(std::int16_t model, const QString& where) const
 {
     QStringList out;
     for (const LinkChange& c : changes) {
         if (!c.usable)
-            out << QStringLiteral("%1: w pliku %2, a miernik przyjmuje tylko liczby całkowite %3")
-                       .arg(head(model, c), fileValue(c.inFile),
+            out << QStringLiteral("%1: %2 %3, a miernik przyjmuje tylko liczby całkowite %4")
+                       .arg(head(model, c), where, fileValue(c.inFile),
                             c.name == kLinkAddressName ? QStringLiteral("0–255")
                             : c.name == kLinkBaudCodeName ? QStringLiteral("0–5")
                                                           : QStringLiteral("0 i 1"));

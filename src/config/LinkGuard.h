@@ -48,9 +48,10 @@ struct LinkGuard {
     // configuration is not written at all.
     bool unusable() const;
     // One Polish line per change:
-    // „Rejestr 0 (Adres sieciowy miernika): w mierniku 2, w pliku 7”.
-    QStringList lines(std::int16_t model) const;
-    QStringList unusableLines(std::int16_t model) const;
+    // „Rejestr 0 (Adres sieciowy miernika): w mierniku 2, w pliku 7”
+    // (the window writes its table: „w konfiguracji 7”).
+    QStringList lines(std::int16_t model, const QString& where = QStringLiteral("w pliku")) const;
+    QStringList unusableLines(std::int16_t model, const QString& where = QStringLiteral("w pliku")) const;
 };
 
 LinkGuard checkLinkChanges(const Module1& link, const RegisterTable& table);
