@@ -40,8 +40,18 @@ struct Bench {
     RegisterTable table;
 };
 
-void cardTime(benchmark::State& state, std::chrono::nanoseconds total)
+// Runs `op` once per iteration and gives its card time; `op` says whether it
+// went as expected.
+template <typename Op>
+void onCard(benchmark::State& state, const Bench& b, const char* unexpected, Op op)
 {
+    std::chrono::nanoseconds total{0};
+    for (auto _ : state) {
+        const auto start = b.now();
+        if (!op())
+            state.SkipWithError(unexpected);
+        total += b.now() - start;
+    }
     state.counters["card_s"] = benchmark::Counter(std::chrono::duration<double>(total).count(),
                                                   benchmark::Counter::kAvgIterations);
 }
@@ -52,17 +62,12 @@ const char* modelLabel(std::int64_t model) { return model == 0 ? "KX-2" : model 
 void BM_CardTime_ReadConfigReg(benchmark::State& state)
 {
     Bench b(static_cast<std::int16_t>(state.range(0)), static_cast<std::int16_t>(state.range(1)));
-    std::chrono::nanoseconds total{0};
-    for (auto _ : state) {
-        const auto start = b.now();
+    onCard(state, b, "no answer", [&b] {
         float value = 0.0f;
         std::int16_t flag = 1;
         b.link.ReadConfigReg(0, value, flag);
-        if (flag != 0)
-            state.SkipWithError("no answer");
-        total += b.now() - start;
-    }
-    cardTime(state, total);
+        return flag == 0;
+    });
 }
 BENCHMARK(BM_CardTime_ReadConfigReg)->Args({1, 0})->Args({1, 4})->Unit(benchmark::kMicrosecond);
 
@@ -72,16 +77,11 @@ void BM_CardTime_Configuration(benchmark::State& state)
     const bool write = state.range(2) != 0;
     state.SetLabel(std::string(modelLabel(state.range(0))) + (write ? " write" : " read"));
     Bench b(static_cast<std::int16_t>(state.range(0)), static_cast<std::int16_t>(state.range(1)));
-    std::chrono::nanoseconds total{0};
-    for (auto _ : state) {
-        const auto start = b.now();
-        const TransferResult r = write ? WriteConfiguration(b.link, b.table, false, {}, std::chrono::milliseconds(0))
-                                       : ReadConfiguration(b.link, b.table);
-        if (!r.complete)
-            state.SkipWithError("stopped");
-        total += b.now() - start;
-    }
-    cardTime(state, total);
+    onCard(state, b, "stopped", [&b, write] {
+        return (write ? WriteConfiguration(b.link, b.table, false, {}, std::chrono::milliseconds(0))
+                      : ReadConfiguration(b.link, b.table))
+            .complete;
+    });
 }
 BENCHMARK(BM_CardTime_Configuration)
     ->ArgsProduct({{0, 1, 2}, {0, 4}, {0, 1}})
@@ -99,17 +99,12 @@ void BM_CardTime_FailedExchange(benchmark::State& state)
     b.link.CardSetLink();
     if (dead)
         b.card.setFault(QStringLiteral("dead-card"));
-    std::chrono::nanoseconds total{0};
-    for (auto _ : state) {
-        const auto start = b.now();
+    onCard(state, b, "answered", [&b] {
         float value = 0.0f;
         std::int16_t flag = 0;
         b.link.ReadConfigReg(0, value, flag);
-        if (flag != 1)
-            state.SkipWithError("answered");
-        total += b.now() - start;
-    }
-    cardTime(state, total);
+        return flag == 1;
+    });
 }
 BENCHMARK(BM_CardTime_FailedExchange)->DenseRange(0, 1)->Iterations(1)->Unit(benchmark::kMillisecond);
 
@@ -130,15 +125,10 @@ void BM_CardTime_Scan(benchmark::State& state)
     context.out = [&found](const QString&) { ++found; };
     context.err = [](const QString&) {};
     context.rawErr = [](const QByteArray&) {};
-    std::chrono::nanoseconds total{0};
-    for (auto _ : state) {
-        const auto start = b.now();
+    onCard(state, b, "the factory network was not found", [&] {
         found = 0;
-        if (runScan(b.link, errors, options, context) != 0 || found != 3)
-            state.SkipWithError("the factory network was not found");
-        total += b.now() - start;
-    }
-    cardTime(state, total);
+        return runScan(b.link, errors, options, context) == 0 && found == 3;
+    });
 }
 BENCHMARK(BM_CardTime_Scan)->DenseRange(0, 1)->Iterations(1)->Unit(benchmark::kSecond);
 
