@@ -262,7 +262,7 @@ int Runner::run()
     case CliCommand::ResetMeter: code = resetMeter(); break;
     case CliCommand::Scan: code = scan(); break;
     case CliCommand::Diff: code = diff(); break;
-    case CliCommand::History:
+    case CliCommand::History: // listed above, without a card
     case CliCommand::None: code = usage(QStringLiteral("Nie podano polecenia.")); break;
     }
     if (m_trace) {
