@@ -360,7 +360,7 @@ int Runner::write()
     if (guard.changesLink() && !m_opt.changeLink) {
         for (const QString& line : guard.lines(model))
             m_ctx.err(line);
-        m_ctx.err(QStringLiteral("Zapis zmieniłby łącze miernika; --change-link zapisuje mimo to."));
+        m_ctx.err(QStringLiteral("Zapis zmieniłby łącze miernika. Użyj --change-link, aby mimo to zapisać."));
         return kExitUsage;
     }
     if (!prepareLink())

@@ -58,11 +58,11 @@ QStringList LinkGuard::unusableLines(std::int16_t model, const QString& where) c
     QStringList out;
     for (const LinkChange& c : changes) {
         if (!c.usable)
-            out << QStringLiteral("%1: %2 %3, a miernik przyjmuje tylko liczby całkowite %4")
+            out << QStringLiteral("%1: %2 %3, a miernik przyjmuje tylko %4")
                        .arg(head(model, c), where, fileValue(c.inFile),
-                            c.name == kLinkAddressName ? QStringLiteral("0–255")
-                            : c.name == kLinkBaudCodeName ? QStringLiteral("0–5")
-                                                          : QStringLiteral("0 i 1"));
+                            c.name == kLinkAddressName ? QStringLiteral("liczby całkowite od 0 do 255")
+                            : c.name == kLinkBaudCodeName ? QStringLiteral("liczby całkowite od 0 do 5")
+                                                          : QStringLiteral("0 albo 1"));
     }
     return out;
 }

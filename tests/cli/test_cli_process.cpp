@@ -638,7 +638,7 @@ TEST_F(CliProcess, WriteThatMovesTheMeterIsRefusedUnlessAskedAndThenFollowsIt)
     EXPECT_EQ(r.out, QString());
     EXPECT_EQ(r.err, QStringLiteral("Rejestr 0 (Adres sieciowy miernika): w mierniku 2, w pliku 7\n"
                                     "Rejestr 1 (Prędkość transmisji (kod)): w mierniku 4, w pliku 3\n"
-                                    "Zapis zmieniłby łącze miernika; --change-link zapisuje mimo to.\n"));
+                                    "Zapis zmieniłby łącze miernika. Użyj --change-link, aby mimo to zapisać.\n"));
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("sim.txt")))) << "nothing reached the meter";
 
     r = cli(args + kx3() + QStringList{QStringLiteral("--change-link")});
@@ -668,7 +668,7 @@ TEST_F(CliProcess, WriteThatMovesTheMeterIsRefusedUnlessAskedAndThenFollowsIt)
     r = cli(QStringList{QStringLiteral("write"), file, QStringLiteral("--change-link")} + kx3());
     EXPECT_EQ(r.code, 2);
     EXPECT_TRUE(r.err.contains(QStringLiteral("Rejestr 1 (Prędkość transmisji (kod)): w pliku 9, a miernik przyjmuje "
-                                              "tylko liczby całkowite 0–5")))
+                                              "tylko liczby całkowite od 0 do 5")))
         << r.err.toStdString();
 }
 

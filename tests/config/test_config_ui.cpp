@@ -413,7 +413,7 @@ TEST_F(SimWrite, ALinkNoMeterCanTakeIsNotWritten)
     EXPECT_TRUE(questions.isEmpty());
     ASSERT_EQ(warnings.size(), 1);
     EXPECT_TRUE(warnings[0].contains(QStringLiteral("Rejestr 1 (Prędkość transmisji (kod)): w konfiguracji 9, a miernik "
-                                                    "przyjmuje tylko liczby całkowite 0–5")))
+                                                    "przyjmuje tylko liczby całkowite od 0 do 5")))
         << warnings[0].toStdString();
     EXPECT_TRUE(recorder.requests(2).empty());
 }

@@ -73,7 +73,7 @@ write m|m1.KX3 m2.kx4
 --model KX-3 print m1.KX3 --pdf r|r.pdf root
 measure --f|--format
 verify m1.KX3 --f|--force
-write m1.KX3 --b|--backup
+write m1.KX3 --ch|--change-link
 CASES
 
 # --- the programs, as a user who cannot write to the root ----------------
