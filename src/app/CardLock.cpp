@@ -1,5 +1,6 @@
 #include "app/CardLock.h"
 
+#include "fileio/SafeFile.h"
 #include "link/Module1.h"
 
 #include <QDir>
@@ -7,27 +8,59 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 #include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace vardel {
 
 namespace {
 
-QString systemReason(int error)
+// The process that holds the flock on this file, as the system lists it:
+// "1: FLOCK  ADVISORY  WRITE 4242 08:02:131077 0 EOF". 0 when not found.
+qint64 holderFromSystem(const struct stat& file)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    QByteArray locks;
+    if (!readWholeFile(QStringLiteral("/proc/locks"), kSmallFileLimit, locks, nullptr))
+        return 0;
+    for (const QByteArray& line : locks.split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 6 || fields[1] != "FLOCK")
+            continue;
+        // Device (major:minor, hexadecimal) and inode of the locked file.
+        const QList<QByteArray> id = fields[5].split(':');
+        if (id.size() != 3)
+            continue;
+        bool majorOk = false;
+        bool minorOk = false;
+        bool inodeOk = false;
+        const uint lockedMajor = id[0].toUInt(&majorOk, 16);
+        const uint lockedMinor = id[1].toUInt(&minorOk, 16);
+        const qulonglong lockedInode = id[2].toULongLong(&inodeOk);
+        if (!majorOk || !minorOk || !inodeOk || lockedMajor != major(file.st_dev) || lockedMinor != minor(file.st_dev)
+            || lockedInode != file.st_ino)
+            continue;
+        const qint64 pid = fields[4].toLongLong();
+        if (pid > 0)
+            return pid;
+    }
+    return 0;
 }
 
-// The PID the holder wrote. It writes it right after taking the lock, so an
-// empty file is given a moment before the holder is called unknown (0).
+// The PID of the holder. Without the system's list, the PID the creator
+// wrote: it writes it right after taking the lock, so an empty file is given
+// a moment before the holder is called unknown (0).
 qint64 holderPid(int fd)
 {
+    struct stat file {};
+    if (::fstat(fd, &file) == 0) {
+        if (const qint64 pid = holderFromSystem(file))
+            return pid;
+    }
     for (int attempt = 0; attempt < 20; ++attempt) {
         char text[32] = {};
         const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
@@ -41,23 +74,23 @@ qint64 holderPid(int fd)
     return 0;
 }
 
-bool sameFile(int fd, const QByteArray& name)
+bool sameFile(int fd, int folder, const QByteArray& name)
 {
     struct stat byFd{};
     struct stat byName{};
-    return ::fstat(fd, &byFd) == 0 && ::stat(name.constData(), &byName) == 0 && byFd.st_dev == byName.st_dev
-        && byFd.st_ino == byName.st_ino;
+    return ::fstat(fd, &byFd) == 0 && ::fstatat(folder, name.constData(), &byName, AT_SYMLINK_NOFOLLOW) == 0
+        && byFd.st_dev == byName.st_dev && byFd.st_ino == byName.st_ino;
 }
 
-// In a shared folder (sticky and open to all, as /run/lock is) the lock file
-// must be open to every user's program, or a second user could not even see
-// who holds the card.
-void shareIfInSharedFolder(int fd, const QString& path)
+// Anything but a regular file with one name may lead elsewhere: a link or a
+// second name planted by another user for a file of theirs or of root's.
+QString refusalOf(const struct stat& st)
 {
-    struct stat folder{};
-    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
-    if (::stat(dir.constData(), &folder) == 0 && (folder.st_mode & S_ISVTX) != 0)
-        ::fchmod(fd, 0666);
+    if (!S_ISREG(st.st_mode))
+        return fileKindText(st.st_mode);
+    if (st.st_nlink != 1)
+        return QStringLiteral("plik ma kilka nazw (dowiązania twarde)");
+    return {};
 }
 
 } // namespace
@@ -69,9 +102,12 @@ CardLock::~CardLock()
 
 CardLock::CardLock(CardLock&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1))
+    , m_created(other.m_created)
+    , m_at(std::move(other.m_at))
     , m_path(std::move(other.m_path))
     , m_holder(other.m_holder)
     , m_error(std::move(other.m_error))
+    , m_owner(std::move(other.m_owner))
 {
 }
 
@@ -80,11 +116,21 @@ CardLock& CardLock::operator=(CardLock&& other) noexcept
     if (this != &other) {
         release();
         m_fd = std::exchange(other.m_fd, -1);
+        m_created = other.m_created;
+        m_at = std::move(other.m_at);
         m_path = std::move(other.m_path);
         m_holder = other.m_holder;
         m_error = std::move(other.m_error);
+        m_owner = std::move(other.m_owner);
     }
     return *this;
+}
+
+CardLock::Outcome CardLock::failed(const QString& reason, const struct stat* file)
+{
+    m_error = reason;
+    m_owner = file ? userName(file->st_uid) : QString();
+    return Outcome::Failed;
 }
 
 CardLock::Outcome CardLock::take(const QString& path)
@@ -93,21 +139,52 @@ CardLock::Outcome CardLock::take(const QString& path)
     m_path = path;
     m_holder = 0;
     m_error.clear();
-    const QByteArray name = QFile::encodeName(path);
+    m_owner.clear();
+    ResolvedPath at;
+    if (!at.resolve(path, false))
+        return failed(at.reason());
+    const int folder = at.folder();
+    const char* name = at.name().constData();
     // A few rounds at most: a round is repeated only when the holder let go
-    // and removed the file between our open and our lock.
+    // and removed the file between our look and our lock.
     for (int round = 0; round < 100; ++round) {
-        int fd = ::open(name.constData(), O_RDWR | O_CLOEXEC);
-        if (fd < 0 && errno == ENOENT) {
-            fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        struct stat st {};
+        int fd = -1;
+        bool created = false;
+        if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (const QString refused = refusalOf(st); !refused.isEmpty())
+                return failed(refused, &st);
+            // Read-only is enough for flock, and nothing is written into a
+            // file we did not make; another user's file can be locked too.
+            fd = ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+            if (fd < 0 && errno == ENOENT)
+                continue;
+            if (fd < 0)
+                return failed(systemErrorText(errno), &st);
+        } else if (errno == ENOENT) {
+            fd = ::openat(folder, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
             if (fd < 0 && errno == EEXIST)
                 continue;
-            if (fd >= 0)
-                shareIfInSharedFolder(fd, path);
+            if (fd < 0) {
+                const int e = errno;
+                return failed(e == EACCES || e == EPERM ? at.folderNotWritableText() : systemErrorText(e));
+            }
+            created = true;
+            // Every user's program must be able to open it, to wait its turn
+            // and to see who holds the card, whatever our umask.
+            ::fchmod(fd, 0644);
+        } else {
+            return failed(systemErrorText(errno));
         }
-        if (fd < 0) {
-            m_error = systemReason(errno);
-            return Outcome::Failed;
+
+        if (::fstat(fd, &st) != 0) {
+            const int error = errno;
+            ::close(fd);
+            return failed(systemErrorText(error));
+        }
+        if (const QString refused = refusalOf(st); !refused.isEmpty()) {
+            ::close(fd);
+            return failed(refused, &st);
         }
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
@@ -117,22 +194,24 @@ CardLock::Outcome CardLock::take(const QString& path)
                 return Outcome::Busy;
             }
             ::close(fd);
-            m_error = systemReason(error);
-            return Outcome::Failed;
+            return failed(systemErrorText(error), &st);
         }
-        if (!sameFile(fd, name)) {
+        if (!sameFile(fd, folder, at.name())) {
             ::close(fd);
             continue;
         }
-        const QByteArray pid = QByteArray::number(static_cast<qint64>(::getpid())) + '\n';
-        if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.constData(), static_cast<std::size_t>(pid.size()), 0) != pid.size()) {
-            // The lock holds all the same; only the note of who holds it is missing.
+        if (created) {
+            const QByteArray pid = QByteArray::number(static_cast<qint64>(::getpid())) + '\n';
+            if (::pwrite(fd, pid.constData(), static_cast<std::size_t>(pid.size()), 0) != pid.size()) {
+                // The lock holds all the same; only the note of who holds it is missing.
+            }
         }
         m_fd = fd;
+        m_created = created;
+        m_at = std::move(at);
         return Outcome::Taken;
     }
-    m_error = QStringLiteral("plik blokady znika przy każdej próbie");
-    return Outcome::Failed;
+    return failed(QStringLiteral("plik blokady znika przy każdej próbie"));
 }
 
 CardLock::Outcome CardLock::wait(const QString& path, const std::function<bool()>& stop,
@@ -156,12 +235,13 @@ void CardLock::release()
         return;
     // Removed while still held, so that nobody can lock the old file after
     // the next holder created a new one; a waiter that opened it already
-    // sees it is gone and opens again.
-    const QByteArray name = QFile::encodeName(m_path);
-    if (sameFile(m_fd, name))
-        ::unlink(name.constData());
+    // sees it is gone and opens again. A file someone else made stays.
+    if (m_created && sameFile(m_fd, m_at.folder(), m_at.name()))
+        ::unlinkat(m_at.folder(), m_at.name().constData(), 0);
     ::close(m_fd);
     m_fd = -1;
+    m_created = false;
+    m_at = ResolvedPath();
 }
 
 QString cardBusyMessage(std::uint16_t cardAddress, qint64 holder)
@@ -169,6 +249,15 @@ QString cardBusyMessage(std::uint16_t cardAddress, qint64 holder)
     return QStringLiteral("Karta interfejsu %1 jest używana przez inny program (PID %2).")
         .arg(QString::fromStdString(hexText(cardAddress)))
         .arg(holder);
+}
+
+QString cardLockFailedMessage(std::uint16_t cardAddress, const CardLock& lock)
+{
+    const QString file = QDir::toNativeSeparators(lock.path());
+    const QString where = lock.owner().isEmpty() ? QStringLiteral("plik %1").arg(file)
+                                                 : QStringLiteral("plik %1, właściciel: %2").arg(file, lock.owner());
+    return QStringLiteral("Nie można założyć blokady karty interfejsu %1 (%2): %3. Bez blokady karta nie zostanie użyta.")
+        .arg(QString::fromStdString(hexText(cardAddress)), where, lock.error());
 }
 
 QString systemLockFolder()
@@ -187,9 +276,9 @@ QString portCardLockPath(const QString& folder, std::uint16_t cardAddress)
 
 QString simCardLockPath(const QString& stateFile)
 {
-    const QFileInfo info(stateFile);
-    const QString real = info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
-    return real + QStringLiteral(".lock");
+    const QString absolute = QFileInfo(stateFile).absoluteFilePath();
+    ResolvedPath at;
+    return (at.resolve(absolute) ? at.pathText() : absolute) + QStringLiteral(".lock");
 }
 
 // --- the real card's ports ---
@@ -237,11 +326,13 @@ void LockedPorts::moveTo(std::uint16_t base)
 void LockedPorts::tryLock(bool announce)
 {
     m_lastTry = m_clock();
-    // A lock that cannot be made at all (no folder to write) does not stop
-    // the work: it only cannot guard it.
-    m_busy = m_lock.take(portCardLockPath(m_folder, m_base)) == CardLock::Outcome::Busy;
+    // A lock that cannot be taken guards nothing: the card stays out of reach
+    // as if another program had it.
+    const CardLock::Outcome outcome = m_lock.take(portCardLockPath(m_folder, m_base));
+    m_busy = outcome != CardLock::Outcome::Taken;
     if (m_busy && announce && m_onMessage)
-        m_onMessage(cardBusyMessage(m_base, m_lock.holder()));
+        m_onMessage(outcome == CardLock::Outcome::Busy ? cardBusyMessage(m_base, m_lock.holder())
+                                                       : cardLockFailedMessage(m_base, m_lock));
 }
 
 } // namespace vardel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fileio/SafePath.h"
 #include "link/PortBackend.h"
 
 #include <QString>
@@ -14,9 +15,13 @@ namespace vardel {
 
 // One program at a time per interface card: two programs on one card would
 // interleave their port operations and garble each other's exchanges. The
-// lock is an advisory record lock on a small file (fcntl), so the system
-// drops it when the process ends, however it ends. The file holds the PID
-// of the holder for whoever looks; the holder removes it when it lets go.
+// lock is an advisory lock on a small file (flock), so the system drops it
+// when the process ends, however it ends. The lock file often lies in a
+// folder other users write to (/run/lock): it is opened without following a
+// link and without waiting, and only a regular file with one name is taken.
+// The holder's PID goes only into a file this program created; an existing
+// file is locked as it is (the holder is then found among the system's
+// locks). A creator removes its file when it lets go.
 class CardLock {
 public:
     enum class Outcome { Taken, Busy, Failed };
@@ -29,7 +34,8 @@ public:
     CardLock& operator=(const CardLock&) = delete;
 
     // One try. Busy: holder() names the process that has the card. Failed:
-    // error() says why (the folder cannot be written, say).
+    // error() says why, in Polish, and owner() whose the file in the way is
+    // (empty when there is none); the card must not be used then.
     Outcome take(const QString& path);
     // Tries every `poll` until the card is free; gives up (Busy) as soon as
     // `stop` says so. `waiting` is called once, when the first try finds the
@@ -43,16 +49,25 @@ public:
     const QString& path() const { return m_path; }
     qint64 holder() const { return m_holder; }
     const QString& error() const { return m_error; }
+    const QString& owner() const { return m_owner; }
 
 private:
+    Outcome failed(const QString& reason, const struct stat* file = nullptr);
+
     int m_fd = -1;
+    bool m_created = false;
+    ResolvedPath m_at;
     QString m_path;
     qint64 m_holder = 0;
     QString m_error;
+    QString m_owner;
 };
 
 // „Karta interfejsu 340h jest używana przez inny program (PID 4242).”
 QString cardBusyMessage(std::uint16_t cardAddress, qint64 holder);
+// „Nie można założyć blokady karty interfejsu 340h (plik …, właściciel: jan):
+// to jest dowiązanie symboliczne, a nie zwykły plik.”
+QString cardLockFailedMessage(std::uint16_t cardAddress, const CardLock& lock);
 
 // The system's lock folder: /run/lock, else /var/lock, else the temporary
 // folder (the first that can be written).
@@ -60,15 +75,17 @@ QString systemLockFolder();
 // The lock of the real card at an address: "vardel-340h.lock" in `folder`.
 QString portCardLockPath(const QString& folder, std::uint16_t cardAddress);
 // The lock of a simulated card: beside its state file (the real file when the
-// name is a link), so that every name of one state file gives one lock.
+// name is a link the kernel would follow), so that every name of one state
+// file gives one lock.
 QString simCardLockPath(const QString& stateFile);
 
 // The real card's ports with the lock following "Adres karty": the program
 // holds the lock of the card it talks to. When the address changes (every
 // card access starts on the status port, base + 1) the old card's lock is let
-// go and the new one's taken. A card another program holds stays out of reach
-// (reads give FFh, as from an empty slot, writes are dropped) until that
-// program lets go; the message handler hears of it once per refusal.
+// go and the new one's taken. A card another program holds, or whose lock
+// cannot be taken, stays out of reach (reads give FFh, as from an empty slot,
+// writes are dropped) until it can be locked; the message handler hears of
+// it once per refusal.
 class LockedPorts final : public PortBackend {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;

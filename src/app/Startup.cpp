@@ -215,14 +215,10 @@ CardOpen openCard(const StartOptions& options, const QString& programDir, std::u
         error = cardBusyMessage(cardAddress, lock.holder());
         return CardOpen::Busy;
     case CardLock::Outcome::Failed:
-        // A state file in a folder nobody may write to is never written
-        // either: only the real card's lock is worth a word.
-        if (options.card == CardKind::Ports)
-            notes << QStringLiteral("Nie można założyć blokady karty interfejsu %1 (%2: %3); inny program może "
-                                    "jej używać w tym samym czasie.")
-                         .arg(QString::fromStdString(hexText(cardAddress)), QDir::toNativeSeparators(lockPath),
-                              lock.error());
-        break;
+        // Unguarded, another program could use the card at the same time.
+        card.backend.reset();
+        error = cardLockFailedMessage(cardAddress, lock);
+        return CardOpen::Unavailable;
     case CardLock::Outcome::Taken:
         break;
     }

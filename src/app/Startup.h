@@ -75,9 +75,8 @@ struct OpenCard {
 // createBackend, with the card locked for this program first: a simulated
 // card before its state is read (so a program that waited sees the stores of
 // the one before it), the real card once its ports are granted. Busy: another
-// program has the card and `error` names it; Unavailable: as createBackend.
-// A lock that cannot be made at all does not stop the start (for the real
-// card `notes` says so).
+// program has the card and `error` names it; Unavailable: as createBackend,
+// or the lock cannot be taken at all (`error` names its file and owner).
 CardOpen openCard(const StartOptions& options, const QString& programDir, std::uint16_t cardAddress,
                   const CardWait& wait, OpenCard& card, QStringList& notes, QString& error);
 

@@ -243,9 +243,16 @@ int Runner::run()
 
     if (!m_opt.trace.isEmpty()) {
         QString error;
-        m_trace = openLinkTrace(m_opt.trace, error);
+        const QString what = m_opt.trace == QLatin1String("-")
+            ? QStringLiteral("standardowego wyjścia błędów")
+            : QStringLiteral("pliku %1").arg(QDir::toNativeSeparators(m_opt.trace));
+        auto lost = [this, what](int errnum) {
+            if (m_ctx.outputLost)
+                m_ctx.outputLost(errnum, what);
+        };
+        m_trace = openLinkTrace(m_opt.trace, error, lost, m_ctx.stopSignal);
         if (!m_trace)
-            return usage(error);
+            return stopSignal() != 0 ? m_ctx.stopExitCode() : usage(error); // a FIFO's open cut short by Ctrl+C
         m_trace->setCardClock(&m_link->cardClock());
         m_link->setListener(m_trace.get());
     }
@@ -270,8 +277,6 @@ int Runner::run()
         m_link->setListener(nullptr);
     }
     code = keepSimState(code);
-    if (const int signal = stopSignal(); signal != 0)
-        return kExitSignal + signal;
     return code;
 }
 
@@ -294,8 +299,8 @@ int Runner::takeCard(std::uint16_t cardAddress)
         m_sim = dynamic_cast<SimCard*>(m_card.backend.get());
         return kExitOk;
     }
-    if (const int signal = stopSignal(); signal != 0)
-        return kExitSignal + signal;
+    if (stopSignal() != 0)
+        return m_ctx.stopExitCode();
     m_ctx.err(error);
     return kExitNoBackend;
 }
@@ -603,7 +608,9 @@ QString otherModelMessage(const QString& path, std::int16_t fileModel, std::int1
 int runCli(const CliOptions& options, const CliContext& context)
 {
     Runner runner(options, context);
-    return runner.run();
+    const int code = runner.run();
+    // However the command ended, a stop says why it ended.
+    return context.stopRequested() ? context.stopExitCode() : code;
 }
 
 } // namespace vardel

@@ -1,42 +1,82 @@
+#include "app/ProcessGuards.h"
 #include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
+#include "fileio/OutputStream.h"
+#include "fileio/SafeFile.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <memory>
+#include <new>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace vardel;
 
 namespace {
 
-// The signal that asked to stop; the link's waits and the wait for the card
-// watch it, and the command ends with 128 + its number after cleaning up.
-std::atomic<int> g_stopSignal{0};
+// Why the command must stop: the first stop signal, a lost output
+// (kStopOutputLost) or a closed pipe (SIGPIPE). The link's waits, the wait
+// for the card and blocked writes watch it; the command ends with 128 + the
+// signal's number, or 2 for lost output, after cleaning up.
+std::atomic<int> g_stop{0};
 static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
 
-void onStopSignal(int signal)
+OutputStream g_out(STDOUT_FILENO, &g_stop);
+OutputStream g_err(STDERR_FILENO, &g_stop);
+
+// What stdout is, for the message that it could not be written.
+QString stdoutText()
 {
-    g_stopSignal.store(signal);
+    struct stat st {};
+    char target[4096];
+    const ssize_t n = ::readlink("/proc/self/fd/1", target, sizeof target - 1);
+    if (::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode) && n > 0)
+        return QStringLiteral("pliku %1 (standardowe wyjście)").arg(QDir::toNativeSeparators(QFile::decodeName(QByteArray(target, n))));
+    return QStringLiteral("wyników na standardowe wyjście");
 }
 
-void writeLine(std::FILE* stream, const QString& text)
+// A write of the command's output failed. A closed pipe (`| head -1`) ends
+// the command quietly, as it ends other tools; a stop signal that cut the
+// write short has said why already; anything else is told once and ends the
+// command with exit 2.
+void outputLost(int error, const QString& what)
 {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
+    if (error == EINTR && g_stop.load() != 0)
+        return;
+    if (error == EPIPE) {
+        requestStop(g_stop, SIGPIPE);
+        return;
+    }
+    if (requestStop(g_stop, kStopOutputLost) && !g_err.failed())
+        g_err.write((QStringLiteral("Nie można zapisać %1: %2").arg(what, systemErrorText(error)) + QLatin1Char('\n')).toUtf8());
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+void writeTo(OutputStream& stream, const QByteArray& bytes)
 {
+    if (!stream.write(bytes))
+        outputLost(stream.error(), &stream == &g_out ? stdoutText() : QStringLiteral("standardowego wyjścia błędów"));
+}
+
+void writeLine(OutputStream& stream, const QString& text)
+{
+    writeTo(stream, text.toUtf8() + '\n');
+}
+
+int run(int argc, char** argv)
+{
+    CliContext context;
+    context.stopSignal = &g_stop;
+    // A stop on the way (a closed pipe, a lost line) says why the run ended.
+    const auto exitCode = [&context](int code) { return context.stopRequested() ? context.stopExitCode() : code; };
+
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
@@ -44,18 +84,24 @@ int main(int argc, char** argv)
     CliOptions options;
     QString error;
     if (!parseCliArguments(args, options, error)) {
-        writeLine(stderr, QStringLiteral("vardel-cli: ") + error);
-        writeLine(stderr, QStringLiteral("Użycie: vardel-cli [opcje] POLECENIE [argumenty]; opis: vardel-cli --help"));
-        return kExitUsage;
+        writeLine(g_err, QStringLiteral("vardel-cli: ") + error);
+        writeLine(g_err, QStringLiteral("Użycie: vardel-cli [opcje] POLECENIE [argumenty]; opis: vardel-cli --help"));
+        return exitCode(kExitUsage);
     }
     if (options.help) {
-        const QByteArray text = cliUsageText().toUtf8();
-        std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
-        return kExitOk;
+        writeTo(g_out, cliUsageText().toUtf8());
+        return exitCode(kExitOk);
     }
     if (options.version) {
-        writeLine(stdout, QStringLiteral("vardel-cli " VARDEL_VERSION));
-        return kExitOk;
+        writeLine(g_out, QStringLiteral("vardel-cli " VARDEL_VERSION));
+        return exitCode(kExitOk);
+    }
+    // Qt ends the program when it finds no descriptor free; say why first.
+    // A command holds 6 at most (read -o with --trace); room for the system
+    // libraries and the sanitizers of a test build.
+    if (const QString shortage = descriptorShortage(10); !shortage.isEmpty()) {
+        writeLine(g_err, QStringLiteral("vardel-cli: ") + shortage);
+        return exitCode(kExitUsage);
     }
 
     // Only the printout lays out text and needs fonts; it gets a graphical
@@ -69,20 +115,33 @@ int main(int argc, char** argv)
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
 
-    // Ctrl+C and SIGTERM end a command between two steps rather than in the
-    // middle of one, so no file is left half written.
-    std::signal(SIGINT, onStopSignal);
-    std::signal(SIGTERM, onStopSignal);
-
-    CliContext context;
     context.programDir = QCoreApplication::applicationDirPath();
-    context.out = [](const QString& line) { writeLine(stdout, line); };
-    context.err = [](const QString& line) { writeLine(stderr, line); };
-    context.rawErr = [](const QByteArray& bytes) {
-        std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
-        std::fflush(stderr);
-    };
+    context.out = [](const QString& line) { writeLine(g_out, line); };
+    context.err = [](const QString& line) { writeLine(g_err, line); };
+    context.rawErr = [](const QByteArray& bytes) { writeTo(g_err, bytes); };
+    context.outputLost = outputLost;
     context.stderrIsTerminal = isatty(STDERR_FILENO) == 1;
-    context.stopSignal = &g_stopSignal;
     return runCli(options, context);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Before anything can block, open a file or write a byte: Ctrl+C, SIGTERM
+    // and SIGHUP end a command between two steps rather than in the middle of
+    // one, so no file is left half written, and they cut short a call blocked
+    // in the system.
+    installStopSignals(g_stop);
+    holdStandardStreams();
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Unwound: temporary files are gone, the card lock let go.
+        const char prefix[] = "vardel-cli: ";
+        writeAllTo(STDERR_FILENO, prefix, sizeof prefix - 1);
+        writeAllTo(STDERR_FILENO, kOutOfMemoryText, sizeof kOutOfMemoryText - 1);
+        writeAllTo(STDERR_FILENO, "\n", 1);
+        return kExitUsage;
+    }
 }

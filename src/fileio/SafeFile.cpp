@@ -1,20 +1,28 @@
 #include "fileio/SafeFile.h"
 
+#include "fileio/OutputStream.h"
+#include "fileio/SafePath.h"
+
 #include <QFile>
+#include <QList>
 #include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
+#include <optional>
+#include <utility>
+#include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace vardel {
 
-namespace {
-
-QString kindOfSpecialFile(mode_t mode)
+QString fileKindText(mode_t mode)
 {
     if (S_ISDIR(mode))
         return QStringLiteral("to jest folder, a nie plik");
@@ -24,8 +32,12 @@ QString kindOfSpecialFile(mode_t mode)
         return QStringLiteral("to jest potok (FIFO), a nie zwykły plik");
     if (S_ISSOCK(mode))
         return QStringLiteral("to jest gniazdo, a nie zwykły plik");
+    if (S_ISLNK(mode))
+        return QStringLiteral("to jest dowiązanie symboliczne, a nie zwykły plik");
     return QStringLiteral("to nie jest zwykły plik");
 }
+
+namespace {
 
 QString sizeText(qint64 bytes)
 {
@@ -41,92 +53,138 @@ QString tooLarge(qint64 limit)
     return QStringLiteral("plik jest za duży (ponad %1)").arg(sizeText(limit));
 }
 
-QString folderText(const QByteArray& dir)
+// The temporary file of a target: ".NAME.RANDOM.tmp" beside it, the name
+// kept short enough to fit where the target's does.
+QByteArray temporaryPrefix(const QByteArray& name)
 {
-    return QFile::decodeName(dir);
+    return '.' + name.left(200) + '.';
 }
 
-QByteArray folderOf(const QByteArray& path)
+bool isTemporaryOf(const QByteArray& entry, const QByteArray& prefix)
 {
-    const qsizetype slash = path.lastIndexOf('/');
-    if (slash < 0)
-        return QByteArrayLiteral(".");
-    if (slash == 0)
-        return QByteArrayLiteral("/");
-    return path.left(slash);
+    if (entry.size() <= prefix.size() + 4 || !entry.startsWith(prefix) || !entry.endsWith(".tmp"))
+        return false;
+    const QByteArray random = entry.mid(prefix.size(), entry.size() - prefix.size() - 4);
+    // QByteArray::number(quint32, 36): one to seven of 0-9 a-z.
+    return !random.isEmpty() && random.size() <= 7
+        && std::all_of(random.begin(), random.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'); });
 }
 
-QByteArray nameOf(const QByteArray& path)
+// When this process started, on the wall clock (the kernel counts it in
+// clock ticks since boot).
+bool processStart(struct timespec& start)
 {
-    return path.mid(path.lastIndexOf('/') + 1);
-}
-
-// Follows symbolic links from path to the name they finally lead to (a file
-// that may not exist yet). False and errno when the chain cannot be followed.
-bool followLinks(QByteArray& path, int& error)
-{
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st {};
-        if (::lstat(path.constData(), &st) != 0) {
-            if (errno == ENOENT)
-                return true;
-            error = errno;
-            return false;
-        }
-        if (!S_ISLNK(st.st_mode))
-            return true;
-        QByteArray target(4096, '\0');
-        const ssize_t n = ::readlink(path.constData(), target.data(), static_cast<std::size_t>(target.size()));
-        if (n < 0) {
-            error = errno;
-            return false;
-        }
-        if (n >= target.size()) {
-            error = ENAMETOOLONG;
-            return false;
-        }
-        target.truncate(n);
-        path = target.startsWith('/') ? target : folderOf(path) + '/' + target;
-    }
-    error = ELOOP;
-    return false;
-}
-
-// A new file beside the target, made only for us (O_EXCL), with the usual
-// permissions of a new file.
-int createTemporary(const QByteArray& folder, const QByteArray& name, QByteArray& tempPath)
-{
-    // Kept short enough that the temporary name fits where the target's does.
-    const QByteArray stem = folder + "/." + name.left(200) + '.';
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        tempPath = stem + QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".tmp";
-        const int fd = ::open(tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
-}
-
-bool writeAll(int fd, const QByteArray& bytes)
-{
-    const char* data = bytes.constData();
-    auto left = static_cast<std::size_t>(bytes.size());
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, std::min<std::size_t>(left, std::size_t{1} << 20));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
+    char text[1024];
+    const int fd = ::open("/proc/self/stat", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (n <= 0)
+        return false;
+    const QByteArray line(text, static_cast<qsizetype>(n));
+    // The command name in parentheses may hold blanks: count after it.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    constexpr qsizetype kStartTime = 22 - 3;
+    bool ok = false;
+    const qulonglong ticks = fields.size() > kStartTime ? fields[kStartTime].toULongLong(&ok) : 0;
+    const long perSecond = ::sysconf(_SC_CLK_TCK);
+    struct timespec sinceBoot {};
+    struct timespec now {};
+    if (!ok || perSecond <= 0 || ::clock_gettime(CLOCK_BOOTTIME, &sinceBoot) != 0
+        || ::clock_gettime(CLOCK_REALTIME, &now) != 0)
+        return false;
+    const double age = static_cast<double>(sinceBoot.tv_sec) + static_cast<double>(sinceBoot.tv_nsec) / 1e9
+        - static_cast<double>(ticks) / static_cast<double>(perSecond);
+    start.tv_sec = now.tv_sec - static_cast<time_t>(age) - 1; // to the second, never later than it was
+    start.tv_nsec = 0;
     return true;
 }
+
+// Temporary files of this target left by runs that were killed half-way (a
+// power cut, kill -9): hidden, named as ours are, owned by us, older than
+// this run and not held by a writer (each keeps its own locked while it
+// writes), so a second program writing the same file now keeps its own.
+void removeLeftovers(const ResolvedPath& at)
+{
+    struct timespec start {};
+    if (!processStart(start))
+        return;
+    const int listing = ::openat(at.folder(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing < 0)
+        return;
+    DIR* dir = ::fdopendir(listing);
+    if (!dir) {
+        ::close(listing);
+        return;
+    }
+    const QByteArray prefix = temporaryPrefix(at.name());
+    std::vector<QByteArray> found;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (isTemporaryOf(name, prefix))
+            found.push_back(name);
+    }
+    const int folder = ::dirfd(dir);
+    for (const QByteArray& name : found) {
+        struct stat st {};
+        if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)
+            || st.st_uid != ::geteuid() || st.st_nlink != 1 || st.st_mtim.tv_sec >= start.tv_sec)
+            continue;
+        const int fd = ::openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(folder, name.constData(), 0);
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
+
+// The temporary file a write goes to, removed again unless it was renamed
+// over its target: also when an exception (out of memory) ends the write.
+class Temporary {
+public:
+    explicit Temporary(int folder) : m_folder(folder) {}
+    ~Temporary()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (!m_name.isEmpty() && !m_kept)
+            ::unlinkat(m_folder, m_name.constData(), 0);
+    }
+    Temporary(const Temporary&) = delete;
+    Temporary& operator=(const Temporary&) = delete;
+
+    // Made only for us (O_EXCL), with the final permissions from the start,
+    // so that nobody can open it before they are narrowed.
+    bool create(const QByteArray& target, mode_t mode)
+    {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            m_name = temporaryPrefix(target) + QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".tmp";
+            m_fd = ::openat(m_folder, m_name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+            if (m_fd >= 0) {
+                // Tells removeLeftovers of another program that it is in use.
+                ::flock(m_fd, LOCK_EX | LOCK_NB);
+                return true;
+            }
+            if (errno != EEXIST)
+                break;
+        }
+        m_name.clear();
+        return false;
+    }
+    int fd() const { return m_fd; }
+    const QByteArray& name() const { return m_name; }
+    bool close() { return ::close(std::exchange(m_fd, -1)) == 0; }
+    void keep() { m_kept = true; }
+
+private:
+    int m_folder;
+    int m_fd = -1;
+    QByteArray m_name;
+    bool m_kept = false;
+};
 
 } // namespace
 
@@ -159,46 +217,70 @@ QString systemErrorText(int errnum)
     case EAGAIN: return QStringLiteral("zasób chwilowo niedostępny");
     case EINTR: return QStringLiteral("operację przerwano");
     case ESTALE: return QStringLiteral("plik sieciowy nie jest już dostępny");
+    case EPIPE: return QStringLiteral("odbiorca potoku zakończył pracę");
+    case ENOSYS: return QStringLiteral("funkcja nieobsługiwana przez jądro systemu");
+    case EOPNOTSUPP: return QStringLiteral("operacja nieobsługiwana przez system plików");
+    case ENOLCK: return QStringLiteral("brak wolnych blokad plików w systemie");
+    case EBADF: return QStringLiteral("nieprawidłowy deskryptor pliku");
     default: return QStringLiteral("błąd systemu nr %1").arg(errnum);
     }
 }
 
-bool readWholeFile(const QString& path, qint64 maxBytes, QByteArray& bytes, QString* reason, bool* missing)
+bool readWholeFile(const QString& path, qint64 maxBytes, QByteArray& bytes, QString* reason, bool* missing,
+                   bool* unreadable)
 {
-    auto fail = [&](const QString& why, bool isMissing = false) {
+    auto fail = [&](const QString& why, bool isMissing = false, bool isUnreadable = false) {
         if (reason)
             *reason = why;
         if (missing)
             *missing = isMissing;
+        if (unreadable)
+            *unreadable = isUnreadable;
         return false;
     };
-    const QByteArray name = QFile::encodeName(path);
-    if (name.isEmpty())
-        return fail(QStringLiteral("plik nie istnieje"), true);
+    ResolvedPath at;
+    if (!at.resolve(path)) {
+        if (at.error() == ENOENT)
+            return fail(QStringLiteral("plik nie istnieje"), true);
+        return fail(at.reason(), false, true);
+    }
+    const char* name = at.name().constData();
+    // Whatever the name turns out to be, the file opened must pass too.
+    const auto refusal = [&](const struct stat& st) -> std::optional<std::pair<QString, bool>> {
+        if (!S_ISREG(st.st_mode))
+            return std::make_pair(fileKindText(st.st_mode), false);
+        if (st.st_nlink > 1 && isSharedStickyFolder(at.folderStat()))
+            return std::make_pair(QStringLiteral("plik ma kilka nazw (dowiązania twarde), a folder jest wspólny"), true);
+        if (st.st_size > maxBytes)
+            return std::make_pair(tooLarge(maxBytes), false);
+        return std::nullopt;
+    };
 
     // Looked at before it is opened: opening a FIFO for reading waits for a
     // writer, and opening a device may do something to it.
     struct stat st {};
-    if (::stat(name.constData(), &st) != 0) {
+    if (::fstatat(at.folder(), name, &st, at.statFlags()) != 0) {
         const int error = errno;
-        return error == ENOENT ? fail(QStringLiteral("plik nie istnieje"), true) : fail(systemErrorText(error));
+        return error == ENOENT ? fail(QStringLiteral("plik nie istnieje"), true)
+                               : fail(systemErrorText(error), false, true);
     }
-    if (!S_ISREG(st.st_mode))
-        return fail(kindOfSpecialFile(st.st_mode));
-    if (st.st_size > maxBytes)
-        return fail(tooLarge(maxBytes));
+    if (const auto refused = refusal(st))
+        return fail(refused->first, false, refused->second);
 
     // O_NONBLOCK: should the name have been swapped for a FIFO meanwhile, the
     // open does not wait; fstat then refuses it.
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::openat(at.folder(), name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | at.openFlags());
     if (fd < 0)
-        return fail(systemErrorText(errno));
+        return fail(systemErrorText(errno), false, true);
     QByteArray data;
     QString why;
+    bool systemFault = false;
     if (::fstat(fd, &st) != 0) {
         why = systemErrorText(errno);
-    } else if (!S_ISREG(st.st_mode)) {
-        why = kindOfSpecialFile(st.st_mode);
+        systemFault = true;
+    } else if (const auto refused = refusal(st)) {
+        why = refused->first;
+        systemFault = refused->second;
     } else {
         // The file may grow while it is read: never more than the bound.
         data.resize(std::min<qint64>(st.st_size, maxBytes) + 1);
@@ -216,6 +298,7 @@ bool readWholeFile(const QString& path, qint64 maxBytes, QByteArray& bytes, QStr
                 if (errno == EINTR)
                     continue;
                 why = systemErrorText(errno);
+                systemFault = true;
                 break;
             }
             if (n == 0)
@@ -228,98 +311,116 @@ bool readWholeFile(const QString& path, qint64 maxBytes, QByteArray& bytes, QStr
     }
     ::close(fd);
     if (!why.isEmpty())
-        return fail(why);
+        return fail(why, false, systemFault);
     bytes = std::move(data);
     if (missing)
         *missing = false;
+    if (unreadable)
+        *unreadable = false;
     return true;
 }
 
-bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* reason)
+bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* reason, mode_t newFileMode)
 {
     auto fail = [&](const QString& why) {
         if (reason)
             *reason = why;
         return false;
     };
-    QByteArray target = QFile::encodeName(path);
-    if (target.isEmpty())
-        return fail(systemErrorText(ENOENT));
-    int error = 0;
-    if (!followLinks(target, error))
-        return fail(systemErrorText(error));
+    ResolvedPath at;
+    if (!at.resolve(path))
+        return fail(at.reason());
+    const int folder = at.folder();
+    const QByteArray& name = at.name();
 
     struct stat st {};
-    const bool exists = ::stat(target.constData(), &st) == 0;
+    const bool exists = ::fstatat(folder, name.constData(), &st, at.statFlags()) == 0;
     if (!exists && errno != ENOENT)
         return fail(systemErrorText(errno));
     if (exists) {
         // Renaming over a device node, a FIFO or a socket would replace it
         // with an ordinary file (as root, /dev/null itself).
         if (!S_ISREG(st.st_mode))
-            return fail(kindOfSpecialFile(st.st_mode));
+            return fail(fileKindText(st.st_mode));
+        // /dev/stdout and the like: the name is the kernel's, not a file's.
+        if (at.procLink())
+            return fail(fileKindText(S_IFLNK));
+        // Someone else's file in /tmp: what we write would stay theirs to
+        // read and change (the kernel refuses to open such a file too).
+        if (isForeignInSharedFolder(st, at.folderStat()))
+            return fail(foreignFileText(st.st_uid));
         // A file the user made read-only stays as it is, although the rename
         // would be allowed.
-        if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0)
+        if (::faccessat(folder, name.constData(), W_OK, AT_EACCESS) != 0)
             return fail(systemErrorText(errno));
     }
+    removeLeftovers(at);
 
-    const QByteArray folder = folderOf(target);
-    struct stat folderStat {};
-    if (::stat(folder.constData(), &folderStat) != 0) {
-        if (errno == ENOENT)
-            return fail(QStringLiteral("folder %1 nie istnieje").arg(folderText(folder)));
-        return fail(systemErrorText(errno));
-    }
-    if (!S_ISDIR(folderStat.st_mode))
-        return fail(QStringLiteral("%1 nie jest folderem").arg(folderText(folder)));
-
-    QByteArray temp;
-    const int fd = createTemporary(folder, nameOf(target), temp);
-    if (fd < 0) {
+    Temporary temp(folder);
+    if (!temp.create(name, (exists ? st.st_mode : newFileMode) & 0777)) {
         const int e = errno;
         // The file itself may be writable, but it is replaced through a new
         // file beside it, which the folder must allow.
-        if (e == EACCES || e == EPERM)
-            return fail(QStringLiteral("brak prawa zapisu w folderze %1").arg(folderText(folder)));
-        return fail(systemErrorText(e));
+        return fail(e == EACCES || e == EPERM ? at.folderNotWritableText() : systemErrorText(e));
     }
     if (exists) {
-        // The new file takes the old one's permissions and, where we may
-        // give it, its owner.
-        ::fchmod(fd, st.st_mode & 07777);
-        if (::geteuid() == 0 && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+        // The new file takes the old one's owner where we may give it, and
+        // its permissions (the umask may have narrowed them; set after the
+        // owner, which would clear set-ID bits).
+        if (::geteuid() == 0 && ::fchown(temp.fd(), st.st_uid, st.st_gid) != 0) {
             // Stays ours; nothing is lost by that.
         }
+        ::fchmod(temp.fd(), st.st_mode & 07777);
     }
 
-    auto abandon = [&](const QString& why, bool open) {
-        if (open)
-            ::close(fd);
-        ::unlink(temp.constData());
-        return fail(why);
-    };
     // fsync reports what the page cache accepted but the disk did not (a
     // full quota, a network file system); EINVAL means it has nothing to do.
-    if (!writeAll(fd, bytes) || (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS))
-        return abandon(systemErrorText(errno), true);
-    if (::close(fd) != 0)
-        return abandon(systemErrorText(errno), false);
-    if (::rename(temp.constData(), target.constData()) != 0) {
+    if (!writeAllTo(temp.fd(), bytes.constData(), static_cast<std::size_t>(bytes.size()))
+        || (::fsync(temp.fd()) != 0 && errno != EINVAL && errno != EROFS))
+        return fail(systemErrorText(errno));
+    if (!temp.close())
+        return fail(systemErrorText(errno));
+    if (::renameat(folder, temp.name().constData(), folder, name.constData()) != 0) {
         const int e = errno;
-        return abandon(e == EACCES || e == EPERM ? QStringLiteral("brak prawa zapisu w folderze %1").arg(folderText(folder))
-                                                 : systemErrorText(e),
-                       false);
+        return fail(e == EACCES || e == EPERM ? at.folderNotWritableText() : systemErrorText(e));
     }
+    temp.keep();
 
     // The rename itself reaches the disk with the folder; a failure here
     // leaves either the old file or the new one, never a mix.
-    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         ::fsync(dirFd);
         ::close(dirFd);
     }
     return true;
+}
+
+int openForAppend(const QString& path, QString* reason, int* errnum)
+{
+    auto fail = [&](const QString& why, int error) {
+        if (reason)
+            *reason = why;
+        if (errnum)
+            *errnum = error;
+        return -1;
+    };
+    ResolvedPath at;
+    if (!at.resolve(path))
+        return fail(at.reason(), at.error());
+    struct stat st {};
+    if (::fstatat(at.folder(), at.name().constData(), &st, at.statFlags()) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return fail(fileKindText(st.st_mode), EISDIR);
+        if ((S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode)) && !at.procLink()
+            && isForeignInSharedFolder(st, at.folderStat()))
+            return fail(foreignFileText(st.st_uid), 0);
+    }
+    const int fd = ::openat(at.folder(), at.name().constData(),
+                            O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY | O_CLOEXEC | at.openFlags(), 0666);
+    if (fd < 0)
+        return fail(systemErrorText(errno), errno);
+    return fd;
 }
 
 } // namespace vardel

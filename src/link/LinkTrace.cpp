@@ -1,13 +1,14 @@
 #include "link/LinkTrace.h"
 
+#include "fileio/OutputStream.h"
 #include "fileio/SafeFile.h"
 
 #include <QDir>
-#include <QFile>
 
-#include <cerrno>
-#include <cstdio>
+#include <new>
 #include <utility>
+
+#include <unistd.h>
 
 namespace vardel {
 
@@ -42,7 +43,12 @@ LinkTrace::LinkTrace(Sink sink, Clock clock)
 
 LinkTrace::~LinkTrace()
 {
-    finish();
+    // Also reached while an exhausted memory limit unwinds the program: the
+    // last line is then lost rather than the program aborted.
+    try {
+        finish();
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 void LinkTrace::exchangeStarted()
@@ -125,25 +131,31 @@ void LinkTrace::linkEvent(LinkEvent event, std::span<const std::uint8_t> bytes)
     }
 }
 
-std::unique_ptr<LinkTrace> openLinkTrace(const QString& path, QString& error)
+std::unique_ptr<LinkTrace> openLinkTrace(const QString& path, QString& error, std::function<void(int)> lost,
+                                         const std::atomic<int>* stop)
 {
-    if (path == QLatin1String("-")) {
-        return std::make_unique<LinkTrace>([](const QString& line) {
-            const QByteArray bytes = line.toLatin1() + '\n';
-            std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
-            std::fflush(stderr);
-        });
+    const bool toStderr = path == QLatin1String("-");
+    int fd = STDERR_FILENO;
+    if (!toStderr) {
+        QString reason;
+        fd = openForAppend(path, &reason);
+        if (fd < 0) {
+            error = QStringLiteral("Nie można zapisać pliku %1: %2").arg(QDir::toNativeSeparators(path), reason);
+            return nullptr;
+        }
     }
-    auto file = std::make_shared<QFile>(path);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Append)) {
-        // The open's errno, in Polish rather than Qt's English text.
-        const int openError = errno;
-        error = QStringLiteral("Nie można zapisać pliku %1: %2").arg(QDir::toNativeSeparators(path), systemErrorText(openError));
-        return nullptr;
-    }
-    return std::make_unique<LinkTrace>([file](const QString& line) {
-        file->write((line + QStringLiteral("\r\n")).toLatin1());
-        file->flush();
+    // Shared by the sink's copies; the file is closed with the last of them.
+    auto stream = std::shared_ptr<OutputStream>(new OutputStream(fd, stop), [toStderr](OutputStream* s) {
+        if (!toStderr)
+            ::close(s->fd());
+        delete s;
+    });
+    const QByteArray lineEnd = toStderr ? QByteArrayLiteral("\n") : QByteArrayLiteral("\r\n");
+    return std::make_unique<LinkTrace>([stream, lineEnd, lost = std::move(lost)](const QString& line) {
+        if (stream->failed())
+            return;
+        if (!stream->write(line.toLatin1() + lineEnd) && lost)
+            lost(stream->error());
     });
 }
 

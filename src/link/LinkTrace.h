@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -53,8 +54,13 @@ private:
 QString hexBytes(std::span<const std::uint8_t> bytes);
 
 // A monitor that appends to the file at `path` ("-": stderr), one line with
-// CR LF each, flushed at once so that a crash loses nothing already seen.
-// nullptr and a Polish message when the file cannot be opened.
-std::unique_ptr<LinkTrace> openLinkTrace(const QString& path, QString& error);
+// CR LF each, written at once so that a crash loses nothing already seen.
+// nullptr and a Polish message when the file cannot be opened. Every line is
+// checked: the first that cannot be written whole is told to `lost` with
+// the system's error code, and nothing more is written. A write or an open
+// blocked on a FIFO ends once `stop` is set (see OutputStream).
+std::unique_ptr<LinkTrace> openLinkTrace(const QString& path, QString& error,
+                                         std::function<void(int error)> lost = {},
+                                         const std::atomic<int>* stop = nullptr);
 
 } // namespace vardel

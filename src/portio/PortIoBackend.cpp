@@ -1,9 +1,9 @@
 #include "portio/PortIoBackend.h"
 
+#include "fileio/SafeFile.h"
 #include "link/Module1.h"
 
 #include <cerrno>
-#include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <sys/io.h>
@@ -43,7 +43,7 @@ QString PortIoBackend::refusalText(std::uint16_t first, std::uint16_t last, int 
     // jumpers before blaming the system.
     return QStringLiteral("Bezpośredni dostęp do portów karty %1–%2 nie jest dostępny w tym systemie: %3")
         .arg(QString::fromStdString(hexText(first)), QString::fromStdString(hexText(last)),
-             QString::fromLocal8Bit(std::strerror(error)));
+             systemErrorText(error));
 }
 
 QString PortIoBackend::systemPortsText(std::uint16_t first)

@@ -1,10 +1,9 @@
 #include "sim/SimCard.h"
 
+#include "fileio/SafeFile.h"
 #include "sim/SimState.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <chrono>
@@ -69,10 +68,19 @@ std::unique_ptr<SimCard> SimCard::create(const SimOptions& options, QStringList&
     bool damaged = false;
     if (!options.stateFile.isEmpty()) {
         QString reason;
-        if (loadSimState(options.stateFile, state, &reason) == SimStateLoad::Damaged) {
+        switch (loadSimState(options.stateFile, state, &reason)) {
+        case SimStateLoad::Damaged:
             messages << QStringLiteral("Plik stanu symulatora %1 jest uszkodzony (%2). Użyto ustawień fabrycznych mierników.")
                             .arg(QDir::toNativeSeparators(options.stateFile), reason);
             damaged = true;
+            break;
+        case SimStateLoad::Unreadable:
+            // Factory meters now would overwrite a whole file at the next store.
+            messages << stateReadError(options.stateFile, reason);
+            return nullptr;
+        case SimStateLoad::Loaded:
+        case SimStateLoad::Missing:
+            break;
         }
     }
 
@@ -474,6 +482,11 @@ bool SimCard::saveMeter(SimMeter& meter, QString* error)
     SimStateData state;
     QString reason;
     const SimStateLoad load = m_backupDamaged ? SimStateLoad::Damaged : loadSimState(m_stateFile, state, &reason);
+    if (load == SimStateLoad::Unreadable) {
+        if (error)
+            *error = stateReadError(m_stateFile, reason);
+        return false;
+    }
     if (load != SimStateLoad::Loaded) {
         // Nothing there yet, or damage: this program's own view is written
         // (a damaged file is kept aside first).
@@ -501,6 +514,17 @@ bool SimCard::saveMeter(SimMeter& meter, QString* error)
     return true;
 }
 
+QString SimCard::stateReadError(const QString& path, const QString& reason)
+{
+    return QStringLiteral("Nie można wczytać pliku stanu symulatora %1: %2").arg(QDir::toNativeSeparators(path), reason);
+}
+
+QString SimCard::stateBackupError(const QString& reason) const
+{
+    return QStringLiteral("Nie można zachować kopii uszkodzonego pliku stanu symulatora %1 (%2); plik pozostał bez zmian.")
+        .arg(QDir::toNativeSeparators(m_stateFile), reason);
+}
+
 QString SimCard::stateWriteError(const QString& reason) const
 {
     return QStringLiteral("Nie można zapisać pliku stanu symulatora %1: %2")
@@ -509,13 +533,23 @@ QString SimCard::stateWriteError(const QString& reason) const
 
 bool SimCard::saveState(QString* error)
 {
-    // Only a regular file is copied: reading a FIFO would wait for ever.
-    if (m_backupDamaged && QFileInfo(m_stateFile).isFile()) {
-        // The damaged file may hold settings someone typed by hand: keep it
-        // beside the new one rather than overwrite it.
+    if (m_backupDamaged) {
+        // The damaged file may hold settings someone typed by hand: it is
+        // kept beside the new one, and not overwritten unless it was.
+        QByteArray damaged;
+        QString reason;
+        bool missing = false;
+        if (!readWholeFile(m_stateFile, kSmallFileLimit, damaged, &reason, &missing) && !missing) {
+            if (error)
+                *error = stateBackupError(reason);
+            return false;
+        }
         const QString backup = m_stateFile + QStringLiteral(".uszkodzony");
-        QFile::remove(backup);
-        QFile::copy(m_stateFile, backup);
+        if (!missing && !writeFileAtomically(backup, damaged, &reason, 0600)) {
+            if (error)
+                *error = stateBackupError(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(backup), reason));
+            return false;
+        }
         m_backupDamaged = false;
     }
     SimStateData state;

@@ -231,6 +231,8 @@ private:
     void storeEeprom(SimMeter& meter, nanoseconds at);
     bool saveMeter(SimMeter& meter, QString* error);
     QString stateWriteError(const QString& reason) const;
+    QString stateBackupError(const QString& reason) const;
+    static QString stateReadError(const QString& path, const QString& reason);
     void updateStatus();
     void report(const QString& message);
 

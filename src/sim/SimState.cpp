@@ -228,7 +228,10 @@ QStringList simFaultDescriptions()
 bool parseSimState(const QByteArray& bytes, SimStateData& state, QString* reason)
 {
     QStringDecoder decode("windows-1250");
-    const QString text = decode(bytes);
+    // An editor of another system may have left bare CRs: read as lines, not
+    // as one comment that would swallow the whole network.
+    QString text = decode(bytes);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
     const QStringList lines = text.split(QLatin1Char('\n'));
 
     enum class Section { None, Card, Meter } section = Section::None;
@@ -378,8 +381,9 @@ SimStateLoad loadSimState(const QString& path, SimStateData& state, QString* rea
 {
     QByteArray bytes;
     bool missing = false;
-    if (!readWholeFile(path, kSmallFileLimit, bytes, reason, &missing))
-        return missing ? SimStateLoad::Missing : SimStateLoad::Damaged;
+    bool unreadable = false;
+    if (!readWholeFile(path, kSmallFileLimit, bytes, reason, &missing, &unreadable))
+        return missing ? SimStateLoad::Missing : unreadable ? SimStateLoad::Unreadable : SimStateLoad::Damaged;
     return parseSimState(bytes, state, reason) ? SimStateLoad::Loaded : SimStateLoad::Damaged;
 }
 

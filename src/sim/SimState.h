@@ -17,12 +17,14 @@ struct SimStateData {
     std::vector<SimMeter> meters; // empty: the factory network
 };
 
-enum class SimStateLoad { Loaded, Missing, Damaged };
+enum class SimStateLoad { Loaded, Missing, Damaged, Unreadable };
 
 // Reads the state file. Damaged: `reason` says what and where, in Polish, and
-// `state` is left as it was.
+// `state` is left as it was. Unreadable: the file is there but could not be
+// read (no access, too many open files, a disk error); it may be whole, so
+// it must not be taken for damaged and replaced.
 SimStateLoad loadSimState(const QString& path, SimStateData& state, QString* reason);
-// Parses the file's bytes (Windows-1250, CR LF or LF).
+// Parses the file's bytes (Windows-1250; lines end with CR LF, LF or CR).
 bool parseSimState(const QByteArray& bytes, SimStateData& state, QString* reason);
 // The file's bytes for a state.
 QByteArray simStateText(const SimStateData& state);

@@ -11,6 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
 using namespace vardel;
 
 namespace {
@@ -305,4 +311,57 @@ TEST(StartOptions, ProgramEndsWithCode2WhenTheTraceCannotBeOpened)
                                                   dir.filePath(QStringLiteral("no/such/bus.log"))});
     EXPECT_EQ(run.code, 2);
     EXPECT_TRUE(run.err.contains(QStringLiteral("Nie można zapisać pliku"))) << qPrintable(run.err);
+}
+
+// The window program stops as the command line does: a stop signal ends it
+// with 128 + its number, also while it waits in the system for a reader of
+// its bus monitor FIFO or shows its window, and too few free descriptors for
+// Qt end it with a message instead of an abort inside Qt.
+TEST(StartOptions, ProgramEndsOnAStopSignalAndOnTooFewDescriptors)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString state = dir.filePath(QStringLiteral("sim.txt"));
+    const QString fifo = dir.filePath(QStringLiteral("bus.fifo"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    struct Case {
+        const char* what;
+        QString limit;
+        QStringList args;
+        int signal;
+        int code;
+        QString err;
+    };
+    const Case cases[] = {
+        {"window on screen", {}, {}, SIGHUP, 128 + SIGHUP, {}},
+        {"open of a FIFO nobody reads", {}, {QStringLiteral("--trace"), fifo}, SIGTERM, 128 + SIGTERM, {}},
+        {"ulimit -n 8", QStringLiteral("ulimit -n 8; "), {}, 0, 2,
+         QStringLiteral("vardel: za dużo otwartych plików: limit procesu (ulimit -n 8)")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QProcess vardel;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        vardel.setProcessEnvironment(env);
+        vardel.start(QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"), c.limit + QStringLiteral("exec \"$0\" \"$@\""),
+                                                             QStringLiteral(VARDEL_BIN_DIR "/vardel"),
+                                                             QStringLiteral("--sim-state"), state}
+                                                    + c.args);
+        if (c.signal != 0) {
+            // The card is locked before the bus monitor is opened and the
+            // window shown.
+            const QString lock = state + QStringLiteral(".lock");
+            for (int i = 0; i < 3000 && !QFileInfo::exists(lock); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            ::kill(static_cast<pid_t>(vardel.processId()), c.signal);
+        }
+        ASSERT_TRUE(vardel.waitForFinished(20000)) << "vardel did not end";
+        EXPECT_EQ(vardel.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(vardel.exitCode(), c.code);
+        const QString err = QString::fromUtf8(vardel.readAllStandardError());
+        EXPECT_TRUE(err.contains(c.err)) << err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(state + QStringLiteral(".lock"))) << "the card let go";
+    }
 }

@@ -17,7 +17,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <map>
@@ -149,6 +152,8 @@ protected:
         p->setWorkingDirectory(dir.path());
         if (environment)
             p->setProcessEnvironment(*environment);
+        if (stdoutFile)
+            p->setStandardOutputFile(*stdoutFile);
         p->start();
         return p;
     }
@@ -187,6 +192,7 @@ protected:
     std::map<QString, QString> binBefore;
     ConfigFixture fixture = kx3Fixture();
     std::optional<QProcessEnvironment> environment;
+    std::optional<QString> stdoutFile;
 };
 
 TEST_F(CliProcess, WriteToEepromThenAFreshReadGivesTheSameFile)
@@ -298,7 +304,7 @@ TEST_F(CliProcess, ExitCodesTellWhatWentWrong)
         // Neither written over nor read: a FIFO would block the command for ever.
         {QStringList{"read", "-o", fifo} + kx3(), 2, "Nie można zapisać pliku " + fifo + ": to jest potok (FIFO)"},
         {QStringList{"verify", fifo} + kx3(), 2, "Nie można wczytać pliku " + fifo + ": to jest potok (FIFO)"},
-        {QStringList{"card-test", "--trace", path("no/such/bus.log")}, 2, "Nie można zapisać pliku " + path("no/such/bus.log") + ": nie ma takiego pliku ani folderu"},
+        {QStringList{"card-test", "--trace", path("no/such/bus.log")}, 2, "Nie można zapisać pliku " + path("no/such/bus.log") + ": folder " + path("no") + " nie istnieje"},
         {QStringList{"print", file, "--pdf", path("no/such/r.pdf")} + kx3(), 2, "Nie można zapisać pliku"},
         {QStringList{"read", "-o", out, "--card", "port"} + kx3(), 3, "port"},
     };
@@ -519,6 +525,8 @@ TEST_F(CliProcess, SignalEndsABlockedCommandAndLeavesNoFile)
     const Case cases[] = {
         {QStringList{QStringLiteral("read"), QStringLiteral("-o"), path(QStringLiteral("out.KX3"))} + kx3(), SIGTERM, 143},
         {QStringList{QStringLiteral("write"), file, QStringLiteral("--eeprom")} + kx3(), SIGINT, 130},
+        // The terminal or the ssh session closed: as SIGTERM, not a death.
+        {QStringList{QStringLiteral("write"), file, QStringLiteral("--eeprom")} + kx3(), SIGHUP, 129},
     };
     const QString lock = path(QStringLiteral("sim.txt.lock"));
     // The meters' state is there before: what a stopped write left in a
@@ -862,6 +870,182 @@ TEST_F(CliProcess, DiffNamesEveryFieldAndRegisterThatDiffers)
         EXPECT_EQ(r.out, QString());
         EXPECT_TRUE(r.err.contains(c.err)) << r.err.toStdString();
     }
+}
+
+// Results and bus monitor lines that cannot be written (a full disk: here
+// /dev/full) end the command with exit 2 and the reason, never with 0 and an
+// empty file; a closed pipe (`| head -1`) ends it quietly, as other tools.
+TEST_F(CliProcess, LostOutputIsAFailureAndAClosedPipeEndsQuietly)
+{
+    const QString file = storedFixture();
+    const QString noStdout = QStringLiteral("Nie można zapisać wyników na standardowe wyjście: brak miejsca na dysku\n");
+    struct Case {
+        QStringList args;
+        std::optional<QString> stdoutTo;
+        QString err;
+    };
+    const Case cases[] = {
+        {QStringList{"measure", "--format", "csv", "--count", "3", "--interval", "0.1"} + kx3(), "/dev/full", noStdout},
+        {QStringList{"scan", "--addresses", "1-3", "--bauds", "19200"}, "/dev/full", noStdout},
+        {QStringList{"verify", file} + kx3(), "/dev/full", noStdout},
+        {QStringList{"measure", "--count", "3", "--interval", "0.1", "--trace", "/dev/full"} + kx3(), std::nullopt,
+         "Nie można zapisać pliku /dev/full: brak miejsca na dysku\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+        stdoutFile = c.stdoutTo;
+        const CliRun r = cli(c.args);
+        EXPECT_EQ(r.code, 2) << r.err.toStdString();
+        EXPECT_TRUE(r.err.startsWith(c.err)) << r.err.toStdString();
+    }
+    stdoutFile.reset();
+
+    // A closed stdout: no file the program opens may take its number.
+    const CliRun closed = cli(QStringList{"-c", "exec \"$0\" \"$@\" >&-", cliBinary(), "card-test"}, QStringLiteral("/bin/sh"));
+    EXPECT_EQ(closed.code, 2);
+    EXPECT_EQ(closed.err, QStringLiteral("Nie można zapisać wyników na standardowe wyjście: nieprawidłowy deskryptor pliku\n"));
+
+    const CliRun piped = cli(QStringList{"-c", "\"$0\" \"$@\" | head -1 >/dev/null; exit \"${PIPESTATUS[0]}\"", cliBinary(),
+                                         "measure", "--interval", "0.1"} + kx3(),
+                             QStringLiteral("/bin/bash"));
+    EXPECT_EQ(piped.code, 128 + SIGPIPE);
+    EXPECT_EQ(piped.err, QString());
+}
+
+// A call blocked in the system ends at the signal: the open of a bus monitor
+// FIFO nobody reads, and a write into a stalled pipe.
+TEST_F(CliProcess, SignalEndsACallBlockedInTheSystem)
+{
+    const QString fifo = path(QStringLiteral("monitor.fifo"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString lock = path(QStringLiteral("sim.txt.lock"));
+    {
+        auto p = start({QStringLiteral("card-test"), QStringLiteral("--trace"), fifo});
+        for (int i = 0; i < 3000 && !QFileInfo::exists(lock); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // into the open
+        ::kill(static_cast<pid_t>(p->processId()), SIGINT);
+        ASSERT_TRUE(p->waitForFinished(10000)) << "still waiting for a reader";
+        EXPECT_EQ(p->exitCode(), 130);
+        EXPECT_EQ(QString::fromUtf8(p->readAllStandardError()), QString());
+    }
+
+    // A reader that stops reading: the smallest pipe fills within a second.
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const int capacity = ::fcntl(reader, F_SETPIPE_SZ, 4096);
+    ASSERT_GT(capacity, 0);
+    stdoutFile = fifo;
+    auto p = start(QStringList{QStringLiteral("measure"), QStringLiteral("--format=json"), QStringLiteral("--interval=0.1")} + kx3());
+    int queued = 0;
+    for (int i = 0; i < 3000 && queued < capacity - 512; ++i) { // no room for another line
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::ioctl(reader, FIONREAD, &queued);
+    }
+    ASSERT_GE(queued, capacity - 512) << "the pipe never filled";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // blocked in the write
+    ::kill(static_cast<pid_t>(p->processId()), SIGTERM);
+    const bool ended = p->waitForFinished(10000);
+    ::close(reader);
+    ASSERT_TRUE(ended) << "still blocked in the write";
+    EXPECT_EQ(p->exitCode(), 143);
+}
+
+// Resource limits end in a Polish message and exit 2, with nothing half
+// written: a file over `ulimit -f` (SIGXFSZ as a shell leaves it), too few
+// open files for Qt (`ulimit -n`), too little memory.
+TEST_F(CliProcess, ResourceLimitsEndInAMessageAndLeaveNothingHalfWritten)
+{
+    const QString file = path(QStringLiteral("cfg.KX3"));
+    ASSERT_TRUE(writeBytes(file, fixture.bytes()));
+    const QString out = path(QStringLiteral("out.KX3"));
+    const QString recording = path(QStringLiteral("pomiary.json"));
+    const QString log = path(QStringLiteral("bus.log"));
+    // Read whole before it is parsed: far more than the limit below.
+    const QString big = path(QStringLiteral("duzy.KX3"));
+    ASSERT_TRUE(writeBytes(big, QByteArray(12 << 20, 'A')));
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer reserves more address space than any limit allows; its
+    // own allocator refuses what is too large instead.
+    const QString memoryLimit;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ASAN_OPTIONS"), env.value(QStringLiteral("ASAN_OPTIONS"))
+                                                  + QStringLiteral(":allocator_may_return_null=1:max_allocation_size_mb=8"));
+#else
+    const QString memoryLimit = QStringLiteral("ulimit -d 16384; ");
+    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+#endif
+    const QString fileTooLarge = QStringLiteral(": plik przekracza dopuszczalny rozmiar");
+    // Few enough for Qt to give up, enough for the loader (and for what a
+    // test runner leaves open).
+    const QString tooManyFiles = QStringLiteral("vardel-cli: za dużo otwartych plików: limit procesu (ulimit -n 9)");
+    struct Case {
+        QString limit;
+        QStringList args;
+        QString err;
+        const QProcessEnvironment* env = nullptr;
+    };
+    const Case cases[] = {
+        {"ulimit -f 1; ", QStringList{"read", "-o", out, "--template", file} + kx3(),
+         "Nie można zapisać pliku " + out + fileTooLarge},
+        {"ulimit -f 1; exec >" + recording + "; ", QStringList{"measure", "--format=json", "--interval=0.1"} + kx3(),
+         "Nie można zapisać pliku " + recording + " (standardowe wyjście)" + fileTooLarge},
+        {"ulimit -f 1; ", QStringList{"measure", "--interval=0.1", "--trace", log} + kx3(),
+         "Nie można zapisać pliku " + log + fileTooLarge},
+        {"ulimit -n 9; ", QStringList{"read", "-o", out} + kx3(), tooManyFiles},
+        {"ulimit -n 9; ", QStringList{"print", file, "--pdf", path("r.pdf")} + kx3(), tooManyFiles},
+        {memoryLimit, QStringList{"read", "-o", out, "--template", big} + kx3(), "vardel-cli: Brak pamięci", &env},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE((c.limit + c.args.join(QLatin1Char(' '))).toStdString());
+        ASSERT_TRUE(writeBytes(out, "old"));
+        environment = c.env ? std::optional<QProcessEnvironment>(*c.env) : std::nullopt;
+        const CliRun r = cli(QStringList{"-c", c.limit + "exec \"$0\" \"$@\"", cliBinary()} + c.args, QStringLiteral("/bin/sh"));
+        EXPECT_EQ(r.code, 2) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(c.err)) << r.err.toStdString();
+        EXPECT_EQ(readBytes(out), QByteArray("old"));
+        EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden), QStringList())
+            << "no temporary file left";
+    }
+    environment.reset();
+    // The recording and the monitor end with their last whole line.
+    for (const QString& written : {recording, log}) {
+        const QByteArray bytes = readBytes(written);
+        EXPECT_TRUE(!bytes.isEmpty() && bytes.endsWith('\n')) << written.toStdString() << ": " << bytes.right(40).toStdString();
+    }
+}
+
+// A folder a group or everyone may write to, without the sticky bit: a
+// second user's program could not open the first one's lock file for
+// writing, took that for "no lock" and used the simulated card beside a
+// running measure.
+TEST_F(CliProcess, ASecondUsersProgramIsRefusedTheCardInUse)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a second user needs root";
+    // Both users reach the program and the folder.
+    QTemporaryDir shared;
+    ASSERT_TRUE(shared.isValid());
+    ::chmod(QFile::encodeName(shared.path()).constData(), 0777);
+    const QString program = shared.filePath(QStringLiteral("vardel-cli"));
+    ASSERT_TRUE(QFile::copy(cliBinary(), program));
+    const QString state = shared.filePath(QStringLiteral("sim.txt"));
+    const QStringList link = {QStringLiteral("--sim-state"), state, QStringLiteral("--card-address=340h"),
+                              QStringLiteral("--baud=19200"), QStringLiteral("--master-address=0"),
+                              QStringLiteral("--transmit-check=1")};
+
+    QProcess holder;
+    holder.start(program, QStringList{QStringLiteral("measure")} + kx3() + link);
+    ASSERT_TRUE(holder.waitForReadyRead(60000)) << "measure has the card once it prints";
+    QProcess second;
+    second.start(QStringLiteral("setpriv"), QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", program,
+                                                         "card-test"} + link);
+    ASSERT_TRUE(second.waitForFinished(60000));
+    EXPECT_EQ(second.exitCode(), 3);
+    EXPECT_EQ(QString::fromUtf8(second.readAllStandardError()),
+              QStringLiteral("Karta interfejsu 340h jest używana przez inny program (PID %1).\n").arg(holder.processId()));
+    holder.terminate();
+    EXPECT_TRUE(holder.waitForFinished(60000));
 }
 
 } // namespace

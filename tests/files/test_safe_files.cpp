@@ -1,10 +1,12 @@
 // Every file the program writes (settings, configuration, simulator state,
 // PDF report) and every file it reads whole, against a full disk, special
 // files, links and folders it may not write to.
+#include "app/CardLock.h"
 #include "app/Settings.h"
 #include "config/RegisterTable.h"
 #include "config/RegisterTexts.h"
 #include "fileio/SafeFile.h"
+#include "fileio/SafePath.h"
 #include "files/ConfigFile.h"
 #include "link/Module1.h"
 #include "report/PdfReport.h"
@@ -27,11 +29,39 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <sys/file.h>
+#include <sys/syscall.h>
+
 #include <csignal>
+#include <cstdarg>
 #include <cstring>
 #include <functional>
 
 using namespace vardel;
+
+namespace {
+
+// The files made with O_CREAT while a test listens, with the permissions
+// asked for in the open itself.
+std::vector<std::pair<std::string, mode_t>>* g_created = nullptr;
+
+} // namespace
+
+// Every openat of the program's libraries passes here first (the test
+// program's own definition is the one they are linked to).
+extern "C" int openat(int folder, const char* path, int flags, ...)
+{
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0) {
+        va_list args;
+        va_start(args, flags);
+        mode = static_cast<mode_t>(va_arg(args, unsigned));
+        va_end(args);
+        if (g_created)
+            g_created->emplace_back(path, mode);
+    }
+    return static_cast<int>(::syscall(SYS_openat, folder, path, flags, mode));
+}
 
 namespace {
 
@@ -330,4 +360,241 @@ TEST(SafeRead, FileAtTheBoundIsRead)
     QString reason;
     ASSERT_TRUE(readWholeFile(path, kSmallFileLimit, bytes, &reason)) << reason.toStdString();
     EXPECT_EQ(bytes.size(), kSmallFileLimit);
+}
+
+// Another user's plants in a folder open to all (1777, as /tmp and
+// /run/lock) must not lead root's writer, reader or card lock to a file of
+// root's (a 0600 file in a 0700 folder) or to a new name there. Root is
+// needed to plant files as another user (nobody).
+TEST(PlantedFiles, NothingAnotherUserPlantsInASharedFolderLeadsTheWriterReaderOrLockAstray)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "planting files as another user needs root";
+    constexpr uid_t kNobody = 65534;
+    QTemporaryDir dir;
+    const QString shared = dir.filePath(QStringLiteral("wspolny"));
+    const QString rootOnly = dir.filePath(QStringLiteral("root"));
+    const QString victim = rootOnly + QStringLiteral("/ofiara");
+    const auto asNobody = [](const QString& p) { return ::lchown(QFile::encodeName(p).constData(), kNobody, kNobody) == 0; };
+    const auto symlinkTo = [&](const QString& target) {
+        return [&, target](const QString& p) { return QFile::link(target, p) && asNobody(p); };
+    };
+
+    struct Plant {
+        const char* what;
+        std::function<bool(const QString&)> make;
+        const char* writer; // a part of the reason; empty: done
+        const char* reader;
+        const char* lock;
+        const char* lockOwner;
+    };
+    const char* const byNobody = "w folderze wspólnym należy do innego użytkownika (nobody)";
+    const Plant plants[] = {
+        {"symlink to root's file", symlinkTo(victim), byNobody, byNobody,
+         "to jest dowiązanie symboliczne, a nie zwykły plik", "nobody"},
+        {"symlink to a missing name in a root-only folder", symlinkTo(rootOnly + QStringLiteral("/nowy")), byNobody,
+         byNobody, "to jest dowiązanie symboliczne, a nie zwykły plik", "nobody"},
+        // Without fs.protected_hardlinks anyone may give root's file a second
+        // name; the writer replaces the name, never the file behind it.
+        {"hard link to root's file",
+         [&](const QString& p) { return ::link(QFile::encodeName(victim).constData(), QFile::encodeName(p).constData()) == 0; },
+         "", "plik ma kilka nazw (dowiązania twarde), a folder jest wspólny", "plik ma kilka nazw (dowiązania twarde)",
+         "root"},
+        {"FIFO", [&](const QString& p) { return ::mkfifo(QFile::encodeName(p).constData(), 0666) == 0 && asNobody(p); },
+         "to jest potok (FIFO)", "to jest potok (FIFO)", "to jest potok (FIFO)", "nobody"},
+        {"folder", [&](const QString& p) { return QDir().mkdir(p) && asNobody(p); }, "to jest folder", "to jest folder",
+         "to jest folder", "nobody"},
+        // Another user's file may be read and locked, but what root wrote
+        // into it would stay theirs to read and change.
+        {"file of another owner",
+         [&](const QString& p) {
+             test::writeBytes(p, "cudzy");
+             return ::chmod(QFile::encodeName(p).constData(), 0666) == 0 && asNobody(p);
+         },
+         "plik należy do innego użytkownika (nobody), a folder jest wspólny", "", "", ""},
+    };
+
+    struct Consumer {
+        const char* name;
+        std::function<QString(const QString& path, QString* owner)> use;
+        const char* Plant::*expected;
+    };
+    const Consumer consumers[] = {
+        {"writer",
+         [](const QString& p, QString*) {
+             QString reason;
+             return writeFileAtomically(p, "NOWE", &reason) ? QString() : reason;
+         },
+         &Plant::writer},
+        {"reader",
+         [](const QString& p, QString*) {
+             QByteArray bytes;
+             QString reason;
+             return readWholeFile(p, kSmallFileLimit, bytes, &reason) ? QString() : reason;
+         },
+         &Plant::reader},
+        {"card lock",
+         [](const QString& p, QString* owner) {
+             CardLock lock;
+             const CardLock::Outcome outcome = lock.take(p);
+             *owner = lock.owner();
+             return outcome == CardLock::Outcome::Taken ? QString() : lock.error();
+         },
+         &Plant::lock},
+    };
+
+    for (const Plant& plant : plants) {
+        for (const Consumer& consumer : consumers) {
+            SCOPED_TRACE(std::string(consumer.name) + ", " + plant.what);
+            QDir(shared).removeRecursively();
+            QDir(rootOnly).removeRecursively();
+            ASSERT_TRUE(QDir().mkdir(shared) && QDir().mkdir(rootOnly));
+            ::chmod(QFile::encodeName(shared).constData(), 01777);
+            ::chmod(QFile::encodeName(rootOnly).constData(), 0700);
+            test::writeBytes(victim, "TAJNE");
+            ::chmod(QFile::encodeName(victim).constData(), 0600);
+            const QString path = shared + QStringLiteral("/m.KX3");
+            ASSERT_TRUE(plant.make(path));
+            const mode_t kind = kindOf(path);
+
+            QString owner;
+            const QString reason = consumer.use(path, &owner);
+            const QString expected = QString::fromUtf8(plant.*(consumer.expected));
+            if (expected.isEmpty()) {
+                EXPECT_EQ(reason, QString());
+            } else {
+                EXPECT_TRUE(reason.contains(expected)) << reason.toStdString();
+                EXPECT_EQ(kindOf(path), kind) << "the plant stays as it is";
+            }
+            if (consumer.expected == &Plant::lock && !expected.isEmpty()) {
+                EXPECT_EQ(owner, QString::fromUtf8(plant.lockOwner));
+            }
+            EXPECT_EQ(readBytes(victim), QByteArray("TAJNE"));
+            EXPECT_EQ(entries(rootOnly), QStringList{QStringLiteral("ofiara")});
+            EXPECT_EQ(entries(shared), QStringList{QStringLiteral("m.KX3")}) << "no temporary file left";
+        }
+    }
+    // The file of another owner is read as it is, and locked without a byte
+    // written into it.
+    const QString path = shared + QStringLiteral("/m.KX3");
+    QByteArray bytes;
+    ASSERT_TRUE(readWholeFile(path, kSmallFileLimit, bytes, nullptr));
+    EXPECT_EQ(bytes, QByteArray("cudzy"));
+}
+
+// The kernel's rule for links in shared folders, whatever the system's
+// settings: a link is followed when it is ours, when its folder is not
+// sticky and open to all, or when the folder's owner owns it too.
+TEST(PlantedFiles, ALinkIsFollowedOnlyWhereTheKernelWouldFollowIt)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "links of another user need root";
+    struct Case {
+        const char* what;
+        mode_t folderMode;
+        uid_t folderOwner;
+        uid_t linkOwner;
+        bool followed;
+    };
+    const Case cases[] = {
+        {"another user's link in a sticky folder open to all", 01777, 0, 65534, false},
+        {"our own link there", 01777, 0, 0, true},
+        {"the folder owner's link there", 01777, 65534, 65534, true},
+        {"another user's link in a sticky folder open to a group only", 01770, 0, 65534, true},
+        {"another user's link in a folder open to all, not sticky", 0777, 0, 65534, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("f"));
+        ASSERT_TRUE(QDir().mkdir(folder));
+        ::chmod(QFile::encodeName(folder).constData(), c.folderMode);
+        ::chown(QFile::encodeName(folder).constData(), c.folderOwner, c.folderOwner);
+        const QString target = dir.filePath(QStringLiteral("cel"));
+        test::writeBytes(target, "x");
+        // As the last name and as a folder on the way.
+        for (const QString& link : {folder + QStringLiteral("/l"), folder + QStringLiteral("/d")}) {
+            ASSERT_TRUE(QFile::link(link.endsWith(QLatin1Char('l')) ? target : dir.path(), link));
+            ::lchown(QFile::encodeName(link).constData(), c.linkOwner, c.linkOwner);
+        }
+        for (const QString& path : {folder + QStringLiteral("/l"), folder + QStringLiteral("/d/cel")}) {
+            ResolvedPath at;
+            EXPECT_EQ(at.resolve(path), c.followed) << path.toStdString() << ": " << at.reason().toStdString();
+            if (c.followed) {
+                EXPECT_EQ(at.pathText(), target);
+            } else {
+                EXPECT_TRUE(at.reason().endsWith(QStringLiteral("w folderze wspólnym należy do innego użytkownika (nobody)")))
+                    << at.reason().toStdString();
+            }
+        }
+    }
+}
+
+// Another user must not read a file's new contents while it is written: the
+// temporary file has the final permissions from its very creation, not
+// wider ones narrowed afterwards.
+TEST(SafeWrite, TheTemporaryFileIsCreatedWithTheFinalPermissions)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("tajny.KX3"));
+    const mode_t umaskBefore = ::umask(0);
+    std::vector<std::pair<std::string, mode_t>> created;
+    g_created = &created;
+    QString reason;
+    const bool fresh = writeFileAtomically(path, "nowy plik", &reason);
+    ::chmod(QFile::encodeName(path).constData(), 0600);
+    const bool replaced = writeFileAtomically(path, "tajne", &reason);
+    g_created = nullptr;
+    ::umask(umaskBefore);
+    ASSERT_TRUE(fresh && replaced) << reason.toStdString();
+    ASSERT_EQ(created.size(), 2u);
+    EXPECT_EQ(created[0].second, 0666u) << "a new file as any new file";
+    EXPECT_EQ(created[1].second, 0600u) << created[1].first;
+    EXPECT_EQ(QFileInfo(path).permissions(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser
+                                                  | QFileDevice::WriteUser);
+}
+
+// A run killed half-way (a power cut, kill -9) leaves its temporary file;
+// the next write of that file removes such leftovers of ours, and only them.
+TEST(SafeWrite, LeftoversOfKilledRunsAreRemovedByTheNextWrite)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("m.KX3"));
+    const auto make = [&](const char* name, int ageSeconds) {
+        const QString p = dir.filePath(QString::fromLatin1(name));
+        test::writeBytes(p, "resztki");
+        const struct timespec when[2] = {{::time(nullptr) - ageSeconds, 0}, {::time(nullptr) - ageSeconds, 0}};
+        ::utimensat(AT_FDCWD, QFile::encodeName(p).constData(), when, 0);
+        return p;
+    };
+    make(".m.KX3.1a2b3c.tmp", 3600);
+    make(".m.KX3.zz.tmp", 60);
+    QStringList kept;
+    kept << QStringLiteral(".m.KX3.q9.tmp"); // written now: perhaps by another program this moment
+    make(".m.KX3.q9.tmp", 0);
+    kept << QStringLiteral(".m.KX3.held1.tmp"); // old, but a writer holds it
+    const QString held = make(".m.KX3.held1.tmp", 3600);
+    const int heldFd = ::open(QFile::encodeName(held).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(heldFd, LOCK_EX), 0);
+    for (const char* other : {".m.KX3.tmp", ".m.KX3.ABC.tmp", ".m.KX3.b.c.tmp", ".m.KX30.abc.tmp", "m.KX3.abc.tmp",
+                              ".n.KX3.abc.tmp"}) {
+        kept << QString::fromLatin1(other); // not this file's, or not named as ours are
+        make(other, 3600);
+    }
+    kept << QStringLiteral(".m.KX3.twice.tmp"); // a second name of something
+    ASSERT_EQ(::link(QFile::encodeName(make(".m.KX3.twice.tmp", 3600)).constData(),
+                     QFile::encodeName(dir.filePath(QStringLiteral("drugie"))).constData()),
+              0);
+    kept << QStringLiteral("drugie");
+    if (::geteuid() == 0) {
+        kept << QStringLiteral(".m.KX3.cudzy.tmp"); // another user's
+        ::chown(QFile::encodeName(make(".m.KX3.cudzy.tmp", 3600)).constData(), 65534, 65534);
+    }
+
+    QString reason;
+    ASSERT_TRUE(writeFileAtomically(path, "nowy", &reason)) << reason.toStdString();
+    ::close(heldFd);
+    kept << QStringLiteral("m.KX3");
+    kept.sort();
+    EXPECT_EQ(entries(dir.path()).join(QLatin1Char(' ')).toStdString(), kept.join(QLatin1Char(' ')).toStdString());
 }

@@ -12,6 +12,12 @@
 #include <gtest/gtest.h>
 #include "support/TestFiles.h"
 
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+
 namespace vardel {
 namespace {
 
@@ -240,20 +246,81 @@ TEST_F(SimState, DamagedFileIsKeptAsideOnTheFirstStore)
     writeBytes(path, damaged);
     auto card = SimCard::create({path, {}}, messages);
     ASSERT_TRUE(card);
+
+    // Where the copy cannot be made, the damaged file is not overwritten.
+    const QString backup = path + QStringLiteral(".uszkodzony");
+    ASSERT_TRUE(QDir().mkdir(backup));
     storeThroughLink(*card, 2);
-    EXPECT_EQ(readBytes(path + QStringLiteral(".uszkodzony")), damaged);
+    const QStringList raised = card->takeMessages();
+    ASSERT_EQ(raised.size(), 1);
+    EXPECT_EQ(raised[0], QStringLiteral("Nie można zachować kopii uszkodzonego pliku stanu symulatora %1 (%2: to jest "
+                                        "folder, a nie plik); plik pozostał bez zmian.")
+                             .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(backup)));
+    EXPECT_EQ(readBytes(path), damaged);
+
+    ASSERT_TRUE(QDir().rmdir(backup));
+    card->passTime(std::chrono::seconds(5)); // the meter hears nothing while it stores
+    storeThroughLink(*card, 2);
+    EXPECT_TRUE(card->takeMessages().isEmpty());
+    EXPECT_EQ(readBytes(backup), damaged);
 
     messages.clear();
     ASSERT_TRUE(SimCard::create({path, {}}, messages));
     EXPECT_TRUE(messages.isEmpty()) << "the new file is sound";
 }
 
+// A file that is there but cannot be read now (no access, too many open
+// files) may be whole: it is an error, neither damage to start afresh from
+// nor a file to store over (the folder would let a store replace it).
+TEST_F(SimState, AFileThatCannotBeReadIsNeitherDamagedNorReplaced)
+{
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray typed = "[miernik]\r\nmodel=KX-4\r\nadres=7\r\nr3=250\r\n";
+    writeBytes(path, typed);
+    auto card = SimCard::create({path, {}}, messages);
+    ASSERT_TRUE(card);
+    ASSERT_TRUE(messages.isEmpty());
+
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0777);
+    ::chmod(QFile::encodeName(path).constData(), ::geteuid() == 0 ? 0600 : 0);
+    // Root reads anything: the file system sees an ordinary user meanwhile.
+    if (::geteuid() == 0) {
+        setfsgid(65534);
+        setfsuid(65534);
+    }
+    const std::unique_ptr<SimCard> second = SimCard::create({path, {}}, messages);
+    storeThroughLink(*card, 7);
+    if (::geteuid() == 0) {
+        setfsuid(0);
+        setfsgid(0);
+    }
+    ::chmod(QFile::encodeName(path).constData(), 0600);
+
+    EXPECT_FALSE(second);
+    const QString cannotRead =
+        QStringLiteral("Nie można wczytać pliku stanu symulatora %1: brak dostępu do pliku").arg(QDir::toNativeSeparators(path));
+    EXPECT_EQ(messages, QStringList{cannotRead});
+    EXPECT_EQ(card->takeMessages(), QStringList{cannotRead});
+    EXPECT_EQ(readBytes(path), typed);
+    EXPECT_FALSE(QFile::exists(path + QStringLiteral(".uszkodzony")));
+}
+
 TEST_F(SimState, HandWrittenFileSetsCardMetersAndFaults)
 {
     ASSERT_TRUE(dir.isValid());
-    // LF line ends, lower case and a hexadecimal base: all as a person types them.
-    writeBytes(path, "; mój plik\n[karta]\nadres=300h\nusterki=no-ack, no-store, slow-reply=7\n\n"
-                   "[miernik]\nmodel=kx4\nadres=7\nbaud=2\nr3=250\n");
+    // Lower case and a hexadecimal base, as a person types them, with the
+    // line ends of any editor (a bare CR once swallowed the whole network
+    // as one comment).
+    QByteArray typed = "; mój plik\n[karta]\nadres=300h\nusterki=no-ack, no-store, slow-reply=7\n\n"
+                       "[miernik]\nmodel=kx4\nadres=7\nbaud=2\nr3=250\n";
+    for (const char* lineEnd : {"\r", "\r\n"}) {
+        writeBytes(path, QByteArray(typed).replace('\n', lineEnd));
+        auto card = SimCard::create({path, {}}, messages);
+        ASSERT_TRUE(card && card->meters().size() == 1) << "line end " << QByteArray(lineEnd).toHex().toStdString();
+        EXPECT_EQ(card->meters()[0].configValue(3), 250.0f);
+        EXPECT_EQ(card->faults().slowReply, 7);
+    }
+    writeBytes(path, typed);
     auto card = SimCard::create({path, {QStringLiteral("bad-length=1")}}, messages);
     ASSERT_TRUE(card);
     EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('\n')).toStdString();
