@@ -11,6 +11,8 @@ int runHistory(const QString& folder, const CliOptions& options, const CliContex
 {
     int listed = 0;
     for (const HistoryEntry& e : ConfigHistory(folder).entries()) {
+        if (context.stopRequested())
+            break; // Ctrl+C, or stdout gone
         if ((options.meterAddress && e.address != *options.meterAddress) || (options.model && e.model != *options.model))
             continue;
         context.out(QStringLiteral("%1 %2 adres %3 %4 %5")
