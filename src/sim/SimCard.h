@@ -30,7 +30,7 @@ struct SimFaults {
     bool noMeter = false;   // no-meter: requests go out, no meter ever answers
     bool noAck = false;     // no-ack: writes reach RAM but are never acknowledged
     bool noStore = false;   // no-store: the EEPROM store request is dropped
-    int slowReply = 0;      // slow-reply=K: a reply completes at the K-th poll of register 6
+    int slowReply = 0;      // slow-reply=K: a reply completes no sooner than the K-th poll of register 6
     int badLength = 0;      // bad-length=K: reported reply length off by K (default -2)
     int oversizedReply = 0; // oversized-reply=K: reported reply length K (default 40000)
     bool powerCycle = false; // power-cycle: the meters were switched off and on before the start
