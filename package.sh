@@ -12,6 +12,10 @@ vardel_install_packages "${VARDEL_BUILD_PACKAGES[@]}" "${VARDEL_PACKAGE_PACKAGES
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 launcher=()
 command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# A ccache base_dir would hand the compiler relative paths, and with them
+# other debug info and another build ID than a build without ccache: the
+# package must not depend on how the builder's ccache is set up.
+export CCACHE_BASEDIR=
 cmake -S . -B build-pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARDEL_TESTS=OFF -DVARDEL_BENCH=OFF \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" "${launcher[@]}" >/dev/null

@@ -4,14 +4,20 @@
 VARDEL_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev)
 # Fonts metric-compatible with Times New Roman, Times and Arial, which the
 # windows and the printout name (and Liberation Sans Narrow for the register
-# grid); Qt's Polish translations for its own dialogs and buttons.
-VARDEL_RUN_PACKAGES=(fonts-liberation libqt6printsupport6 qt6-translations-l10n)
+# grid), and DejaVu for plain sans-serif; Qt's Polish translations for its own
+# dialogs and buttons.
+VARDEL_RUN_PACKAGES=(fonts-liberation fonts-dejavu-core libqt6printsupport6 qt6-translations-l10n)
 # The Debian package: dependencies from the binaries (dpkg-shlibdeps), the
 # hardening flags, and the checks of what it installs.
 VARDEL_PACKAGE_PACKAGES=(dpkg-dev lintian desktop-file-utils man-db)
 # PDF checks of the printout, the print service the printing test uses, and
-# the package test.
-VARDEL_TEST_PACKAGES=(poppler-utils cups cups-client cups-bsd printer-driver-cups-pdf "${VARDEL_PACKAGE_PACKAGES[@]}")
+# the package test. The package test installs the package for real, so its
+# own dependencies for the card's group and the port helper's capability
+# (adduser, libcap2-bin) are needed too; the privilege tests give copies of
+# the programs capabilities with setcap. fc-match for the package's fonts, the
+# time zones for time stamps across a change of the clocks.
+VARDEL_TEST_PACKAGES=(poppler-utils cups cups-client cups-bsd printer-driver-cups-pdf "${VARDEL_PACKAGE_PACKAGES[@]}"
+    adduser libcap2-bin fontconfig tzdata)
 # The fuzz targets (./fuzz.sh, and briefly in ./test.sh): clang with libFuzzer.
 VARDEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 VARDEL_TEST_PACKAGES+=("${VARDEL_FUZZ_PACKAGES[@]}")

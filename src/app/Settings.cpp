@@ -1,6 +1,7 @@
 #include "app/Settings.h"
 
 #include "fileio/FileLocations.h"
+#include "fileio/FileOwner.h"
 #include "config/ListInput.h"
 #include "fileio/SafeFile.h"
 #include "link/Module1.h"
@@ -87,7 +88,7 @@ bool writeProgramSettings(const QString& programDir, const Settings& settings, Q
 {
     // An installed program's configuration folder appears with its first file.
     const QString path = settingsFilePath(programDir);
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    makeFolders(QFileInfo(path).absolutePath());
     return writeSettingsFile(path, settings, error);
 }
 

@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include "fileio/FileLocations.h"
+#include "fileio/FileOwner.h"
 #include "link/Module1.h"
 #include "portio/PortIoBackend.h"
 #include "sim/SimCard.h"
@@ -8,6 +9,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <pwd.h>
 
 namespace vardel {
 
@@ -34,7 +39,27 @@ bool isOption(const QString& arg, const QString& name)
     return arg == name || arg.startsWith(name + QLatin1Char('='));
 }
 
+// Qt's handler chain is the process's own; this is where it goes on.
+QtMessageHandler g_nextMessageHandler = nullptr;
+
+void dropRuntimeDirNotice(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (!isRuntimeDirNotice(type, message))
+        g_nextMessageHandler(type, context, message);
+}
+
 } // namespace
+
+bool isRuntimeDirNotice(QtMsgType type, const QString& message)
+{
+    return type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"));
+}
+
+void quietRuntimeDirNotice()
+{
+    if (!g_nextMessageHandler)
+        g_nextMessageHandler = qInstallMessageHandler(dropRuntimeDirNotice);
+}
 
 bool parseStartOptions(const QStringList& args, StartOptions& options, QString& error)
 {
@@ -120,7 +145,7 @@ QString startHelpText()
         "Sieciowy program testowy dla mierników tablicowych KX-2, KX-3 i KX-4.\n\n"
         "Opcje:\n"
         "  --card=sim|port        karta symulowana (domyślnie) albo prawdziwa karta przez\n"
-        "                         bezpośredni dostęp do portów (root lub CAP_SYS_RAWIO)\n"
+        "                         bezpośredni dostęp do portów (dla członków grupy vardel)\n"
         "  --sim-state PLIK       plik stanu symulatora (domyślnie VardelSim.txt obok programu,\n"
         "                         po instalacji w ~/.local/share/vardel)\n"
         "  --sim-fault NAZWA[=K]  włącza usterkę symulatora; można podać kilka razy:\n");
@@ -134,15 +159,46 @@ QString startHelpText()
     return text;
 }
 
+QString programFolder(const char* argv0)
+{
+    QFileInfo self(QStringLiteral("/proc/self/exe"));
+    if (self.exists())
+        return QFileInfo(self.canonicalFilePath()).absolutePath();
+    return QFileInfo(QString::fromLocal8Bit(argv0)).absolutePath();
+}
+
+void keepQtSettingsOutOfUsersHome()
+{
+    if (!ownerForNewEntryAt(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)))
+        return;
+    const passwd* root = ::getpwuid(0);
+    const QString rootConfig = QDir(QString::fromLocal8Bit(root ? root->pw_dir : "/root")).filePath(QStringLiteral(".config"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, rootConfig);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, rootConfig);
+}
+
+std::uint16_t portCardAddress(std::int16_t settingsAddress)
+{
+    // The window then shows the address of the file refused, while the
+    // default one is in force.
+    return static_cast<std::uint16_t>(isSystemPortPair(settingsAddress) ? kDefaultCardAddress : settingsAddress);
+}
+
 std::unique_ptr<PortBackend> createBackend(const StartOptions& options, const QString& programDir,
                                            std::uint16_t cardAddress, QStringList& notes, QString& error)
 {
     if (options.card == CardKind::Ports) {
-        // The link keeps its default address when the settings give one below
-        // 100h (the window then shows that one refused); ask for the ports
-        // that will be used.
-        const bool refused = isSystemPortPair(static_cast<std::int16_t>(cardAddress));
-        return PortIoBackend::open(refused ? static_cast<std::uint16_t>(kDefaultCardAddress) : cardAddress, error);
+        const std::uint16_t address = portCardAddress(static_cast<std::int16_t>(cardAddress));
+        switch (options.ports.way) {
+        case PortAccess::Way::Refused:
+            error = options.ports.refusal;
+            return nullptr;
+        case PortAccess::Way::Granted:
+            return PortIoBackend::adopt(options.ports.granted);
+        case PortAccess::Way::OwnPrivilege:
+            break;
+        }
+        return PortIoBackend::open(address, error);
     }
 
     SimOptions sim;
@@ -166,7 +222,7 @@ QString simStatePath(const StartOptions& options, const QString& programDir)
     // simulated card, before its lock is taken there; never for a file the
     // user names.
     const QString dataDir = fileLocations(programDir).dataDir;
-    QDir().mkpath(dataDir);
+    makeFolders(dataDir);
     return SimCard::defaultStateFile(dataDir);
 }
 
@@ -205,12 +261,14 @@ CardOpen openCard(const StartOptions& options, const QString& programDir, std::u
         card.backend = createBackend(options, programDir, cardAddress, notes, error);
         if (!card.backend)
             return CardOpen::Unavailable;
+        card.portIo = static_cast<PortIoBackend*>(card.backend.get());
         lockFolder = systemLockFolder();
         lockPath = portCardLockPath(lockFolder, cardAddress);
     }
 
     switch (lockCard(lock, lockPath, cardAddress, wait)) {
     case CardLock::Outcome::Busy:
+        card.portIo = nullptr;
         card.backend.reset();
         error = cardBusyMessage(cardAddress, lock.holder());
         return CardOpen::Busy;

@@ -2,14 +2,18 @@
 
 #include "app/CardLock.h"
 #include "link/PortBackend.h"
+#include "portio/PortAccess.h"
 
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 
 #include <functional>
 #include <memory>
 
 namespace vardel {
+
+class PortIoBackend;
 
 enum class CardKind { Simulated, Ports };
 
@@ -22,6 +26,9 @@ struct StartOptions {
     bool help = false;
     bool version = false;
     bool windowSystemNamed = false; // Qt's -platform or -display was given
+    // Not from the command line: how the real card's ports are reached, as
+    // main settled it (reachCardPorts) before any Qt application object.
+    PortAccess ports;
 };
 
 // Parses the arguments after the program name. On a mistake returns false and
@@ -37,6 +44,28 @@ QString startUsageLine();
 // program that has none or cannot reach it.
 bool displayNamed(const StartOptions& options);
 QString noDisplayMessage();
+
+// The folder of the running program (/proc/self/exe, else argv[0]), known
+// before any Qt application object exists: Vardel.cfg, the names files, the
+// simulator's state and the port helper are found from there.
+QString programFolder(const char* argv0);
+
+// Root running with another user's folders (sudo -E keeps HOME): Qt's own
+// settings file (the file dialogs' last folder and history) goes to root's
+// home rather than becoming root's file in the user's. Before any QSettings.
+void keepQtSettingsOutOfUsersHome();
+
+// The real card's address for a card address from the settings: a pair
+// below 100h leaves the default 340h in force, as the link does.
+std::uint16_t portCardAddress(std::int16_t settingsAddress);
+
+// Keeps Qt's notice "QStandardPaths: XDG_RUNTIME_DIR not set, defaulting to
+// …" off stderr. Under cron, sudo or runuser the variable is unset as a rule
+// and the folder Qt takes instead serves as well; the notice would only
+// hide what the program itself says. Every other message of Qt goes where
+// it went. Called once, first thing in main.
+void quietRuntimeDirNotice();
+bool isRuntimeDirNotice(QtMsgType type, const QString& message);
 
 // The port back end chosen on the command line. On failure returns nullptr
 // and a Polish message naming what is missing; it never falls back to the
@@ -70,6 +99,7 @@ struct OpenCard {
     CardLock lock;                          // the simulated card's
     std::unique_ptr<PortBackend> backend;
     LockedPorts* ports = nullptr;           // the real card's ports, which carry its lock
+    PortIoBackend* portIo = nullptr;        // beneath them, the direct port I/O
 };
 
 // createBackend, with the card locked for this program first: a simulated

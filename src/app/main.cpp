@@ -8,11 +8,11 @@
 #include "fileio/SafeFile.h"
 #include "link/LinkTrace.h"
 #include "link/Module1.h"
+#include "portio/PortIoBackend.h"
 #include "sim/SimCard.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <QSocketNotifier>
 
@@ -31,16 +31,6 @@ using namespace vardel;
 
 namespace {
 
-// The folder of the executable, known before any Qt application object
-// exists (Vardel.cfg, the names files and the simulator's state lie there).
-QString programFolder(const char* argv0)
-{
-    QFileInfo self(QStringLiteral("/proc/self/exe"));
-    if (self.exists())
-        return QFileInfo(self.canonicalFilePath()).absolutePath();
-    return QFileInfo(QString::fromLocal8Bit(argv0)).absolutePath();
-}
-
 // While the window system starts, Qt's messages are held back: a display
 // that cannot be opened ends in qFatal, an abort with advice meant for
 // developers. The user gets one Polish line and the given exit code instead.
@@ -50,6 +40,8 @@ QStringList g_heldMessages;
 
 void holdStartMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
+    if (isRuntimeDirNotice(type, message))
+        return;
     if (type == QtFatalMsg) {
         if (g_sayNoDisplay)
             std::fprintf(stderr, "vardel: %s\n", qPrintable(noDisplayMessage()));
@@ -93,6 +85,12 @@ void endOnStopSignal(QCoreApplication& app, int wakeFd)
 
 int run(int argc, char** argv, int wakeFd)
 {
+    // A privilege the program was started with is gone before this line
+    // (privilege/DropAtStart.cpp). What the port helper left for it is taken
+    // now, before anything could hand it on.
+    const HelperGrant grant = takeHelperGrant(systemPrivilegeOps());
+
+    quietRuntimeDirNotice();
     // The options and the back end are settled before any window exists, so
     // that --help, a mistyped option and a refused port work without a display.
     QStringList args;
@@ -126,6 +124,11 @@ int run(int argc, char** argv, int wakeFd)
     // The card's ports come from the settings file; the back end must reach
     // them before the main window resets the card.
     const Settings settings = readSettingsFile(settingsFilePath(programDir));
+    // Before any Qt application object: a program that needs the helper
+    // starts it here and comes back with the ports granted.
+    if (options.card == CardKind::Ports)
+        options.ports = reachCardPorts(PortAccessSystem::real(), grant, portCardAddress(settings.CardAddress),
+                                       "vardel", argv, programDir);
     QStringList notes;
     // The card stays locked for this program while it runs; a card another
     // program has is refused like one whose ports are refused.
@@ -171,6 +174,7 @@ int run(int argc, char** argv, int wakeFd)
         std::fprintf(stderr, "vardel: %s\n", qPrintable(noDisplayMessage()));
         return 2;
     }
+    keepQtSettingsOutOfUsersHome();
     const auto guiApp = openWindowSystem(argc, argv, 2, true);
     QApplication& app = *guiApp;
     // Qt's own dialogs and buttons speak the program's language.
@@ -197,14 +201,17 @@ int run(int argc, char** argv, int wakeFd)
         });
     }
     if (card.ports) {
-        // "Adres karty" moved to a card another program has. Shown once the
-        // exchange under way has ended, not in the middle of it.
-        card.ports->setMessageHandler([&form1](const QString& message) {
+        // "Adres karty" moved to a card another program has, or to ports this
+        // run cannot have. Shown once the exchange under way has ended, not in
+        // the middle of it.
+        const auto showLater = [&form1](const QString& message) {
             std::fprintf(stderr, "vardel: %s\n", qPrintable(message));
             QMetaObject::invokeMethod(
                 &form1, [&form1, message] { QMessageBox::warning(&form1, QStringLiteral("Vardel"), message); },
                 Qt::QueuedConnection);
-        });
+        };
+        card.ports->setMessageHandler(showLater);
+        card.portIo->setMessageHandler(showLater);
     }
     form1.Form_Load();
     form1.show();

@@ -4,6 +4,7 @@
 #include "cli/CliDiff.h"
 #include "cli/CliHistory.h"
 #include "cli/CliLink.h"
+#include "cli/CliResults.h"
 #include "cli/CliScan.h"
 #include "cli/MeasureRecord.h"
 #include "config/ConfigTransfer.h"
@@ -30,15 +31,29 @@ namespace vardel {
 
 namespace {
 
-QString valueText(float value)
-{
-    return FileValueText(value).trimmed();
-}
-
 bool needsModel(CliCommand c)
 {
     return c == CliCommand::Read || c == CliCommand::Write || c == CliCommand::Verify
         || c == CliCommand::Measure || c == CliCommand::Print;
+}
+
+// The commands that load the link parameters into the card.
+bool loadsLink(CliCommand c)
+{
+    return c == CliCommand::Read || c == CliCommand::Write || c == CliCommand::Verify || c == CliCommand::Measure
+        || c == CliCommand::ResetMeter || c == CliCommand::Scan;
+}
+
+QString notReadyMessage(std::uint8_t status)
+{
+    return QStringLiteral("Karta interfejsu nie zgłasza gotowości (status %1).")
+        .arg(QString::fromStdString(hexText(status)));
+}
+
+// "30 s", "0,5 s": seconds as Polish writes them.
+QString secondsText(int ms)
+{
+    return QString::number(ms / 1000.0).replace(QLatin1Char('.'), QLatin1Char(',')) + QStringLiteral(" s");
 }
 
 // What the meter holds of a configuration: its registers, none of the
@@ -98,26 +113,35 @@ private:
 
     // The card gets the link parameters as the main window gives them at
     // start-up. A card that is not ready even then is dead: say so at once,
-    // before the first exchange finds it out through its waits.
+    // in that one line, before the first exchange finds it out through its
+    // waits. A stop request ends the wait for it too; that is no fault of
+    // the card.
     bool prepareLink()
     {
         m_link->CardSetLink();
         if (m_link->CardWaitReady() == 0)
             return true;
-        m_ctx.err(QStringLiteral("Karta interfejsu nie zgłasza gotowości (status %1).")
-                      .arg(QString::fromStdString(hexText(m_link->ReadCardStatus()))));
+        if (stopSignal() == 0)
+            m_ctx.err(notReadyMessage(m_link->ReadCardStatus()));
         return false;
     }
 
-    int linkFailed(const QString& what)
+    // "Błąd nadawania danych (what): reason"
+    int linkFailed(const QString& what, const QString& reason = {})
     {
         // A wait cut short by a stop request is no fault of the link.
         if (stopSignal() == 0)
-            m_ctx.err(m_errors.message(what));
+            m_ctx.err(m_errors.message(what) + (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
         return kExitLinkFailed;
     }
 
+    QString registerText(int r) const
+    {
+        return QStringLiteral("rejestr %1").arg(registerLabel(m_link->MeterModel, r));
+    }
+
     int stopSignal() const { return m_ctx.stopSignal ? m_ctx.stopSignal->load() : 0; }
+    std::optional<int> refuseBadLinkSettings(const Settings& settings);
     int takeCard(std::uint16_t cardAddress);
 
     // Messages the simulator raised on the way (a state file it could not
@@ -170,12 +194,13 @@ private:
             result = ReadConfiguration(*m_link, table, [&bar](int done, int total) { bar.update(done, total); });
         }
         if (!result.complete)
-            return linkFailed(QStringLiteral("rejestr %1").arg(registerLabel(m_link->MeterModel, result.done)));
+            return linkFailed(registerText(result.done));
         return kExitOk;
     }
 
     int cardTest();
     int cardReset();
+    int cardStatus(std::uint8_t status);
     int read();
     int write();
     int verify();
@@ -206,30 +231,36 @@ private:
 int Runner::run()
 {
     const Settings settings = readSettingsFile(settingsFilePath(m_ctx.programDir));
-    const std::int16_t cardAddress = m_opt.cardAddress.value_or(settings.CardAddress);
+    const std::optional<std::int16_t> cardAddress = commandCardAddress(m_opt, settings);
     const std::int16_t model = m_opt.model.value_or(settings.MeterModel);
     if (needsModel(m_opt.command) && (model < kModelKX2 || model > kModelKX4))
         return usage(QStringLiteral("Nie wybrano modelu miernika (Vardel.cfg podaje %1); użyj --model KX-2|KX-3|KX-4.")
                          .arg(model));
+    if (loadsLink(m_opt.command)) {
+        if (const auto refused = refuseBadLinkSettings(settings))
+            return *refused;
+    }
 
     m_historyFolder = historyFolder(m_opt.start, m_ctx.programDir);
     if (m_opt.command == CliCommand::History)
         return runHistory(m_historyFolder, m_opt, m_ctx);
 
-    // The printout and diff read no meter: no card is needed for them.
-    if (m_opt.command != CliCommand::Print && m_opt.command != CliCommand::Diff) {
-        if (isSystemPortPair(cardAddress))
+    if (cardAddress) {
+        if (isSystemPortPair(*cardAddress))
             return usage(QStringLiteral("Adres karty %1 z pliku Vardel.cfg: %2. Podaj --card-address.")
-                             .arg(QString::fromStdString(hexText(cardAddress)), QString::fromUtf8(kSystemPortsText)));
-        if (const int failed = takeCard(static_cast<std::uint16_t>(cardAddress)); failed != kExitOk)
+                             .arg(QString::fromStdString(hexText(*cardAddress)), QString::fromUtf8(kSystemPortsText)));
+        if (m_ctx.port)
+            m_sim = dynamic_cast<SimCard*>(m_ctx.port);
+        else if (const int failed = takeCard(static_cast<std::uint16_t>(*cardAddress)); failed != kExitOk)
             return failed;
     }
 
-    m_link = std::make_unique<Module1>(m_card.backend ? *m_card.backend : static_cast<PortBackend&>(m_noPort));
+    PortBackend& port = m_ctx.port ? *m_ctx.port : m_card.backend ? *m_card.backend : m_noPort;
+    m_link = std::make_unique<Module1>(port);
     m_link->setStopFlag(m_ctx.stopSignal);
     if (m_sim)
         m_link->setCardClock(&m_sim->cardClock());
-    m_link->setCardAddress(cardAddress);
+    m_link->setCardAddress(m_opt.cardAddress.value_or(settings.CardAddress));
     m_link->MasterAddress = m_opt.masterAddress.value_or(settings.MasterAddress);
     m_link->MeterAddress = m_opt.meterAddress.value_or(settings.MeterAddress);
     m_link->BaudCode = m_opt.baudCode.value_or(settings.BaudCode);
@@ -276,17 +307,22 @@ int Runner::run()
         m_trace->finish();
         m_link->setListener(nullptr);
     }
-    code = keepSimState(code);
-    return code;
+    return keepSimState(code);
 }
 
 // The card, locked for this command: another program on it would garble
 // both programs' exchanges.
 int Runner::takeCard(std::uint16_t cardAddress)
 {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(m_opt.waitLimitMs, 0));
+    bool waitedLongEnough = false;
     CardWait wait;
     wait.wait = m_opt.wait;
-    wait.stop = [this] { return stopSignal() != 0; };
+    wait.stop = [&] {
+        waitedLongEnough = m_opt.waitLimitMs >= 0 && Clock::now() >= deadline;
+        return stopSignal() != 0 || waitedLongEnough;
+    };
     wait.waiting = [this](const QString& message) {
         m_ctx.err(message + QStringLiteral(" Czekam, aż ją zwolni."));
     };
@@ -301,22 +337,57 @@ int Runner::takeCard(std::uint16_t cardAddress)
     }
     if (stopSignal() != 0)
         return m_ctx.stopExitCode();
+    if (opened == CardOpen::Busy && waitedLongEnough)
+        error += QStringLiteral(" Nie zwolnił jej w ciągu %1.").arg(secondsText(m_opt.waitLimitMs));
     m_ctx.err(error);
     return kExitNoBackend;
 }
 
+// Link values of Vardel.cfg that no option replaced, and that the card
+// cannot take as they are: a baud code it does not know would leave it
+// without a baud rate, an address beyond one byte would quietly reach
+// another meter.
+std::optional<int> Runner::refuseBadLinkSettings(const Settings& settings)
+{
+    if (!m_opt.baudCode && baudRateOf(settings.BaudCode) == 0)
+        return usage(QStringLiteral("Nieprawidłowy kod prędkości transmisji (Vardel.cfg podaje %1); "
+                                    "użyj --baud 1200|2400|4800|9600|19200|38400.")
+                         .arg(settings.BaudCode));
+    const auto outOfByte = [](std::int16_t address) { return address < 0 || address > 255; };
+    if (!m_opt.meterAddress && outOfByte(settings.MeterAddress))
+        return usage(QStringLiteral("Nieprawidłowy adres sieciowy miernika (Vardel.cfg podaje %1); "
+                                    "użyj --meter-address 0..255.")
+                         .arg(settings.MeterAddress));
+    if (!m_opt.masterAddress && outOfByte(settings.MasterAddress))
+        return usage(QStringLiteral("Nieprawidłowy adres sieciowy master-a (Vardel.cfg podaje %1); "
+                                    "użyj --master-address 0..255.")
+                         .arg(settings.MasterAddress));
+    return std::nullopt;
+}
+
 int Runner::cardTest()
 {
-    m_ctx.out(QString::fromStdString(hexText(m_link->ReadCardStatus())));
-    return kExitOk;
+    return cardStatus(m_link->ReadCardStatus());
 }
 
 int Runner::cardReset()
 {
     // As the button does: the pulse only; the link parameters are not
     // reloaded until the next command that talks to a meter.
-    m_ctx.out(QString::fromStdString(hexText(m_link->CardReset())));
-    return kExitOk;
+    return cardStatus(m_link->CardReset());
+}
+
+// The status as the main window shows it; a card that does not show itself
+// ready fails the test, so that a script need not decode the byte.
+int Runner::cardStatus(std::uint8_t status)
+{
+    CliResults results(m_ctx, m_opt.format, {QStringLiteral("status"), QStringLiteral("ready")});
+    const bool ready = cardStatusReady(status);
+    results.add(QString::fromStdString(hexText(status)), {RecordValue::fromInteger(status), RecordValue::fromBool(ready)});
+    if (ready)
+        return kExitOk;
+    m_ctx.err(notReadyMessage(status));
+    return kExitLinkFailed;
 }
 
 int Runner::read()
@@ -335,7 +406,7 @@ int Runner::read()
                          .arg(QDir::toNativeSeparators(m_opt.output), QStringLiteral("brak folderu")));
 
     if (!prepareLink())
-        return linkFailed(QStringLiteral("rejestr %1").arg(registerLabel(m_link->MeterModel, 0)));
+        return kExitLinkFailed;
     if (const int failed = readMeter(m_table); failed != kExitOk)
         return failed;
     if (stopSignal() != 0)
@@ -369,28 +440,42 @@ int Runner::write()
         return kExitUsage;
     }
     if (!prepareLink())
-        return linkFailed(QStringLiteral("rejestr %1").arg(registerLabel(model, 0)));
+        return kExitLinkFailed;
     if (m_opt.backup) {
         if (const int failed = backUpMeter(); failed != kExitOk)
             return failed;
     }
 
+    // The progress is reported after each request went out and before its
+    // acknowledgement is awaited: the link's errors counted by then are the
+    // card's failures to send, and any after the last register belong to
+    // the EEPROM request.
+    std::optional<int> unsent; // the first register the card did not report sent
+    int errorsSeen = 0;
     TransferResult result;
     {
         ProgressDisplay bar = progress(QStringLiteral("Zapis rejestrów"));
-        result = WriteConfiguration(*m_link, m_table, m_opt.eeprom,
-                                    [&bar](int done, int total) { bar.update(done, total); });
+        result = WriteConfiguration(*m_link, m_table, m_opt.eeprom, [&](int done, int total) {
+            bar.update(done, total);
+            if (!unsent && m_errors.count() > errorsSeen)
+                unsent = done - 1;
+            errorsSeen = m_errors.count();
+        });
     }
     // The EEPROM request expects no reply; its trace line is due now, before
     // the verdict.
     if (m_trace)
         m_trace->finish();
     if (!result.complete) {
-        // The counter is advanced before the acknowledgement is awaited, so
-        // the register that failed is the last one counted.
-        return linkFailed(QStringLiteral("rejestr %1").arg(registerLabel(model, result.done - 1)));
+        // The register that failed is the last one counted; when its request
+        // went out, it was the meter that did not answer.
+        const int failed = result.done - 1;
+        return linkFailed(registerText(failed),
+                          unsent == failed ? QString() : QStringLiteral("brak potwierdzenia zapisu"));
     }
-    if (m_errors.count() > 0)
+    if (unsent)
+        return linkFailed(registerText(*unsent));
+    if (m_errors.count() > errorsSeen)
         return linkFailed(QStringLiteral("zapis w pamięci EEPROM"));
     keepInHistory(m_table, HistoryKind::Written);
     if (!m_opt.eeprom) {
@@ -452,18 +537,18 @@ int Runner::proveStore(const LinkGuard& guard)
         return kExitOk;
     if (!restarted.ok) {
         const auto seconds = [](std::chrono::nanoseconds bound) {
-            return QString::number(std::chrono::duration<double>(bound).count(), 'f', 1).replace(QLatin1Char('.'), QLatin1Char(','));
+            return secondsText(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(bound).count()));
         };
         switch (restarted.failedAt) {
         case RestartStep::Storing:
-            m_ctx.err(QStringLiteral("Miernik nie odpowiada po poleceniu zapisu w pamięci EEPROM (czekano %1 s); "
+            m_ctx.err(QStringLiteral("Miernik nie odpowiada po poleceniu zapisu w pamięci EEPROM (czekano %1); "
                                      "nie wysłano resetu.")
                           .arg(seconds(storeBound(regCountOf(m_link->MeterModel)))));
             break;
         case RestartStep::Reset:
             return linkFailed(QStringLiteral("reset miernika"));
         case RestartStep::Starting:
-            m_ctx.err(QStringLiteral("Miernik nie odpowiada po resecie %1 (czekano %2 s).")
+            m_ctx.err(QStringLiteral("Miernik nie odpowiada po resecie %1 (czekano %2).")
                           .arg(linkPlaceText(guard.after), seconds(kStartBound)));
             break;
         }
@@ -483,7 +568,7 @@ int Runner::verify()
     if (auto failed = loadConfiguration(m_table, m_opt.file))
         return *failed;
     if (!prepareLink())
-        return linkFailed(QStringLiteral("rejestr %1").arg(registerLabel(m_link->MeterModel, 0)));
+        return kExitLinkFailed;
     return compareWithMeter(true);
 }
 
@@ -499,27 +584,33 @@ int Runner::compareWithMeter(bool keepRead)
     // Values are compared as the file holds them: seven digits. The meter
     // keeps the same seven digits, but its decoding may land one step of
     // the last binary digit away from the file reader's.
+    CliResults results(m_ctx, m_opt.format,
+                       {QStringLiteral("register"), QStringLiteral("register_label"), QStringLiteral("file"),
+                        QStringLiteral("meter")});
+    results.begin();
     int differences = 0;
     for (int r = 0; r < m_table.RegCount; ++r) {
         const auto slot = static_cast<std::size_t>(r);
-        const QString inFile = valueText(m_table.RegValue[slot]);
-        const QString inMeter = valueText(meter.RegValue[slot]);
+        const QString inFile = PointValueText(m_table.RegValue[slot]);
+        const QString inMeter = PointValueText(meter.RegValue[slot]);
         if (inFile == inMeter)
             continue;
         ++differences;
-        m_ctx.out(QStringLiteral("Rejestr %1: w pliku %2, w mierniku %3")
-                      .arg(registerLabel(m_link->MeterModel, r), inFile, inMeter));
+        const QString label = registerLabel(m_link->MeterModel, r);
+        results.add(QStringLiteral("Rejestr %1: w pliku %2, w mierniku %3").arg(label, inFile, inMeter),
+                    {RecordValue::fromInteger(r), RecordValue::fromText(label), RecordValue::fromNumber(inFile),
+                     RecordValue::fromNumber(inMeter)});
     }
     if (differences > 0)
         return kExitDiffers;
-    m_ctx.out(QStringLiteral("Zgodność: wszystkie %1 rejestrów").arg(m_table.RegCount));
+    results.summary(QStringLiteral("Zgodność: wszystkie %1 rejestrów").arg(m_table.RegCount));
     return kExitOk;
 }
 
 int Runner::measure()
 {
     if (!prepareLink())
-        return linkFailed({});
+        return kExitLinkFailed;
     const std::int16_t model = m_link->MeterModel;
     const QString header = measureHeaderLine(m_opt.format, model);
     if (!header.isEmpty())
@@ -533,7 +624,7 @@ int Runner::measure()
         const MeasureReading reading = readMeasuredValues(*m_link);
         if (reading.flag != 0)
             return linkFailed({});
-        m_ctx.out(measureRecordLine(m_opt.format, model, time, reading.values));
+        m_ctx.out(measureRecordLine(m_opt.format, model, time, reading.values, m_opt.decimalComma));
 
         if (m_opt.count > 0 && tick + 1 >= m_opt.count)
             return kExitOk;
@@ -573,7 +664,7 @@ int Runner::print()
 int Runner::resetMeter()
 {
     if (!prepareLink())
-        return linkFailed({});
+        return kExitLinkFailed;
     m_link->SendMeterReset();
     if (m_trace)
         m_trace->finish();
@@ -587,7 +678,7 @@ int Runner::resetMeter()
 int Runner::scan()
 {
     if (!prepareLink())
-        return linkFailed({});
+        return kExitLinkFailed;
     return runScan(*m_link, m_errors, m_opt, m_ctx);
 }
 
@@ -603,6 +694,15 @@ QString otherModelMessage(const QString& path, std::int16_t fileModel, std::int1
     return QStringLiteral("Plik %1 ma rozszerzenie modelu %2, a wybrany jest miernik %3. "
                           "Użyj --force, aby mimo to go użyć.")
         .arg(QDir::toNativeSeparators(path), modelNameOf(fileModel), modelNameOf(selected));
+}
+
+std::optional<std::int16_t> commandCardAddress(const CliOptions& options, const Settings& settings)
+{
+    // The printout, diff and the history read no meter: no card is needed for them.
+    if (options.command == CliCommand::Print || options.command == CliCommand::Diff
+        || options.command == CliCommand::History)
+        return std::nullopt;
+    return options.cardAddress.value_or(settings.CardAddress);
 }
 
 int runCli(const CliOptions& options, const CliContext& context)

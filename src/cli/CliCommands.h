@@ -11,9 +11,12 @@
 
 namespace vardel {
 
+class PortBackend;
+
 // The stop reason of a command whose output could not be written (a full
 // disk, a closed stdout): it ends with kExitUsage.
 inline constexpr int kStopOutputLost = -1;
+struct Settings;
 
 // Where a command's words go and what it may ask of the process around it.
 struct CliContext {
@@ -30,6 +33,8 @@ struct CliContext {
     // that asked, or kStopOutputLost. Every wait of the link and the wait for
     // the card watch it.
     const std::atomic<int>* stopSignal = nullptr;
+    // The card to talk to instead of opening and locking one (tests).
+    PortBackend* port = nullptr;
 
     bool stopRequested() const { return stopSignal && stopSignal->load() != 0; }
     // 128 + the signal's number, or kExitUsage for lost output.
@@ -46,6 +51,10 @@ struct CliContext {
 // ended it, kExitUsage when its output was lost). `print` needs a
 // QGuiApplication; the other commands a QCoreApplication.
 int runCli(const CliOptions& options, const CliContext& context);
+
+// The card address a command talks to: --card-address, else Vardel.cfg's.
+// None for print and diff, which need no card.
+std::optional<std::int16_t> commandCardAddress(const CliOptions& options, const Settings& settings);
 
 // Shared by the commands.
 // "Plik … ma rozszerzenie modelu …, a wybrany jest miernik …", with the --force hint.

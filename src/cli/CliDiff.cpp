@@ -1,5 +1,6 @@
 #include "cli/CliDiff.h"
 
+#include "cli/CliResults.h"
 #include "config/RegisterTable.h"
 #include "config/RegisterTexts.h"
 #include "files/ConfigFile.h"
@@ -43,17 +44,38 @@ QString quoted(QString text)
     return QStringLiteral("„%1”").arg(text);
 }
 
+// A text as other programs get it: its line breaks as \n, whatever the file held.
+QString plainText(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+RecordValue textOrNull(const QString& text)
+{
+    return text.isEmpty() ? RecordValue::null() : RecordValue::fromText(text);
+}
+
 class Diff {
 public:
-    explicit Diff(const CliContext& context) : m_ctx(context) {}
+    Diff(const CliContext& context, OutputFormat format)
+        : m_results(context, format,
+                    {QStringLiteral("register"), QStringLiteral("register_label"), QStringLiteral("name"),
+                     QStringLiteral("a"), QStringLiteral("b")})
+    {
+        m_results.begin();
+    }
 
     void fields(const RegisterTable& a, const RegisterTable& b, std::span<const Field> list)
     {
         for (const Field& f : list) {
             if (a.*f.member == b.*f.member)
                 continue;
-            line(QStringLiteral("%1: w A %2, w B %3")
-                     .arg(QString::fromUtf8(f.caption), quoted(a.*f.member), quoted(b.*f.member)));
+            const QString caption = QString::fromUtf8(f.caption);
+            add(QStringLiteral("%1: w A %2, w B %3").arg(caption, quoted(a.*f.member), quoted(b.*f.member)),
+                {RecordValue::null(), RecordValue::null(), RecordValue::fromText(caption),
+                 RecordValue::fromText(plainText(a.*f.member)), RecordValue::fromText(plainText(b.*f.member))});
         }
     }
 
@@ -62,27 +84,30 @@ public:
         for (int r = 0; r < a.RegCount; ++r) {
             const auto slot = static_cast<std::size_t>(r);
             // As the files hold them: seven significant digits.
-            const QString inA = FileValueText(a.RegValue[slot]).trimmed();
-            const QString inB = FileValueText(b.RegValue[slot]).trimmed();
+            const QString inA = PointValueText(a.RegValue[slot]);
+            const QString inB = PointValueText(b.RegValue[slot]);
             if (inA == inB)
                 continue;
             const QString name = names.RegName[slot].trimmed();
-            line(QStringLiteral("Rejestr %1%2: w A %3, w B %4")
-                     .arg(registerLabel(model, r),
-                          name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(name), inA, inB));
+            const QString label = registerLabel(model, r);
+            add(QStringLiteral("Rejestr %1%2: w A %3, w B %4")
+                    .arg(label, name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(name), inA, inB),
+                {RecordValue::fromInteger(r), RecordValue::fromText(label), textOrNull(name),
+                 RecordValue::fromNumber(inA), RecordValue::fromNumber(inB)});
         }
     }
 
     int count() const { return m_count; }
+    void summary(const QString& line) { m_results.summary(line); }
 
 private:
-    void line(const QString& text)
+    void add(const QString& text, std::initializer_list<RecordValue> record)
     {
-        m_ctx.out(text);
+        m_results.add(text, record);
         ++m_count;
     }
 
-    const CliContext& m_ctx;
+    CliResults m_results;
     int m_count = 0;
 };
 
@@ -130,13 +155,13 @@ int runDiff(const CliOptions& options, const CliContext& context, Module1& link,
     if (!loaded.ok)
         context.err(loaded.message);
 
-    Diff diff(context);
+    Diff diff(context, options.format);
     diff.fields(a, b, kHeadFields);
     diff.registers(model, a, b, names);
     diff.fields(a, b, kTailFields);
     if (diff.count() > 0)
         return kExitDiffers;
-    context.out(QStringLiteral("Zgodność: wszystkie %1 rejestrów i pola opisu").arg(a.RegCount));
+    diff.summary(QStringLiteral("Zgodność: wszystkie %1 rejestrów i pola opisu").arg(a.RegCount));
     return kExitOk;
 }
 

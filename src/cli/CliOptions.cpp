@@ -103,22 +103,32 @@ constexpr std::array<OptionInfo, 19> kOptions{{
     {"--template", nullptr, true, bit(CliCommand::Read)},
     {"--eeprom", nullptr, false, bit(CliCommand::Write)},
     {"--force", nullptr, false,
-     bit(CliCommand::Read) | bit(CliCommand::Write) | bit(CliCommand::Verify) | bit(CliCommand::Print)},
+     bit(CliCommand::Read) | bit(CliCommand::Write) | bit(CliCommand::Verify) | bit(CliCommand::Print)
+         | bit(CliCommand::Diff)},
     {"--count", nullptr, true, bit(CliCommand::Measure)},
     {"--pdf", nullptr, true, bit(CliCommand::Print)},
     {"--wait", nullptr, false, ~(bit(CliCommand::Print) | bit(CliCommand::Diff) | bit(CliCommand::History))}, // these need no card
 }};
 
-// Options of scan, diff, write --verify and the recording forms of measure.
-constexpr std::array<OptionInfo, 7> kBenchOptions{{
+// Options of scan, diff, write and the machine-readable results.
+constexpr std::array<OptionInfo, 8> kBenchOptions{{
     {"--verify", nullptr, false, bit(CliCommand::Write)},
     {"--change-link", nullptr, false, bit(CliCommand::Write)},
     {"--backup", nullptr, false, bit(CliCommand::Write)},
     {"--bauds", nullptr, true, bit(CliCommand::Scan)},
     {"--addresses", nullptr, true, bit(CliCommand::Scan)},
     {"--interval", nullptr, true, bit(CliCommand::Measure)},
-    {"--format", nullptr, true, bit(CliCommand::Measure)},
+    {"--format", nullptr, true,
+     bit(CliCommand::Measure) | bit(CliCommand::Scan) | bit(CliCommand::Verify) | bit(CliCommand::Diff)
+         | bit(CliCommand::CardTest) | bit(CliCommand::CardReset) | bit(CliCommand::Write)},
+    {"--decimal-comma", nullptr, false, bit(CliCommand::Measure)},
 }};
+
+// "--wait" alone, or "--wait=SECONDS": a value only after '='.
+bool valueOptional(const OptionInfo& o)
+{
+    return QLatin1String(o.name) == QLatin1String("--wait");
+}
 
 template <std::size_t N>
 const OptionInfo* findIn(const std::array<OptionInfo, N>& table, const QString& name)
@@ -172,16 +182,16 @@ bool parseAddressRange(const QString& text, int& first, int& last)
     return true;
 }
 
-// Seconds with a point or a comma, to the millisecond; from 0.1 s (the card
-// needs time for an exchange) up to a day.
-std::optional<int> parseInterval(const QString& text)
+// Seconds with a point or a comma, to the millisecond, from `leastMs` up to
+// a day.
+std::optional<int> parseSeconds(const QString& text, int leastMs)
 {
     static const QRegularExpression seconds(QStringLiteral("^([0-9]{1,5})(?:[.,]([0-9]{1,3}))?$"));
     const QRegularExpressionMatch m = seconds.match(text);
     if (!m.hasMatch())
         return std::nullopt;
     const int ms = m.captured(1).toInt() * 1000 + m.captured(2).leftJustified(3, QLatin1Char('0')).toInt();
-    if (ms < 100 || ms > 86400 * 1000)
+    if (ms < leastMs || ms > 86400 * 1000)
         return std::nullopt;
     return ms;
 }
@@ -206,17 +216,23 @@ bool applyBenchOption(const OptionInfo& o, const QString& value, CliOptions& opt
     if (name == QLatin1String("--addresses"))
         return parseAddressRange(value, options.scanFirst, options.scanLast);
     if (name == QLatin1String("--interval")) {
-        const auto ms = parseInterval(value);
+        // From 0.1 s: the card needs time for an exchange.
+        const auto ms = parseSeconds(value, 100);
         if (ms)
             options.intervalMs = *ms;
         return ms.has_value();
     }
+    if (name == QLatin1String("--decimal-comma")) {
+        options.decimalComma = true;
+        return true;
+    }
+    // --format
     if (value == QLatin1String("text"))
-        options.format = MeasureFormat::Text;
+        options.format = OutputFormat::Text;
     else if (value == QLatin1String("csv"))
-        options.format = MeasureFormat::Csv;
+        options.format = OutputFormat::Csv;
     else if (value == QLatin1String("json"))
-        options.format = MeasureFormat::Json;
+        options.format = OutputFormat::Json;
     else
         return false;
     return true;
@@ -306,6 +322,12 @@ bool applyOption(const OptionInfo& o, const QString& value, CliOptions& options,
         options.force = true;
     } else if (name == QLatin1String("--wait")) {
         options.wait = true;
+        if (!value.isNull()) {
+            const auto ms = parseSeconds(value, 0);
+            if (!ms)
+                return bad();
+            options.waitLimitMs = *ms;
+        }
     } else if (name == QLatin1String("--count")) {
         const auto v = strictInteger(value, 1, 1000000000);
         if (!v)
@@ -348,7 +370,7 @@ bool parseCliArguments(const QStringList& args, CliOptions& options, QString& er
             error = QStringLiteral("Nieznana opcja: %1").arg(name);
             return false;
         }
-        QString value;
+        QString value; // null: none given
         if (o->takesValue) {
             if (eq >= 0) {
                 value = arg.mid(eq + 1);
@@ -361,8 +383,11 @@ bool parseCliArguments(const QStringList& args, CliOptions& options, QString& er
                 return false;
             }
         } else if (eq >= 0) {
-            error = invalidValue(name, arg.mid(eq + 1));
-            return false;
+            value = arg.mid(eq + 1);
+            if (!valueOptional(*o) || value.isEmpty()) {
+                error = invalidValue(name, value);
+                return false;
+            }
         }
         if (!applyOption(*o, value, options, error))
             return false;
@@ -421,6 +446,19 @@ bool parseCliArguments(const QStringList& args, CliOptions& options, QString& er
         error = QStringLiteral("Polecenie print wymaga opcji --pdf PLIK.");
         return false;
     }
+    // Options that mean something only together with another one.
+    const auto given = [&seen](const char* option) {
+        return std::any_of(seen.begin(), seen.end(),
+                           [option](const Seen& s) { return QLatin1String(s.option->name) == QLatin1String(option); });
+    };
+    if (options.command == CliCommand::Write && given("--format") && !options.verifyAfterWrite) {
+        error = QStringLiteral("Opcja --format dotyczy polecenia write tylko razem z --verify");
+        return false;
+    }
+    if (options.decimalComma && options.format != OutputFormat::Csv) {
+        error = QStringLiteral("Opcja --decimal-comma dotyczy tylko --format csv");
+        return false;
+    }
     return true;
 }
 
@@ -431,65 +469,92 @@ QString cliUsageText()
         "Operacje na karcie interfejsu i miernikach tablicowych KX-2, KX-3 i KX-4 bez okien.\n"
         "\n"
         "Polecenia:\n"
-        "  card-test                 odczyt statusu karty (np. 4h)\n"
-        "  card-reset                reset karty, wypisuje ostatni odczytany status\n"
+        "  card-test                 odczyt statusu karty (np. 4h); kod 1, gdy karta nie jest gotowa\n"
+        "  card-reset                reset karty, wypisuje ostatni odczytany status (kod jak card-test)\n"
         "  read -o PLIK              odczyt wszystkich rejestrów konfiguracyjnych miernika do pliku\n"
         "                            konfiguracji (pola opisowe z --template PLIK, inaczej puste)\n"
-        "  write PLIK [--eeprom]     zapis rejestrów z pliku do miernika, z --eeprom także zapis\n"
-        "                            w pamięci EEPROM miernika; z --verify potem odczyt i porównanie\n"
-        "                            jak verify (z --eeprom: po końcu zapisu w EEPROM reset miernika\n"
-        "                            i odczyt tego, co EEPROM zachował); --backup: najpierw odczyt\n"
-        "                            miernika do historii; --change-link: zgoda na plik, który zmienia\n"
-        "                            adres, prędkość lub kontrolę nadawania miernika\n"
+        "  write PLIK                zapis rejestrów z pliku do miernika (--eeprom, --verify,\n"
+        "                            --backup, --change-link)\n"
         "  verify PLIK               porównanie miernika z plikiem, rejestr po rejestrze\n"
-        "  measure [--count N]       pomiary co sekundę (--interval S), N razy (domyślnie do\n"
-        "                            przerwania), jako wiersz tekstu, CSV albo JSON (--format)\n"
+        "  measure                   bieżące wartości pomiarowe co sekundę do przerwania\n"
+        "                            (--count, --interval, --format, --decimal-comma)\n"
         "  print PLIK --pdf WYNIK    wydruk konfiguracji z pliku do pliku PDF\n"
-        "  reset-meter               reset miernika\n"
+        "  reset-meter               reset miernika, potem status karty\n"
         "  scan                      szuka mierników na wszystkich adresach i prędkościach\n"
         "                            (--addresses, --bauds); wiersz na miernik: adres, prędkość, model\n"
-        "  diff A B                  porównanie dwóch plików konfiguracji, pole po polu\n"        "  history                   konfiguracje odczytane z mierników i zapisane do nich, od\n"
+        "  diff A B                  porównanie dwóch plików konfiguracji, pole po polu\n"
+        "  history                   konfiguracje odczytane z mierników i zapisane do nich, od\n"
         "                            najnowszej (--meter-address N, --model: tylko tego miernika)\n"
         "\n"
-        "Opcje:\n"
+        "Opcje łącza i karty (wartości domyślne z pliku Vardel.cfg obok programu,\n"
+        "po instalacji z ~/.config/vardel/Vardel.cfg):\n"
         "  --card sim|port           karta symulowana (domyślnie) albo prawdziwa karta\n"
-        "                            (bezpośredni dostęp do portów: root lub CAP_SYS_RAWIO)\n"
+        "                            (bezpośredni dostęp do portów: dla członków grupy vardel)\n"
+        "  --card-address HEX        adres karty, np. 340h\n"
+        "  --model KX-2|KX-3|KX-4    model miernika\n"
+        "  --meter-address N         adres sieciowy miernika (0..255)\n"
+        "  --master-address N        adres sieciowy master-a (0..255)\n"
+        "  --baud B                  1200, 2400, 4800, 9600, 19200 albo 38400\n"
+        "  --transmit-check 0|1      kontrola nadawania\n"
+        "  --wait[=SEKUNDY]          gdy kartę ma inny program: czeka, aż ją zwolni, najwyżej\n"
+        "                            SEKUNDY (bez tej opcji i po tym czasie: kod 3)\n"
         "  --sim-state PLIK          plik stanu symulatora (domyślnie VardelSim.txt obok programu,\n"
         "                            po instalacji w ~/.local/share/vardel)\n"
         "  --sim-fault NAZWA[=K]     usterka symulatora; można podać kilka razy:\n");
     for (const QString& line : simFaultDescriptions())
         text += QStringLiteral("                              ") + line + QLatin1Char('\n');
     text += QStringLiteral(
-        "  --model KX-2|KX-3|KX-4    model miernika\n"
-        "  --meter-address N         adres sieciowy miernika (0..255)\n"
-        "  --master-address N        adres sieciowy master-a (0..255)\n"
-        "  --baud B                  1200, 2400, 4800, 9600, 19200 albo 38400\n"
-        "  --transmit-check 0|1      kontrola nadawania\n"
-        "  --card-address HEX        adres karty, np. 340h\n"
         "  --trace PLIK              dopisuje do pliku jeden wiersz na wymianę z miernikiem\n"
         "                            (czas, bajty zapytania i odpowiedzi, wynik); \"-\" to stderr\n"
-        "  --force                   użycie pliku z rozszerzeniem innego modelu\n"
-        "  --verify                  write: odczyt i porównanie z plikiem po zapisie\n"        "  --change-link             write: zapis mimo zmiany adresu, prędkości lub kontroli\n"
-        "                            nadawania miernika (z --verify odczyt już pod nowym adresem)\n"
-        "  --backup                  write: przed zapisem odczyt konfiguracji miernika do historii\n"
+        "\n"
+        "Opcje poleceń:\n"
+        "  -o, --output PLIK         read: plik wynikowy\n"
+        "  --template PLIK           read: plik, z którego pochodzą pola opisowe\n"
+        "  --eeprom                  write: potem zapis w pamięci EEPROM miernika\n"
+        "  --verify                  write: potem odczyt i porównanie z plikiem jak verify\n"
+        "                            (z --eeprom: po końcu zapisu w EEPROM reset miernika\n"
+        "                            i odczyt tego, co EEPROM zachował)\n"
+        "  --backup                  write: najpierw odczyt konfiguracji miernika do historii\n"
+        "  --change-link             write: zgoda na plik, który zmienia adres, prędkość lub\n"
+        "                            kontrolę nadawania miernika (z --verify odczyt pod nowym)\n"
+        "  --force                   read, write, verify, print, diff: użycie pliku\n"
+        "                            z rozszerzeniem innego modelu niż wybrany\n"
+        "  --pdf PLIK                print: plik PDF\n"
+        "  --count N                 measure: liczba odczytów (domyślnie do przerwania)\n"
+        "  --interval S              measure: odstęp odczytów w sekundach, od 0.1 lub 0,1\n"
+        "                            (domyślnie 1)\n"
         "  --bauds LISTA             scan: prędkości po przecinku, np. 9600,19200 (domyślnie\n"
         "                            wszystkie sześć)\n"
         "  --addresses A-B           scan: zakres adresów sieciowych (domyślnie 0-255)\n"
-        "  --interval S              measure: odstęp odczytów w sekundach, od 0.1 (domyślnie 1)\n"
-        "  --format text|csv|json    measure: wiersz tekstu (domyślnie), CSV z nagłówkiem albo\n"
-        "                            obiekt JSON na wiersz; czas ISO 8601 na początku\n"
-        "  --wait                    gdy kartę ma inny program: czeka, aż ją zwolni\n"
-        "                            (bez tej opcji polecenie kończy się od razu kodem 3)\n"
+        "  --format text|csv|json    measure, scan, verify, write --verify, diff, card-test,\n"
+        "                            card-reset: wiersze tekstu (domyślnie), CSV z nagłówkiem\n"
+        "                            (pola rozdzielone ;) albo obiekt JSON na wiersz\n"
+        "  --decimal-comma           measure --format csv: liczby z przecinkiem dziesiętnym\n"
         "  --version                 wersja programu\n"
-        "  --help                    ten opis\n"
+        "  -h, --help                ten opis\n"
         "\n"
-        "Wartości domyślne opcji łącza pochodzą z pliku Vardel.cfg obok programu\n"
-        "(po instalacji z ~/.config/vardel/Vardel.cfg).\n"
-        "Kody wyjścia: 0 powodzenie, 1 błąd wymiany danych (scan: żaden miernik nie odpowiedział),\n"
-        "2 błędne użycie lub błąd pliku (diff: także pliki różnych modeli), 3 karta niedostępna\n"
-        "lub używana przez inny program, 4 różnice (verify, write --verify, diff),\n"
-        "130 przerwane przez Ctrl+C, 143 zakończone sygnałem SIGTERM.\n");
+        "Kody wyjścia: 0 powodzenie, 1 błąd wymiany danych lub karta niegotowa (scan: żaden\n"
+        "miernik nie odpowiedział), 2 błędne użycie lub błąd pliku (diff: także pliki różnych\n"
+        "modeli), 3 karta niedostępna lub używana przez inny program, 4 różnice (verify,\n"
+        "write --verify, diff), 130 przerwane przez Ctrl+C, 143 zakończone sygnałem SIGTERM.\n");
     return text;
+}
+
+QStringList cliOptionNames(CliCommand command)
+{
+    QStringList names;
+    const auto add = [&](const auto& table) {
+        for (const OptionInfo& o : table) {
+            if (o.only != 0 && (o.only & bit(command)) == 0)
+                continue;
+            names << QLatin1String(o.name);
+            if (o.alias)
+                names << QLatin1String(o.alias);
+        }
+    };
+    add(kOptions);
+    add(kBenchOptions);
+    return names;
 }
 
 } // namespace vardel

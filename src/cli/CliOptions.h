@@ -24,8 +24,9 @@ enum CliExit : int {
 
 enum class CliCommand { None, CardTest, CardReset, Read, Write, Verify, Measure, Print, ResetMeter, Scan, Diff, History };
 
-// How measure writes its lines: today's labelled line, or a recording.
-enum class MeasureFormat { Text, Csv, Json };
+// How a command writes its results: lines for people (the default), or
+// records for other programs, CSV or JSON lines (--format).
+enum class OutputFormat { Text, Csv, Json };
 
 // The command line, checked but not yet applied. Link options left empty
 // take their values from Vardel.cfg.
@@ -42,6 +43,7 @@ struct CliOptions {
     bool eeprom = false;  // write --eeprom
     bool force = false;   // accept a file of another model
     bool wait = false;    // wait for a card another program has
+    int waitLimitMs = -1; // --wait=SECONDS: for at most this long; -1: as long as it takes
     int count = 0;        // measure --count; 0: until interrupted
 
     StartOptions start; // --card, --sim-state, --sim-fault
@@ -63,7 +65,8 @@ struct CliOptions {
     int scanFirst = 0;                   // scan --addresses A-B
     int scanLast = 255;
     int intervalMs = 1000;               // measure --interval
-    MeasureFormat format = MeasureFormat::Text; // measure --format
+    OutputFormat format = OutputFormat::Text; // --format of measure, scan, verify, diff, card-test ...
+    bool decimalComma = false;                // measure --format csv --decimal-comma
 };
 
 // Parses the arguments after the program name. Options may stand before or
@@ -72,5 +75,9 @@ struct CliOptions {
 bool parseCliArguments(const QStringList& args, CliOptions& options, QString& error);
 
 QString cliUsageText();
+
+// Every option (long names and short forms) the parser takes with the
+// command: what --help, the manual page and the completion must offer.
+QStringList cliOptionNames(CliCommand command);
 
 } // namespace vardel

@@ -1,5 +1,6 @@
 #include "cli/CliScan.h"
 
+#include "cli/CliResults.h"
 #include "link/Module1.h"
 
 namespace vardel {
@@ -43,6 +44,9 @@ int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const C
     int failedAt = 0;
     bool interrupted = false;
     ProgressDisplay bar(QStringLiteral("Przeszukiwanie sieci"), context.stderrIsTerminal, context.rawErr);
+    CliResults results(context, options.format,
+                       {QStringLiteral("address"), QStringLiteral("baud"), QStringLiteral("model")});
+    results.begin();
 
     for (std::int16_t code : bauds) {
         for (int address = options.scanFirst; address <= options.scanLast && !cardFailed; ++address) {
@@ -75,11 +79,15 @@ int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const C
                 if (fits(link, model, address, code))
                     models << modelNameOf(model.model);
             }
+            // A model read that Ctrl+C cut short tells nothing about the
+            // meter: it answered, but was not checked.
+            const QString model = context.stopRequested() ? QStringLiteral("niesprawdzony")
+                : models.isEmpty()                        ? QStringLiteral("nieznany")
+                                                          : models.join(QLatin1Char('|'));
             bar.hide();
-            context.out(QStringLiteral("%1 %2 %3")
-                            .arg(address)
-                            .arg(baudRateOf(code))
-                            .arg(models.isEmpty() ? QStringLiteral("nieznany") : models.join(QLatin1Char('|'))));
+            const int rate = baudRateOf(code);
+            results.add(QStringLiteral("%1 %2 %3").arg(address).arg(rate).arg(model),
+                        {RecordValue::fromInteger(address), RecordValue::fromInteger(rate), RecordValue::fromText(model)});
             ++found;
         }
         if (cardFailed || interrupted)
@@ -87,18 +95,26 @@ int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const C
     }
     bar.finish();
 
+    // The card gets the configured parameters back even after Ctrl+C, whose
+    // stop request would make the link drop every write to the card.
     link.MeterAddress = savedAddress;
     link.BaudCode = savedBaud;
     link.MeterModel = savedModel;
+    link.setStopFlag(nullptr);
     link.CardSetLink();
+    link.setStopFlag(context.stopSignal);
     errors.clear();
 
     if (cardFailed) {
         context.err(QStringLiteral("Błąd nadawania danych (adres %1)").arg(failedAt));
         return kExitLinkFailed;
     }
-    if (interrupted)
+    if (context.stopRequested()) {
+        // The addresses not probed say nothing of the meters there: no
+        // "none answered" after a stop. The signal gives the exit code.
         context.err(QStringLiteral("Przeszukiwanie przerwane po %1 z %2 prób.").arg(done).arg(total));
+        return kExitOk;
+    }
     if (found == 0) {
         context.err(QStringLiteral("Żaden miernik nie odpowiedział."));
         return kExitLinkFailed;

@@ -18,10 +18,11 @@ class Module1;
 // probe. A meter that answers is told apart by reading the registers that
 // set its own link (MeterModels); it is the model whose registers hold the
 // address and the baud code it answered at. One line per meter on stdout: "1 19200 KX-2";
-// "nieznany" when no model fits, "KX-2|KX-4" when several do. Nothing is
-// written to any meter; afterwards the card gets the configured link
-// parameters back. Returns 0 when a meter answered, 1 when none did or the
-// card stopped sending.
+// "nieznany" when no model fits, "KX-2|KX-4" when several do, "niesprawdzony"
+// when Ctrl+C cut the model read short (or one record each with --format).
+// Nothing is written to any meter; afterwards, even after Ctrl+C, the card
+// gets the configured link parameters back. Returns 0 when a meter
+// answered, 1 when none did or the card stopped sending.
 int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const CliContext& context);
 
 } // namespace vardel

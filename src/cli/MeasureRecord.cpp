@@ -1,6 +1,7 @@
 #include "cli/MeasureRecord.h"
 
 #include "config/RegisterTexts.h"
+#include "fileio/RecordLines.h"
 #include "files/ConfigFile.h"
 
 #include <QStringList>
@@ -8,8 +9,6 @@
 namespace vardel {
 
 namespace {
-
-const QString kTimeCaption = QStringLiteral("Czas");
 
 QString captionOf(int box)
 {
@@ -26,50 +25,44 @@ const MeasuredValue* valueFor(const std::vector<MeasuredValue>& values, int box)
     return nullptr;
 }
 
-QString numberText(float value)
+RecordStyle styleOf(OutputFormat format, bool decimalComma)
 {
-    return SevenDigitText(value, QLatin1Char('.'), true);
+    return {format == OutputFormat::Json ? RecordFormat::Json : RecordFormat::Csv, decimalComma};
+}
+
+QStringList fieldNames(std::int16_t model)
+{
+    QStringList names{QStringLiteral("Czas")};
+    for (int box : measureBoxesOf(model))
+        names << captionOf(box);
+    return names;
 }
 
 } // namespace
 
-QString measureHeaderLine(MeasureFormat format, std::int16_t model)
+QString measureHeaderLine(OutputFormat format, std::int16_t model)
 {
-    if (format != MeasureFormat::Csv)
+    if (format != OutputFormat::Csv)
         return {};
-    QStringList fields{kTimeCaption};
-    for (int box : measureBoxesOf(model))
-        fields << captionOf(box);
-    return fields.join(QLatin1Char(';'));
+    return recordHeaderLine(styleOf(format, false), fieldNames(model));
 }
 
-QString measureRecordLine(MeasureFormat format, std::int16_t model, const QDateTime& time,
-                          const std::vector<MeasuredValue>& values)
+QString measureRecordLine(OutputFormat format, std::int16_t model, const QDateTime& time,
+                          const std::vector<MeasuredValue>& values, bool decimalComma)
 {
-    if (format == MeasureFormat::Text) {
+    if (format == OutputFormat::Text) {
         QStringList fields;
         for (const MeasuredValue& v : values)
             fields << captionOf(v.box) + QStringLiteral(": ") + FileValueText(v.value).trimmed();
         return fields.join(QStringLiteral("; "));
     }
 
-    const QString stamp = time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
-    QStringList fields;
-    if (format == MeasureFormat::Csv) {
-        fields << stamp;
-        for (int box : measureBoxesOf(model)) {
-            const MeasuredValue* v = valueFor(values, box);
-            fields << (v ? numberText(v->value) : QString());
-        }
-        return fields.join(QLatin1Char(';'));
-    }
-    // The captions are plain words: nothing in them needs escaping.
-    fields << QStringLiteral("\"%1\":\"%2\"").arg(kTimeCaption, stamp);
+    std::vector<RecordValue> record{RecordValue::fromText(timeStampText(time))};
     for (int box : measureBoxesOf(model)) {
         const MeasuredValue* v = valueFor(values, box);
-        fields << QStringLiteral("\"%1\":%2").arg(captionOf(box), v ? numberText(v->value) : QStringLiteral("null"));
+        record.push_back(v ? RecordValue::fromNumber(PointValueText(v->value)) : RecordValue::null());
     }
-    return QLatin1Char('{') + fields.join(QLatin1Char(',')) + QLatin1Char('}');
+    return recordLine(styleOf(format, decimalComma), fieldNames(model), record);
 }
 
 } // namespace vardel

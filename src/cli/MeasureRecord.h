@@ -15,11 +15,13 @@ namespace vardel {
 // of the test window's captions behind "Czas", then per refresh the time and
 // one value per caption, ';'-separated. json: one object per refresh, the
 // time and one field per caption. Times are ISO 8601 local time with
-// milliseconds, as in the bus monitor; values have a point and a zero before
-// it, so spreadsheets and JSON readers take them as they are. A value the
-// reply did not carry is an empty field (csv) or null (json).
-QString measureHeaderLine(MeasureFormat format, std::int16_t model); // empty: no header
-QString measureRecordLine(MeasureFormat format, std::int16_t model, const QDateTime& time,
-                          const std::vector<MeasuredValue>& values);
+// milliseconds and the offset from UTC, as in the bus monitor, so that a
+// night with a change of the clocks stays in order; values have a point and
+// a zero before it, so spreadsheets and JSON readers take them as they are
+// (csv with decimalComma: a comma, for a spreadsheet in Polish settings). A
+// value the reply did not carry is an empty field (csv) or null (json).
+QString measureHeaderLine(OutputFormat format, std::int16_t model); // empty: no header
+QString measureRecordLine(OutputFormat format, std::int16_t model, const QDateTime& time,
+                          const std::vector<MeasuredValue>& values, bool decimalComma = false);
 
 } // namespace vardel

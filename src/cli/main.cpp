@@ -1,8 +1,11 @@
 #include "app/ProcessGuards.h"
+#include "app/Settings.h"
+#include "app/Startup.h"
 #include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
 #include "fileio/OutputStream.h"
 #include "fileio/SafeFile.h"
+#include "link/Module1.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -70,8 +73,9 @@ void writeLine(OutputStream& stream, const QString& text)
     writeTo(stream, text.toUtf8() + '\n');
 }
 
-int run(int argc, char** argv)
+int run(int argc, char** argv, const HelperGrant& grant)
 {
+    quietRuntimeDirNotice();
     CliContext context;
     context.stopSignal = &g_stop;
     // A stop on the way (a closed pipe, a lost line) says why the run ended.
@@ -104,6 +108,18 @@ int run(int argc, char** argv)
         return exitCode(kExitUsage);
     }
 
+    // Before any Qt application object: a command for the real card that
+    // needs the helper starts it here and comes back with the ports granted.
+    if (options.start.card == CardKind::Ports) {
+        const QString programDir = programFolder(argv[0]);
+        const std::optional<std::int16_t> address =
+            commandCardAddress(options, readSettingsFile(settingsFilePath(programDir)));
+        // An address below 100h is refused later, with the usage exit code.
+        if (address && !isSystemPortPair(*address))
+            options.start.ports = reachCardPorts(PortAccessSystem::real(), grant, static_cast<std::uint16_t>(*address),
+                                                 "vardel-cli", argv, programDir);
+    }
+
     // Only the printout lays out text and needs fonts; it gets a graphical
     // application on the offscreen platform unless the user chose another.
     std::unique_ptr<QCoreApplication> app;
@@ -134,8 +150,12 @@ int main(int argc, char** argv)
     // in the system.
     installStopSignals(g_stop);
     holdStandardStreams();
+    // A privilege the program was started with is gone before this line
+    // (privilege/DropAtStart.cpp). What the port helper left for it is taken
+    // now, before anything could hand it on.
+    const HelperGrant grant = takeHelperGrant(systemPrivilegeOps());
     try {
-        return run(argc, argv);
+        return run(argc, argv, grant);
     } catch (const std::bad_alloc&) {
         // Unwound: temporary files are gone, the card lock let go.
         const char prefix[] = "vardel-cli: ";

@@ -81,6 +81,11 @@ QString SevenDigitText(float value, QChar separator, bool zeroBeforePoint)
     return out;
 }
 
+QString PointValueText(float value)
+{
+    return SevenDigitText(value, QLatin1Char('.'), true);
+}
+
 QString ValueText(float value, const QLocale& locale)
 {
     // Only the point and the comma are separators ParseValue can read back;

@@ -21,6 +21,11 @@ QString RegisterNumberText(std::int16_t model, int r, const QString& current = Q
 // zero before the point) share it.
 QString SevenDigitText(float value, QChar separator, bool zeroBeforePoint);
 
+// A value for people and programs outside the configuration file: seven
+// digits, always a point and a zero before it ("0.5", "-0.25",
+// "1.234568E+07"), valid as a JSON number. measure's records, verify and diff.
+QString PointValueText(float value);
+
 // A register value as the grid, the test window and the printout show it: at
 // most 7 significant digits, the locale's decimal separator, no trailing
 // zeros, exponent notation for very large and very small magnitudes.

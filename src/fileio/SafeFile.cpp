@@ -1,5 +1,6 @@
 #include "fileio/SafeFile.h"
 
+#include "fileio/FileOwner.h"
 #include "fileio/OutputStream.h"
 #include "fileio/SafePath.h"
 
@@ -371,6 +372,10 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
             // Stays ours; nothing is lost by that.
         }
         ::fchmod(temp.fd(), st.st_mode & 07777);
+    } else if (const auto owner = ownerForNewEntry(at.folderStat(), ::geteuid())) {
+        if (::fchown(temp.fd(), owner->uid, owner->gid) != 0) {
+            // Stays root's; the file is written all the same.
+        }
     }
 
     // fsync reports what the page cache accepted but the disk did not (a

@@ -38,6 +38,9 @@ enum class LinkEvent {
     ReplyFetched,  // bytes: the payload copied into RxBuf
     AckReceived,   // the meter acknowledged a write
     AckTimeout,    // no acknowledgement of a write
+    // A stop request (Ctrl+C) ended the wait rather than the card or the meter:
+    SendStopped,   // bytes: the request body; not yet reported sent
+    AnswerStopped, // the wait for the reply or acknowledgement, or the fetch of the reply
 };
 
 class LinkListener {

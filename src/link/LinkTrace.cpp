@@ -1,6 +1,7 @@
 #include "link/LinkTrace.h"
 
 #include "fileio/OutputStream.h"
+#include "fileio/RecordLines.h"
 #include "fileio/SafeFile.h"
 
 #include <QDir>
@@ -73,7 +74,7 @@ void LinkTrace::write(const QString& line)
 void LinkTrace::begin(std::span<const std::uint8_t> request, const char* outcome)
 {
     finish();
-    m_line = m_clock().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + QStringLiteral(" TX ")
+    m_line = timeStampText(m_clock()) + QStringLiteral(" TX ")
         + hexBytes(request);
     m_outcome = QLatin1String(outcome);
     m_pending = true;
@@ -87,9 +88,9 @@ void LinkTrace::end(const QString& reply, const char* outcome)
 {
     if (!m_pending)
         return;
-    // A send time-out decides the line; the acknowledgement wait that still
-    // follows it cannot make it look better.
-    if (m_outcome != QLatin1String("send-timeout"))
+    // A send time-out or stop decides the line; the acknowledgement wait that
+    // still follows it cannot make it look better.
+    if (m_outcome != QLatin1String("send-timeout") && m_outcome != QLatin1String("stopped"))
         m_outcome = QLatin1String(outcome);
     m_line += QStringLiteral(" RX ") + (reply.isEmpty() ? QStringLiteral("-") : reply);
     m_pending = false;
@@ -127,6 +128,12 @@ void LinkTrace::linkEvent(LinkEvent event, std::span<const std::uint8_t> bytes)
         break;
     case LinkEvent::AckTimeout:
         end({}, "ack-timeout");
+        break;
+    case LinkEvent::SendStopped:
+        begin(bytes, "stopped");
+        break;
+    case LinkEvent::AnswerStopped:
+        end({}, "stopped");
         break;
     }
 }

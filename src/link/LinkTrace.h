@@ -13,13 +13,13 @@
 namespace vardel {
 
 // The bus monitor of --trace (vardel and vardel-cli): one line per exchange,
-//   2026-12-10T10:00:00.123 TX 01 02 49 06 RX 10 00 00 00 00 81 ok
-// The time is when the request went out. Outcomes: ok (reply read), ack
-// (write acknowledged), sent (no reply expected), send-timeout,
-// reply-timeout, ack-timeout, reply-refused. With a card clock each line ends
-// with how long the exchange took on the card ("... ok 27.4 ms"): on the
-// simulated card its virtual time, which is what a real card would take.
-// A request that expects no reply
+//   2026-12-10T10:00:00.123+01:00 TX 01 02 49 06 RX 10 00 00 00 00 81 ok 27.4 ms
+// The time is when the request went out, with its offset from UTC. Outcomes:
+// ok (reply read), ack (write acknowledged), sent (no reply expected),
+// send-timeout, reply-timeout, ack-timeout, reply-refused, stopped (Ctrl+C
+// ended the wait, whatever the card was doing). With a card clock each line
+// ends with how long the exchange took on the card: on the simulated card its
+// virtual time, which is what a real card would take. A request that expects no reply
 // (the EEPROM store, the meter reset) is written at once; a read or a write
 // waits for its reply or acknowledgement, or for finish().
 class LinkTrace final : public LinkListener {

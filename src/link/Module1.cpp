@@ -9,13 +9,6 @@ std::uint16_t portOf(std::int16_t p) { return static_cast<std::uint16_t>(p); }
 std::uint8_t lowByte(int v) { return static_cast<std::uint8_t>(v & 0xFF); }
 } // namespace
 
-bool isSystemPortPair(std::int16_t cardAddress)
-{
-    const std::uint16_t data = portOf(cardAddress);
-    const auto command = static_cast<std::uint16_t>(data + 1);
-    return data < kFirstCardPort || command < kFirstCardPort;
-}
-
 Module1::Module1(PortBackend& port) : m_port(port) {}
 
 bool Module1::setCardAddress(std::int16_t address)
@@ -43,7 +36,7 @@ void Module1::out(std::int16_t port, int value)
 std::int16_t Module1::CardWaitReady()
 {
     for (int i = 0; i < kReadyTries && !stopRequested(); ++i) {
-        if ((inp(CardCommandPort) & 7) == 4)
+        if (cardStatusReady(inp(CardCommandPort)))
             return 0;
     }
     return 1;
@@ -162,7 +155,7 @@ std::int16_t Module1::Exchange(const std::uint8_t* body, int length, bool expect
     WaitSendDone(flag);
     const auto n = static_cast<std::size_t>(length);
     if (flag != 0) {
-        notify(LinkEvent::SendTimeout, body, n);
+        notify(stopRequested() ? LinkEvent::SendStopped : LinkEvent::SendTimeout, body, n);
         if (m_errors)
             m_errors->showTransmitError();
         return 1;
@@ -173,7 +166,7 @@ std::int16_t Module1::Exchange(const std::uint8_t* body, int length, bool expect
 
     WaitReplyDone(flag);
     if (flag != 0) {
-        notify(LinkEvent::ReplyTimeout);
+        notify(stopRequested() ? LinkEvent::AnswerStopped : LinkEvent::ReplyTimeout);
         if (m_errors)
             m_errors->showReceiveError();
         return 1;
@@ -197,8 +190,22 @@ std::uint8_t Module1::MeasureBlockLength(std::int16_t model)
 std::int16_t Module1::FetchReply(int* count, int minimumPayload)
 {
     const Busy busy(*this);
-    const int high = CardReadReg(15);
-    const int low = CardReadReg(16);
+    // A read that a stop request made give up returns no byte of the reply.
+    bool cutShort = false;
+    const auto read = [this, &cutShort](std::int16_t reg) {
+        bool ready = false;
+        const std::int16_t value = readRegister(reg, ready);
+        cutShort = cutShort || (!ready && stopRequested());
+        return value;
+    };
+    const auto failed = [this](LinkEvent event) {
+        notify(event);
+        if (m_errors)
+            m_errors->showReceiveError();
+        return std::int16_t{1};
+    };
+    const int high = read(15);
+    const int low = read(16);
     // The card counts in 16 bits; a length of 32768 or more, or a payload that
     // does not fit RxBuf or falls short of what the caller needs, is refused
     // before a single byte is read.
@@ -206,14 +213,14 @@ std::int16_t Module1::FetchReply(int* count, int minimumPayload)
     const int n = length - 2;
     if (count)
         *count = n;
-    if (length >= 32768 || n > kRxBufSize || (minimumPayload > 0 && n < minimumPayload)) {
-        notify(LinkEvent::ReplyRefused);
-        if (m_errors)
-            m_errors->showReceiveError();
-        return 1;
-    }
+    if (cutShort)
+        return failed(LinkEvent::AnswerStopped);
+    if (length >= 32768 || n > kRxBufSize || (minimumPayload > 0 && n < minimumPayload))
+        return failed(LinkEvent::ReplyRefused);
     for (int i = 1; i <= n; ++i)
-        RxBuf[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(CardReadReg(4));
+        RxBuf[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(read(4));
+    if (cutShort)
+        return failed(LinkEvent::AnswerStopped);
     notify(LinkEvent::ReplyFetched, RxBuf.data() + 1, n > 0 ? static_cast<std::size_t>(n) : 0);
     return 0;
 }
@@ -257,7 +264,7 @@ void Module1::WaitWriteReply(std::int16_t& flag)
     CardWriteReg(6, 0);
     WaitReplyDone(flag);
     CardWriteReg(6, 0);
-    notify(flag == 0 ? LinkEvent::AckReceived : LinkEvent::AckTimeout);
+    notify(flag == 0 ? LinkEvent::AckReceived : stopRequested() ? LinkEvent::AnswerStopped : LinkEvent::AckTimeout);
 }
 
 std::int16_t Module1::SendEepromStore()

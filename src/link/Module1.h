@@ -2,6 +2,7 @@
 
 #include "link/BasNumber.h"
 #include "link/CardClock.h"
+#include "link/CardPorts.h"
 #include "link/LinkInterfaces.h"
 #include "link/MeterModels.h"
 #include "link/PortBackend.h"
@@ -30,17 +31,8 @@ inline constexpr int kResetSettleReads = 501;
 // status reads instead of 3 * 10^9.
 inline constexpr int kNotReadyReadsInWait = 32;
 
-// 340h: the card's address when the settings give none (or one refused below).
+// 340h: the card's address when the settings give none (or one below 100h).
 inline constexpr std::int16_t kDefaultCardAddress = 832;
-
-// Ports below 100h belong to the PC's own devices (DMA and interrupt
-// controllers, timer, keyboard controller). The card is never looked for there.
-inline constexpr unsigned kFirstCardPort = 0x100;
-// True when a card at this address would have its data or command port below
-// 100h (FFFFh counts: its command port wraps round to port 0).
-bool isSystemPortPair(std::int16_t cardAddress);
-// Why such an address is refused, as the program says it (UTF-8).
-inline constexpr const char* kSystemPortsText = "Adres zarezerwowany dla urządzeń płyty głównej (poniżej 100h)";
 
 // Link state and the card and meter routines. One instance lives for the whole
 // run and is handed by reference to every window that talks to the meter.
@@ -113,7 +105,8 @@ public:
     void RequestMeasureBlock(std::int16_t& flag);
     // Copies the reply payload into RxBuf(1..n). Returns the flag: 1 when the
     // card reports a length that does not fit RxBuf, or a payload shorter than
-    // minimumPayload (nothing is read and the receive error window is shown).
+    // minimumPayload (nothing is read and the receive error window is shown),
+    // or when a stop request cut the fetch short.
     // count, when given, receives n (which may be 0 or negative: then nothing
     // was read).
     std::int16_t FetchReply(int* count = nullptr, int minimumPayload = 0);
@@ -149,6 +142,10 @@ private:
     SteadyCardClock m_steadyClock;
     int m_busy = 0;
 };
+
+// Whether a card status byte shows the card ready for an access: 4 in its
+// three low bits (FFh, an empty slot, never does).
+inline bool cardStatusReady(std::uint8_t status) { return (status & 7) == 4; }
 
 // Text of a byte or port as the main window shows it: uppercase hexadecimal,
 // no leading zeros, then "h" (4 gives "4h", 832 gives "340h").

@@ -1,15 +1,16 @@
 #include "portio/PortIoBackend.h"
 
-#include "fileio/SafeFile.h"
-#include "link/Module1.h"
+#include "link/CardPorts.h"
+#include "portio/PortAccess.h"
+#include "portio/PortTexts.h"
 
 #include <cerrno>
+#include <utility>
 
+// inb and outb: x86 only. Elsewhere ioperm is refused (ENOSYS), so they are
+// never reached.
 #if defined(__x86_64__) || defined(__i386__)
 #include <sys/io.h>
-#define VARDEL_HAVE_PORT_IO 1
-#else
-#define VARDEL_HAVE_PORT_IO 0
 #endif
 
 namespace vardel {
@@ -17,42 +18,21 @@ namespace vardel {
 PortIoBackend::Access PortIoBackend::systemAccess()
 {
     Access access;
-#if VARDEL_HAVE_PORT_IO
-    access.ioperm = [](unsigned long from, unsigned long num, int turnOn) { return ::ioperm(from, num, turnOn); };
+    access.ioperm = [](unsigned long from, unsigned long num, int turnOn) {
+        return systemPrivilegeOps().ioperm(from, num, turnOn);
+    };
+#if defined(__x86_64__) || defined(__i386__)
     access.inb = [](std::uint16_t port) { return static_cast<std::uint8_t>(::inb(port)); };
     access.outb = [](std::uint8_t value, std::uint16_t port) { ::outb(value, port); };
 #else
-    access.ioperm = [](unsigned long, unsigned long, int) {
-        errno = ENOSYS;
-        return -1;
-    };
     access.inb = [](std::uint16_t) { return std::uint8_t{0xFF}; };
     access.outb = [](std::uint8_t, std::uint16_t) {};
 #endif
+    access.lockdown = [] { return kernelLockdownMode(); };
     return access;
 }
 
-QString PortIoBackend::refusalText(std::uint16_t first, std::uint16_t last, int error)
-{
-    if (error == EPERM) {
-        return QStringLiteral("Brak dostępu do portów karty %1–%2. Uruchom program jako root "
-                              "(wymagane uprawnienie CAP_SYS_RAWIO).")
-            .arg(QString::fromStdString(hexText(first)), QString::fromStdString(hexText(last)));
-    }
-    // Name the ports here too: the technician compares them with the card's
-    // jumpers before blaming the system.
-    return QStringLiteral("Bezpośredni dostęp do portów karty %1–%2 nie jest dostępny w tym systemie: %3")
-        .arg(QString::fromStdString(hexText(first)), QString::fromStdString(hexText(last)),
-             systemErrorText(error));
-}
-
-QString PortIoBackend::systemPortsText(std::uint16_t first)
-{
-    return QStringLiteral("Adres karty %1: %2.")
-        .arg(QString::fromStdString(hexText(first)), QString::fromUtf8(kSystemPortsText));
-}
-
-PortIoBackend::PortIoBackend(Access access) : m_access(std::move(access)) {}
+PortIoBackend::PortIoBackend(Access access, bool mayGrant) : m_access(std::move(access)), m_mayGrant(mayGrant) {}
 
 std::unique_ptr<PortIoBackend> PortIoBackend::open(std::uint16_t cardAddress, QString& message)
 {
@@ -61,30 +41,48 @@ std::unique_ptr<PortIoBackend> PortIoBackend::open(std::uint16_t cardAddress, QS
 
 std::unique_ptr<PortIoBackend> PortIoBackend::open(std::uint16_t cardAddress, QString& message, Access access)
 {
-    std::unique_ptr<PortIoBackend> backend(new PortIoBackend(std::move(access)));
+    std::unique_ptr<PortIoBackend> backend(new PortIoBackend(std::move(access), true));
     if (!backend->requestPair(cardAddress, message))
         return nullptr;
     message.clear();
     return backend;
 }
 
+std::unique_ptr<PortIoBackend> PortIoBackend::adopt(std::uint16_t grantedAddress, Access access)
+{
+    std::unique_ptr<PortIoBackend> backend(new PortIoBackend(std::move(access), false));
+    backend->m_adopted = grantedAddress;
+    backend->grantPair(grantedAddress);
+    return backend;
+}
+
+void PortIoBackend::grantPair(std::uint16_t first)
+{
+    m_granted.set(first);
+    m_granted.set(static_cast<std::uint16_t>(first + 1));
+}
+
 bool PortIoBackend::requestPair(std::uint16_t first, QString& message)
 {
-    const std::uint16_t last = static_cast<std::uint16_t>(first + 1);
     // The mainboard's own devices are not asked for at all: writing there can
     // hang the PC. (The command port of FFFFh would be port 0.)
     if (isSystemPortPair(static_cast<std::int16_t>(first))) {
         message = systemPortsText(first);
         return false;
     }
+    if (!m_mayGrant) {
+        // The privilege is gone: asking the kernel would only be refused.
+        message = nextStartText(m_adopted);
+        return false;
+    }
     errno = 0;
     if (m_access.ioperm(first, 2, 1) != 0) {
         const int error = errno != 0 ? errno : EINVAL;
-        message = refusalText(first, last, error);
+        const QString lockdown = error == EPERM && m_access.lockdown ? m_access.lockdown() : QString();
+        message = kernelRefusalText(first, error, true, lockdown);
         return false;
     }
-    m_granted.set(first);
-    m_granted.set(last);
+    grantPair(first);
     return true;
 }
 
@@ -105,6 +103,12 @@ bool PortIoBackend::reachable(std::uint16_t port)
         return true;
     m_refused.set(port);
     m_lastError = message;
+    // The box already says "below 100h" for those. For adopted ports the
+    // advice is the same whatever address comes next: said once.
+    if (isSystemPortPair(static_cast<std::int16_t>(first)) || (!m_mayGrant && std::exchange(m_toldNextStart, true)))
+        return false;
+    if (m_onMessage)
+        m_onMessage(message);
     return false;
 }
 

@@ -2,11 +2,13 @@
 #include "app/Startup.h"
 #include "app/TextRules.h"
 #include "portio/PortIoBackend.h"
+#include "support/ScopedEnv.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -16,6 +18,7 @@
 #include <chrono>
 #include <csignal>
 #include <thread>
+#include <unistd.h>
 
 using namespace vardel;
 
@@ -364,4 +367,26 @@ TEST(StartOptions, ProgramEndsOnAStopSignalAndOnTooFewDescriptors)
         EXPECT_TRUE(err.contains(c.err)) << err.toStdString();
         EXPECT_FALSE(QFileInfo::exists(state + QStringLiteral(".lock"))) << "the card let go";
     }
+}
+
+// Root run with a user's HOME (sudo -E): Qt's own settings file (the file
+// dialogs' history) must not become root's file in the user's folder. In
+// root's own folders it stays where Qt puts it.
+TEST(StartOptions, RootKeepsQtSettingsOutOfAUsersHome)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can write into another user's folder";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    test::ScopedEnv env;
+    env.set("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("own/.config")));
+    keepQtSettingsOutOfUsersHome();
+    EXPECT_TRUE(QSettings(QSettings::UserScope, QStringLiteral("QtProject")).fileName().startsWith(dir.path()));
+
+    const QString home = dir.filePath(QStringLiteral("home"));
+    ASSERT_TRUE(QDir().mkdir(home));
+    ASSERT_EQ(::chown(QFile::encodeName(home).constData(), 65534, 65534), 0);
+    env.set("XDG_CONFIG_HOME", home + QStringLiteral("/.config"));
+    keepQtSettingsOutOfUsersHome();
+    EXPECT_FALSE(QSettings(QSettings::UserScope, QStringLiteral("QtProject")).fileName().startsWith(home));
 }

@@ -3,8 +3,14 @@
 #include "cli/MeasureRecord.h"
 #include "link/Module1.h"
 
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTimeZone>
+
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 using namespace vardel;
@@ -83,11 +89,11 @@ TEST(CliArguments, EveryCommandWithItsOwnOptions)
     o = {};
     ASSERT_TRUE(parseCliArguments(split("measure --interval 0,25 --format json"), o, error));
     EXPECT_EQ(o.intervalMs, 250);
-    EXPECT_EQ(o.format, MeasureFormat::Json);
+    EXPECT_EQ(o.format, OutputFormat::Json);
     o = {};
     ASSERT_TRUE(parseCliArguments(split("measure"), o, error));
     EXPECT_EQ(o.intervalMs, 1000);
-    EXPECT_EQ(o.format, MeasureFormat::Text);
+    EXPECT_EQ(o.format, OutputFormat::Text);
 
     o = {};
     ASSERT_TRUE(parseCliArguments(split("diff a.KX3 b.KX3"), o, error));
@@ -102,6 +108,31 @@ TEST(CliArguments, EveryCommandWithItsOwnOptions)
     ASSERT_TRUE(parseCliArguments(split("history --meter-address 7"), o, error));
     EXPECT_EQ(o.command, CliCommand::History);
     EXPECT_EQ(o.meterAddress, std::int16_t{7});
+
+    o = {};
+    ASSERT_TRUE(parseCliArguments(split("measure --format csv --decimal-comma"), o, error));
+    EXPECT_TRUE(o.decimalComma);
+    for (const char* args : {"scan --format=json", "verify a.KX3 --format json", "diff a.KX3 b.KX3 --format csv",
+                             "card-test --format json", "card-reset --format csv", "write a.KX3 --verify --format json"}) {
+        SCOPED_TRACE(args);
+        o = {};
+        ASSERT_TRUE(parseCliArguments(split(args), o, error)) << error.toStdString();
+        EXPECT_NE(o.format, OutputFormat::Text);
+    }
+    // The message for another model asks for --force: diff takes it too.
+    o = {};
+    ASSERT_TRUE(parseCliArguments(split("diff a.KX3 b.KX3 --model KX-4 --force"), o, error)) << error.toStdString();
+    EXPECT_TRUE(o.force);
+
+    // --wait alone waits as long as it takes; with "=S" that long at most.
+    o = {};
+    ASSERT_TRUE(parseCliArguments(split("card-test --wait"), o, error));
+    EXPECT_TRUE(o.wait);
+    EXPECT_EQ(o.waitLimitMs, -1);
+    ASSERT_TRUE(parseCliArguments(split("card-test --wait=2,5"), o, error));
+    EXPECT_EQ(o.waitLimitMs, 2500);
+    ASSERT_TRUE(parseCliArguments(split("card-test --wait=0"), o, error));
+    EXPECT_EQ(o.waitLimitMs, 0);
 
     o = {};
     ASSERT_TRUE(parseCliArguments(split("--help"), o, error));
@@ -159,6 +190,16 @@ TEST(CliArguments, MistakesAreRefusedWithTheirReason)
         {"verify a.KX3 --verify", "Opcja --verify nie dotyczy polecenia verify"},
         {"measure --bauds 9600", "Opcja --bauds nie dotyczy polecenia measure"},
         {"scan --interval 2", "Opcja --interval nie dotyczy polecenia scan"},
+        {"read -o a.KX3 --format json", "Opcja --format nie dotyczy polecenia read"},
+        {"write a.KX3 --format json", "Opcja --format dotyczy polecenia write tylko razem z --verify"},
+        {"measure --decimal-comma", "Opcja --decimal-comma dotyczy tylko --format csv"},
+        {"measure --format json --decimal-comma", "Opcja --decimal-comma dotyczy tylko --format csv"},
+        {"scan --format csv --decimal-comma", "Opcja --decimal-comma nie dotyczy polecenia scan"},
+        {"card-test --wait=", "Nieprawidłowa wartość opcji --wait: "},
+        {"card-test --wait=-1", "Nieprawidłowa wartość opcji --wait: -1"},
+        {"card-test --wait=1h", "Nieprawidłowa wartość opcji --wait: 1h"},
+        {"card-test --wait=86401", "Nieprawidłowa wartość opcji --wait: 86401"},
+        {"print a.KX3 --pdf a.pdf --wait", "Opcja --wait nie dotyczy polecenia print"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
@@ -215,19 +256,83 @@ TEST(MeasureRecordTest, EveryFormatCarriesEveryCaptionOfTheModel)
 {
     // A KX-2 reply of which the balance was cut off: its column stays, empty.
     const std::vector<MeasuredValue> values{{1, 1, 22.5f}, {2, 7, -0.25f}, {5, 13, 1.234568e7f}};
-    const QDateTime time(QDate(2026, 12, 10), QTime(10, 0, 1, 5));
+    const QDateTime time(QDate(2026, 12, 10), QTime(10, 0, 1, 5), QTimeZone("Europe/Warsaw"));
 
-    EXPECT_EQ(measureHeaderLine(MeasureFormat::Csv, kModelKX2),
+    EXPECT_EQ(measureHeaderLine(OutputFormat::Csv, kModelKX2),
               QStringLiteral("Czas;Pomiar Nr 1;Pomiar Nr 2;Funkcja Nr 1;Bilans Nr 1"));
-    EXPECT_EQ(measureHeaderLine(MeasureFormat::Json, kModelKX2), QString());
-    EXPECT_EQ(measureHeaderLine(MeasureFormat::Text, kModelKX2), QString());
+    EXPECT_EQ(measureHeaderLine(OutputFormat::Json, kModelKX2), QString());
+    EXPECT_EQ(measureHeaderLine(OutputFormat::Text, kModelKX2), QString());
 
-    EXPECT_EQ(measureRecordLine(MeasureFormat::Csv, kModelKX2, time, values),
-              QStringLiteral("2026-12-10T10:00:01.005;22.5;-0.25;1.234568E+07;"));
-    EXPECT_EQ(measureRecordLine(MeasureFormat::Json, kModelKX2, time, values),
-              QStringLiteral("{\"Czas\":\"2026-12-10T10:00:01.005\",\"Pomiar Nr 1\":22.5,\"Pomiar Nr 2\":-0.25,"
+    EXPECT_EQ(measureRecordLine(OutputFormat::Csv, kModelKX2, time, values),
+              QStringLiteral("2026-12-10T10:00:01.005+01:00;22.5;-0.25;1.234568E+07;"));
+    // For a spreadsheet in Polish settings; the separator stays.
+    EXPECT_EQ(measureRecordLine(OutputFormat::Csv, kModelKX2, time, values, true),
+              QStringLiteral("2026-12-10T10:00:01.005+01:00;22,5;-0,25;1,234568E+07;"));
+    EXPECT_EQ(measureRecordLine(OutputFormat::Json, kModelKX2, time, values),
+              QStringLiteral("{\"Czas\":\"2026-12-10T10:00:01.005+01:00\",\"Pomiar Nr 1\":22.5,\"Pomiar Nr 2\":-0.25,"
                              "\"Funkcja Nr 1\":1.234568E+07,\"Bilans Nr 1\":null}"));
     // Today's line keeps the file's number form and has no time.
-    EXPECT_EQ(measureRecordLine(MeasureFormat::Text, kModelKX2, time, values),
+    EXPECT_EQ(measureRecordLine(OutputFormat::Text, kModelKX2, time, values),
               QStringLiteral("Pomiar Nr 1: 22.5; Pomiar Nr 2: -.25; Funkcja Nr 1: 1.234568E+07"));
+}
+
+namespace {
+
+// Whether `text` names the option, and not only a longer one that begins
+// with it ("--card" in "--card-address"). The manual page writes each dash
+// as "\-".
+bool mentions(const QString& text, const QString& option, bool manual)
+{
+    QString name = QRegularExpression::escape(option);
+    if (manual)
+        name.replace(QStringLiteral("\\-"), QStringLiteral(R"(\\-)"));
+    return QRegularExpression(name + QStringLiteral(R"((?![a-z]|\\?-))")).match(text).hasMatch();
+}
+
+// What the bash completion offers after "vardel-cli COMMAND -".
+QStringList completedOptions(const QString& command)
+{
+    QProcess bash;
+    bash.start(QStringLiteral("bash"),
+               {QStringLiteral("-c"),
+                QStringLiteral(R"(source "$1"; COMP_WORDS=(vardel-cli "$2" -); COMP_CWORD=2; _vardel_cli;
+                                  printf '%s\n' "${COMPREPLY[@]}")"),
+                QStringLiteral("bash"), QStringLiteral(VARDEL_SOURCE_DIR "/packaging/vardel-cli.bash-completion"),
+                command});
+    bash.waitForFinished();
+    return QString::fromUtf8(bash.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+// Every option the parser takes with a command is in --help and on the
+// manual page, and the completion offers with each command exactly those.
+TEST(CliDocumentation, HelpManualAndCompletionNameEveryOption)
+{
+    QFile page(QStringLiteral(VARDEL_SOURCE_DIR "/packaging/vardel-cli.1"));
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    const QString manual = QString::fromUtf8(page.readAll());
+    const QString help = cliUsageText();
+
+    const std::pair<const char*, CliCommand> commands[] = {
+        {"card-test", CliCommand::CardTest}, {"card-reset", CliCommand::CardReset}, {"read", CliCommand::Read},
+        {"write", CliCommand::Write},        {"verify", CliCommand::Verify},        {"measure", CliCommand::Measure},
+        {"print", CliCommand::Print},        {"reset-meter", CliCommand::ResetMeter}, {"scan", CliCommand::Scan},
+        {"diff", CliCommand::Diff},
+    };
+    for (const auto& [word, command] : commands) {
+        SCOPED_TRACE(word);
+        const QStringList taken = cliOptionNames(command);
+        for (const QString& option : taken) {
+            EXPECT_TRUE(mentions(help, option, false)) << "--help lacks " << option.toStdString();
+            EXPECT_TRUE(mentions(manual, option, true)) << "the manual page lacks " << option.toStdString();
+        }
+        const QStringList offered = completedOptions(QString::fromUtf8(word));
+        ASSERT_FALSE(offered.isEmpty());
+        for (const QString& option : offered)
+            EXPECT_TRUE(taken.contains(option)) << "completion offers " << option.toStdString() << ", refused";
+        for (const QString& option : taken)
+            EXPECT_TRUE(offered.contains(option) || !option.startsWith(QLatin1String("--")))
+                << "completion lacks " << option.toStdString();
+    }
 }

@@ -8,12 +8,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QTemporaryDir>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -116,6 +119,28 @@ std::map<QString, QString> folderSnapshot(const QString& path)
     for (const QFileInfo& e : entries)
         out[e.fileName()] = QStringLiteral("%1 %2").arg(e.size()).arg(e.lastModified().toMSecsSinceEpoch());
     return out;
+}
+
+// A CSV row's fields: ';'-separated; a field in double quotes may hold ';'
+// and doubled quotes.
+QStringList csvFields(const QString& line)
+{
+    QStringList fields{QString()};
+    bool quoted = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (c == QLatin1Char('"')) {
+            if (quoted && i + 1 < line.size() && line[i + 1] == QLatin1Char('"'))
+                fields.last() += line[++i];
+            else
+                quoted = !quoted;
+        } else if (c == QLatin1Char(';') && !quoted) {
+            fields << QString();
+        } else {
+            fields.last() += c;
+        }
+    }
+    return fields;
 }
 
 class CliProcess : public testing::Test {
@@ -250,7 +275,7 @@ TEST_F(CliProcess, TraceShowsTheRequestBytesOfEveryExchange)
     ASSERT_EQ(lines.size(), 2 * 64);
     // Each line ends with the exchange's time on the card.
     const QRegularExpression first(QStringLiteral(
-        R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} TX 01 02 49 06 RX( [0-9A-F]{2}){6} ok \d+\.\d ms$)"));
+        R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d TX 01 02 49 06 RX( [0-9A-F]{2}){6} ok \d+\.\d ms$)"));
     EXPECT_TRUE(first.match(lines[0]).hasMatch()) << lines[0].toStdString();
     EXPECT_TRUE(first.match(lines[64]).hasMatch()) << lines[64].toStdString();
     EXPECT_TRUE(lines[63].contains(QStringLiteral(" TX 01 03 C3 06 RX "))) << lines[63].toStdString(); // r = 63 at 963
@@ -286,11 +311,11 @@ TEST_F(CliProcess, ExitCodesTellWhatWentWrong)
     };
     const Case cases[] = {
         {QStringList{"read", "-o", out, "--sim-fault", "no-meter"} + kx3(), 1, "Błąd odbioru danych (rejestr 0)\n"},
-        {QStringList{"write", file, "--sim-fault=no-ack", "--eeprom"} + kx3(), 1, "Błąd nadawania danych (rejestr 0)\n"},
+        {QStringList{"write", file, "--sim-fault=no-ack", "--eeprom"} + kx3(), 1,
+         "Błąd nadawania danych (rejestr 0): brak potwierdzenia zapisu\n"},
         // KX-2 and KX-4 number their registers in hexadecimal, marked as such.
         {QStringList{"read", "-o", out, "--force", "--sim-fault", "no-meter"} + kx2(), 1, "Błąd odbioru danych (rejestr 0h)\n"},
         {QStringList{"measure", "--count", "1", "--sim-fault", "no-meter"} + kx3(), 1, "Błąd odbioru danych\n"},
-        {QStringList{"reset-meter", "--sim-fault", "dead-card"} + kx3(), 1, "Błąd nadawania danych\n"},
         // A reply too short for one number is no value.
         {QStringList{"read", "-o", out, "--sim-fault", "bad-length=-6"} + kx3(), 1, "Błąd odbioru danych (rejestr 0)\n"},
         {QStringList{"card-test", "--card-address", "20h"}, 2, "Adres zarezerwowany dla urządzeń płyty głównej (poniżej 100h)"},
@@ -373,10 +398,14 @@ TEST_F(CliProcess, PrintLaysOutThePdf)
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     env.remove(QStringLiteral("DISPLAY"));
     environment = env;
+    // As under cron or sudo: no XDG_RUNTIME_DIR, and nothing said of it.
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    environment = env;
     const QString pdf = path(QStringLiteral("raport.pdf"));
     const CliRun r = cli(QStringList{QStringLiteral("print"), file, QStringLiteral("--pdf"), pdf} + kx3());
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, QString());
+    EXPECT_EQ(r.err, QString());
 
     QProcess info;
     info.start(pdfinfo, {pdf});
@@ -430,6 +459,36 @@ TEST_F(CliProcess, LinkDefaultsComeFromVardelCfgWhichStaysUntouched)
     const CliRun refused = cli({QStringLiteral("card-test")}, program, false);
     EXPECT_EQ(refused.code, 2);
     EXPECT_TRUE(refused.err.contains(QStringLiteral("Adres karty 20h z pliku Vardel.cfg"))) << refused.err.toStdString();
+
+    // Values the card cannot take are named, as a model outside the family
+    // is; an option in their place makes the file's value irrelevant.
+    struct Case {
+        QByteArray cfg;
+        QString err;
+        QString option;
+    };
+    const Case cases[] = {
+        {" 832 \r\n 0 \r\n 1 \r\n 0 \r\n 9 \r\n 1 \r\n 600 \r\n 633 \r\n 3801 \r\n",
+         "Nieprawidłowy kod prędkości transmisji (Vardel.cfg podaje 9); użyj --baud 1200|2400|4800|9600|19200|38400.\n",
+         "--baud=19200"},
+        {" 832 \r\n 0 \r\n 257 \r\n 0 \r\n 4 \r\n 1 \r\n 600 \r\n 633 \r\n 3801 \r\n",
+         "Nieprawidłowy adres sieciowy miernika (Vardel.cfg podaje 257); użyj --meter-address 0..255.\n",
+         "--meter-address=1"},
+        {" 832 \r\n -1 \r\n 1 \r\n 0 \r\n 4 \r\n 1 \r\n 600 \r\n 633 \r\n 3801 \r\n",
+         "Nieprawidłowy adres sieciowy master-a (Vardel.cfg podaje -1); użyj --master-address 0..255.\n",
+         "--master-address=0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.option.toStdString());
+        ASSERT_TRUE(writeBytes(programDir + QStringLiteral("/Vardel.cfg"), c.cfg));
+        const CliRun bad = cli({QStringLiteral("read"), QStringLiteral("-o"), out}, program, false);
+        EXPECT_EQ(bad.code, 2);
+        EXPECT_EQ(bad.err, c.err);
+        const CliRun given = cli({QStringLiteral("read"), QStringLiteral("-o"), out, c.option}, program, false);
+        EXPECT_EQ(given.code, 0) << given.err.toStdString();
+        // card-test loads no link parameters: they do not matter to it.
+        EXPECT_EQ(cli({QStringLiteral("card-test")}, program, false).code, 0);
+    }
 }
 
 // A bench script's second program on the card in use: refused at once with
@@ -445,6 +504,11 @@ TEST_F(CliProcess, OneProgramAtATimePerCard)
     EXPECT_EQ(r.code, 3);
     EXPECT_EQ(r.err, busy + QLatin1Char('\n'));
     EXPECT_EQ(r.out, QString());
+
+    // A bounded wait gives up with the same code.
+    r = cli({QStringLiteral("card-test"), QStringLiteral("--wait=0,3")});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, busy + QStringLiteral(" Czekam, aż ją zwolni.\n") + busy + QStringLiteral(" Nie zwolnił jej w ciągu 0,3 s.\n"));
 
     auto waiter = start({QStringLiteral("card-test"), QStringLiteral("--wait")});
     auto given_up = start({QStringLiteral("card-test"), QStringLiteral("--wait")});
@@ -597,6 +661,135 @@ TEST_F(CliProcess, ScanWithoutAnswerEndsWithCode1)
     }
 }
 
+// One fault, one line: a card that is not ready is said once, not followed by
+// a transmit error of an exchange that was never tried; card-test prints the
+// status as ever, and fails.
+TEST_F(CliProcess, ADeadCardIsOneLineAndFailsTheCardTest)
+{
+    const QString file = path(QStringLiteral("cfg.KX3"));
+    ASSERT_TRUE(writeBytes(file, fixture.bytes()));
+    const QString dead = QStringLiteral("Karta interfejsu nie zgłasza gotowości (status FFh).\n");
+    struct Case {
+        QStringList args;
+        QString out;
+    };
+    const Case cases[] = {
+        {{"read", "-o", path("out.KX3")}, ""},
+        {{"write", file, "--eeprom"}, ""},
+        {{"verify", file}, ""},
+        {{"measure", "--format=csv"}, ""},
+        {{"reset-meter"}, ""},
+        {{"scan", "--addresses=1-2"}, ""},
+        {{"card-test"}, "FFh\n"},
+        {{"card-reset"}, "FFh\n"},
+        {{"card-test", "--format=json"}, "{\"status\":255,\"ready\":false}\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+        const CliRun r = cli(c.args + kx3() + QStringList{QStringLiteral("--sim-fault=dead-card")});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err, dead);
+        EXPECT_EQ(r.out, c.out);
+    }
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("out.KX3"))));
+    const CliRun ready = cli({QStringLiteral("card-reset")});
+    EXPECT_EQ(ready.code, 0) << ready.err.toStdString();
+    EXPECT_EQ(ready.out, QStringLiteral("4h\n"));
+}
+
+// What a production line's script reads: with --format json one JSON object
+// per line, with --format csv a header and one row per result, the same
+// fields in the same order, numbers as numbers; stdout carries nothing else.
+TEST_F(CliProcess, ResultsForProgramsAreJsonAndCsvWithTheSameFields)
+{
+    const QString file = storedFixture();
+    ConfigFixture changed = fixture;
+    changed.values[7] = QStringLiteral(" .5");
+    changed.values[99] = QStringLiteral("-1");
+    const QString other = path(QStringLiteral("changed.KX3"));
+    ASSERT_TRUE(writeBytes(other, changed.bytes()));
+    changed.fields[0] = QStringLiteral("Nr 13; \"B\"");
+    changed.customer = QStringLiteral("Zakład Łódź\r\nul. Krótka 2");
+    const QString third = path(QStringLiteral("third.KX3"));
+    ASSERT_TRUE(writeBytes(third, changed.bytes()));
+
+    struct Case {
+        QStringList args;
+        int code;
+        QStringList fields;
+        int records;
+    };
+    const Case cases[] = {
+        {{"card-test"}, 0, {"status", "ready"}, 1},
+        {{"card-reset"}, 0, {"status", "ready"}, 1},
+        {{"scan", "--bauds=19200", "--addresses=1-3"}, 0, {"address", "baud", "model"}, 3},
+        {QStringList{"verify", other} + kx3(), 4, {"register", "register_label", "file", "meter"}, 2},
+        {QStringList{"verify", file} + kx3(), 0, {"register", "register_label", "file", "meter"}, 0},
+        {QStringList{"write", other, "--verify"} + kx3(), 0, {"register", "register_label", "file", "meter"}, 0},
+        {{"diff", other, third}, 4, {"register", "register_label", "name", "a", "b"}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+        const CliRun json = cli(c.args + QStringList{QStringLiteral("--format=json")});
+        const CliRun csv = cli(c.args + QStringList{QStringLiteral("--format"), QStringLiteral("csv")});
+        EXPECT_EQ(json.code, c.code) << json.err.toStdString();
+        EXPECT_EQ(csv.code, c.code) << csv.err.toStdString();
+        EXPECT_EQ(json.err, csv.err);
+
+        const QStringList objects = json.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList rows = csv.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        ASSERT_EQ(objects.size(), c.records) << json.out.toStdString();
+        ASSERT_EQ(rows.size(), c.records + 1) << csv.out.toStdString();
+        EXPECT_EQ(rows[0].split(QLatin1Char(';')), c.fields);
+        for (int i = 0; i < c.records; ++i) {
+            QJsonParseError error;
+            const QJsonDocument doc = QJsonDocument::fromJson(objects[i].toUtf8(), &error);
+            ASSERT_EQ(error.error, QJsonParseError::NoError) << objects[i].toStdString();
+            const QJsonObject object = doc.object();
+            QStringList keys = object.keys();
+            QStringList expected = c.fields;
+            keys.sort();
+            expected.sort();
+            EXPECT_EQ(keys, expected);
+            EXPECT_TRUE(objects[i].startsWith(QStringLiteral("{\"%1\":").arg(c.fields[0]))) << "fields in order";
+            // The same values, a number where the row holds a number.
+            const QStringList row = csvFields(rows[i + 1]);
+            ASSERT_EQ(row.size(), c.fields.size()) << rows[i + 1].toStdString();
+            for (int f = 0; f < c.fields.size(); ++f) {
+                const QJsonValue value = object.value(c.fields[f]);
+                bool number = false;
+                const double n = row[f].toDouble(&number);
+                if (value.isDouble()) {
+                    EXPECT_TRUE(number) << row[f].toStdString();
+                    EXPECT_EQ(value.toDouble(), n);
+                } else if (value.isNull()) {
+                    EXPECT_EQ(row[f], QString());
+                } else if (value.isBool()) {
+                    EXPECT_EQ(row[f], value.toBool() ? QStringLiteral("true") : QStringLiteral("false"));
+                } else {
+                    EXPECT_EQ(row[f], value.toString().replace(QLatin1Char('\n'), QStringLiteral("\\n")));
+                }
+            }
+        }
+    }
+
+    // The values themselves, as scripts see them. The write --verify above
+    // left `other` in the meter's RAM; a reset brings back what its EEPROM
+    // holds, the stored fixture.
+    ASSERT_EQ(cli(QStringList{QStringLiteral("reset-meter")} + kx3()).code, 0);
+    CliRun r = cli(QStringList{QStringLiteral("verify"), other, QStringLiteral("--format=json")} + kx3());
+    EXPECT_EQ(r.out, QStringLiteral("{\"register\":7,\"register_label\":\"7\",\"file\":0.5,\"meter\":65535}\n"
+                                    "{\"register\":99,\"register_label\":\"99\",\"file\":-1,\"meter\":25}\n"));
+    r = cli({QStringLiteral("diff"), other, third, QStringLiteral("--format=csv")});
+    EXPECT_EQ(r.out, QStringLiteral("register;register_label;name;a;b\n"
+                                    ";;Numer seryjny miernika;Nr 12/2026;\"Nr 13; \"\"B\"\"\"\n"
+                                    ";;Dane odbiorcy;Zakład Łódź\\nul. Długa 1;Zakład Łódź\\nul. Krótka 2\n"));
+    r = cli({QStringLiteral("diff"), other, other, QStringLiteral("--format=json")});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, QString());
+    EXPECT_EQ(r.err, QStringLiteral("Zgodność: wszystkie 100 rejestrów i pola opisu\n"));
+}
+
 TEST_F(CliProcess, WriteVerifyProvesWhatTheMeterKeeps)
 {
     const QString file = path(QStringLiteral("cfg.KX3"));
@@ -709,8 +902,8 @@ TEST_F(CliProcess, StoreIsCalledDoneOnlyWhenProvedAfterTheReset)
         QString err;
     };
     const Case cases[] = {
-        {"zapis_ms=100", "Miernik nie odpowiada po poleceniu zapisu w pamięci EEPROM (czekano 4,0 s); nie wysłano resetu.\n"},
-        {"start_ms=20000", "Miernik nie odpowiada po resecie pod adresem 2 z prędkością 19200 bodów (czekano 5,0 s).\n"},
+        {"zapis_ms=100", "Miernik nie odpowiada po poleceniu zapisu w pamięci EEPROM (czekano 4 s); nie wysłano resetu.\n"},
+        {"start_ms=20000", "Miernik nie odpowiada po resecie pod adresem 2 z prędkością 19200 bodów (czekano 5 s).\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.meter.toStdString());
@@ -790,7 +983,7 @@ TEST_F(CliProcess, HistoryKeepsEveryConfigurationReadOrWritten)
 
 TEST_F(CliProcess, MeasureRecordsCsvAndJsonLines)
 {
-    const QString stamp = QStringLiteral(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3})");
+    const QString stamp = QStringLiteral(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)");
     const QString n = QStringLiteral(R"(-?\d+(\.\d+)?(E[+-]\d{2,})?)");
 
     CliRun r = cli(QStringList{QStringLiteral("measure"), QStringLiteral("--count=3"), QStringLiteral("--interval=0.1"),
@@ -810,6 +1003,29 @@ TEST_F(CliProcess, MeasureRecordsCsvAndJsonLines)
         QStringLiteral(R"(^\{"Czas":"%1","Pomiar Nr 1":%2,"Pomiar Nr 2":%2,"Funkcja Nr 1":%2,"Bilans Nr 1":%2\}\n$)")
             .arg(stamp, n));
     EXPECT_TRUE(object.match(r.out).hasMatch()) << r.out.toStdString();
+
+    // In Warsaw's time, with its offset from UTC; a spreadsheet in Polish
+    // settings gets decimal commas, the separator stays.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TZ"), QStringLiteral("Europe/Warsaw"));
+    environment = env;
+    r = cli(QStringList{QStringLiteral("measure"), QStringLiteral("--count=1"), QStringLiteral("--format=csv"),
+                        QStringLiteral("--decimal-comma")} + kx2());
+    environment.reset();
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    const QStringList fields = lines[1].split(QLatin1Char(';'));
+    ASSERT_EQ(fields.size(), 5);
+    const QDateTime stamped = QDateTime::fromString(fields[0], Qt::ISODateWithMs);
+    ASSERT_TRUE(stamped.isValid()) << fields[0].toStdString();
+    EXPECT_LT(std::abs(stamped.secsTo(QDateTime::currentDateTimeUtc())), 60);
+    const int warsaw = QTimeZone("Europe/Warsaw").offsetFromUtc(stamped);
+    EXPECT_TRUE(fields[0].endsWith(warsaw == 7200 ? QStringLiteral("+02:00") : QStringLiteral("+01:00")))
+        << fields[0].toStdString();
+    for (const QString& value : fields.mid(1))
+        EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^-?\d+(,\d+)?(E[+-]\d{2,})?$)")).match(value).hasMatch())
+            << value.toStdString();
 
     // A failed exchange ends the recording after what was already written.
     r = cli(QStringList{QStringLiteral("measure"), QStringLiteral("--format=csv"), QStringLiteral("--sim-fault=no-meter")}
@@ -853,6 +1069,18 @@ TEST_F(CliProcess, DiffNamesEveryFieldAndRegisterThatDiffers)
     CliRun r = cli({QStringLiteral("diff"), fileA, fileA});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, QStringLiteral("Zgodność: wszystkie 100 rejestrów i pola opisu\n"));
+
+    // --force takes --model over the extension, as the message says.
+    ConfigFixture kx2Data = a;
+    kx2Data.values = a.values.mid(0, 64);
+    const QString named3 = path(QStringLiteral("really2.KX3"));
+    ASSERT_TRUE(writeBytes(named3, kx2Data.bytes()));
+    r = cli({QStringLiteral("diff"), named3, named3, QStringLiteral("--model=KX-2")});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Użyj --force"))) << r.err.toStdString();
+    r = cli({QStringLiteral("diff"), named3, named3, QStringLiteral("--model=KX-2"), QStringLiteral("--force")});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("Zgodność: wszystkie 64 rejestrów i pola opisu\n"));
 
     const QString kx4 = path(QStringLiteral("c.KX4"));
     ASSERT_TRUE(writeBytes(kx4, b.bytes()));

@@ -5,6 +5,7 @@
 #include "app/Settings.h"
 #include "config/RegisterTable.h"
 #include "config/RegisterTexts.h"
+#include "fileio/FileOwner.h"
 #include "fileio/SafeFile.h"
 #include "fileio/SafePath.h"
 #include "files/ConfigFile.h"
@@ -271,6 +272,55 @@ TEST(SafeWrite, AFolderThatCannotBeWrittenIsNamedAsTheReason)
         const QString missing = dir.filePath(QStringLiteral("brak"));
         const QString noFolder = w.write(missing + QStringLiteral("/plik"));
         EXPECT_TRUE(noFolder.endsWith(QStringLiteral(": folder %1 nie istnieje").arg(missing))) << noFolder.toStdString();
+    }
+}
+
+namespace {
+
+uid_t ownerOf(const QString& path)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_uid : uid_t(-1);
+}
+
+} // namespace
+
+// Root (a program run through sudo, which may keep the user's HOME) writing
+// into a user's folder: every file and folder it makes there is the user's,
+// so that the user's own runs can replace them later. In root's own folders
+// nothing changes hands, and nobody else's writes are touched.
+TEST(SafeWrite, RootGivesWhatItMakesInAUsersFolderToThatUser)
+{
+    struct stat folder {};
+    folder.st_uid = 1000;
+    folder.st_gid = 1001;
+    EXPECT_EQ(ownerForNewEntry(folder, 0), (FileOwner{1000, 1001}));
+    EXPECT_EQ(ownerForNewEntry(folder, 1000), std::nullopt);
+    EXPECT_EQ(ownerForNewEntry(folder, 1002), std::nullopt);
+    folder.st_uid = 0;
+    EXPECT_EQ(ownerForNewEntry(folder, 0), std::nullopt);
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root writes into another user's folder";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString home = dir.filePath(QStringLiteral("home"));
+    ASSERT_TRUE(QDir().mkdir(home));
+    ASSERT_EQ(::chown(QFile::encodeName(home).constData(), 65534, 65534), 0);
+    for (const Writer& w : writers()) {
+        SCOPED_TRACE(w.name);
+        // As the program makes its data folder: ~/.local/share/vardel.
+        const QString folderPath = home + QStringLiteral("/.local/") + QLatin1String(w.name) + QStringLiteral("/vardel");
+        ASSERT_TRUE(makeFolders(folderPath));
+        const QString file = folderPath + QStringLiteral("/file");
+        EXPECT_EQ(w.write(file), QString());
+        EXPECT_EQ(ownerOf(file), 65534u);
+        EXPECT_EQ(ownerOf(folderPath), 65534u);
+        EXPECT_EQ(ownerOf(home + QStringLiteral("/.local")), 65534u);
+
+        const QString own = dir.filePath(QStringLiteral("own-") + QLatin1String(w.name));
+        EXPECT_EQ(w.write(own), QString());
+        EXPECT_EQ(ownerOf(own), 0u);
     }
 }
 

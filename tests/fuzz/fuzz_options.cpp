@@ -23,6 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(cli.scanFirst >= 0 && cli.scanFirst <= cli.scanLast && cli.scanLast <= 255);
         for (const std::int16_t baud : cli.scanBauds)
             FUZZ_CHECK(baud >= 0 && baud <= 5);
+        FUZZ_CHECK(cli.waitLimitMs >= -1 && cli.waitLimitMs <= 86400 * 1000);
+        FUZZ_CHECK(cli.waitLimitMs == -1 || cli.wait);
+        FUZZ_CHECK(!cli.decimalComma || cli.format == OutputFormat::Csv || cli.help || cli.version);
     } else {
         FUZZ_CHECK(!error.isEmpty());
     }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -327,6 +328,67 @@ TEST(SendRequests, StoreAndResetAreOneByteRequests)
     s.link.SendEepromStore();
     EXPECT_EQ(s.port.regWrites, requestWrites({3}));
     EXPECT_EQ(s.port.regReadsSeen, std::vector<int>{7});
+}
+
+// Ctrl+C in the command line ends the wait under way. The bus monitor must
+// hear a stop, not a time-out of the card or the meter; a reply fetched whole
+// before it stays a reply.
+TEST(Exchange, AStopRequestIsHeardAsAStopNotAsATimeout)
+{
+    using E = LinkEvent;
+    struct Case {
+        const char* where;
+        int reg;    // the register whose reads raise the stop
+        int atRead; // on this read of it
+        bool write;
+        std::int16_t flag;
+        std::vector<LinkEvent> events;
+    };
+    const Case cases[] = {
+        {"send wait", 7, 3, false, 1, {E::SendStopped}},
+        {"reply wait", 6, 3, false, 1, {E::RequestSent, E::AnswerStopped}},
+        {"fetch", 4, 3, false, 1, {E::RequestSent, E::AnswerStopped}},
+        {"after the last byte", 4, 6, false, 0, {E::RequestSent, E::ReplyFetched}},
+        {"acknowledgement wait", 6, 3, true, 1, {E::RequestSent, E::AnswerStopped}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.where);
+        Bench b;
+        RecordingListener listener;
+        b.link.setListener(&listener);
+        std::atomic<int> stop{0};
+        b.link.setStopFlag(&stop);
+        int reads = 0;
+        b.port.onRead = [&](int reg) -> std::uint8_t {
+            const bool stopping = reg == c.reg && ++reads == c.atRead;
+            if (stopping)
+                stop = 2;
+            if (reg == 6 || reg == 7)
+                return reg == c.reg ? 0 : 128;
+            if (reg == 15)
+                return 0;
+            return reg == 16 ? 8 : 0x10;
+        };
+        std::int16_t flag = 0;
+        float value = 0;
+        if (c.write) {
+            b.link.Kx_Reg_Write(0, 1.0f);
+            b.link.WaitWriteReply(flag);
+        } else {
+            b.link.ReadConfigReg(0, value, flag);
+        }
+        EXPECT_EQ(flag, c.flag);
+        std::vector<LinkEvent> heard;
+        for (const auto& e : listener.events)
+            heard.push_back(e.first);
+        EXPECT_EQ(heard, c.events);
+        ASSERT_FALSE(listener.events.empty());
+        // The request's bytes (KX-3 register 0 at 633), whether it was reported sent or not.
+        const std::vector<std::uint8_t>& request = listener.events.front().second;
+        ASSERT_GE(request.size(), 4u);
+        EXPECT_EQ(std::vector<std::uint8_t>(request.begin(), request.begin() + 4),
+                  (std::vector<std::uint8_t>{static_cast<std::uint8_t>(c.write ? 2 : 1), 2, 121, 6}));
+    }
 }
 
 TEST(LinkListener, HearsRequestAndReplyBytes)

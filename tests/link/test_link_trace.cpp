@@ -2,6 +2,7 @@
 #include "link/LinkTrace.h"
 
 #include <QFile>
+#include <QTimeZone>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -15,7 +16,7 @@ namespace {
 class LinkTraceTest : public testing::Test {
 protected:
     LinkTrace trace{[this](const QString& line) { lines << line; },
-                    [] { return QDateTime(QDate(2026, 12, 10), QTime(10, 0, 0, 123)); }};
+                    [] { return QDateTime(QDate(2026, 12, 10), QTime(10, 0, 0, 123), QTimeZone("Europe/Warsaw")); }};
     QStringList lines;
 
     void event(LinkEvent e, std::vector<std::uint8_t> bytes = {}) { trace.linkEvent(e, bytes); }
@@ -33,10 +34,10 @@ TEST_F(LinkTraceTest, OneLinePerExchangeWithItsOutcome)
     event(LinkEvent::RequestSent, {0x01, 0x02, 0x01, 0x24});
     event(LinkEvent::ReplyTimeout);
     EXPECT_EQ(lines, QStringList({
-                         "2026-12-10T10:00:00.123 TX 01 02 49 06 RX 10 00 00 00 00 81 ok",
-                         "2026-12-10T10:00:00.123 TX 02 02 97 06 25 00 00 00 00 82 RX - ack",
-                         "2026-12-10T10:00:00.123 TX 03 RX - sent",
-                         "2026-12-10T10:00:00.123 TX 01 02 01 24 RX - reply-timeout",
+                         "2026-12-10T10:00:00.123+01:00 TX 01 02 49 06 RX 10 00 00 00 00 81 ok",
+                         "2026-12-10T10:00:00.123+01:00 TX 02 02 97 06 25 00 00 00 00 82 RX - ack",
+                         "2026-12-10T10:00:00.123+01:00 TX 03 RX - sent",
+                         "2026-12-10T10:00:00.123+01:00 TX 01 02 01 24 RX - reply-timeout",
                      }));
 }
 
@@ -45,7 +46,7 @@ TEST_F(LinkTraceTest, ARequestWithoutAnswerIsWrittenAtOnce)
     // The window program may wait minutes for its next exchange; the reset
     // and the store must be in the log before that.
     event(LinkEvent::RequestSent, {0xAA});
-    ASSERT_EQ(lines, QStringList({"2026-12-10T10:00:00.123 TX AA RX - sent"}));
+    ASSERT_EQ(lines, QStringList({"2026-12-10T10:00:00.123+01:00 TX AA RX - sent"}));
     event(LinkEvent::RequestSent, {0x03});
     EXPECT_EQ(lines.size(), 2);
 
@@ -54,7 +55,7 @@ TEST_F(LinkTraceTest, ARequestWithoutAnswerIsWrittenAtOnce)
     EXPECT_EQ(lines.size(), 2);
     trace.finish();
     trace.finish(); // nothing twice
-    EXPECT_EQ(lines.last(), QStringLiteral("2026-12-10T10:00:00.123 TX 01 02 01 24 RX - sent"));
+    EXPECT_EQ(lines.last(), QStringLiteral("2026-12-10T10:00:00.123+01:00 TX 01 02 01 24 RX - sent"));
     EXPECT_EQ(lines.size(), 3);
 }
 
@@ -64,8 +65,25 @@ TEST_F(LinkTraceTest, ASendTimeoutIsNotHiddenByTheWaitThatFollows)
     event(LinkEvent::AckTimeout);
     event(LinkEvent::SendTimeout, {0xAA});
     EXPECT_EQ(lines, QStringList({
-                         "2026-12-10T10:00:00.123 TX 02 02 49 06 00 00 00 00 00 00 RX - send-timeout",
-                         "2026-12-10T10:00:00.123 TX AA RX - send-timeout",
+                         "2026-12-10T10:00:00.123+01:00 TX 02 02 49 06 00 00 00 00 00 00 RX - send-timeout",
+                         "2026-12-10T10:00:00.123+01:00 TX AA RX - send-timeout",
+                     }));
+}
+
+TEST_F(LinkTraceTest, AWaitEndedByAStopSaysSoWhateverTheCardDid)
+{
+    // Ctrl+C during the send wait of a store the card did send, during a
+    // reply wait, and during an acknowledgement wait after a send that was
+    // never reported.
+    event(LinkEvent::SendStopped, {0x03});
+    event(LinkEvent::RequestSent, {0x01, 0x02, 0x49, 0x06});
+    event(LinkEvent::AnswerStopped);
+    event(LinkEvent::SendStopped, {0x02, 0x02, 0x49, 0x06, 0, 0, 0, 0, 0, 0});
+    event(LinkEvent::AckTimeout);
+    EXPECT_EQ(lines, QStringList({
+                         "2026-12-10T10:00:00.123+01:00 TX 03 RX - stopped",
+                         "2026-12-10T10:00:00.123+01:00 TX 01 02 49 06 RX - stopped",
+                         "2026-12-10T10:00:00.123+01:00 TX 02 02 49 06 00 00 00 00 00 00 RX - stopped",
                      }));
 }
 

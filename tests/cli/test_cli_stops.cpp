@@ -1,0 +1,248 @@
+// vardel-cli's commands on the simulated card, at the exact port operation
+// where Ctrl+C comes or the card misses a beat: what the command says then.
+// A signal raced against a timer would hit these points only now and then.
+
+#include "cli/CliCommands.h"
+#include "sim/SimCard.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <memory>
+#include <string>
+
+using namespace vardel;
+
+namespace {
+
+// The simulated card behind a port that plays a signal or a flaky card at
+// one point: the stop flag raised after so many port operations, after so
+// many reply bytes fetched, or once the K-th request was started; or the
+// K-th request sent without the card ever reporting it sent.
+class ScriptedCard final : public PortBackend {
+public:
+    explicit ScriptedCard(std::atomic<int>& stop) : m_stop(stop) {}
+
+    SimCard sim; // the factory network at 340h
+
+    long stopAfterOps = -1;
+    int stopAfterReplyBytes = -1;
+    int stopAtStart = -1;
+    int unreportedStart = -1;
+
+    void vbOut(std::uint16_t port, std::uint8_t value) override
+    {
+        if (port == kCommandPort) {
+            m_write = value >= 64 && value < 128;
+            m_selected = value & 63;
+        } else if (port == kDataPort && m_write && m_selected == 7 && value == 64) {
+            ++m_starts;
+        }
+        sim.vbOut(port, value);
+        if (port == kDataPort && m_write && m_selected == 7 && m_starts == stopAtStart)
+            raise();
+        counted();
+    }
+
+    std::uint8_t vbInp(std::uint16_t port) override
+    {
+        std::uint8_t value = sim.vbInp(port);
+        if (port == kDataPort && !m_write) {
+            if (m_selected == 7 && m_starts == unreportedStart)
+                value = 0;
+            if (m_selected == 4 && ++m_replyBytes == stopAfterReplyBytes)
+                raise();
+        }
+        counted();
+        return value;
+    }
+
+private:
+    static constexpr std::uint16_t kDataPort = SimCard::kDefaultBase;
+    static constexpr std::uint16_t kCommandPort = SimCard::kDefaultBase + 1;
+
+    void raise() { m_stop = SIGINT; }
+    void counted()
+    {
+        if (++m_ops == stopAfterOps)
+            raise();
+    }
+
+    std::atomic<int>& m_stop;
+    long m_ops = 0;
+    int m_replyBytes = 0;
+    int m_starts = 0;
+    int m_selected = 0;
+    bool m_write = false;
+};
+
+struct Outcome {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+class CliAtThePoint : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+    // A command run in this process on `card`, with no Vardel.cfg beside it
+    // (the defaults: KX-3 at address 2, 19200 baud, transmit check on).
+    Outcome run(const QStringList& args)
+    {
+        CliOptions options;
+        QString error;
+        EXPECT_TRUE(parseCliArguments(args, options, error)) << error.toStdString();
+        Outcome r;
+        CliContext context;
+        context.programDir = dir.path();
+        context.out = [&r](const QString& line) { r.out += line + QLatin1Char('\n'); };
+        context.err = [&r](const QString& line) { r.err += line + QLatin1Char('\n'); };
+        context.rawErr = [](const QByteArray&) {};
+        context.stopSignal = &stop;
+        context.port = card.get();
+        r.code = runCli(options, context);
+        return r;
+    }
+
+    // A fresh card, nothing played yet.
+    ScriptedCard& freshCard()
+    {
+        stop = 0;
+        card = std::make_unique<ScriptedCard>(stop);
+        return *card;
+    }
+
+    // A KX-3 configuration the simulated meter can take: its own factory one.
+    QString kx3File()
+    {
+        const QString file = path(QStringLiteral("meter.KX3"));
+        EXPECT_EQ(run({QStringLiteral("read"), QStringLiteral("-o"), file}).code, 0);
+        freshCard();
+        return file;
+    }
+
+    QTemporaryDir dir;
+    std::atomic<int> stop{0};
+    std::unique_ptr<ScriptedCard> card = std::make_unique<ScriptedCard>(stop);
+};
+
+// Ctrl+C while the card is being given its link parameters, before any
+// exchange: the command ends as stopped, and no card or link fault is made
+// up for it.
+TEST_F(CliAtThePoint, AnEarlyStopIsReportedAsAStopNeverAsADeadCard)
+{
+    const QString file = kx3File();
+    const QStringList commands[] = {
+        {QStringLiteral("read"), QStringLiteral("-o"), path(QStringLiteral("out.KX3"))},
+        {QStringLiteral("write"), file, QStringLiteral("--eeprom")},
+        {QStringLiteral("verify"), file},
+        {QStringLiteral("measure"), QStringLiteral("--format=csv")},
+        {QStringLiteral("reset-meter")},
+        {QStringLiteral("scan")},
+    };
+    for (const QStringList& command : commands) {
+        // Early in the link set-up, amid it, after its last port operation.
+        for (const long ops : {1L, 12L, 20L}) {
+            SCOPED_TRACE(command.join(QLatin1Char(' ')).toStdString() + " stopped after " + std::to_string(ops));
+            freshCard().stopAfterOps = ops;
+            const Outcome r = run(command);
+            EXPECT_EQ(r.code, 128 + SIGINT);
+            EXPECT_EQ(r.err, QString());
+            EXPECT_EQ(r.out, QString());
+        }
+    }
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("out.KX3"))));
+}
+
+// Ctrl+C just after meter 1 answered the probe, while its model is read:
+// it is listed as not checked, never as a meter of unknown model; the card
+// gets its link parameters back; the bus monitor says the wait was stopped.
+TEST_F(CliAtThePoint, AScanStoppedDuringTheModelReadLeavesNothingFalseBehind)
+{
+    card->stopAfterReplyBytes = 6; // the probe's whole reply
+    const QString trace = path(QStringLiteral("bus.log"));
+    const Outcome r = run({QStringLiteral("scan"), QStringLiteral("--bauds=9600,19200"), QStringLiteral("--addresses=1-3"),
+                       QStringLiteral("--trace"), trace});
+    EXPECT_EQ(r.code, 128 + SIGINT);
+    EXPECT_EQ(r.out, QStringLiteral("1 19200 niesprawdzony\n"));
+    EXPECT_EQ(r.err, QStringLiteral("Przeszukiwanie przerwane po 4 z 6 prób.\n"));
+
+    // Master 0, meter 2, 19200 baud with the transmit check.
+    EXPECT_EQ(card->sim.cardRegister(12), 0);
+    EXPECT_EQ(card->sim.cardRegister(13), 2);
+    EXPECT_EQ(card->sim.cardRegister(11), 128 + 4);
+
+    QFile file(trace);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    // After the probe's answer (the silent 9600 baud probes before it timed
+    // out indeed), every line was stopped. Each line ends with its time on
+    // the card.
+    const QString bytes = QString::fromLatin1(file.readAll());
+    const qsizetype answered = bytes.indexOf(QRegularExpression(QStringLiteral(" ok [0-9.]+ ms\r\n")));
+    ASSERT_GE(answered, 0);
+    const QStringList afterProbe = bytes.mid(bytes.indexOf(QLatin1Char('\n'), answered) + 1).split(QLatin1Char('\n'));
+    ASSERT_GE(afterProbe.size(), 2);
+    const QRegularExpression stopped(QStringLiteral(" RX - stopped [0-9.]+ ms\r$"));
+    for (const QString& line : afterProbe.mid(0, afterProbe.size() - 1))
+        EXPECT_TRUE(stopped.match(line).hasMatch()) << line.toStdString();
+}
+
+// Ctrl+C during the first, silent probe: the scan says it was stopped, and
+// not that no meter answered, which it never found out.
+TEST_F(CliAtThePoint, AScanStoppedBeforeAnyAnswerClaimsNoSilence)
+{
+    card->stopAfterOps = 1000; // amid the reply wait of the probe at address 1, 9600 baud
+    const Outcome r = run({QStringLiteral("scan"), QStringLiteral("--bauds=9600,19200"), QStringLiteral("--addresses=1-3"),
+                           QStringLiteral("--format=csv")});
+    EXPECT_EQ(r.code, 128 + SIGINT);
+    EXPECT_EQ(r.out, QStringLiteral("address;baud;model\n"));
+    EXPECT_EQ(r.err, QStringLiteral("Przeszukiwanie przerwane po 1 z 6 prób.\n"));
+}
+
+// Ctrl+C while the card sends the EEPROM store: the card sent it and the
+// meter made it, but the program stopped waiting. The monitor says so
+// rather than blaming the card with a time-out.
+TEST_F(CliAtThePoint, AStopDuringTheStoreIsLoggedAsStopped)
+{
+    const QString file = kx3File();
+    card->stopAtStart = 101; // 100 registers, then the store
+    const QString trace = path(QStringLiteral("bus.log"));
+    const Outcome r = run({QStringLiteral("write"), file, QStringLiteral("--eeprom"), QStringLiteral("--trace"), trace});
+    EXPECT_EQ(r.code, 128 + SIGINT);
+    EXPECT_EQ(r.err, QString());
+    QFile log(trace);
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray bytes = log.readAll();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral(" TX 03 RX - stopped [0-9.]+ ms\r\n$")).match(QString::fromLatin1(bytes)).hasMatch())
+        << bytes.right(80).toStdString();
+    EXPECT_EQ(bytes.count("timeout"), 0);
+}
+
+// The card never reports one write request sent, but the meter got it and
+// acknowledged it: the write names that register, not the EEPROM store,
+// whether one was asked for or not.
+TEST_F(CliAtThePoint, AMissedSendConfirmationNamesItsRegister)
+{
+    const QString file = kx3File();
+    for (const bool eeprom : {false, true}) {
+        SCOPED_TRACE(eeprom ? "--eeprom" : "plain");
+        freshCard().unreportedStart = 6; // register 5
+        QStringList args{QStringLiteral("write"), file};
+        if (eeprom)
+            args << QStringLiteral("--eeprom");
+        const Outcome r = run(args);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err, QStringLiteral("Błąd nadawania danych (rejestr 5)\n"));
+        EXPECT_EQ(r.out, QString());
+    }
+}
+
+} // namespace
