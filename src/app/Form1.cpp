@@ -3,9 +3,11 @@
 #include "app/Settings.h"
 #include "app/TextRules.h"
 #include "config/ConfigWindows.h"
+#include "config/Form5.h"
 #include "config/RegisterTable.h"
 #include "fileio/FileLocations.h"
 #include "files/ConfigFileDialogs.h"
+#include "files/ConfigHistory.h"
 #include "help/HelpWindow.h"
 #include "link/ErrorForms.h"
 #include "link/Module1.h"
@@ -98,6 +100,8 @@ Form1::Form1(Module1& link, RegisterTable& table, QString programDir, bool simul
     m_link.setErrorWindows(m_errors.get());
     m_link.setControls(this);
     m_config = std::make_unique<ConfigWindows>(m_link, m_table, this);
+    m_config->setTransferHandler([this](bool written) { keepInHistory(written); });
+    m_config->writeWindow()->setLinkFollower([this](const MeterLink& to) { followMeter(to); });
     m_files = std::make_unique<ConfigFileDialogs>(m_link, m_table, *m_config, m_programDir, this);
     m_print = std::make_unique<PrintController>(m_link, m_table, this);
     m_measure = std::make_unique<MeasureTest>(m_link, *m_timer1, this);
@@ -391,6 +395,27 @@ void Form1::Text3_Change()
         m_link.MeterAddress = *address;
     markAddressBox(m_text3, address.has_value());
     m_link.CardSetLink();
+}
+
+void Form1::followMeter(const MeterLink& to)
+{
+    // Each control loads the card as the user's click would.
+    m_text3->setText(QString::number(to.address));
+    if (to.baudCode >= 0 && to.baudCode <= 5)
+        m_baud[to.baudCode]->setChecked(true);
+    m_check1->setTristate(false);
+    m_check1->setCheckState(to.transmitCheck == 1 ? Qt::Checked : Qt::Unchecked);
+}
+
+void Form1::keepInHistory(bool written)
+{
+    if (m_historyFolder.isEmpty())
+        return;
+    const FileResult kept = ConfigHistory(m_historyFolder)
+                                .record(m_table, m_link.MeterModel, m_link.MeterAddress,
+                                        written ? HistoryKind::Written : HistoryKind::Read);
+    if (!kept.ok)
+        QMessageBox::warning(this, QStringLiteral("Historia konfiguracji"), kept.message);
 }
 
 void Form1::showStatus(int status) { m_text4->setText(hexBoxText(status)); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/LinkGuard.h"
 #include "link/LinkInterfaces.h"
 
 #include <QString>
@@ -65,6 +66,12 @@ public:
     void Command3_Click();             // "Pomoc"
 
     QString settingsPath() const;
+    // Where the configurations read from meters and written to them are
+    // kept; empty (the default): nowhere.
+    void setHistoryFolder(QString folder) { m_historyFolder = std::move(folder); }
+    // The link parameters set to where a meter answers: address (on a KX-3,
+    // whose address is a register), baud button and "Kontrola nadawania".
+    void followMeter(const MeterLink& to);
 
     ConfigWindows& configWindows() { return *m_config; }
     MeasureTest& measureTest() { return *m_measure; }
@@ -89,11 +96,13 @@ private:
     void endProgram();
     void showStatus(int status);
     void markAddressBox(QLineEdit* box, bool valid);
+    void keepInHistory(bool written);
 
     Module1& m_link;
     RegisterTable& m_table;
     QString m_programDir;
     bool m_simulated;
+    QString m_historyFolder;
 
     QLabel* m_heading = nullptr;
     QRadioButton* m_model[3] = {};

@@ -226,6 +226,13 @@ QString simStatePath(const StartOptions& options, const QString& programDir)
     return SimCard::defaultStateFile(dataDir);
 }
 
+QString historyFolder(const StartOptions& options, const QString& programDir)
+{
+    if (options.card == CardKind::Ports)
+        return QDir(fileLocations(programDir).dataDir).filePath(QStringLiteral("historia"));
+    return QFileInfo(simStatePath(options, programDir)).dir().filePath(QStringLiteral("historia-symulatora"));
+}
+
 namespace {
 
 CardLock::Outcome lockCard(CardLock& lock, const QString& path, std::uint16_t cardAddress, const CardWait& wait)

@@ -78,6 +78,12 @@ std::unique_ptr<PortBackend> createBackend(const StartOptions& options, const QS
 // program, or in the user's data folder, made here, when installed).
 QString simStatePath(const StartOptions& options, const QString& programDir);
 
+// Where the configurations read from meters and written to them are kept:
+// "historia" in the data folder for the real card; the simulated meters'
+// beside their state file, in "historia-symulatora", so that they never mix
+// with real meters'.
+QString historyFolder(const StartOptions& options, const QString& programDir);
+
 // What a program does when another one has the card.
 struct CardWait {
     bool wait = false;                                   // wait for it instead of giving up

@@ -180,13 +180,19 @@ int run(int argc, char** argv, int wakeFd)
     // Qt's own dialogs and buttons speak the program's language.
     installQtPolish(app);
     Module1 link(*backend);
+    auto* sim = dynamic_cast<SimCard*>(backend.get());
+    if (sim)
+        link.setCardClock(&sim->cardClock());
+    if (trace)
+        trace->setCardClock(&link.cardClock());
     link.setListener(trace.get());
     link.setStopFlag(&g_stop);
     RegisterTable table;
     Form1 form1(link, table, programDir, options.card == CardKind::Simulated);
+    form1.setHistoryFolder(historyFolder(options, programDir));
     window = &form1;
     endOnStopSignal(app, wakeFd);
-    if (auto* sim = dynamic_cast<SimCard*>(backend.get())) {
+    if (sim) {
         // A state file that cannot be written must not go unnoticed: the
         // meters' EEPROM would be lost at the next start.
         sim->setMessageHandler([&form1](const QString& message) {
@@ -214,9 +220,12 @@ int run(int argc, char** argv, int wakeFd)
         QMessageBox::warning(&form1, QStringLiteral("Vardel"), note);
     }
     // exec() would start afresh after a stop that ended a note's box.
-    if (g_stop.load() != 0)
-        return stopExitCode(0);
-    return app.exec();
+    const int code = g_stop.load() != 0 ? stopExitCode(0) : app.exec();
+    // The meters stay powered, however the program ends: the next one finds
+    // their RAM as this one leaves it.
+    if (sim && !sim->saveChanges(&error))
+        std::fprintf(stderr, "vardel: %s\n", qPrintable(error));
+    return code;
 }
 
 } // namespace

@@ -2,14 +2,18 @@
 
 #include "app/Settings.h"
 #include "cli/CliDiff.h"
+#include "cli/CliHistory.h"
 #include "cli/CliLink.h"
 #include "cli/CliResults.h"
 #include "cli/CliScan.h"
 #include "measure/MeasureRecord.h"
 #include "config/ConfigTransfer.h"
+#include "config/LinkGuard.h"
 #include "config/RegisterTable.h"
 #include "config/RegisterTexts.h"
+#include "config/StoreProof.h"
 #include "files/ConfigFile.h"
+#include "files/ConfigHistory.h"
 #include "link/Module1.h"
 #include "measure/MeasureValues.h"
 #include "report/PdfReport.h"
@@ -50,6 +54,16 @@ QString notReadyMessage(std::uint8_t status)
 QString secondsText(int ms)
 {
     return QString::number(ms / 1000.0).replace(QLatin1Char('.'), QLatin1Char(',')) + QStringLiteral(" s");
+}
+
+// What the meter holds of a configuration: its registers, none of the
+// description kept on the PC.
+RegisterTable withoutDescription(RegisterTable table)
+{
+    for (QString* field : {&table.SerialNo, &table.ProgVersion, &table.InVer1, &table.InVer2, &table.InVer3,
+                           &table.InVer4, &table.CustomerData, &table.Remarks})
+        field->clear();
+    return table;
 }
 
 // The port of a command that never reaches the card (the printout): it
@@ -139,12 +153,49 @@ private:
         const QStringList messages = m_sim->takeMessages();
         for (const QString& m : messages)
             m_ctx.err(m);
+        m_simShown << messages;
         return !messages.isEmpty();
     }
 
     ProgressDisplay progress(const QString& label)
     {
         return ProgressDisplay(label, m_ctx.stderrIsTerminal, m_ctx.rawErr);
+    }
+
+    // Power stays on between programs: what this command left in a meter's
+    // RAM is there for the next one. A state file that cannot be written is
+    // said once and fails a command that would otherwise have succeeded.
+    int keepSimState(int code)
+    {
+        QString error;
+        if (!m_sim || m_sim->saveChanges(&error))
+            return code;
+        if (!m_simShown.contains(error))
+            m_ctx.err(error);
+        return code == kExitOk ? kExitUsage : code;
+    }
+
+    // Keeps a configuration read from the meter or written to it. A history
+    // that cannot be written is said; the command goes on.
+    bool keepInHistory(const RegisterTable& table, HistoryKind kind)
+    {
+        const FileResult kept = ConfigHistory(m_historyFolder).record(table, m_link->MeterModel, m_link->MeterAddress, kind);
+        if (!kept.ok)
+            m_ctx.err(kept.message);
+        return kept.ok;
+    }
+
+    // Every register of the meter into `table`, with the progress bar.
+    int readMeter(RegisterTable& table)
+    {
+        TransferResult result;
+        {
+            ProgressDisplay bar = progress(QStringLiteral("Odczyt rejestrów"));
+            result = ReadConfiguration(*m_link, table, [&bar](int done, int total) { bar.update(done, total); });
+        }
+        if (!result.complete)
+            return linkFailed(registerText(result.done));
+        return kExitOk;
     }
 
     int cardTest();
@@ -159,8 +210,10 @@ private:
     // Bench additions (their work lives in CliScan, CliDiff, MeasureRecord).
     int scan();
     int diff();
-    int compareWithMeter();
-    int verifyWritten();
+    // keepRead: what was read goes into the history too.
+    int compareWithMeter(bool keepRead = false);
+    int backUpMeter();
+    int proveStore(const LinkGuard& guard);
 
     const CliOptions& m_opt;
     const CliContext& m_ctx;
@@ -171,6 +224,8 @@ private:
     RegisterTable m_table;
     CliErrors m_errors;
     std::unique_ptr<LinkTrace> m_trace;
+    QString m_historyFolder;
+    QStringList m_simShown;
 };
 
 int Runner::run()
@@ -186,6 +241,10 @@ int Runner::run()
             return *refused;
     }
 
+    m_historyFolder = historyFolder(m_opt.start, m_ctx.programDir);
+    if (m_opt.command == CliCommand::History)
+        return runHistory(m_historyFolder, m_opt, m_ctx);
+
     if (cardAddress) {
         if (isSystemPortPair(*cardAddress))
             return usage(QStringLiteral("Adres karty %1 z pliku Vardel.cfg: %2. Podaj --card-address.")
@@ -199,6 +258,8 @@ int Runner::run()
     PortBackend& port = m_ctx.port ? *m_ctx.port : m_card.backend ? *m_card.backend : m_noPort;
     m_link = std::make_unique<Module1>(port);
     m_link->setStopFlag(m_ctx.stopSignal);
+    if (m_sim)
+        m_link->setCardClock(&m_sim->cardClock());
     m_link->setCardAddress(m_opt.cardAddress.value_or(settings.CardAddress));
     m_link->MasterAddress = m_opt.masterAddress.value_or(settings.MasterAddress);
     m_link->MeterAddress = m_opt.meterAddress.value_or(settings.MeterAddress);
@@ -223,6 +284,7 @@ int Runner::run()
         m_trace = openLinkTrace(m_opt.trace, error, lost, m_ctx.stopSignal);
         if (!m_trace)
             return stopSignal() != 0 ? m_ctx.stopExitCode() : usage(error); // a FIFO's open cut short by Ctrl+C
+        m_trace->setCardClock(&m_link->cardClock());
         m_link->setListener(m_trace.get());
     }
 
@@ -238,13 +300,14 @@ int Runner::run()
     case CliCommand::ResetMeter: code = resetMeter(); break;
     case CliCommand::Scan: code = scan(); break;
     case CliCommand::Diff: code = diff(); break;
+    case CliCommand::History: // listed above, without a card
     case CliCommand::None: code = usage(QStringLiteral("Nie podano polecenia.")); break;
     }
     if (m_trace) {
         m_trace->finish();
         m_link->setListener(nullptr);
     }
-    return code;
+    return keepSimState(code);
 }
 
 // The card, locked for this command: another program on it would garble
@@ -344,16 +407,12 @@ int Runner::read()
 
     if (!prepareLink())
         return kExitLinkFailed;
-    TransferResult result;
-    {
-        ProgressDisplay bar = progress(QStringLiteral("Odczyt rejestrów"));
-        result = ReadConfiguration(*m_link, m_table, [&bar](int done, int total) { bar.update(done, total); });
-    }
-    if (!result.complete)
-        return linkFailed(registerText(result.done));
+    if (const int failed = readMeter(m_table); failed != kExitOk)
+        return failed;
     if (stopSignal() != 0)
         return kExitOk; // asked to stop: no file is the answer, whole as the read may be
 
+    keepInHistory(m_table, HistoryKind::Read);
     const FileResult saved = WriteConfigFile(m_table, m_opt.output);
     if (!saved.ok)
         return usage(saved.message);
@@ -364,8 +423,28 @@ int Runner::write()
 {
     if (auto failed = loadConfiguration(m_table, m_opt.file))
         return *failed;
+    // A file whose address, baud code or transmit check are not the link in
+    // use would move the meter off the network at its next start: only when
+    // the user says so.
+    const LinkGuard guard = checkLinkChanges(*m_link, m_table);
+    const std::int16_t model = m_link->MeterModel;
+    if (guard.unusable()) {
+        for (const QString& line : guard.unusableLines(model))
+            m_ctx.err(line);
+        return kExitUsage;
+    }
+    if (guard.changesLink() && !m_opt.changeLink) {
+        for (const QString& line : guard.lines(model))
+            m_ctx.err(line);
+        m_ctx.err(QStringLiteral("Zapis zmieniłby łącze miernika. Użyj --change-link, aby mimo to zapisać."));
+        return kExitUsage;
+    }
     if (!prepareLink())
         return kExitLinkFailed;
+    if (m_opt.backup) {
+        if (const int failed = backUpMeter(); failed != kExitOk)
+            return failed;
+    }
 
     // The progress is reported after each request went out and before its
     // acknowledgement is awaited: the link's errors counted by then are the
@@ -398,30 +477,89 @@ int Runner::write()
         return linkFailed(registerText(*unsent));
     if (m_errors.count() > errorsSeen)
         return linkFailed(QStringLiteral("zapis w pamięci EEPROM"));
-    if (m_opt.eeprom) {
-        // The simulator keeps its EEPROM in a file; if that could not be
-        // written the store did not last, and saying it did would be a lie.
-        if (takeSimMessages())
-            return kExitUsage;
-        if (m_opt.verifyAfterWrite)
-            return verifyWritten();
-        m_ctx.err(QStringLiteral("Zapisano konfigurację w pamięci EEPROM miernika."));
+    keepInHistory(m_table, HistoryKind::Written);
+    if (!m_opt.eeprom) {
+        if (guard.changesLink())
+            m_ctx.err(QStringLiteral("Miernik odpowiada dalej %1; nowe ustawienia łącza przyjmie dopiero po zapisie "
+                                     "w pamięci EEPROM i resecie.")
+                          .arg(linkPlaceText(linkInUse(*m_link))));
+        return m_opt.verifyAfterWrite ? compareWithMeter() : kExitOk;
     }
-    return m_opt.verifyAfterWrite ? verifyWritten() : kExitOk;
+    // The simulator keeps its EEPROM in a file; if that could not be
+    // written the store did not last, and saying it did would be a lie.
+    if (takeSimMessages())
+        return kExitUsage;
+    if (m_opt.verifyAfterWrite)
+        return proveStore(guard);
+    // The store request has no reply: nobody has confirmed anything yet.
+    m_ctx.err(QStringLiteral("Wysłano polecenie zapisu w pamięci EEPROM (miernik go nie potwierdza)."));
+    if (guard.changesLink())
+        m_ctx.err(QStringLiteral("Po resecie miernik będzie odpowiadał %1.").arg(linkPlaceText(guard.after)));
+    return kExitOk;
 }
 
-int Runner::verifyWritten()
+// The meter's configuration as it is, into the history, before anything of
+// it is overwritten. Without it nothing is written.
+int Runner::backUpMeter()
 {
-    if (m_opt.eeprom) {
-        // The store request gets no answer. A reset reloads RAM from the
-        // EEPROM, so what is read back is what the store kept.
-        m_link->SendMeterReset();
-        if (m_errors.count() > 0)
+    RegisterTable before = withoutDescription(m_table);
+    if (const int failed = readMeter(before); failed != kExitOk)
+        return failed;
+    if (stopSignal() != 0)
+        return kExitOk;
+    return keepInHistory(before, HistoryKind::Read) ? kExitOk : kExitUsage;
+}
+
+// The store is only called done once the meter, restarted from its EEPROM,
+// gives back what was written. No reset goes out while it may still store.
+int Runner::proveStore(const LinkGuard& guard)
+{
+    std::optional<ProgressDisplay> bar;
+    std::optional<RestartStep> barStep;
+    RestartSteps steps;
+    steps.after = guard.after;
+    steps.follow = [this](const MeterLink& to) { useLink(*m_link, to); };
+    steps.progress = [&](RestartStep step, std::chrono::nanoseconds waited, std::chrono::nanoseconds bound) {
+        if (barStep != step) {
+            bar.reset();
+            bar.emplace(progress(step == RestartStep::Storing ? QStringLiteral("Oczekiwanie na koniec zapisu w EEPROM (s)")
+                                                              : QStringLiteral("Oczekiwanie na start miernika (s)")));
+            barStep = step;
+        }
+        using Seconds = std::chrono::duration<double>;
+        bar->update(static_cast<int>(Seconds(waited).count()), static_cast<int>(Seconds(bound).count() + 0.5));
+    };
+    const RestartOutcome restarted = restartAfterStore(*m_link, steps);
+    bar.reset();
+    if (m_trace)
+        m_trace->finish();
+    if (stopSignal() != 0)
+        return kExitOk;
+    if (!restarted.ok) {
+        const auto seconds = [](std::chrono::nanoseconds bound) {
+            return secondsText(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(bound).count()));
+        };
+        switch (restarted.failedAt) {
+        case RestartStep::Storing:
+            m_ctx.err(QStringLiteral("Miernik nie odpowiada po poleceniu zapisu w pamięci EEPROM (czekano %1); "
+                                     "nie wysłano resetu.")
+                          .arg(seconds(storeBound(regCountOf(m_link->MeterModel)))));
+            break;
+        case RestartStep::Reset:
             return linkFailed(QStringLiteral("reset miernika"));
+        case RestartStep::Starting:
+            m_ctx.err(QStringLiteral("Miernik nie odpowiada po resecie %1 (czekano %2).")
+                          .arg(linkPlaceText(guard.after), seconds(kStartBound)));
+            break;
+        }
+        return kExitLinkFailed;
     }
     const int code = compareWithMeter();
-    if (code == kExitOk && m_opt.eeprom)
-        m_ctx.err(QStringLiteral("Zapisano konfigurację w pamięci EEPROM miernika."));
+    if (code == kExitOk) {
+        m_ctx.err(QStringLiteral("Zapisano konfigurację w pamięci EEPROM miernika (sprawdzono po resecie)."));
+        if (guard.changesLink())
+            m_ctx.err(QStringLiteral("Miernik odpowiada teraz %1.").arg(linkPlaceText(guard.after)));
+    }
     return code;
 }
 
@@ -431,20 +569,17 @@ int Runner::verify()
         return *failed;
     if (!prepareLink())
         return kExitLinkFailed;
-    return compareWithMeter();
+    return compareWithMeter(true);
 }
 
 // Reads every register of the meter and compares it with m_table.
-int Runner::compareWithMeter()
+int Runner::compareWithMeter(bool keepRead)
 {
     RegisterTable meter = m_table;
-    TransferResult result;
-    {
-        ProgressDisplay bar = progress(QStringLiteral("Odczyt rejestrów"));
-        result = ReadConfiguration(*m_link, meter, [&bar](int done, int total) { bar.update(done, total); });
-    }
-    if (!result.complete)
-        return linkFailed(registerText(result.done));
+    if (const int failed = readMeter(meter); failed != kExitOk)
+        return failed;
+    if (keepRead && stopSignal() == 0)
+        keepInHistory(withoutDescription(meter), HistoryKind::Read);
 
     // Values are compared as the file holds them: seven digits. The meter
     // keeps the same seven digits, but its decoding may land one step of
@@ -563,8 +698,9 @@ QString otherModelMessage(const QString& path, std::int16_t fileModel, std::int1
 
 std::optional<std::int16_t> commandCardAddress(const CliOptions& options, const Settings& settings)
 {
-    // The printout and diff read no meter: no card is needed for them.
-    if (options.command == CliCommand::Print || options.command == CliCommand::Diff)
+    // The printout, diff and the history read no meter: no card is needed for them.
+    if (options.command == CliCommand::Print || options.command == CliCommand::Diff
+        || options.command == CliCommand::History)
         return std::nullopt;
     return options.cardAddress.value_or(settings.CardAddress);
 }

@@ -18,7 +18,7 @@ struct CommandInfo {
     int files; // positional arguments after the command name
 };
 
-constexpr std::array<CommandInfo, 10> kCommands{{
+constexpr std::array<CommandInfo, 11> kCommands{{
     {"card-test", CliCommand::CardTest, 0},
     {"card-reset", CliCommand::CardReset, 0},
     {"read", CliCommand::Read, 0},
@@ -29,6 +29,7 @@ constexpr std::array<CommandInfo, 10> kCommands{{
     {"reset-meter", CliCommand::ResetMeter, 0},
     {"scan", CliCommand::Scan, 0},
     {"diff", CliCommand::Diff, 2},
+    {"history", CliCommand::History, 0},
 }};
 
 QString invalidValue(const QString& option, const QString& value)
@@ -106,12 +107,14 @@ constexpr std::array<OptionInfo, 19> kOptions{{
          | bit(CliCommand::Diff)},
     {"--count", nullptr, true, bit(CliCommand::Measure)},
     {"--pdf", nullptr, true, bit(CliCommand::Print)},
-    {"--wait", nullptr, false, ~(bit(CliCommand::Print) | bit(CliCommand::Diff))}, // these need no card
+    {"--wait", nullptr, false, ~(bit(CliCommand::Print) | bit(CliCommand::Diff) | bit(CliCommand::History))}, // these need no card
 }};
 
-// Options of scan, diff, write --verify and the machine-readable results.
-constexpr std::array<OptionInfo, 6> kBenchOptions{{
+// Options of scan, diff, write and the machine-readable results.
+constexpr std::array<OptionInfo, 8> kBenchOptions{{
     {"--verify", nullptr, false, bit(CliCommand::Write)},
+    {"--change-link", nullptr, false, bit(CliCommand::Write)},
+    {"--backup", nullptr, false, bit(CliCommand::Write)},
     {"--bauds", nullptr, true, bit(CliCommand::Scan)},
     {"--addresses", nullptr, true, bit(CliCommand::Scan)},
     {"--interval", nullptr, true, bit(CliCommand::Measure)},
@@ -198,6 +201,14 @@ bool applyBenchOption(const OptionInfo& o, const QString& value, CliOptions& opt
     const QLatin1String name(o.name);
     if (name == QLatin1String("--verify")) {
         options.verifyAfterWrite = true;
+        return true;
+    }
+    if (name == QLatin1String("--change-link")) {
+        options.changeLink = true;
+        return true;
+    }
+    if (name == QLatin1String("--backup")) {
+        options.backup = true;
         return true;
     }
     if (name == QLatin1String("--bauds"))
@@ -462,7 +473,8 @@ QString cliUsageText()
         "  card-reset                reset karty, wypisuje ostatni odczytany status (kod jak card-test)\n"
         "  read -o PLIK              odczyt wszystkich rejestrów konfiguracyjnych miernika do pliku\n"
         "                            konfiguracji (pola opisowe z --template PLIK, inaczej puste)\n"
-        "  write PLIK                zapis rejestrów z pliku do miernika (--eeprom, --verify)\n"
+        "  write PLIK                zapis rejestrów z pliku do miernika (--eeprom, --verify,\n"
+        "                            --backup, --change-link)\n"
         "  verify PLIK               porównanie miernika z plikiem, rejestr po rejestrze\n"
         "  measure                   bieżące wartości pomiarowe co sekundę do przerwania\n"
         "                            (--count, --interval, --format, --decimal-comma)\n"
@@ -471,6 +483,8 @@ QString cliUsageText()
         "  scan                      szuka mierników na wszystkich adresach i prędkościach\n"
         "                            (--addresses, --bauds); wiersz na miernik: adres, prędkość, model\n"
         "  diff A B                  porównanie dwóch plików konfiguracji, pole po polu\n"
+        "  history                   konfiguracje odczytane z mierników i zapisane do nich, od\n"
+        "                            najnowszej (--meter-address N, --model: tylko tego miernika)\n"
         "\n"
         "Opcje łącza i karty (wartości domyślne z pliku Vardel.cfg obok programu,\n"
         "po instalacji z ~/.config/vardel/Vardel.cfg):\n"
@@ -498,7 +512,11 @@ QString cliUsageText()
         "  --template PLIK           read: plik, z którego pochodzą pola opisowe\n"
         "  --eeprom                  write: potem zapis w pamięci EEPROM miernika\n"
         "  --verify                  write: potem odczyt i porównanie z plikiem jak verify\n"
-        "                            (z --eeprom po resecie miernika: zawartość EEPROM)\n"
+        "                            (z --eeprom: po końcu zapisu w EEPROM reset miernika\n"
+        "                            i odczyt tego, co EEPROM zachował)\n"
+        "  --backup                  write: najpierw odczyt konfiguracji miernika do historii\n"
+        "  --change-link             write: zgoda na plik, który zmienia adres, prędkość lub\n"
+        "                            kontrolę nadawania miernika (z --verify odczyt pod nowym)\n"
         "  --force                   read, write, verify, print, diff: użycie pliku\n"
         "                            z rozszerzeniem innego modelu niż wybrany\n"
         "  --pdf PLIK                print: plik PDF\n"

@@ -23,7 +23,7 @@ enum CliExit : int {
     kExitSignal = 128,   // ended by a signal: 128 + its number (130 Ctrl+C, 143 SIGTERM)
 };
 
-enum class CliCommand { None, CardTest, CardReset, Read, Write, Verify, Measure, Print, ResetMeter, Scan, Diff };
+enum class CliCommand { None, CardTest, CardReset, Read, Write, Verify, Measure, Print, ResetMeter, Scan, Diff, History };
 
 // The command line, checked but not yet applied. Link options left empty
 // take their values from Vardel.cfg.
@@ -56,6 +56,8 @@ struct CliOptions {
     // Service-bench additions.
     QString secondFile;                  // diff A B: B (A is `file`)
     bool verifyAfterWrite = false;       // write --verify
+    bool changeLink = false;             // write --change-link: the file may move the meter
+    bool backup = false;                 // write --backup: the meter's configuration into the history first
     std::vector<std::int16_t> scanBauds; // scan --bauds: baud codes in order; empty: all six
     int scanFirst = 0;                   // scan --addresses A-B
     int scanLast = 255;

@@ -67,6 +67,10 @@ Form5* ConfigWindows::writeWindow()
 {
     if (!m_form5) {
         m_form5 = std::make_unique<Form5>(m_link, m_table, EepromFlag);
+        m_form5->setWrittenHandler([this] {
+            if (m_transferred)
+                m_transferred(true);
+        });
         placeNearMainWindow(m_form5.get());
     }
     return m_form5.get();
@@ -74,7 +78,8 @@ Form5* ConfigWindows::writeWindow()
 
 void ConfigWindows::Form1_Command6_Click()
 {
-    readWindow()->readConfiguration(m_link, m_table);
+    if (readWindow()->readConfiguration(m_link, m_table).complete && m_transferred)
+        m_transferred(false);
 }
 
 void ConfigWindows::Form1_Command7_Click()

@@ -3,6 +3,7 @@
 #include <QPointer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QWidget;
@@ -34,6 +35,8 @@ public:
     void Form1_Command9_Click();
     // Start-up: the write window exists (hidden) with "Zapis do EEprom-u" unticked.
     void prepareWriteWindow();
+    // Told after every complete read (false) and write (true) of the meter.
+    void setTransferHandler(std::function<void(bool written)> handler) { m_transferred = std::move(handler); }
 
     // The editor; the first call creates it and runs Form2_Form_Load, hidden.
     Form2* editor();
@@ -54,6 +57,7 @@ private:
     std::unique_ptr<Form2> m_form2;
     std::unique_ptr<Form4> m_form4;
     std::unique_ptr<Form5> m_form5;
+    std::function<void(bool)> m_transferred;
 };
 
 } // namespace vardel

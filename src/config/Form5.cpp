@@ -2,9 +2,14 @@
 
 #include "config/Form4.h"
 #include "config/RegisterTable.h"
+#include "config/StoreProof.h"
+#include "link/AskYesNo.h"
 #include "link/Module1.h"
 #include "link/ShowNow.h"
 #include "link/WindowHabits.h"
+
+#include <QApplication>
+#include <QMessageBox>
 
 #include <QCheckBox>
 #include <QFont>
@@ -62,6 +67,11 @@ Form5::Form5(Module1& link, const RegisterTable& table, std::int16_t& eepromFlag
     connect(m_check1, &QCheckBox::stateChanged, this, [this] { Form5_Check1_Click(); });
     connect(m_command1, &QPushButton::clicked, this, [this] { Form5_Command1_Click(); });
     connect(m_command2, &QPushButton::clicked, this, [this] { Form5_Command2_Click(); });
+
+    m_ask = [this](const QString& title, const QString& text, bool yesByDefault) {
+        return askYesNo(this, title, text, yesByDefault);
+    };
+    m_warn = [this](const QString& title, const QString& text) { QMessageBox::warning(this, title, text); };
 }
 
 Form5::~Form5() = default;
@@ -96,6 +106,24 @@ void Form5::Form5_Command1_Click()
     // say) must not start a second one over it.
     if (m_writing)
         return;
+    // Asked before anything goes out: a table whose link registers differ
+    // from the link in use moves the meter where the program cannot see it.
+    const LinkGuard guard = checkLinkChanges(m_link, m_table);
+    const QString title = windowTitle();
+    const QString where = QStringLiteral("w konfiguracji");
+    if (guard.unusable()) {
+        m_warn(title, QStringLiteral("Nie zapisano konfiguracji: miernik nie przyjmie tych ustawień łącza.\n")
+                          + guard.unusableLines(m_link.MeterModel, where).join(QLatin1Char('\n')));
+        return;
+    }
+    if (guard.changesLink()
+        && !m_ask(title,
+                  QStringLiteral("Konfiguracja zmienia łącze miernika:\n%1\nPo zapisie w pamięci EEPROM i resecie miernik "
+                                 "będzie odpowiadał %2. Zapisać mimo to?")
+                      .arg(guard.lines(m_link.MeterModel, where).join(QLatin1Char('\n')), linkPlaceText(guard.after)),
+                  false))
+        return;
+
     m_writing = true;
     m_command1->setEnabled(false);
     m_command2->setEnabled(false);
@@ -121,6 +149,45 @@ void Form5::Form5_Command1_Click()
     m_writing = false;
     hide();
     m_eepromFlag = 0;
+    if (!m_lastResult.complete)
+        return;
+    if (m_written)
+        m_written();
+    if (store && guard.changesLink() && m_follow)
+        offerToFollow(guard);
+}
+
+void Form5::offerToFollow(const LinkGuard& guard)
+{
+    const QString title = windowTitle();
+    if (!m_ask(title,
+               QStringLiteral("Miernik przyjmie nowe ustawienia łącza po resecie; potem będzie odpowiadał %1. "
+                              "Zresetować go po zakończeniu zapisu w pamięci EEPROM i ustawić te parametry łącza "
+                              "w oknie głównym?")
+                   .arg(linkPlaceText(guard.after)),
+               true))
+        return;
+    // The reset waits for the store to end; the main window follows the
+    // meter before it is looked for again.
+    RestartSteps steps;
+    steps.after = guard.after;
+    steps.follow = m_follow;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const RestartOutcome restarted = restartAfterStore(m_link, steps);
+    QApplication::restoreOverrideCursor();
+    if (restarted.ok)
+        return;
+    switch (restarted.failedAt) {
+    case RestartStep::Storing:
+        m_warn(title, QStringLiteral("Miernik nie odpowiada po poleceniu zapisu w pamięci EEPROM; nie wysłano resetu. "
+                                     "Parametry łącza w oknie głównym są bez zmian."));
+        break;
+    case RestartStep::Reset:
+        break; // the transmit error window says it
+    case RestartStep::Starting:
+        m_warn(title, QStringLiteral("Miernik nie odpowiada po resecie %1.").arg(linkPlaceText(guard.after)));
+        break;
+    }
 }
 
 void Form5::Form5_Command2_Click()

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "config/ConfigTransfer.h"
+#include "config/LinkGuard.h"
 
 #include <QWidget>
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 
 class QCheckBox;
 class QLabel;
@@ -20,10 +22,16 @@ class FractionalProgressBar;
 
 // "Zapis rejestrów konfiguracyjnych do miernika": writes the register table
 // to the meter, with the EEPROM store when "Zapis do EEprom-u" was ticked in
-// this opening.
+// this opening. A table that would move the meter off the link in use is
+// written only after the user says so; once stored, the window offers to
+// restart the meter and take the main window's link there with it.
 class Form5 : public QWidget {
     Q_OBJECT
 public:
+    // A question with "Tak" and "Nie"; true for "Tak".
+    using Ask = std::function<bool(const QString& title, const QString& text, bool yesByDefault)>;
+    using Warn = std::function<void(const QString& title, const QString& text)>;
+
     // eepromFlag is the program's EepromFlag (0 / -1); the window keeps it.
     Form5(Module1& link, const RegisterTable& table, std::int16_t& eepromFlag, QWidget* parent = nullptr);
     ~Form5() override;
@@ -41,6 +49,15 @@ public:
     // One register write request (the reply is awaited separately).
     void Kx_Reg_Write(std::int16_t r, float value);
 
+    // The main window's link parameters set to where the meter answers
+    // (without it, nothing is offered after a write that moves the meter).
+    void setLinkFollower(std::function<void(const MeterLink&)> follow) { m_follow = std::move(follow); }
+    // Told after every complete write (the history keeps it).
+    void setWrittenHandler(std::function<void()> written) { m_written = std::move(written); }
+    // The defaults: message boxes over this window.
+    void setAsk(Ask ask) { m_ask = std::move(ask); }
+    void setWarn(Warn warn) { m_warn = std::move(warn); }
+
     bool isWriting() const { return m_writing; }
     const TransferResult& lastResult() const { return m_lastResult; }
     void setEepromPause(std::chrono::milliseconds pause) { m_pause = pause; }
@@ -49,12 +66,18 @@ public:
     QLineEdit* counter() const { return m_text1; }
 
 private:
+    void offerToFollow(const LinkGuard& guard);
+
     Module1& m_link;
     const RegisterTable& m_table;
     std::int16_t& m_eepromFlag;
     std::chrono::milliseconds m_pause = kEepromPause;
     bool m_writing = false;
     TransferResult m_lastResult;
+    std::function<void(const MeterLink&)> m_follow;
+    std::function<void()> m_written;
+    Ask m_ask;
+    Warn m_warn;
 
     FractionalProgressBar* m_progress = nullptr;
     QLineEdit* m_text1 = nullptr;

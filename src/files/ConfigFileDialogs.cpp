@@ -5,6 +5,7 @@
 #include "config/Form2.h"
 #include "config/RegisterTable.h"
 #include "files/ConfigFile.h"
+#include "link/AskYesNo.h"
 #include "link/Module1.h"
 
 #include <QDir>
@@ -217,15 +218,7 @@ void ConfigFileDialogs::speakPolish(QFileDialog& dialog, bool save)
 
 bool ConfigFileDialogs::confirmWithMessageBox(QWidget* parent, const QString& title, const QString& text)
 {
-    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
-    QPushButton* yes = box.addButton(QStringLiteral("Tak"), QMessageBox::YesRole);
-    QPushButton* no = box.addButton(QStringLiteral("Nie"), QMessageBox::NoRole);
-    yes->setAccessibleName(yes->text());
-    no->setAccessibleName(no->text());
-    box.setDefaultButton(no);
-    box.setEscapeButton(no);
-    box.exec();
-    return box.clickedButton() == yes;
+    return askYesNo(parent, title, text);
 }
 
 void ConfigFileDialogs::warnWithMessageBox(QWidget* parent, const QString& title, const QString& text)

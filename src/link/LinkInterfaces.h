@@ -47,6 +47,9 @@ class LinkListener {
 public:
     virtual ~LinkListener() = default;
     virtual void linkEvent(LinkEvent event, std::span<const std::uint8_t> bytes) = 0;
+    // An exchange begins: nothing of its request is in the card yet. The bus
+    // monitor times the exchange from here.
+    virtual void exchangeStarted() {}
 };
 
 } // namespace vardel

@@ -52,6 +52,25 @@ LinkTrace::~LinkTrace()
     }
 }
 
+void LinkTrace::exchangeStarted()
+{
+    // A line left waiting (a reply nobody fetched) ends before the next
+    // exchange's clock starts.
+    finish();
+    if (m_cardClock)
+        m_started = m_cardClock->cardTime();
+}
+
+void LinkTrace::write(const QString& line)
+{
+    if (!m_cardClock) {
+        m_sink(line);
+        return;
+    }
+    const double ms = std::chrono::duration<double, std::milli>(m_cardClock->cardTime() - m_started).count();
+    m_sink(line + QStringLiteral(" %1 ms").arg(ms, 0, 'f', 1));
+}
+
 void LinkTrace::begin(std::span<const std::uint8_t> request, const char* outcome)
 {
     finish();
@@ -75,7 +94,7 @@ void LinkTrace::end(const QString& reply, const char* outcome)
         m_outcome = QLatin1String(outcome);
     m_line += QStringLiteral(" RX ") + (reply.isEmpty() ? QStringLiteral("-") : reply);
     m_pending = false;
-    m_sink(m_line + QLatin1Char(' ') + m_outcome);
+    write(m_line + QLatin1Char(' ') + m_outcome);
 }
 
 void LinkTrace::finish()
@@ -83,7 +102,7 @@ void LinkTrace::finish()
     if (!m_pending)
         return;
     m_pending = false;
-    m_sink(m_line + QStringLiteral(" RX - ") + m_outcome);
+    write(m_line + QStringLiteral(" RX - ") + m_outcome);
 }
 
 void LinkTrace::linkEvent(LinkEvent event, std::span<const std::uint8_t> bytes)

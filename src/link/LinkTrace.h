@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/CardClock.h"
 #include "link/LinkInterfaces.h"
 
 #include <QDateTime>
@@ -12,11 +13,13 @@
 namespace vardel {
 
 // The bus monitor of --trace (vardel and vardel-cli): one line per exchange,
-//   2026-12-10T10:00:00.123+01:00 TX 01 02 49 06 RX 10 00 00 00 00 81 ok
+//   2026-12-10T10:00:00.123+01:00 TX 01 02 49 06 RX 10 00 00 00 00 81 ok 27.4 ms
 // The time is when the request went out, with its offset from UTC. Outcomes:
 // ok (reply read), ack (write acknowledged), sent (no reply expected),
 // send-timeout, reply-timeout, ack-timeout, reply-refused, stopped (Ctrl+C
-// ended the wait, whatever the card was doing). A request that expects no reply
+// ended the wait, whatever the card was doing). With a card clock each line
+// ends with how long the exchange took on the card: on the simulated card its
+// virtual time, which is what a real card would take. A request that expects no reply
 // (the EEPROM store, the meter reset) is written at once; a read or a write
 // waits for its reply or acknowledgement, or for finish().
 class LinkTrace final : public LinkListener {
@@ -28,15 +31,20 @@ public:
     ~LinkTrace() override;
 
     void linkEvent(LinkEvent event, std::span<const std::uint8_t> bytes) override;
+    void exchangeStarted() override;
     // Writes a line still waiting for its outcome.
     void finish();
+    void setCardClock(const CardClock* clock) { m_cardClock = clock; }
 
 private:
     void begin(std::span<const std::uint8_t> request, const char* outcome);
     void end(const QString& reply, const char* outcome);
+    void write(const QString& line);
 
     Sink m_sink;
     Clock m_clock;
+    const CardClock* m_cardClock = nullptr;
+    std::chrono::nanoseconds m_started{0};
     bool m_pending = false;
     QString m_line;        // time and request
     QString m_outcome;     // set by the first event that decided it

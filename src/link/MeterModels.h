@@ -28,6 +28,11 @@ struct MeterLinkRegisters {
     int responseTime = -1;  // „Czas odpowiedzi miernika [ms]”
 };
 
+// What every model's names file calls those registers.
+inline constexpr char kLinkAddressName[] = "Adres sieciowy miernika";
+inline constexpr char kLinkBaudCodeName[] = "Prędkość transmisji (kod)";
+inline constexpr char kLinkTransmitCheckName[] = "Kontrola nadawania";
+
 // Everything the program knows of one model, in one place for every user:
 // the windows, the files, the command line and the simulated meters.
 struct MeterModelInfo {

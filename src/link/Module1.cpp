@@ -140,6 +140,8 @@ void Module1::notify(LinkEvent event, const std::uint8_t* bytes, std::size_t n)
 std::int16_t Module1::Exchange(const std::uint8_t* body, int length, bool expectReply)
 {
     const Busy busy(*this);
+    if (m_listener)
+        m_listener->exchangeStarted();
     ClearBufferPositions();
     CardWriteReg(6, 0);
     for (int i = 0; i < length; ++i)
@@ -265,16 +267,16 @@ void Module1::WaitWriteReply(std::int16_t& flag)
     notify(flag == 0 ? LinkEvent::AckReceived : stopRequested() ? LinkEvent::AnswerStopped : LinkEvent::AckTimeout);
 }
 
-void Module1::SendEepromStore()
+std::int16_t Module1::SendEepromStore()
 {
     const std::uint8_t body[] = {3};
-    Exchange(body, 1, false);
+    return Exchange(body, 1, false);
 }
 
-void Module1::SendMeterReset()
+std::int16_t Module1::SendMeterReset()
 {
     const std::uint8_t body[] = {170};
-    Exchange(body, 1, false);
+    return Exchange(body, 1, false);
 }
 
 std::string hexText(int value)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/BasNumber.h"
+#include "link/CardClock.h"
 #include "link/CardPorts.h"
 #include "link/LinkInterfaces.h"
 #include "link/MeterModels.h"
@@ -78,7 +79,12 @@ public:
     // time-out would, so no exchange goes on. The command line's signal
     // handler sets it (Ctrl+C).
     void setStopFlag(const std::atomic<int>* flag) { m_stop = flag; }
+    bool stopRequested() const { return m_stop && m_stop->load(std::memory_order_relaxed) != 0; }
     PortBackend& port() { return m_port; }
+    // The card's own time (the simulated card's, when it is one); the PC's
+    // steady clock until a back end gives its own.
+    void setCardClock(const CardClock* clock) { m_clock = clock; }
+    const CardClock& cardClock() const { return m_clock ? *m_clock : m_steadyClock; }
 
     // --- card register access ---
     std::int16_t CardWaitReady();
@@ -106,8 +112,9 @@ public:
     std::int16_t FetchReply(int* count = nullptr, int minimumPayload = 0);
     void Kx_Reg_Write(std::int16_t r, float value);
     void WaitWriteReply(std::int16_t& flag);
-    void SendEepromStore();
-    void SendMeterReset();
+    // Both return the flag of the send (the request expects no reply).
+    std::int16_t SendEepromStore();
+    std::int16_t SendMeterReset();
 
     // Meter address of configuration register r of the selected model.
     std::uint16_t ConfigRegAddress(std::int16_t r) const;
@@ -125,13 +132,14 @@ private:
     // Steps 1-6 of the common exchange (and 7-8 when a reply is expected).
     std::int16_t Exchange(const std::uint8_t* body, int length, bool expectReply);
     void notify(LinkEvent event, const std::uint8_t* bytes = nullptr, std::size_t n = 0);
-    bool stopRequested() const { return m_stop && m_stop->load(std::memory_order_relaxed) != 0; }
 
     PortBackend& m_port;
     ErrorWindows* m_errors = nullptr;
     const LinkControls* m_controls = nullptr;
     LinkListener* m_listener = nullptr;
     const std::atomic<int>* m_stop = nullptr;
+    const CardClock* m_clock = nullptr;
+    SteadyCardClock m_steadyClock;
     int m_busy = 0;
 };
 

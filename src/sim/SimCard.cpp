@@ -36,10 +36,12 @@ double steadySeconds()
 SimCard::SimCard() : SimCard(factoryNetwork()) {}
 
 SimCard::SimCard(std::vector<SimMeter> meters, std::uint16_t base)
-    : m_meters(std::move(meters)), m_clock(steadySeconds)
+    : m_meters(std::move(meters)), m_liveClock(steadySeconds)
 {
-    m_startTime = m_clock();
+    m_startTime = m_liveClock();
     setBaseAddress(base);
+    for (SimMeter& m : m_meters)
+        m.markFiled();
 }
 
 SimCard::~SimCard() = default;
@@ -87,6 +89,9 @@ std::unique_ptr<SimCard> SimCard::create(const SimOptions& options, QStringList&
     card->m_fileFaults = state.faults;
     card->m_backupDamaged = damaged;
 
+    // The meters' time runs on while the program waits for its user.
+    card->m_clock.setWall(SimClock::steadyWall());
+
     SimFaults faults;
     for (const QString& faultText : state.faults)
         parseSimFault(faultText, faults, nullptr); // already checked by the loader
@@ -124,13 +129,37 @@ bool SimCard::setFault(const QString& faultText, QString* error)
 void SimCard::setFaults(const SimFaults& faults)
 {
     m_faults = faults;
+    // Switching off and on is something that happens, not a state the card
+    // stays in.
+    if (m_faults.powerCycle) {
+        m_faults.powerCycle = false;
+        powerCycle();
+    }
     updateStatus();
 }
 
 void SimCard::setClock(Clock clock)
 {
-    m_clock = std::move(clock);
-    m_startTime = m_clock ? m_clock() : 0.0;
+    m_liveClock = std::move(clock);
+    m_startTime = m_liveClock ? m_liveClock() : 0.0;
+}
+
+void SimCard::passTime(nanoseconds time)
+{
+    m_clock.advance(time);
+    settle();
+    for (SimMeter& m : m_meters)
+        updateMeter(m, m_clock.now());
+}
+
+void SimCard::powerCycle()
+{
+    const nanoseconds now = m_clock.now();
+    for (SimMeter& m : m_meters)
+        resetMeter(m, now);
+    // Switched on before the program started: done starting by now.
+    for (SimMeter& m : m_meters)
+        m.busyUntil = now;
 }
 
 SimMeter* SimCard::meterAt(int address)
@@ -175,6 +204,7 @@ QStringList SimCard::takeMessages()
 
 void SimCard::vbOut(std::uint16_t port, std::uint8_t value)
 {
+    m_clock.tick();
     if (m_faults.deadCard)
         return;
     if (port == m_statusPort) {
@@ -213,6 +243,7 @@ void SimCard::enterReset()
     m_txPos = 0;
     m_rxPos = 0;
     m_rxLength = 0;
+    m_sending = false;
     m_replyPending = false;
     m_selected = 0;
     m_writeSelected = false;
@@ -221,6 +252,7 @@ void SimCard::enterReset()
 
 std::uint8_t SimCard::readRegister(int reg)
 {
+    settle();
     switch (reg) {
     case RegTxHigh: return static_cast<std::uint8_t>(m_txPos >> 8);
     case RegTxLow: return static_cast<std::uint8_t>(m_txPos & 0xFF);
@@ -228,7 +260,8 @@ std::uint8_t SimCard::readRegister(int reg)
     case RegRxLow: return static_cast<std::uint8_t>(m_rxPos & 0xFF);
     case RegReplyData: return m_rx[m_rxPos++];
     case RegReplyFlag:
-        if (m_replyPending && --m_replyPolls <= 0)
+        // slow-reply=K: not before the K-th look either.
+        if (m_replyPending && --m_replyPolls <= 0 && m_clock.now() >= m_replyAt)
             deliverReply();
         return m_reg[RegReplyFlag];
     case RegReplyLengthHigh: return static_cast<std::uint8_t>((m_rxLength >> 8) & 0xFF);
@@ -239,6 +272,7 @@ std::uint8_t SimCard::readRegister(int reg)
 
 void SimCard::writeRegister(int reg, std::uint8_t value)
 {
+    settle();
     switch (reg) {
     case RegTxHigh: m_txPos = static_cast<std::uint16_t>((m_txPos & 0x00FF) | (value << 8)); return;
     case RegTxLow: m_txPos = static_cast<std::uint16_t>((m_txPos & 0xFF00) | value); return;
@@ -277,77 +311,132 @@ void SimCard::startSending()
 {
     m_reg[RegSendControl] = kStartSending;
     m_replyPending = false;
+    m_sending = false;
     m_rxLength = 0;
     // Without link parameters the card does not know where to send: the
     // request stays in the card and is never reported sent.
     if (!linkLoaded())
         return;
+    m_clock.catchUpWithWall();
 
     const int length = m_reg[RegRequestLengthHigh] * 256 + m_reg[RegRequestLengthLow];
-    std::vector<std::uint8_t> body(static_cast<std::size_t>(length));
-    for (int i = 0; i < length; ++i)
-        body[static_cast<std::size_t>(i)] = m_tx[static_cast<std::size_t>(i)];
-    m_reg[RegSendControl] = kDone;
+    m_request.assign(m_tx.begin(), m_tx.begin() + length);
+    m_requestAddress = m_reg[RegMeter];
+    m_requestBaud = m_reg[RegMode] & 7;
+    m_requestCheck = (m_reg[RegMode] & 128) != 0 ? 1 : 0;
+    m_sending = true;
+    m_sentAt = m_clock.now() + SimClock::wireTime(length, m_requestBaud);
+}
 
-    if (m_faults.noMeter)
-        return;
-    const int address = m_reg[RegMeter];
-    const int baud = m_reg[RegMode] & 7;
-    for (SimMeter& meter : m_meters) {
-        if (meter.address == address && meter.baudCode == baud) {
-            meterRequest(meter, body);
-            return;
-        }
+void SimCard::settle()
+{
+    if (m_sending && m_clock.now() >= m_sentAt) {
+        m_sending = false;
+        m_reg[RegSendControl] = kDone;
+        requestArrived();
     }
 }
 
-void SimCard::meterRequest(SimMeter& meter, const std::vector<std::uint8_t>& body)
+void SimCard::requestArrived()
 {
-    if (body.empty())
+    if (m_faults.noMeter || m_request.empty())
         return;
-    auto replyWith = [this](std::vector<std::uint8_t> payload) {
-        m_pendingReply = std::move(payload);
-        m_replyPending = true;
-        m_replyPolls = m_faults.slowReply > 0 ? m_faults.slowReply : 1;
-    };
+    // Every meter set to this address, rate and transmit check hears the
+    // request and does what it asks; two answers at once garble each other.
+    int answers = 0;
+    std::vector<std::uint8_t> reply;
+    nanoseconds response{0};
+    for (SimMeter& meter : m_meters) {
+        updateMeter(meter, m_sentAt);
+        if (meter.address != m_requestAddress || meter.baudCode != m_requestBaud
+            || meter.transmitCheck != m_requestCheck)
+            continue;
+        if (meterRequest(meter, m_request, m_sentAt, reply)) {
+            ++answers;
+            response = meter.response;
+        }
+    }
+    if (answers != 1)
+        return;
+    m_pendingReply = std::move(reply);
+    m_replyPending = true;
+    m_replyPolls = m_faults.slowReply > 0 ? m_faults.slowReply : 1;
+    m_replyAt = m_sentAt + response + SimClock::wireTime(static_cast<int>(m_pendingReply.size()), m_requestBaud);
+}
+
+void SimCard::updateMeter(SimMeter& meter, nanoseconds now)
+{
+    if (meter.storing && now >= meter.busyUntil)
+        meter.commitStore(now);
+}
+
+bool SimCard::meterRequest(SimMeter& meter, const std::vector<std::uint8_t>& body, nanoseconds at,
+                           std::vector<std::uint8_t>& reply)
+{
+    if (at < meter.busyUntil) {
+        // Busy storing, it still takes a reset: the one request that cuts a
+        // store short. Starting, it hears nothing.
+        if (meter.storing && body[0] == 170)
+            resetMeter(meter, at);
+        return false;
+    }
     const auto addressOf = [&body] { return static_cast<std::size_t>(body[1] * 256 + body[2]); };
 
     switch (body[0]) {
     case 1: { // read memory
         if (body.size() < 4)
-            return;
-        const std::size_t at = addressOf();
+            return false;
+        const std::size_t from = addressOf();
         const std::size_t n = body[3];
-        const std::size_t liveEnd = SimMeter::kLiveBase + 6 * static_cast<std::size_t>(SimMeter::liveValueCount(meter.model));
-        if (at < liveEnd && at + n > SimMeter::kLiveBase)
+        if (from < meter.liveEnd() && from + n > SimMeter::kLiveBase)
             refreshLiveValues(meter);
-        std::vector<std::uint8_t> payload(n);
+        reply.resize(n);
         for (std::size_t i = 0; i < n; ++i)
-            payload[i] = meter.ram[(at + i) % SimMeter::kMemorySize];
-        replyWith(std::move(payload));
-        return;
+            reply[i] = meter.ram[(from + i) % SimMeter::kMemorySize];
+        return true;
     }
     case 2: { // write memory
         // A frame shorter than it says is garbage to the meter: ignored.
         if (body.size() < 4 || body.size() < 4u + body[3])
-            return;
-        const std::size_t at = addressOf();
-        for (std::size_t i = 0; i < body[3]; ++i)
-            meter.ram[(at + i) % SimMeter::kMemorySize] = body[4 + i];
-        if (!m_faults.noAck)
-            replyWith({2});
-        return;
+            return false;
+        const std::size_t to = addressOf();
+        for (std::size_t i = 0; i < body[3]; ++i) {
+            std::uint8_t& cell = meter.ram[(to + i) % SimMeter::kMemorySize];
+            meter.changed |= cell != body[4 + i];
+            cell = body[4 + i];
+        }
+        if (m_faults.noAck)
+            return false;
+        reply = {2};
+        return true;
     }
     case 3:
         // The request expects no reply, so a lost store is silent here too.
         if (!m_faults.noStore)
-            storeEeprom(meter);
-        return;
+            storeEeprom(meter, at);
+        return false;
     case 170:
-        meter.ram = meter.eeprom;
-        return;
+        resetMeter(meter, at);
+        return false;
     default:
-        return;
+        return false;
+    }
+}
+
+void SimCard::resetMeter(SimMeter& meter, nanoseconds at)
+{
+    updateMeter(meter, at);
+    const bool cutShort = meter.storing;
+    meter.commitStore(at);
+    const SimLink before = meter.link();
+    const bool ramDiffered = !meter.ramMatchesEeprom();
+    meter.start(at);
+    meter.changed |= ramDiffered || meter.link() != before;
+    if (cutShort && !m_stateFile.isEmpty()) {
+        // The file was written for the whole store; the EEPROM has only part of it.
+        QString error;
+        if (!saveMeter(meter, &error))
+            report(error);
     }
 }
 
@@ -364,23 +453,29 @@ void SimCard::deliverReply()
     m_reg[RegReplyFlag] = kDone;
 }
 
-void SimCard::storeEeprom(SimMeter& meter)
+void SimCard::storeEeprom(SimMeter& meter, nanoseconds at)
 {
-    // Live values are measurements, not settings: they stay out of the EEPROM.
-    const std::size_t liveEnd = SimMeter::kLiveBase + 6 * static_cast<std::size_t>(SimMeter::liveValueCount(meter.model));
-    for (std::size_t i = 0; i < SimMeter::kMemorySize; ++i) {
-        if (i < SimMeter::kLiveBase || i >= liveEnd)
-            meter.eeprom[i] = meter.ram[i];
-    }
+    // One register after the other, each taking its time; until the last is
+    // stored the meter hears nothing but a reset.
+    meter.storing = true;
+    meter.storeStart = at;
+    meter.storeSource = meter.ram;
+    meter.busyUntil = at + meter.storePerRegister * SimMeter::registerCount(meter.model);
     if (m_stateFile.isEmpty())
         return;
+    // The file gets the store as it will end: the meter goes on storing if
+    // this program ends now.
     QString error;
     if (!saveMeter(meter, &error))
         report(error);
 }
 
-bool SimCard::saveMeter(const SimMeter& meter, QString* error)
+bool SimCard::saveMeter(SimMeter& meter, QString* error)
 {
+    const struct WallSkip {
+        SimClock& clock;
+        ~WallSkip() { clock.ignoreWallSoFar(); }
+    } skip{m_clock};
     // Another program may have stored its own meters since this one read the
     // file: only this meter's section is replaced, everything else is kept
     // as the file holds it now.
@@ -400,18 +495,23 @@ bool SimCard::saveMeter(const SimMeter& meter, QString* error)
     }
     if (state.meters.empty())
         state.meters = factoryNetwork();
+    // The section is found by the link the file gave the meter, which a
+    // reset may have changed since.
     const auto same = std::find_if(state.meters.begin(), state.meters.end(), [&meter](const SimMeter& m) {
-        return m.address == meter.address && m.baudCode == meter.baudCode;
+        return m.address == meter.fileAddress && m.baudCode == meter.fileBaudCode;
     });
+    const SimMeter view = meter.whenStored();
     if (same != state.meters.end())
-        *same = meter;
+        *same = view;
     else
-        state.meters.push_back(meter);
-    if (saveSimState(m_stateFile, state, &reason))
-        return true;
-    if (error)
-        *error = stateWriteError(reason);
-    return false;
+        state.meters.push_back(view);
+    if (!saveSimState(m_stateFile, state, &reason)) {
+        if (error)
+            *error = stateWriteError(reason);
+        return false;
+    }
+    meter.markFiled();
+    return true;
 }
 
 QString SimCard::stateReadError(const QString& path, const QString& reason)
@@ -455,13 +555,28 @@ bool SimCard::saveState(QString* error)
     SimStateData state;
     state.base = m_base;
     state.faults = m_fileFaults;
-    state.meters = m_meters;
+    for (const SimMeter& m : m_meters)
+        state.meters.push_back(m.whenStored());
     QString reason;
-    if (saveSimState(m_stateFile, state, &reason))
+    if (!saveSimState(m_stateFile, state, &reason)) {
+        if (error)
+            *error = stateWriteError(reason);
+        return false;
+    }
+    for (SimMeter& m : m_meters)
+        m.markFiled();
+    return true;
+}
+
+bool SimCard::saveChanges(QString* error)
+{
+    if (m_stateFile.isEmpty())
         return true;
-    if (error)
-        *error = stateWriteError(reason);
-    return false;
+    for (SimMeter& m : m_meters) {
+        if (m.changed && !saveMeter(m, error))
+            return false;
+    }
+    return true;
 }
 
 } // namespace vardel

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "link/PortBackend.h"
+#include "sim/SimClock.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -28,27 +30,63 @@ struct SimFaults {
     bool noMeter = false;   // no-meter: requests go out, no meter ever answers
     bool noAck = false;     // no-ack: writes reach RAM but are never acknowledged
     bool noStore = false;   // no-store: the EEPROM store request is dropped
-    int slowReply = 0;      // slow-reply=K: a reply completes at the K-th poll of register 6
+    int slowReply = 0;      // slow-reply=K: a reply completes no sooner than the K-th poll of register 6
     int badLength = 0;      // bad-length=K: reported reply length off by K (default -2)
     int oversizedReply = 0; // oversized-reply=K: reported reply length K (default 40000)
+    bool powerCycle = false; // power-cycle: the meters were switched off and on before the start
 };
 
-// One simulated meter: model, network address, baud code and 64 KiB of memory,
-// with the EEPROM copy that a reset reloads RAM from.
+// Where and how a meter answers: the network address, baud code (0..5 =
+// 1200..38400), transmit check (0/1) and response time it took from its
+// EEPROM when it started.
+struct SimLink {
+    int address = 1;
+    int baudCode = 4;
+    int transmitCheck = 1;
+    nanoseconds response = std::chrono::milliseconds(20);
+
+    bool operator==(const SimLink&) const = default;
+};
+
+// One simulated meter: model, 64 KiB of RAM and the EEPROM copy that it loads
+// when it starts (at power-up and at a reset request), the link it answers at,
+// and what it is busy with.
 struct SimMeter {
     static constexpr std::size_t kMemorySize = 65536;
+    static constexpr std::chrono::milliseconds kDefaultStorePerRegister{10};
+    static constexpr std::chrono::milliseconds kDefaultStartup{1000};
 
     std::int16_t model = 0;   // 0 KX-2, 1 KX-3, 2 KX-4
-    int address = 1;          // network address 0..255
-    int baudCode = 4;         // 0..5 = 1200..38400 baud
+    // The link in use since the meter last started. The KX-2 and KX-4 are
+    // given their network address on the front panel, so `address` is that
+    // too; the KX-3 takes it from register 0 like the rest from theirs.
+    int address = 1;
+    int baudCode = 4;
+    int transmitCheck = 1;
+    nanoseconds response = std::chrono::milliseconds(20);
     std::vector<std::uint8_t> ram = std::vector<std::uint8_t>(kMemorySize);
     std::vector<std::uint8_t> eeprom = std::vector<std::uint8_t>(kMemorySize);
+
+    // An EEPROM store takes this per configuration register; a start takes
+    // `startup`, during which the meter hears nothing.
+    std::chrono::milliseconds storePerRegister = kDefaultStorePerRegister;
+    std::chrono::milliseconds startup = kDefaultStartup;
+
+    // --- while the program runs ---
+    nanoseconds busyUntil{0};               // storing or starting until then
+    bool storing = false;
+    nanoseconds storeStart{0};
+    std::vector<std::uint8_t> storeSource;  // RAM as the store request found it
+    bool changed = false;                   // RAM or link differ from the state file
+    int fileAddress = -1;                   // its section in the state file: the
+    int fileBaudCode = -1;                  // link the file last gave it
 
     // The meter's own memory map; it does not follow the program's settings.
     static std::uint16_t configBase(std::int16_t model); // 585, 633, 3801
     static int registerCount(std::int16_t model);       // 64, 100, 255
     static int liveValueCount(std::int16_t model);      // 4, 6, 10
     static constexpr std::uint16_t kLiveBase = 513;
+    std::size_t liveEnd() const;
 
     // A meter straight from the factory: defaults in EEPROM and RAM.
     static SimMeter factory(std::int16_t model, int address, int baudCode = 4);
@@ -56,6 +94,24 @@ struct SimMeter {
     // Configuration register r decoded from RAM or EEPROM, and written into RAM.
     float configValue(int r, bool fromEeprom = false) const;
     void setConfigValue(int r, float value);
+
+    SimLink link() const { return {address, baudCode, transmitCheck, response}; }
+    void setLink(const SimLink& l);
+    // The link the EEPROM sets. A value the meter cannot use (address outside
+    // 0..255, baud code outside 0..5, a fraction, a transmit check other than
+    // 0 or 1, a negative or absurd response time) leaves the one in use.
+    SimLink linkFromEeprom() const;
+    // What the store under way leaves in the EEPROM at `at`: every register
+    // stored by then, in order; the rest, and the bytes beyond the registers,
+    // only once it has finished.
+    void commitStore(nanoseconds at);
+    // Starts at `at`: RAM and link from the EEPROM, deaf for `startup`.
+    void start(nanoseconds at);
+    // RAM and EEPROM hold the same, live values aside.
+    bool ramMatchesEeprom() const;
+    // The meter as it will be when the store under way has finished.
+    SimMeter whenStored() const;
+    void markFiled();
 };
 
 // The default network: a KX-2 at address 1, a KX-3 at 2, a KX-4 at 3, all at
@@ -65,6 +121,8 @@ std::vector<SimMeter> factoryNetwork();
 // The simulated interface card with its meter network behind it. To the link
 // it is an ordinary port back end; it answers only at its own base address
 // (data port) and base + 1 (command/status port), like a real card would.
+// Its time is its own (cardClock()): requests and replies take their wire
+// time, meters their response time, stores and starts theirs.
 class SimCard final : public PortBackend {
 public:
     // Seconds on a steady clock; live values move with it.
@@ -75,7 +133,8 @@ public:
     static constexpr std::uint8_t kStatusInReset = 0x80;
     static constexpr std::uint8_t kStatusAbsent = 0xFF; // dead card or nothing at that port
 
-    // A card at 832 with the factory network, no state file, the system clock.
+    // A card at 832 with the factory network, no state file, the system clock
+    // for live values and card time that stands still while the PC is idle.
     SimCard();
     explicit SimCard(std::vector<SimMeter> meters, std::uint16_t base = kDefaultBase);
     ~SimCard() override;
@@ -84,7 +143,8 @@ public:
     static QString defaultStateFile(const QString& programDir);
     // Loads the state file (a missing one means factory meters; a damaged one
     // also, with a message) and switches the faults on. An unknown or
-    // malformed fault is an error: nullptr and the message.
+    // malformed fault is an error: nullptr and the message. Card time follows
+    // the PC's while the program is idle.
     static std::unique_ptr<SimCard> create(const SimOptions& options, QStringList& messages);
     // Fault names for the --help texts ("slow-reply" etc.; K-taking ones
     // accept "=K").
@@ -97,7 +157,8 @@ public:
     std::uint8_t vbInp(std::uint16_t port) override
     {
         // The link polls the status port billions of times on a dead card:
-        // keep this a compare and a load.
+        // keep this a tick, a compare and a load.
+        m_clock.tick();
         if (port == m_statusPort)
             return m_status;
         return readOther(port);
@@ -110,6 +171,7 @@ public:
     void setStateFile(const QString& path) { m_stateFile = path; }
 
     // "NAME" or "NAME=K"; false and a Polish message when it is not a fault.
+    // power-cycle is done at once rather than kept.
     bool setFault(const QString& faultText, QString* error = nullptr);
     void setFaults(const SimFaults& faults);
     const SimFaults& faults() const { return m_faults; }
@@ -118,7 +180,17 @@ public:
     void setClock(Clock clock); // also restarts the meters' balances
     std::vector<SimMeter>& meters() { return m_meters; }
     const std::vector<SimMeter>& meters() const { return m_meters; }
+    // The meter that answers at this address now (any baud rate).
     SimMeter* meterAt(int address);
+
+    // The card's time.
+    SimClock& cardClock() { return m_clock; }
+    const SimClock& cardClock() const { return m_clock; }
+    // Lets card time pass as if the PC waited: stores finish, meters start.
+    void passTime(nanoseconds time);
+    // Switches every meter off and on: a store under way is cut short, RAM and
+    // link come from the EEPROM. The meters have started when this returns.
+    void powerCycle();
 
     // Live values of a meter at the current clock, in reply order.
     std::vector<float> liveValues(const SimMeter& meter) const;
@@ -130,6 +202,10 @@ public:
     // Writes the state file now (the EEPROM store does it by itself).
     // False and a Polish message on failure.
     bool saveState(QString* error = nullptr);
+    // Writes the sections of the meters whose RAM or link changed since the
+    // file last had them (power stays on between programs: the next program
+    // finds them as this one leaves them). True when nothing needed writing.
+    bool saveChanges(QString* error = nullptr);
     // Messages the simulator raised while running (failed state file writes);
     // the caller shows them and the list empties.
     QStringList takeMessages();
@@ -142,17 +218,25 @@ private:
     void writeRegister(int reg, std::uint8_t value);
     void enterReset();
     void startSending();
+    // Whatever card time has brought by now: the request out, the reply in.
+    void settle();
+    void requestArrived();
     void deliverReply();
-    void meterRequest(SimMeter& meter, const std::vector<std::uint8_t>& body);
+    // The meter's answer to a request that reached it at `at`; false: none.
+    bool meterRequest(SimMeter& meter, const std::vector<std::uint8_t>& body, nanoseconds at,
+                      std::vector<std::uint8_t>& reply);
+    void updateMeter(SimMeter& meter, nanoseconds now);
+    void resetMeter(SimMeter& meter, nanoseconds at);
     void refreshLiveValues(SimMeter& meter);
-    void storeEeprom(SimMeter& meter);
-    bool saveMeter(const SimMeter& meter, QString* error);
+    void storeEeprom(SimMeter& meter, nanoseconds at);
+    bool saveMeter(SimMeter& meter, QString* error);
     QString stateWriteError(const QString& reason) const;
     QString stateBackupError(const QString& reason) const;
     static QString stateReadError(const QString& path, const QString& reason);
     void updateStatus();
     void report(const QString& message);
 
+    SimClock m_clock;
     std::uint16_t m_base = kDefaultBase;
     std::uint16_t m_statusPort = kDefaultBase + 1;
     std::uint8_t m_status = kStatusReady;
@@ -168,13 +252,21 @@ private:
     std::vector<std::uint8_t> m_rx = std::vector<std::uint8_t>(SimMeter::kMemorySize);
     int m_rxLength = 0; // as registers 15/16 report it
 
+    // The request on the wire, and the reply coming back.
+    bool m_sending = false;
+    nanoseconds m_sentAt{0};
+    std::vector<std::uint8_t> m_request;
+    int m_requestAddress = 0;
+    int m_requestBaud = 0;
+    int m_requestCheck = 0;
     bool m_replyPending = false;
+    nanoseconds m_replyAt{0};
     int m_replyPolls = 0;
     std::vector<std::uint8_t> m_pendingReply;
 
     SimFaults m_faults;
     std::vector<SimMeter> m_meters;
-    Clock m_clock;
+    Clock m_liveClock;
     double m_startTime = 0.0;
 
     QString m_stateFile;
@@ -182,7 +274,6 @@ private:
     bool m_backupDamaged = false;
     QStringList m_messages;
     std::function<void(const QString&)> m_onMessage;
-
 };
 
 } // namespace vardel

@@ -4,6 +4,7 @@
 #include "link/BasNumber.h"
 #include "link/MeterModels.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -83,6 +84,11 @@ int SimMeter::liveValueCount(std::int16_t model)
     return inputCount(model) + functionCount(model) + balanceCount(model);
 }
 
+std::size_t SimMeter::liveEnd() const
+{
+    return kLiveBase + 6 * static_cast<std::size_t>(liveValueCount(model));
+}
+
 SimMeter SimMeter::factory(std::int16_t model, int address, int baudCode)
 {
     SimMeter m;
@@ -93,7 +99,92 @@ SimMeter SimMeter::factory(std::int16_t model, int address, int baudCode)
     for (int r = 0; r < registerCount(model); ++r)
         putNumber(m.eeprom, base + 6 * static_cast<std::size_t>(r), factoryValue(model, address, baudCode, r));
     m.ram = m.eeprom;
+    m.setLink(m.linkFromEeprom());
+    m.markFiled();
     return m;
+}
+
+void SimMeter::setLink(const SimLink& l)
+{
+    address = l.address;
+    baudCode = l.baudCode;
+    transmitCheck = l.transmitCheck;
+    response = l.response;
+}
+
+SimLink SimMeter::linkFromEeprom() const
+{
+    const MeterLinkRegisters regs = linkRegistersOf(model);
+    SimLink l = link();
+    // The register's value when the meter can use it as a whole number in
+    // [low, high].
+    const auto take = [this](int r, int low, int high, int& into) {
+        if (r < 0)
+            return;
+        const double v = getNumber(eeprom, configBase(model) + 6 * static_cast<std::size_t>(r));
+        if (v >= low && v <= high && v == std::floor(v))
+            into = static_cast<int>(v);
+    };
+    take(regs.address, 0, 255, l.address);
+    take(regs.baudCode, 0, 5, l.baudCode);
+    take(regs.transmitCheck, 0, 1, l.transmitCheck);
+    int ms = -1;
+    take(regs.responseTime, 0, 60000, ms);
+    if (ms >= 0)
+        l.response = std::chrono::milliseconds(ms);
+    return l;
+}
+
+void SimMeter::commitStore(nanoseconds at)
+{
+    if (!storing)
+        return;
+    const int count = registerCount(model);
+    const auto done = static_cast<int>(std::min<std::int64_t>(
+        count, storePerRegister.count() > 0 ? (at - storeStart) / storePerRegister : count));
+    const std::size_t base = configBase(model);
+    for (std::size_t i = base; i < base + 6 * static_cast<std::size_t>(std::max(done, 0)); ++i)
+        eeprom[i] = storeSource[i];
+    if (done >= count) {
+        // Live values are measurements, not settings: they stay out of the EEPROM.
+        const std::size_t end = liveEnd();
+        for (std::size_t i = 0; i < kMemorySize; ++i) {
+            if (i < kLiveBase || i >= end)
+                eeprom[i] = storeSource[i];
+        }
+    }
+    storing = false;
+    storeSource.clear();
+    storeSource.shrink_to_fit();
+}
+
+void SimMeter::start(nanoseconds at)
+{
+    ram = eeprom;
+    setLink(linkFromEeprom());
+    busyUntil = at + startup;
+}
+
+bool SimMeter::ramMatchesEeprom() const
+{
+    const std::size_t end = liveEnd();
+    return std::equal(ram.begin(), ram.begin() + kLiveBase, eeprom.begin())
+        && std::equal(ram.begin() + static_cast<std::ptrdiff_t>(end), ram.end(),
+                      eeprom.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
+SimMeter SimMeter::whenStored() const
+{
+    SimMeter m = *this;
+    m.commitStore(busyUntil);
+    return m;
+}
+
+void SimMeter::markFiled()
+{
+    fileAddress = address;
+    fileBaudCode = baudCode;
+    changed = false;
 }
 
 float SimMeter::configValue(int r, bool fromEeprom) const
@@ -118,7 +209,7 @@ std::vector<SimMeter> factoryNetwork()
 std::vector<float> SimCard::liveValues(const SimMeter& meter) const
 {
     // Time since the meter was switched on: the balances count from there.
-    const double t = (m_clock ? m_clock() : 0.0) - m_startTime;
+    const double t = (m_liveClock ? m_liveClock() : 0.0) - m_startTime;
     const int inputs = inputCount(meter.model);
     std::vector<double> in(static_cast<std::size_t>(inputs));
     const auto quarter = static_cast<long long>(std::floor(t * 4.0));

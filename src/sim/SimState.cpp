@@ -9,7 +9,9 @@
 
 #include <cfloat>
 #include <charconv>
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <optional>
 
 namespace vardel {
@@ -35,6 +37,7 @@ const FaultInfo kFaults[] = {
     {"slow-reply", true, 1000, 1, 1000000000, "odpowiedź kompletna dopiero po K odczytach rejestru 6 (domyślnie 1000)"},
     {"bad-length", true, -2, -65535, 65535, "długość odpowiedzi zgłaszana z błędem K bajtów (domyślnie -2)"},
     {"oversized-reply", true, 40000, 253, 65535, "zgłaszana długość odpowiedzi K, za duża dla bufora (domyślnie 40000)"},
+    {"power-cycle", false, 0, 0, 0, "mierniki wyłączone i włączone przed startem programu (RAM z pamięci EEPROM)"},
 };
 
 QString lineReason(int line, const QString& what)
@@ -74,9 +77,37 @@ struct MeterDraft {
     int baudCode = 4;
     struct Reg { int line; int r; float value; };
     struct Bytes { int line; std::size_t at; std::vector<std::uint8_t> bytes; };
-    std::vector<Reg> regs;
+    std::vector<Reg> regs;      // EEPROM
     std::vector<Bytes> bytes;
+    std::vector<Reg> ramRegs;   // RAM where it differs
+    std::vector<Bytes> ramBytes;
+    // The link in use until the next reset, where it differs from the EEPROM's.
+    std::optional<int> inUseAddress, inUseBaud, inUseCheck, inUseResponseMs;
+    std::optional<int> storeMs, startMs;
 };
+
+bool putRegisters(const MeterDraft& d, const std::vector<MeterDraft::Reg>& regs,
+                  const std::vector<MeterDraft::Bytes>& runs, std::vector<std::uint8_t>& memory, QString& reason)
+{
+    const std::int16_t model = *d.model;
+    const std::size_t base = SimMeter::configBase(model);
+    for (const auto& reg : regs) {
+        if (reg.r >= SimMeter::registerCount(model)) {
+            reason = lineReason(reg.line, QStringLiteral("rejestr %1 poza zakresem modelu %2")
+                                              .arg(reg.r)
+                                              .arg(modelNameOf(model)));
+            return false;
+        }
+        RxBuffer buf{};
+        FloatToBas(buf, reg.value);
+        putBytes(memory, base + 6 * static_cast<std::size_t>(reg.r), buf);
+    }
+    for (const auto& run : runs) {
+        for (std::size_t i = 0; i < run.bytes.size(); ++i)
+            memory[run.at + i] = run.bytes[i];
+    }
+    return true;
+}
 
 bool buildMeter(const MeterDraft& d, SimMeter& out, QString& reason)
 {
@@ -84,24 +115,25 @@ bool buildMeter(const MeterDraft& d, SimMeter& out, QString& reason)
         reason = lineReason(d.line, QStringLiteral("miernik bez modelu lub adresu"));
         return false;
     }
+    // `adres` and `baud` are the factory's, which the registers named in the
+    // section override: a meter takes its link from the EEPROM as it starts.
     SimMeter m = SimMeter::factory(*d.model, *d.address, d.baudCode);
-    const std::size_t base = SimMeter::configBase(m.model);
-    for (const auto& reg : d.regs) {
-        if (reg.r >= SimMeter::registerCount(m.model)) {
-            reason = lineReason(reg.line, QStringLiteral("rejestr %1 poza zakresem modelu %2")
-                                              .arg(reg.r)
-                                              .arg(modelNameOf(m.model)));
-            return false;
-        }
-        RxBuffer buf{};
-        FloatToBas(buf, reg.value);
-        putBytes(m.eeprom, base + 6 * static_cast<std::size_t>(reg.r), buf);
-    }
-    for (const auto& run : d.bytes) {
-        for (std::size_t i = 0; i < run.bytes.size(); ++i)
-            m.eeprom[run.at + i] = run.bytes[i];
-    }
+    if (!putRegisters(d, d.regs, d.bytes, m.eeprom, reason))
+        return false;
     m.ram = m.eeprom;
+    m.setLink(m.linkFromEeprom());
+    if (!putRegisters(d, d.ramRegs, d.ramBytes, m.ram, reason))
+        return false;
+    m.address = d.inUseAddress.value_or(m.address);
+    m.baudCode = d.inUseBaud.value_or(m.baudCode);
+    m.transmitCheck = d.inUseCheck.value_or(m.transmitCheck);
+    if (d.inUseResponseMs)
+        m.response = std::chrono::milliseconds(*d.inUseResponseMs);
+    if (d.storeMs)
+        m.storePerRegister = std::chrono::milliseconds(*d.storeMs);
+    if (d.startMs)
+        m.startup = std::chrono::milliseconds(*d.startMs);
+    m.markFiled();
     out = std::move(m);
     return true;
 }
@@ -162,8 +194,10 @@ bool parseSimFault(const QString& faultText, SimFaults& faults, QString* error)
             faults.slowReply = k;
         else if (name == QLatin1String("bad-length"))
             faults.badLength = k;
-        else
+        else if (name == QLatin1String("oversized-reply"))
             faults.oversizedReply = k;
+        else
+            faults.powerCycle = true;
         return true;
     }
     if (error)
@@ -266,7 +300,37 @@ bool parseSimState(const QByteArray& bytes, SimStateData& state, QString* reason
             return fail(lineReason(lineNo, QStringLiteral("wpis poza sekcją")));
 
         MeterDraft& d = drafts.back();
-        if (key == QLatin1String("model")) {
+        const auto number = [&](long low, long high, std::optional<int>& into) {
+            const auto v = parseInteger(value, low, high);
+            if (!v)
+                return badValue();
+            into = static_cast<int>(*v);
+            return true;
+        };
+        // RAM where it differs from the EEPROM: the same forms behind "ram.".
+        const bool inRam = key.startsWith(QLatin1String("ram."));
+        const QString memoryKey = inRam ? key.mid(4) : key;
+        auto& regs = inRam ? d.ramRegs : d.regs;
+        auto& runs = inRam ? d.ramBytes : d.bytes;
+        if (key == QLatin1String("do_resetu.adres")) {
+            if (!number(0, 255, d.inUseAddress))
+                return false;
+        } else if (key == QLatin1String("do_resetu.baud")) {
+            if (!number(0, 5, d.inUseBaud))
+                return false;
+        } else if (key == QLatin1String("do_resetu.kontrola")) {
+            if (!number(0, 1, d.inUseCheck))
+                return false;
+        } else if (key == QLatin1String("do_resetu.czas_ms")) {
+            if (!number(0, 60000, d.inUseResponseMs))
+                return false;
+        } else if (key == QLatin1String("zapis_ms")) {
+            if (!number(0, 60000, d.storeMs))
+                return false;
+        } else if (key == QLatin1String("start_ms")) {
+            if (!number(0, 600000, d.startMs))
+                return false;
+        } else if (key == QLatin1String("model")) {
             d.model = parseModel(value);
             if (!d.model)
                 return badValue();
@@ -280,36 +344,33 @@ bool parseSimState(const QByteArray& bytes, SimStateData& state, QString* reason
             if (!v)
                 return badValue();
             d.baudCode = static_cast<int>(*v);
-        } else if (key.startsWith(QLatin1Char('r'))) {
+        } else if (memoryKey.startsWith(QLatin1Char('r'))) {
             bool ok = false;
-            const int r = key.mid(1).toInt(&ok);
+            const int r = memoryKey.mid(1).toInt(&ok);
             if (!ok || r < 0 || r > 254)
                 return fail(lineReason(lineNo, QStringLiteral("nieznany klucz „%1”").arg(key)));
             const double v = value.toDouble(&ok);
             if (!ok || !std::isfinite(v) || std::fabs(v) > static_cast<double>(FLT_MAX))
                 return badValue();
-            d.regs.push_back({lineNo, r, static_cast<float>(v)});
-        } else if (key.startsWith(QLatin1Char('@'))) {
+            regs.push_back({lineNo, r, static_cast<float>(v)});
+        } else if (memoryKey.startsWith(QLatin1Char('@'))) {
             bool ok = false;
-            const uint at = key.mid(1).toUInt(&ok, 16);
+            const uint at = memoryKey.mid(1).toUInt(&ok, 16);
             std::vector<std::uint8_t> run;
             if (!ok || at >= SimMeter::kMemorySize || !parseHexBytes(value, at, run))
                 return badValue();
-            d.bytes.push_back({lineNo, at, std::move(run)});
+            runs.push_back({lineNo, at, std::move(run)});
         } else {
             return fail(lineReason(lineNo, QStringLiteral("nieznany klucz „%1”").arg(key)));
         }
     }
 
+    // Two meters may share an address and a baud rate (a meter moved onto
+    // another's): they answer at once and garble each other, as on the wire.
     for (const MeterDraft& d : drafts) {
         SimMeter m;
         if (!buildMeter(d, m, why))
             return fail(why);
-        for (const SimMeter& other : result.meters) {
-            // Two meters on one address and baud rate would talk at once.
-            if (other.address == m.address && other.baudCode == m.baudCode)
-                return fail(lineReason(d.line, QStringLiteral("drugi miernik o adresie %1").arg(m.address)));
-        }
         result.meters.push_back(std::move(m));
     }
     state = std::move(result);
@@ -326,65 +387,111 @@ SimStateLoad loadSimState(const QString& path, SimStateData& state, QString* rea
     return parseSimState(bytes, state, reason) ? SimStateLoad::Loaded : SimStateLoad::Damaged;
 }
 
+namespace {
+
+QString hexRun(const std::vector<std::uint8_t>& memory, std::size_t at, std::size_t n)
+{
+    QStringList bytes;
+    for (std::size_t i = 0; i < n; ++i)
+        bytes << QStringLiteral("%1").arg(static_cast<uint>(memory[at + i]), 2, 16, QLatin1Char('0')).toUpper();
+    const QString where = QStringLiteral("%1").arg(static_cast<uint>(at), 4, 16, QLatin1Char('0')).toUpper();
+    return QStringLiteral("@%1=%2").arg(where, bytes.join(QLatin1Char(' ')));
+}
+
+// The registers and the other bytes of one memory, behind `prefix` ("" for
+// the EEPROM, "ram." for RAM). `keep(at)` says which bytes are written: the
+// EEPROM's that are not zero, the RAM's that differ from the EEPROM.
+QStringList memoryLines(const SimMeter& m, const std::vector<std::uint8_t>& memory, const QString& prefix,
+                        const std::function<bool(std::size_t)>& keep)
+{
+    QStringList lines;
+    QStringList hexLines;
+    const std::size_t base = SimMeter::configBase(m.model);
+    const std::size_t configEnd = base + 6 * static_cast<std::size_t>(SimMeter::registerCount(m.model));
+    for (int r = 0; r < SimMeter::registerCount(m.model); ++r) {
+        const std::size_t at = base + 6 * static_cast<std::size_t>(r);
+        if (!prefix.isEmpty() && std::equal(memory.begin() + static_cast<std::ptrdiff_t>(at),
+                                            memory.begin() + static_cast<std::ptrdiff_t>(at + 6),
+                                            m.eeprom.begin() + static_cast<std::ptrdiff_t>(at)))
+            continue;
+        RxBuffer buf{};
+        for (std::size_t i = 0; i < 6; ++i)
+            buf[i + 1] = memory[at + i];
+        const float v = BasToFloat(buf, 1);
+        RxBuffer again{};
+        FloatToBas(again, v);
+        // Bytes that are not a number as the meter writes it keep their
+        // exact form.
+        if (again == buf)
+            lines << prefix + QStringLiteral("r%1=%2").arg(r).arg(floatText(v));
+        else
+            hexLines << prefix + hexRun(memory, at, 6);
+    }
+    const std::size_t liveEnd = m.liveEnd();
+    const auto outside = [&](std::size_t at) {
+        return !(at >= base && at < configEnd) && !(!prefix.isEmpty() && at >= SimMeter::kLiveBase && at < liveEnd);
+    };
+    for (std::size_t at = 0; at < SimMeter::kMemorySize;) {
+        if (!outside(at) || !keep(at)) {
+            ++at;
+            continue;
+        }
+        std::size_t end = at;
+        while (end < SimMeter::kMemorySize && end - at < kHexRun && outside(end) && (prefix.isEmpty() || keep(end)))
+            ++end;
+        while (!keep(end - 1))
+            --end;
+        hexLines << prefix + hexRun(memory, at, end - at);
+        at = end;
+    }
+    return lines + hexLines;
+}
+
+} // namespace
+
 QByteArray simStateText(const SimStateData& state)
 {
     QStringList out;
     out << QStringLiteral("; Stan symulatora: karta interfejsu i mierniki w sieci za nią.")
-        << QStringLiteral("; Program zapisuje ten plik przy każdym zapisie do EEPROM-u miernika; można go poprawiać ręcznie.")
+        << QStringLiteral("; Program zapisuje ten plik przy zapisie do EEPROM-u miernika i na końcu pracy, gdy zmienił się RAM")
+        << QStringLiteral(";  miernika (zasilanie mierników trwa między programami); można go poprawiać ręcznie.")
         << QStringLiteral("; [karta]  adres = adres bazowy karty (dziesiętnie lub np. 340h),")
         << QStringLiteral(";          usterki = lista usterek po przecinku: %1").arg(simFaultNames().join(QStringLiteral(", ")))
         << QStringLiteral(";          (slow-reply, bad-length i oversized-reply przyjmują też =K)")
-        << QStringLiteral("; [miernik] model = KX-2, KX-3 albo KX-4; adres = adres sieciowy; baud = 0..5 (1200..38400),")
-        << QStringLiteral(";          rN = rejestr konfiguracyjny N, @AAAA = bajty EEPROM od adresu AAAA (szesnastkowo).")
+        << QStringLiteral("; [miernik] model = KX-2, KX-3 albo KX-4; adres = adres sieciowy; baud = 0..5 (1200..38400);")
+        << QStringLiteral(";          miernik bierze adres (KX-3: rejestr 0), prędkość, kontrolę nadawania i czas odpowiedzi")
+        << QStringLiteral(";          z rejestrów w EEPROM-ie przy włączeniu i resecie: zmieniaj rejestry, adres i baud tylko je uzupełniają,")
+        << QStringLiteral(";          rN = rejestr konfiguracyjny N w EEPROM-ie, @AAAA = bajty EEPROM od adresu AAAA (szesnastkowo),")
+        << QStringLiteral(";          ram.rN, ram.@AAAA = RAM, gdzie różni się od EEPROM-u,")
+        << QStringLiteral(";          do_resetu.adres/baud/kontrola/czas_ms = łącze w użyciu, gdy EEPROM ma już inne (do resetu),")
+        << QStringLiteral(";          zapis_ms = czas zapisu jednego rejestru w EEPROM-ie (domyślnie %1), start_ms = czas startu (domyślnie %2).")
+               .arg(SimMeter::kDefaultStorePerRegister.count())
+               .arg(SimMeter::kDefaultStartup.count())
         << QString()
         << QStringLiteral("[karta]")
         << QStringLiteral("adres=%1").arg(state.base)
         << QStringLiteral("usterki=%1").arg(state.faults.join(QLatin1Char(',')));
 
     for (const SimMeter& m : state.meters) {
+        const SimLink stored = m.linkFromEeprom();
         out << QString() << QStringLiteral("[miernik]")
             << QStringLiteral("model=%1").arg(modelNameOf(m.model))
-            << QStringLiteral("adres=%1").arg(m.address)
-            << QStringLiteral("baud=%1").arg(m.baudCode);
-        const std::size_t base = SimMeter::configBase(m.model);
-        const std::size_t configEnd = base + 6 * static_cast<std::size_t>(SimMeter::registerCount(m.model));
-        QStringList hexLines;
-        auto hexLine = [&](std::size_t at, std::size_t n) {
-            QStringList bytes;
-            for (std::size_t i = 0; i < n; ++i)
-                bytes << QStringLiteral("%1").arg(static_cast<uint>(m.eeprom[at + i]), 2, 16, QLatin1Char('0')).toUpper();
-            const QString where = QStringLiteral("%1").arg(static_cast<uint>(at), 4, 16, QLatin1Char('0')).toUpper();
-            hexLines << QStringLiteral("@%1=%2").arg(where, bytes.join(QLatin1Char(' ')));
-        };
-        for (int r = 0; r < SimMeter::registerCount(m.model); ++r) {
-            const std::size_t at = base + 6 * static_cast<std::size_t>(r);
-            RxBuffer buf{};
-            for (std::size_t i = 0; i < 6; ++i)
-                buf[i + 1] = m.eeprom[at + i];
-            const float v = BasToFloat(buf, 1);
-            RxBuffer again{};
-            FloatToBas(again, v);
-            // Bytes that are not a number as the meter writes it keep their
-            // exact form.
-            if (again == buf)
-                out << QStringLiteral("r%1=%2").arg(r).arg(floatText(v));
-            else
-                hexLine(at, 6);
+            << QStringLiteral("adres=%1").arg(stored.address)
+            << QStringLiteral("baud=%1").arg(stored.baudCode);
+        out << memoryLines(m, m.eeprom, QString(), [&m](std::size_t at) { return m.eeprom[at] != 0; });
+        out << memoryLines(m, m.ram, QStringLiteral("ram."), [&m](std::size_t at) { return m.ram[at] != m.eeprom[at]; });
+        if (m.link() != stored) {
+            using std::chrono::duration_cast;
+            using std::chrono::milliseconds;
+            out << QStringLiteral("do_resetu.adres=%1").arg(m.address)
+                << QStringLiteral("do_resetu.baud=%1").arg(m.baudCode)
+                << QStringLiteral("do_resetu.kontrola=%1").arg(m.transmitCheck)
+                << QStringLiteral("do_resetu.czas_ms=%1").arg(duration_cast<milliseconds>(m.response).count());
         }
-        for (std::size_t at = 0; at < SimMeter::kMemorySize;) {
-            if ((at >= base && at < configEnd) || m.eeprom[at] == 0) {
-                ++at;
-                continue;
-            }
-            std::size_t end = at;
-            while (end < SimMeter::kMemorySize && end - at < kHexRun && !(end >= base && end < configEnd))
-                ++end;
-            while (m.eeprom[end - 1] == 0)
-                --end;
-            hexLine(at, end - at);
-            at = end;
-        }
-        out << hexLines;
+        if (m.storePerRegister != SimMeter::kDefaultStorePerRegister)
+            out << QStringLiteral("zapis_ms=%1").arg(m.storePerRegister.count());
+        if (m.startup != SimMeter::kDefaultStartup)
+            out << QStringLiteral("start_ms=%1").arg(m.startup.count());
     }
     out << QString();
     QStringEncoder encode("windows-1250");

@@ -120,6 +120,23 @@ TEST_F(MainWindow, CardGetsLinkParametersLastAfterTheReset)
     EXPECT_GE(afterReset, 1u);
 }
 
+// After a write that moved the meter, the window follows it: the controls
+// show where it answers and the card is loaded with that.
+TEST_F(MainWindow, FollowingTheMeterSetsTheLinkControlsAndTheCard)
+{
+    open();
+    port.regWrites.clear();
+    form->followMeter({7, 3, 0});
+    EXPECT_EQ(find<QLineEdit>("Text3")->text(), QStringLiteral("7"));
+    EXPECT_TRUE(find<QRadioButton>("Option7")->isChecked());
+    EXPECT_FALSE(find<QCheckBox>("Check1")->isChecked());
+    EXPECT_EQ(link.MeterAddress, 7);
+    EXPECT_EQ(link.BaudCode, 3);
+    EXPECT_EQ(link.TransmitCheck, 0);
+    const std::vector<std::pair<int, int>> tail(port.regWrites.end() - 4, port.regWrites.end());
+    EXPECT_EQ(tail, (std::vector<std::pair<int, int>>{{10, 1}, {12, 0}, {13, 7}, {11, 3}}));
+}
+
 TEST_F(MainWindow, KoniecPracyWritesTheNineLines)
 {
     open();
@@ -344,6 +361,10 @@ TEST_F(MainWindow, SettingsAddressBelow100hIsShownRefused)
 TEST_F(MainWindow, MeasurementTickDuringAWriteWaitsItsTurn)
 {
     open();
+    // The meter's own link in the table as the window uses it: no question.
+    table.RegValue[0] = 2.0f;
+    table.RegValue[1] = 4.0f;
+    table.RegValue[2] = 1.0f;
     const std::uint16_t stuck = link.ConfigRegAddress(6); // register 6's send never completes
     // The request now being loaded into the card: the register 5 writes since
     // the last reply flag clearing.

@@ -10,6 +10,7 @@
 #include "config/RegisterTexts.h"
 #include "files/ConfigFile.h"
 #include "files/ConfigFileDialogs.h"
+#include "files/ConfigHistory.h"
 #include "link/Module1.h"
 #include "sim/SimCard.h"
 
@@ -57,6 +58,8 @@ TEST_P(Workflow, ReadEditWriteSaveLoadAgree)
     RegisterTable table;
     Form1 form(link, table, dir.path(), true);
     form.Form_Load();
+    const QString history = dir.filePath(QStringLiteral("historia-symulatora"));
+    form.setHistoryFolder(history);
     const QString file = dir.filePath(QStringLiteral("miernik.") + QLatin1String(m.tag));
     form.fileDialogs().setFileChooser([&file](const ConfigFileDialogs::FileRequest&) { return file; });
     form.fileDialogs().setConfirm([](const QString&, const QString&) { return true; });
@@ -92,10 +95,19 @@ TEST_P(Workflow, ReadEditWriteSaveLoadAgree)
     child<QCheckBox>(form5, "Check1")->click();
     child<QPushButton>(form5, "Command1")->click();
     EXPECT_FALSE(form5->isVisible());
+    card.passTime(std::chrono::seconds(5)); // a reset must not cut the store short
     child<QPushButton>(&form, "KxReset")->click();
     for (int r = 0; r < table.RegCount; ++r)
         ASSERT_EQ(meter->configValue(r, true), table.RegValue[static_cast<std::size_t>(r)]) << r;
     EXPECT_EQ(meter->configValue(9), 12.5f);
+
+    // The history has both: what was read, what was written.
+    const std::vector<HistoryEntry> kept = ConfigHistory(history).entries();
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].kind, HistoryKind::Written);
+    EXPECT_EQ(kept[1].kind, HistoryKind::Read);
+    EXPECT_EQ(kept[0].address, m.address);
+    EXPECT_EQ(kept[0].model, m.model);
 
     // Save, spoil the table, load: the file brings everything back.
     child<QPushButton>(&form, "Save")->click();

@@ -99,8 +99,15 @@ TEST(CliArguments, EveryCommandWithItsOwnOptions)
     ASSERT_TRUE(parseCliArguments(split("diff a.KX3 b.KX3"), o, error));
     EXPECT_EQ(o.file, QStringLiteral("a.KX3"));
     EXPECT_EQ(o.secondFile, QStringLiteral("b.KX3"));
-    ASSERT_TRUE(parseCliArguments(split("write a.KX3 --verify --eeprom"), o, error));
+    ASSERT_TRUE(parseCliArguments(split("write a.KX3 --verify --eeprom --change-link --backup"), o, error));
     EXPECT_TRUE(o.verifyAfterWrite);
+    EXPECT_TRUE(o.changeLink);
+    EXPECT_TRUE(o.backup);
+
+    o = {};
+    ASSERT_TRUE(parseCliArguments(split("history --meter-address 7"), o, error));
+    EXPECT_EQ(o.command, CliCommand::History);
+    EXPECT_EQ(o.meterAddress, std::int16_t{7});
 
     o = {};
     ASSERT_TRUE(parseCliArguments(split("measure --format csv --decimal-comma"), o, error));
@@ -169,6 +176,8 @@ TEST(CliArguments, MistakesAreRefusedWithTheirReason)
         {"read -o x.KX3 --eeprom", "Opcja --eeprom nie dotyczy polecenia read"},
         {"write a.KX3 --pdf x.pdf", "Opcja --pdf nie dotyczy polecenia write"},
         {"card-test --force", "Opcja --force nie dotyczy polecenia card-test"},
+        {"read -o x.KX3 --change-link", "Opcja --change-link nie dotyczy polecenia read"},
+        {"history --wait", "Opcja --wait nie dotyczy polecenia history"},
         {"write a.KX3 --eeprom=1", "Nieprawidłowa wartość opcji --eeprom: 1"},
         {"scan --bauds 19200,", "Nieprawidłowa wartość opcji --bauds: 19200,"},
         {"scan --bauds 19201", "Nieprawidłowa wartość opcji --bauds: 19201"},

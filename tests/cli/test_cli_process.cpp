@@ -93,6 +93,11 @@ ConfigFixture kx3Fixture()
                                QStringLiteral(" 100")};
     for (int r = 0; r < 100; ++r)
         f.values << cycle[r % cycle.size()];
+    // The meter's own address, baud code and transmit check: those of the
+    // link the tests use (2, 19200, on).
+    f.values[0] = QStringLiteral(" 2");
+    f.values[1] = QStringLiteral(" 4");
+    f.values[2] = QStringLiteral(" 1");
     f.values[5] = QStringLiteral(" 25"); // the write example: 25 into KX-3 register 5
     f.customer = QStringLiteral("Zakład Łódź\r\nul. Długa 1");
     f.remarks = QStringLiteral("bez uwag");
@@ -204,7 +209,7 @@ protected:
         const CliRun w = cli(QStringList{QStringLiteral("write"), file, QStringLiteral("--eeprom")} + kx3());
         EXPECT_EQ(w.code, 0) << w.err.toStdString();
         EXPECT_EQ(w.out, QString());
-        EXPECT_EQ(w.err, QStringLiteral("Zapisano konfigurację w pamięci EEPROM miernika.\n"));
+        EXPECT_EQ(w.err, QStringLiteral("Wysłano polecenie zapisu w pamięci EEPROM (miernik go nie potwierdza).\n"));
         return file;
     }
 
@@ -268,8 +273,9 @@ TEST_F(CliProcess, TraceShowsTheRequestBytesOfEveryExchange)
     }
     const QStringList lines = QString::fromLatin1(readBytes(trace)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 2 * 64);
+    // Each line ends with the exchange's time on the card.
     const QRegularExpression first(QStringLiteral(
-        R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d TX 01 02 49 06 RX( [0-9A-F]{2}){6} ok$)"));
+        R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d TX 01 02 49 06 RX( [0-9A-F]{2}){6} ok \d+\.\d ms$)"));
     EXPECT_TRUE(first.match(lines[0]).hasMatch()) << lines[0].toStdString();
     EXPECT_TRUE(first.match(lines[64]).hasMatch()) << lines[64].toStdString();
     EXPECT_TRUE(lines[63].contains(QStringLiteral(" TX 01 03 C3 06 RX "))) << lines[63].toStdString(); // r = 63 at 963
@@ -282,9 +288,9 @@ TEST_F(CliProcess, TraceShowsTheRequestBytesOfEveryExchange)
     ASSERT_EQ(w.code, 0) << w.err.toStdString();
     const QStringList err = w.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(err.size(), 100 + 1 + 1);
-    EXPECT_TRUE(err[5].endsWith(QStringLiteral(" TX 02 02 97 06 25 00 00 00 00 82 RX - ack"))) << err[5].toStdString();
-    EXPECT_TRUE(err[100].endsWith(QStringLiteral(" TX 03 RX - sent"))) << err[100].toStdString();
-    EXPECT_EQ(err[101], QStringLiteral("Zapisano konfigurację w pamięci EEPROM miernika."));
+    EXPECT_TRUE(err[5].contains(QStringLiteral(" TX 02 02 97 06 25 00 00 00 00 82 RX - ack "))) << err[5].toStdString();
+    EXPECT_TRUE(err[100].contains(QStringLiteral(" TX 03 RX - sent "))) << err[100].toStdString();
+    EXPECT_EQ(err[101], QStringLiteral("Wysłano polecenie zapisu w pamięci EEPROM (miernik go nie potwierdza)."));
 }
 
 TEST_F(CliProcess, ExitCodesTellWhatWentWrong)
@@ -537,6 +543,8 @@ TEST_F(CliProcess, ConcurrentEepromStoresToDifferentMetersAreAllKept)
         f.fields = QStringList(6, QString());
         f.values = QStringList(64, QStringLiteral(" 0"));
         f.values[5] = QStringLiteral(" %1").arg(meter * 100 + round);
+        f.values[51] = QStringLiteral(" 4"); // the meters' own baud code and transmit check
+        f.values[52] = QStringLiteral(" 1");
         const QString file = path(QStringLiteral("m%1r%2.KX2").arg(meter).arg(round));
         EXPECT_TRUE(writeBytes(file, f.bytes()));
         return file;
@@ -554,7 +562,7 @@ TEST_F(CliProcess, ConcurrentEepromStoresToDifferentMetersAreAllKept)
         for (auto& w : writers) {
             const CliRun r = finish(*w);
             EXPECT_EQ(r.code, 0) << r.err.toStdString();
-            EXPECT_TRUE(r.err.endsWith(QStringLiteral("Zapisano konfigurację w pamięci EEPROM miernika.\n")));
+            EXPECT_TRUE(r.err.endsWith(QStringLiteral("Wysłano polecenie zapisu w pamięci EEPROM (miernik go nie potwierdza).\n")));
         }
     }
     for (int m = 1; m <= 4; ++m) {
@@ -585,6 +593,9 @@ TEST_F(CliProcess, SignalEndsABlockedCommandAndLeavesNoFile)
         {QStringList{QStringLiteral("write"), file, QStringLiteral("--eeprom")} + kx3(), SIGHUP, 129},
     };
     const QString lock = path(QStringLiteral("sim.txt.lock"));
+    // The meters' state is there before: what a stopped write left in a
+    // meter's RAM goes into it, as power stays on.
+    ASSERT_TRUE(writeBytes(path(QStringLiteral("sim.txt")), "[karta]\r\nadres=832\r\n"));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
         const QStringList before = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
@@ -606,11 +617,12 @@ TEST_F(CliProcess, SignalEndsABlockedCommandAndLeavesNoFile)
 TEST_F(CliProcess, ScanFindsEveryMeterWithItsModelAndWritesNothing)
 {
     // The factory network, and a fourth meter whose registers do not fit the
-    // address and rate it answers at: its model cannot be told.
+    // address and rate it answers at (its RAM was given another address that
+    // was never stored): its model cannot be told.
     const QByteArray state = "[miernik]\r\nmodel=KX-2\r\nadres=1\r\nbaud=4\r\n"
                              "[miernik]\r\nmodel=KX-3\r\nadres=2\r\nbaud=4\r\n"
                              "[miernik]\r\nmodel=KX-4\r\nadres=3\r\nbaud=4\r\n"
-                             "[miernik]\r\nmodel=KX-3\r\nadres=5\r\nbaud=3\r\nr0=7\r\n";
+                             "[miernik]\r\nmodel=KX-3\r\nadres=5\r\nbaud=3\r\nram.r0=7\r\n";
     ASSERT_TRUE(writeBytes(path(QStringLiteral("sim.txt")), state));
     const QString trace = path(QStringLiteral("bus.log"));
     const CliRun r = cli({QStringLiteral("scan"), QStringLiteral("--bauds"), QStringLiteral("9600,19200"),
@@ -761,7 +773,10 @@ TEST_F(CliProcess, ResultsForProgramsAreJsonAndCsvWithTheSameFields)
         }
     }
 
-    // The values themselves, as scripts see them.
+    // The values themselves, as scripts see them. The write --verify above
+    // left `other` in the meter's RAM; a reset brings back what its EEPROM
+    // holds, the stored fixture.
+    ASSERT_EQ(cli(QStringList{QStringLiteral("reset-meter")} + kx3()).code, 0);
     CliRun r = cli(QStringList{QStringLiteral("verify"), other, QStringLiteral("--format=json")} + kx3());
     EXPECT_EQ(r.out, QStringLiteral("{\"register\":7,\"register_label\":\"7\",\"file\":0.5,\"meter\":65535}\n"
                                     "{\"register\":99,\"register_label\":\"99\",\"file\":-1,\"meter\":25}\n"));
@@ -803,9 +818,167 @@ TEST_F(CliProcess, WriteVerifyProvesWhatTheMeterKeeps)
         r = cli(c.args + kx3());
         EXPECT_EQ(r.code, c.code) << r.err.toStdString();
         EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.err.contains(QStringLiteral("Zapisano konfigurację w pamięci EEPROM miernika.")), c.storedMessage)
+        EXPECT_EQ(r.err.contains(QStringLiteral("Zapisano konfigurację w pamięci EEPROM miernika (sprawdzono po resecie).")), c.storedMessage)
             << r.err.toStdString();
     }
+}
+
+// The issue's file: a KX-3 configuration read at 2 / 19200, given address 7
+// and baud code 3. Written and stored it would move the meter to 7 / 9600.
+TEST_F(CliProcess, WriteThatMovesTheMeterIsRefusedUnlessAskedAndThenFollowsIt)
+{
+    ConfigFixture moved = fixture;
+    moved.values[0] = QStringLiteral(" 7");
+    moved.values[1] = QStringLiteral(" 3");
+    const QString file = path(QStringLiteral("moved.KX3"));
+    ASSERT_TRUE(writeBytes(file, moved.bytes()));
+    const QStringList args{QStringLiteral("write"), file, QStringLiteral("--eeprom"), QStringLiteral("--verify")};
+
+    CliRun r = cli(args + kx3());
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, QString());
+    EXPECT_EQ(r.err, QStringLiteral("Rejestr 0 (Adres sieciowy miernika): w mierniku 2, w pliku 7\n"
+                                    "Rejestr 1 (Prędkość transmisji (kod)): w mierniku 4, w pliku 3\n"
+                                    "Zapis zmieniłby łącze miernika. Użyj --change-link, aby mimo to zapisać.\n"));
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("sim.txt")))) << "nothing reached the meter";
+
+    r = cli(args + kx3() + QStringList{QStringLiteral("--change-link")});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("Zgodność: wszystkie 100 rejestrów\n"));
+    EXPECT_EQ(r.err, QStringLiteral("Zapisano konfigurację w pamięci EEPROM miernika (sprawdzono po resecie).\n"
+                                    "Miernik odpowiada teraz pod adresem 7 z prędkością 9600 bodów.\n"));
+
+    // The next program finds the meter there, and only there.
+    const auto readAt = [this](const QString& address, const QString& baud) {
+        return cli({QStringLiteral("read"), QStringLiteral("-o"), path(QStringLiteral("back.KX3")), QStringLiteral("--model=KX-3"),
+                    QStringLiteral("--meter-address=") + address, QStringLiteral("--baud=") + baud,
+                    QStringLiteral("--transmit-check=1")},
+                   cliBinary(), false);
+    };
+    EXPECT_EQ(readAt(QStringLiteral("2"), QStringLiteral("19200")).code, 1);
+    EXPECT_EQ(readAt(QStringLiteral("7"), QStringLiteral("9600")).code, 0);
+    ConfigFixture registersOnly = moved;
+    registersOnly.fields = QStringList(6, QString());
+    registersOnly.customer.clear();
+    registersOnly.remarks.clear();
+    EXPECT_EQ(readBytes(path(QStringLiteral("back.KX3"))), registersOnly.bytes()) << "the registers as written";
+
+    // A value no meter can take is refused whatever the options say.
+    moved.values[1] = QStringLiteral(" 9");
+    ASSERT_TRUE(writeBytes(file, moved.bytes()));
+    r = cli(QStringList{QStringLiteral("write"), file, QStringLiteral("--change-link")} + kx3());
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Rejestr 1 (Prędkość transmisji (kod)): w pliku 9, a miernik przyjmuje "
+                                              "tylko liczby całkowite od 0 do 5")))
+        << r.err.toStdString();
+}
+
+// A store request gets no answer. It is called done only when the meter,
+// restarted from its EEPROM, gives back what was written; the reset waits
+// for the store, and a meter that does not come back is named by its step.
+TEST_F(CliProcess, StoreIsCalledDoneOnlyWhenProvedAfterTheReset)
+{
+    const QString file = path(QStringLiteral("cfg.KX3"));
+    ASSERT_TRUE(writeBytes(file, fixture.bytes()));
+    const QString trace = path(QStringLiteral("bus.log"));
+    CliRun r = cli(QStringList{QStringLiteral("write"), file, QStringLiteral("--eeprom"), QStringLiteral("--verify"),
+                               QStringLiteral("--trace"), trace} + kx3());
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    // After the store: silence while the meter stores, an answer, only then
+    // the reset; silence while it starts, then the read-back.
+    QStringList outcomes;
+    for (const QString& line : QString::fromLatin1(readBytes(trace)).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QString what = line.section(QLatin1Char(' '), 2, 2) == QStringLiteral("03") ? QStringLiteral("store")
+            : line.contains(QStringLiteral(" TX AA ")) ? QStringLiteral("reset")
+            : line.contains(QStringLiteral("reply-timeout")) ? QStringLiteral("silent")
+                                                             : QStringLiteral("answer");
+        if (outcomes.isEmpty() || outcomes.back() != what)
+            outcomes << what;
+    }
+    EXPECT_EQ(outcomes.mid(1), QStringList({"store", "silent", "answer", "reset", "silent", "answer"}));
+
+    struct Case {
+        QByteArray meter; // the KX-3's slowness, in its state file section
+        QString err;
+    };
+    const Case cases[] = {
+        {"zapis_ms=100", "Miernik nie odpowiada po poleceniu zapisu w pamięci EEPROM (czekano 4 s); nie wysłano resetu.\n"},
+        {"start_ms=20000", "Miernik nie odpowiada po resecie pod adresem 2 z prędkością 19200 bodów (czekano 5 s).\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.meter.toStdString());
+        ASSERT_TRUE(writeBytes(path(QStringLiteral("sim.txt")), "[miernik]\r\nmodel=KX-3\r\nadres=2\r\n" + c.meter + "\r\n"));
+        QFile::remove(trace);
+        r = cli(QStringList{QStringLiteral("write"), file, QStringLiteral("--eeprom"), QStringLiteral("--verify"),
+                            QStringLiteral("--trace"), trace} + kx3());
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.out, QString());
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_FALSE(r.err.contains(QStringLiteral("Zapisano")));
+        EXPECT_EQ(readBytes(trace).count(" TX AA "), c.meter.startsWith("zapis") ? 0 : 1);
+    }
+}
+
+// Power stays on between programs: RAM written by one is read by the next,
+// until a reset or a power cycle reloads it from the EEPROM.
+TEST_F(CliProcess, MeterKeepsItsRamBetweenCommandsUntilResetOrSwitchedOff)
+{
+    const QString file = path(QStringLiteral("cfg.KX3"));
+    ASSERT_TRUE(writeBytes(file, fixture.bytes()));
+    const QStringList verify = QStringList{QStringLiteral("verify"), file} + kx3();
+    struct Step {
+        QStringList before; // what happens to the meter first
+        int verifyCode;
+    };
+    const Step steps[] = {
+        {QStringList{QStringLiteral("write"), file} + kx3(), 0},
+        {QStringList{QStringLiteral("reset-meter")} + kx3(), 4},
+        {QStringList{QStringLiteral("write"), file} + kx3(), 0},
+        {QStringList{QStringLiteral("card-test"), QStringLiteral("--sim-fault=power-cycle")}, 4},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.before.join(QLatin1Char(' ')).toStdString());
+        const CliRun before = cli(s.before);
+        ASSERT_EQ(before.code, 0) << before.err.toStdString();
+        EXPECT_EQ(cli(verify).code, s.verifyCode);
+    }
+}
+
+// What a meter held is never lost: reads and writes go into the history,
+// --backup first of all, and a kept file is written back as it is.
+TEST_F(CliProcess, HistoryKeepsEveryConfigurationReadOrWritten)
+{
+    ASSERT_EQ(cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), path(QStringLiteral("a.KX3"))} + kx3()).code, 0);
+    const QString file = path(QStringLiteral("cfg.KX3"));
+    ASSERT_TRUE(writeBytes(file, fixture.bytes()));
+    CliRun r = cli(QStringList{QStringLiteral("write"), file, QStringLiteral("--backup"), QStringLiteral("--eeprom")} + kx3());
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+
+    r = cli({QStringLiteral("history"), QStringLiteral("--meter-address=2")});
+    EXPECT_EQ(r.code, 0);
+    const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+    const QString folder = QDir(path(QStringLiteral("historia-symulatora"))).absolutePath();
+    const QRegularExpression line(QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} KX-3 adres 2 (odczyt|zapis) %1/\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d-\d{3}_KX-3_adres-2_\1\.KX3$)")
+                                     .arg(QRegularExpression::escape(folder)));
+    QStringList kinds;
+    for (const QString& l : lines) {
+        const QRegularExpressionMatch m = line.match(l);
+        EXPECT_TRUE(m.hasMatch()) << l.toStdString();
+        kinds << m.captured(1);
+    }
+    EXPECT_EQ(kinds, QStringList({"zapis", "odczyt", "odczyt"})) << "newest first";
+    EXPECT_EQ(readBytes(lines[0].section(QLatin1Char(' '), 6)), fixture.bytes());
+
+    r = cli({QStringLiteral("history"), QStringLiteral("--meter-address=3")});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, QString());
+    EXPECT_EQ(r.err, QStringLiteral("Brak zapisanych konfiguracji w %1.\n").arg(folder));
+
+    // The meter as it was before the write, back from the copy --backup made.
+    const QString before = lines[1].section(QLatin1Char(' '), 6);
+    ASSERT_EQ(cli(QStringList{QStringLiteral("write"), before} + kx3()).code, 0);
+    EXPECT_EQ(cli(QStringList{QStringLiteral("verify"), path(QStringLiteral("a.KX3"))} + kx3()).code, 0);
 }
 
 TEST_F(CliProcess, MeasureRecordsCsvAndJsonLines)

@@ -6,6 +6,7 @@
 #include "sim/SimCard.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -182,12 +183,16 @@ TEST_F(CliAtThePoint, AScanStoppedDuringTheModelReadLeavesNothingFalseBehind)
     QFile file(trace);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     // After the probe's answer (the silent 9600 baud probes before it timed
-    // out indeed), every line was stopped.
-    const QByteArray bytes = file.readAll();
-    const QList<QByteArray> afterProbe = bytes.mid(bytes.indexOf(" ok\n") + 4).split('\n');
+    // out indeed), every line was stopped. Each line ends with its time on
+    // the card.
+    const QString bytes = QString::fromLatin1(file.readAll());
+    const qsizetype answered = bytes.indexOf(QRegularExpression(QStringLiteral(" ok [0-9.]+ ms\n")));
+    ASSERT_GE(answered, 0);
+    const QStringList afterProbe = bytes.mid(bytes.indexOf(QLatin1Char('\n'), answered) + 1).split(QLatin1Char('\n'));
     ASSERT_GE(afterProbe.size(), 2);
-    for (const QByteArray& line : afterProbe.mid(0, afterProbe.size() - 1))
-        EXPECT_TRUE(line.endsWith(" RX - stopped")) << line.toStdString();
+    const QRegularExpression stopped(QStringLiteral(" RX - stopped [0-9.]+ ms$"));
+    for (const QString& line : afterProbe.mid(0, afterProbe.size() - 1))
+        EXPECT_TRUE(stopped.match(line).hasMatch()) << line.toStdString();
 }
 
 // Ctrl+C during the first, silent probe: the scan says it was stopped, and
@@ -216,7 +221,8 @@ TEST_F(CliAtThePoint, AStopDuringTheStoreIsLoggedAsStopped)
     QFile log(trace);
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     const QByteArray bytes = log.readAll();
-    EXPECT_TRUE(bytes.endsWith(" TX 03 RX - stopped\n")) << bytes.right(80).toStdString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral(" TX 03 RX - stopped [0-9.]+ ms\n$")).match(QString::fromLatin1(bytes)).hasMatch())
+        << bytes.right(80).toStdString();
     EXPECT_EQ(bytes.count("timeout"), 0);
 }
 

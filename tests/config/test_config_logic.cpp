@@ -403,6 +403,10 @@ TEST_F(RegisterNames, LinkRegistersAreWhereTheNamesFilesNameThem)
     const QString address = QStringLiteral("Adres sieciowy miernika");
     const QString baud = QStringLiteral("Prędkość transmisji (kod)");
     const QString check = QStringLiteral("Kontrola nadawania");
+    // The write guard names them so in its messages.
+    EXPECT_EQ(QString::fromUtf8(kLinkAddressName), address);
+    EXPECT_EQ(QString::fromUtf8(kLinkBaudCodeName), baud);
+    EXPECT_EQ(QString::fromUtf8(kLinkTransmitCheckName), check);
     const QString response = QStringLiteral("Czas odpowiedzi miernika [ms]");
     for (const MeterModelInfo& model : meterModels()) {
         SCOPED_TRACE(model.name);

@@ -5,6 +5,7 @@
 #include "config/Form2.h"
 #include "config/Form4.h"
 #include "config/Form5.h"
+#include "config/LinkGuard.h"
 #include "config/RegisterTable.h"
 #include "config/RegisterTexts.h"
 #include "link/Module1.h"
@@ -271,12 +272,27 @@ protected:
         use(kModelKX3);
         for (int r = 0; r < kRegisterSlots; ++r)
             table.RegValue[static_cast<std::size_t>(r)] = static_cast<float>(r) * 0.5f - 7.0f;
+        // The meter's own address, baud code and transmit check: the link in use.
+        table.RegValue[0] = 2.0f;
+        table.RegValue[1] = 4.0f;
+        table.RegValue[2] = 1.0f;
         form = windows.writeWindow();
         form->setEepromPause(kPause);
+        form->setAsk([this](const QString&, const QString& text, bool yesByDefault) {
+            questions << text;
+            defaults << yesByDefault;
+            const bool yes = answers.isEmpty() ? false : answers.takeFirst();
+            return yes;
+        });
+        form->setWarn([this](const QString&, const QString& text) { warnings << text; });
     }
     static constexpr std::chrono::milliseconds kPause{30};
     float eepromValue(int r) { return meter().configValue(r, true); }
     Form5* form = nullptr;
+    QStringList questions;
+    QList<bool> defaults;
+    QList<bool> answers; // "Tak" or "Nie" to each question in turn
+    QStringList warnings;
 };
 
 TEST_F(SimWrite, OpeningPreparesTheWindow)
@@ -332,6 +348,7 @@ TEST_F(SimWrite, WritesEveryRegisterAndStoresInEepromOnlyWhenTickedInThisOpening
         windows.Form1_Command9_Click();
         c.beforeWrite();
         child<QPushButton>(form, "Command1")->click(); // "Zapisz"
+        card.passTime(std::chrono::seconds(5)); // the store, if any, runs its course
 
         const auto writes = recorder.requests(2);
         ASSERT_EQ(writes.size(), 100u);
@@ -381,6 +398,67 @@ TEST_F(SimWrite, MissingReplyAtRegisterZeroStopsWithoutEepromRequest)
     EXPECT_FALSE(form->lastResult().complete);
     EXPECT_FALSE(form->isVisible());
     EXPECT_EQ(windows.EepromFlag, 0);
+}
+
+// The table: the KX-3 at 2 / 19200 given address 7 and 9600 baud.
+TEST_F(SimWrite, AWriteThatMovesTheMeterIsAskedAboutAndTheMainWindowFollowsIt)
+{
+    table.RegValue[0] = 7.0f;
+    table.RegValue[1] = 3.0f;
+    std::vector<MeterLink> followed;
+    form->setLinkFollower([&](const MeterLink& to) {
+        followed.push_back(to);
+        useLink(link, to);
+    });
+    const QString asked =
+        QStringLiteral("Konfiguracja zmienia łącze miernika:\n"
+                       "Rejestr 0 (Adres sieciowy miernika): w mierniku 2, w konfiguracji 7\n"
+                       "Rejestr 1 (Prędkość transmisji (kod)): w mierniku 4, w konfiguracji 3\n"
+                       "Po zapisie w pamięci EEPROM i resecie miernik będzie odpowiadał pod adresem 7 z prędkością "
+                       "9600 bodów. Zapisać mimo to?");
+
+    // "Nie", the default: nothing reaches the meter.
+    windows.Form1_Command9_Click();
+    child<QCheckBox>(form, "Check1")->click();
+    child<QPushButton>(form, "Command1")->click();
+    EXPECT_EQ(questions, QStringList{asked});
+    EXPECT_EQ(defaults, QList<bool>{false});
+    EXPECT_TRUE(recorder.requests(2).empty());
+    EXPECT_TRUE(form->isVisible()) << "the user may still close it or write after all";
+
+    // "Tak": written and stored as ever, then the offer to follow the meter.
+    questions.clear();
+    defaults.clear();
+    answers = {true, true};
+    child<QPushButton>(form, "Command1")->click();
+    ASSERT_EQ(recorder.requests(2).size(), 100u);
+    ASSERT_EQ(questions.size(), 2);
+    EXPECT_EQ(questions[1], QStringLiteral("Miernik przyjmie nowe ustawienia łącza po resecie; potem będzie odpowiadał "
+                                           "pod adresem 7 z prędkością 9600 bodów. Zresetować go po zakończeniu zapisu "
+                                           "w pamięci EEPROM i ustawić te parametry łącza w oknie głównym?"));
+    EXPECT_TRUE(defaults[1]);
+    ASSERT_EQ(followed.size(), 1u);
+    EXPECT_EQ(followed[0], (MeterLink{7, 3, 1}));
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join(QLatin1Char('\n')).toStdString();
+    ASSERT_EQ(recorder.requests(170).size(), 1u) << "the reset, once the store was over";
+    std::int16_t flag = 1;
+    float value = 0.0f;
+    link.ReadConfigReg(5, value, flag);
+    EXPECT_EQ(flag, 0) << "found at its new link";
+    EXPECT_EQ(value, table.RegValue[5]);
+}
+
+TEST_F(SimWrite, ALinkNoMeterCanTakeIsNotWritten)
+{
+    table.RegValue[1] = 9.0f;
+    windows.Form1_Command9_Click();
+    child<QPushButton>(form, "Command1")->click();
+    EXPECT_TRUE(questions.isEmpty());
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings[0].contains(QStringLiteral("Rejestr 1 (Prędkość transmisji (kod)): w konfiguracji 9, a miernik "
+                                                    "przyjmuje tylko liczby całkowite od 0 do 5")))
+        << warnings[0].toStdString();
+    EXPECT_TRUE(recorder.requests(2).empty());
 }
 
 TEST_F(SimWrite, WriteCannotBeStartedOrClosedWhileItRuns)

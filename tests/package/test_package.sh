@@ -134,6 +134,7 @@ diff m1.KX3 m1.KX3 --f|--force, --format
 card-test --f|--format
 --sim-state st|stan linii.txt
 --trace st|stan linii.txt
+write m1.KX3 --ch|--change-link
 CASES
 
 # --- the programs, as a user who cannot write to the root ----------------

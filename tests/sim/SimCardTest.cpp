@@ -27,11 +27,12 @@ protected:
         useMeter(kModelKX3, 2);
     }
 
-    void useMeter(std::int16_t model, std::int16_t address, std::int16_t baud = 4)
+    void useMeter(std::int16_t model, std::int16_t address, std::int16_t baud = 4, std::int16_t check = 1)
     {
         link.MeterModel = model;
         link.MeterAddress = address;
         link.BaudCode = baud;
+        link.TransmitCheck = check;
         link.CardSetLink();
     }
 
@@ -49,6 +50,9 @@ protected:
         link.WaitWriteReply(flag);
         return flag;
     }
+
+    // What a store or a restart needs before the meter answers again.
+    void letMeterFinish() { card.passTime(std::chrono::seconds(5)); }
 
     std::vector<float> measure(int* count = nullptr)
     {
@@ -117,12 +121,15 @@ TEST_F(SimLink, EepromStoreKeepsWhatMeterResetOtherwiseDrops)
     std::int16_t flag = 1;
     ASSERT_EQ(writeReg(9, 55.0f), 0);
     link.SendMeterReset();
+    letMeterFinish();
     EXPECT_EQ(readReg(9, flag), 4.0f) << "a reset reloads RAM from EEPROM";
 
     ASSERT_EQ(writeReg(9, 55.0f), 0);
     link.SendEepromStore();
+    letMeterFinish();
     ASSERT_EQ(writeReg(9, 66.0f), 0);
     link.SendMeterReset();
+    letMeterFinish();
     EXPECT_EQ(readReg(9, flag), 55.0f);
     EXPECT_EQ(flag, 0);
     EXPECT_EQ(errors.transmit + errors.receive, 0);
@@ -131,11 +138,11 @@ TEST_F(SimLink, EepromStoreKeepsWhatMeterResetOtherwiseDrops)
 TEST_F(SimLink, WrongAddressOrBaudSendsButNeverGetsAReply)
 {
     struct Case {
-        std::int16_t address, baud;
+        std::int16_t address, baud, check;
     };
-    for (const Case c : {Case{9, 4}, Case{2, 3}, Case{1, 5}}) {
-        SCOPED_TRACE(testing::Message() << "address " << c.address << " baud " << c.baud);
-        useMeter(kModelKX3, c.address, c.baud);
+    for (const Case c : {Case{9, 4, 1}, Case{2, 3, 1}, Case{1, 5, 1}, Case{2, 4, 0}}) {
+        SCOPED_TRACE(testing::Message() << "address " << c.address << " baud " << c.baud << " check " << c.check);
+        useMeter(kModelKX3, c.address, c.baud, c.check);
         errors = {};
         std::int16_t flag = 0;
         EXPECT_EQ(readReg(0, flag), -12345.0f) << "value untouched";
@@ -229,6 +236,7 @@ TEST_F(SimLink, NoStoreFaultLosesTheStoreWithoutAWord)
     EXPECT_EQ(errors.transmit + errors.receive, 0) << "the request itself goes out";
     EXPECT_EQ(card.meterAt(2)->configValue(9, true), before);
     link.SendMeterReset();
+    letMeterFinish();
     std::int16_t flag = 1;
     EXPECT_EQ(readReg(9, flag), before);
 }
@@ -272,6 +280,197 @@ TEST_F(SimLink, OversizedReplyIsRefused)
     }
 }
 
+// Counts what the link does to the card, passing it on.
+class CountingPort final : public PortBackend {
+public:
+    explicit CountingPort(PortBackend& inner) : m_inner(inner) {}
+    void vbOut(std::uint16_t port, std::uint8_t value) override
+    {
+        ++ops;
+        m_inner.vbOut(port, value);
+    }
+    std::uint8_t vbInp(std::uint16_t port) override
+    {
+        ++ops;
+        return m_inner.vbInp(port);
+    }
+    long long ops = 0;
+
+private:
+    PortBackend& m_inner;
+};
+
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+
+TEST_F(SimLink, ExchangesTakeTheTimeOfARealCardAndAsManyPolls)
+{
+    struct Case {
+        const char* what;
+        std::int16_t model, address, baud;
+        milliseconds response; // the meter's
+        bool measure;          // the live values block instead of register 0
+        int requestBytes, replyBytes;
+        bool answered;
+    };
+    const Case cases[] = {
+        {"KX-3 register at 19200", kModelKX3, 2, 4, milliseconds(20), false, 4, 6, true},
+        {"KX-3 register at 1200", kModelKX3, 2, 0, milliseconds(20), false, 4, 6, true},
+        // 62 bytes at 1200 baud and 20 ms: 537 ms, inside the 600 ms of the wait...
+        {"KX-4 live values at 1200", kModelKX4, 3, 0, milliseconds(20), true, 4, 60, true},
+        // ...a slower meter is out of its reach, as on a real card.
+        {"KX-4 live values at 1200, slow meter", kModelKX4, 3, 0, milliseconds(100), true, 4, 60, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimMeter& meter = *card.meterAt(c.address);
+        meter.baudCode = c.baud;
+        meter.response = c.response;
+        CountingPort counted(card);
+        Module1 timed(counted);
+        timed.setErrorWindows(&errors);
+        timed.MeterModel = c.model;
+        timed.MeterAddress = c.address;
+        timed.BaudCode = c.baud;
+        timed.CardSetLink();
+        counted.ops = 0;
+        const auto before = card.cardClock().now();
+        std::int16_t flag = 1;
+        if (c.measure) {
+            timed.RequestMeasureBlock(flag);
+        } else {
+            float value = 0.0f;
+            timed.ReadConfigReg(0, value, flag);
+        }
+        const auto took = card.cardClock().now() - before;
+        EXPECT_EQ(flag, c.answered ? 0 : 1);
+        // Every port operation is one bus cycle and nothing else passes time:
+        // the link polled for as long as a real card would keep it polling.
+        EXPECT_EQ(took, counted.ops * SimClock::kDefaultPortCycle);
+        if (!c.answered)
+            continue;
+        const auto onTheWire = SimClock::wireTime(c.requestBytes, c.baud) + c.response + SimClock::wireTime(c.replyBytes, c.baud);
+        EXPECT_GE(took, onTheWire);
+        EXPECT_LT(took, onTheWire + microseconds(500)) << "the request loading and the last polls";
+    }
+}
+
+TEST_F(SimLink, MeterAnswersAtTheLinkItsEepromHoldsOnceReset)
+{
+    // The registers that set each model's own link; the KX-2 and KX-4 keep
+    // their front-panel address.
+    struct Case {
+        std::int16_t model, address;
+        std::int16_t newAddress;
+    };
+    for (const Case c : {Case{kModelKX2, 1, 1}, Case{kModelKX3, 2, 7}, Case{kModelKX4, 3, 3}}) {
+        SCOPED_TRACE(testing::Message() << "model " << c.model);
+        card.meters() = factoryNetwork();
+        const MeterLinkRegisters regs = linkRegistersOf(c.model);
+        useMeter(c.model, c.address);
+        if (regs.address >= 0) {
+            ASSERT_EQ(writeReg(static_cast<std::int16_t>(regs.address), c.newAddress), 0);
+        }
+        ASSERT_EQ(writeReg(static_cast<std::int16_t>(regs.baudCode), 3.0f), 0);
+        ASSERT_EQ(writeReg(static_cast<std::int16_t>(regs.transmitCheck), 0.0f), 0);
+        link.SendEepromStore();
+        letMeterFinish();
+
+        // Stored, not yet taken: the meter still answers where it did.
+        std::int16_t flag = 1;
+        readReg(0, flag);
+        EXPECT_EQ(flag, 0);
+        link.SendMeterReset();
+        errors = {};
+        readReg(0, flag);
+        EXPECT_EQ(flag, 1) << "the old link is gone";
+
+        useMeter(c.model, c.newAddress, 3, 0);
+        readReg(0, flag);
+        EXPECT_EQ(flag, 1) << "still starting";
+        letMeterFinish();
+        readReg(0, flag);
+        EXPECT_EQ(flag, 0) << "at its new address, 9600 baud, no transmit check";
+        const SimMeter& meter = *card.meterAt(c.newAddress);
+        EXPECT_EQ(meter.baudCode, 3);
+        EXPECT_EQ(meter.transmitCheck, 0);
+    }
+}
+
+TEST_F(SimLink, StoreKeepsTheMeterDeafLongerTheMoreRegistersItStores)
+{
+    struct Case {
+        std::int16_t model, address;
+    };
+    for (const Case c : {Case{kModelKX2, 1}, Case{kModelKX4, 3}}) {
+        SCOPED_TRACE(testing::Message() << "model " << c.model);
+        useMeter(c.model, c.address);
+        link.SendEepromStore();
+        const auto sent = card.cardClock().now();
+        std::int16_t flag = 1;
+        int silent = 0;
+        while (readReg(0, flag), flag != 0 && silent < 20)
+            ++silent;
+        const auto deaf = card.cardClock().now() - sent;
+        const auto store = SimMeter::kDefaultStorePerRegister * SimMeter::registerCount(c.model);
+        EXPECT_GE(deaf, store);
+        EXPECT_LT(deaf, store + milliseconds(700)) << "answered at the first read after the store";
+        EXPECT_GE(silent, 1);
+    }
+}
+
+TEST_F(SimLink, ResetDuringAStoreLeavesTheEepromPartlyOldPartlyNew)
+{
+    useMeter(kModelKX4, 3);
+    SimMeter& meter = *card.meterAt(3);
+    const SimMeter factory = meter;
+    for (int r = 0; r < 255; ++r)
+        meter.setConfigValue(r, 5000.0f + static_cast<float>(r));
+    link.SendEepromStore();
+    card.passTime(milliseconds(1000));
+    link.SendMeterReset();
+
+    int stored = 0;
+    while (stored < 255 && meter.configValue(stored, true) == 5000.0f + static_cast<float>(stored))
+        ++stored;
+    EXPECT_NEAR(stored, 100, 1) << "1 s of a 10 ms per register store";
+    for (int r = stored; r < 255; ++r)
+        ASSERT_EQ(meter.configValue(r, true), factory.configValue(r, true)) << r;
+    // After its start the meter runs on what the EEPROM kept.
+    letMeterFinish();
+    std::int16_t flag = 1;
+    EXPECT_EQ(readReg(254, flag), factory.configValue(254));
+    EXPECT_EQ(flag, 0);
+}
+
+TEST_F(SimLink, PowerCycleReloadsRamAndCutsAStoreShort)
+{
+    SimMeter& kx2 = *card.meterAt(1);
+    SimMeter& kx3 = *card.meterAt(2);
+    kx2.setConfigValue(9, 77.0f);
+    kx3.setConfigValue(9, 88.0f);
+    useMeter(kModelKX3, 2);
+    link.SendEepromStore();
+    card.passTime(milliseconds(50));
+    ASSERT_TRUE(card.setFault(QStringLiteral("power-cycle")));
+    EXPECT_FALSE(card.faults().powerCycle) << "done, not kept";
+
+    EXPECT_EQ(kx2.configValue(9), 250.0f) << "RAM from the EEPROM";
+    EXPECT_EQ(kx3.configValue(9), 4.0f) << "register 9 was not stored yet";
+    std::int16_t flag = 1;
+    EXPECT_EQ(readReg(0, flag), 2.0f) << "already started when the program runs";
+    EXPECT_EQ(flag, 0);
+}
+
+TEST_F(SimLink, TwoMetersOnOneLinkGarbleEachOther)
+{
+    card.meters().push_back(SimMeter::factory(kModelKX2, 2));
+    std::int16_t flag = 0;
+    readReg(0, flag);
+    EXPECT_EQ(flag, 1);
+    EXPECT_EQ(errors.receive, 1);
+}
+
 TEST(SimFaults, MalformedFaultsAreRefused)
 {
     SimCard card;
@@ -282,7 +481,7 @@ TEST(SimFaults, MalformedFaultsAreRefused)
         EXPECT_TRUE(error.contains(QStringLiteral("usterk"))) << error.toStdString();
     }
     EXPECT_EQ(card.faults().slowReply, 0);
-    EXPECT_EQ(SimCard::faultNames().size(), 7);
+    EXPECT_EQ(SimCard::faultNames().size(), 8);
 }
 
 TEST_F(SimLink, LiveValuesMoveLikeAProcess)

@@ -80,6 +80,7 @@ TEST_F(SimState, EepromStoreSurvivesARestart)
     for (std::size_t i = 0; i < 6; ++i)
         kx4->ram[odd + i] = static_cast<std::uint8_t>(0xF0 + i);
     storeThroughLink(*first, 3);
+    first->passTime(std::chrono::seconds(5));
 
     const QByteArray text = readBytes(path);
     EXPECT_TRUE(text.contains("\r\n[miernik]\r\nmodel=KX-3\r\nadres=2\r\nbaud=4\r\nr0=2\r\n")) << text.toStdString();
@@ -133,6 +134,70 @@ TEST_F(SimState, StoreReplacesOnlyItsOwnMeterInTheFileAsItIsNow)
     EXPECT_TRUE(after->faults().noAck);
 }
 
+// Power stays on between programs: what one program leaves in a meter's RAM,
+// and the link a stored change has not yet moved it to, the next one finds.
+TEST_F(SimState, RamAndTheLinkInUseOutliveTheProgram)
+{
+    ASSERT_TRUE(dir.isValid());
+    auto first = SimCard::create({path, {}}, messages);
+    ASSERT_TRUE(first);
+    Module1 link(*first);
+    link.MeterAddress = 2;
+    link.CardSetLink();
+    const auto write = [&link](std::int16_t r, float value) {
+        link.Kx_Reg_Write(r, value);
+        std::int16_t flag = 1;
+        link.WaitWriteReply(flag);
+        ASSERT_EQ(flag, 0);
+    };
+    write(0, 7.0f); // the KX-3's address, stored
+    link.SendEepromStore();
+    first->passTime(std::chrono::seconds(3));
+    write(9, 55.0f); // RAM only
+    ASSERT_TRUE(first->saveChanges());
+
+    QByteArray text = readBytes(path);
+    EXPECT_TRUE(text.contains("\r\nmodel=KX-3\r\nadres=7\r\nbaud=4\r\nr0=7\r\n")) << "as its EEPROM says";
+    EXPECT_TRUE(text.contains("\r\nram.r9=55\r\ndo_resetu.adres=2\r\ndo_resetu.baud=4\r\n")) << text.toStdString();
+
+    auto second = SimCard::create({path, {}}, messages);
+    ASSERT_TRUE(second);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('\n')).toStdString();
+    ASSERT_NE(second->meterAt(2), nullptr) << "still at 2 until its reset";
+    EXPECT_EQ(second->meterAt(2)->configValue(9), 55.0f);
+    EXPECT_EQ(second->meterAt(2)->configValue(9, true), 4.0f);
+
+    // Reset: the meter moves to 7 and its section in the file with it.
+    Module1 again(*second);
+    again.MeterAddress = 2;
+    again.CardSetLink();
+    again.SendMeterReset();
+    ASSERT_TRUE(second->saveChanges());
+    text = readBytes(path);
+    EXPECT_FALSE(text.contains("\ndo_resetu") || text.contains("\nram.")) << text.toStdString();
+    EXPECT_EQ(text.count("\n[miernik]\r"), 3);
+
+    // Switched off and on: RAM comes back from the EEPROM, also where a
+    // program left it different.
+    second->meterAt(7)->setConfigValue(9, 66.0f);
+    second->meterAt(7)->changed = true;
+    ASSERT_TRUE(second->saveChanges());
+    auto third = SimCard::create({path, {QStringLiteral("power-cycle")}}, messages);
+    ASSERT_TRUE(third);
+    EXPECT_EQ(third->meterAt(7)->configValue(9), 4.0f);
+}
+
+TEST_F(SimState, MetersMayShareAnAddressInTheFile)
+{
+    // A meter moved onto another's address: both stay, both answer at once.
+    ASSERT_TRUE(dir.isValid());
+    writeBytes(path, "[miernik]\r\nmodel=KX-2\r\nadres=1\r\n[miernik]\r\nmodel=KX-4\r\nadres=1\r\n");
+    auto card = SimCard::create({path, {}}, messages);
+    ASSERT_TRUE(card);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(card->meters().size(), 2u);
+}
+
 TEST_F(SimState, DamagedFileGivesFactoryMetersAndSaysWhy)
 {
     ASSERT_TRUE(dir.isValid());
@@ -153,7 +218,8 @@ TEST_F(SimState, DamagedFileGivesFactoryMetersAndSaysWhy)
         {"[miernik]\r\nmodel=KX-2\r\nadres=1\r\nr1=1e39\r\n", "wiersz 4"},
         {"[miernik]\r\nmodel=KX-2\r\nadres=1\r\n@FFFF=01 02\r\n", "wiersz 4"},
         {"[miernik]\r\nmodel=KX-2\r\nadres=1\r\n@0100=1G\r\n", "wiersz 4"},
-        {"[miernik]\r\nmodel=KX-2\r\nadres=1\r\n[miernik]\r\nmodel=KX-4\r\nadres=1\r\n", "wiersz 4: drugi miernik o adresie 1"},
+        {"[miernik]\r\nmodel=KX-2\r\nadres=1\r\nram.r64=1\r\n", "wiersz 4: rejestr 64 poza zakresem modelu KX-2"},
+        {"[miernik]\r\nmodel=KX-3\r\nadres=1\r\ndo_resetu.baud=6\r\n", "wiersz 4: nieprawidłowa wartość „6”"},
         {QByteArray("\x00\xff\x12garbage", 10), "wiersz 1"},
     };
     for (const Case& c : cases) {
@@ -193,6 +259,7 @@ TEST_F(SimState, DamagedFileIsKeptAsideOnTheFirstStore)
     EXPECT_EQ(readBytes(path), damaged);
 
     ASSERT_TRUE(QDir().rmdir(backup));
+    card->passTime(std::chrono::seconds(5)); // the meter hears nothing while it stores
     storeThroughLink(*card, 2);
     EXPECT_TRUE(card->takeMessages().isEmpty());
     EXPECT_EQ(readBytes(backup), damaged);
@@ -297,6 +364,7 @@ TEST_F(SimState, WriteFailureIsReportedAndTheMeterStillStores)
     card->meterAt(1)->setConfigValue(3, 12.0f);
 
     storeThroughLink(*card, 1);
+    card->passTime(std::chrono::seconds(5));
     EXPECT_EQ(card->meterAt(1)->configValue(3, true), 12.0f);
     const QStringList raised = card->takeMessages();
     ASSERT_EQ(raised.size(), 1);
