@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBrowser>
 
@@ -46,9 +47,15 @@ TEST(HelpTopics, EveryTopicHasItsPageAndEveryLinkItsTarget)
         EXPECT_EQ(heading.match(html).captured(1), QString::fromUtf8(t.title));
         EXPECT_EQ(helpTopicOfUrl(helpTopicUrl(QString::fromLatin1(t.id))), QString::fromLatin1(t.id));
         for (auto m = link.globalMatch(html); m.hasNext();) {
+            // A link names a page, and maybe a place in it that the page has.
             const QString target = m.next().captured(1);
-            EXPECT_TRUE(target.endsWith(QLatin1String(".html")) && ids.count(target.chopped(5)) == 1)
-                << target.toStdString();
+            const QString page = target.section(QLatin1Char('#'), 0, 0);
+            const QString place = target.section(QLatin1Char('#'), 1);
+            EXPECT_TRUE(page.endsWith(QLatin1String(".html")) && ids.count(page.chopped(5)) == 1) << target.toStdString();
+            if (!place.isEmpty()) {
+                EXPECT_TRUE(helpTopicHtml(page.chopped(5)).contains(QStringLiteral("id=\"%1\"").arg(place)))
+                    << target.toStdString();
+            }
         }
     }
     // The copy for a browser lists every topic.
@@ -164,6 +171,12 @@ TEST(HelpWindowTest, ContentsSearchLinksAndEscape)
     ASSERT_TRUE(back->isEnabled());
     back->click();
     EXPECT_EQ(help->currentTopic(), QStringLiteral("okno-glowne"));
+
+    // A link to a place within a topic opens the topic there, not at its top.
+    help->resize(500, 200);
+    help->browser()->setSource(help->browser()->source().resolved(QUrl(QStringLiteral("pliki.html#historia"))));
+    EXPECT_EQ(help->currentTopic(), QStringLiteral("pliki"));
+    EXPECT_GT(help->browser()->verticalScrollBar()->value(), 0);
 
     QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Escape);
     EXPECT_FALSE(help->isVisible());
