@@ -225,15 +225,18 @@ int ProgramRun::run()
     m_session.setRunLine(&line);
     // A meter's read-back goes into its record, not into lines of its own.
     m_session.setShowComparison({});
-    int tried = 0;
+    QString stoppedAt; // where a stop left the run
     for (std::size_t i = 0; i < m_opt.addresses.size() && !m_ctx.stopRequested(); ++i) {
         const std::int16_t address = m_opt.addresses[i];
         line = runLine(static_cast<int>(i), address);
         const MeterResult meter = programMeter(address);
-        ++tried;
         if (meter.ok())
             ++m_programmed;
         report(meter);
+        if (meter.result == QLatin1String("unfinished"))
+            stoppedAt = QStringLiteral("przy adresie %1").arg(address);
+        else if (m_ctx.stopRequested() && i + 1 < m_opt.addresses.size())
+            stoppedAt = QStringLiteral("po adresie %1").arg(address);
     }
     m_session.setRunLine(nullptr);
     m_session.setSay(m_ctx.err);
@@ -248,8 +251,8 @@ int ProgramRun::run()
     const int total = static_cast<int>(m_opt.addresses.size());
     QString summary = QStringLiteral("Zaprogramowano %1 z %2 %3").arg(m_programmed).arg(total)
                           .arg(total == 1 ? QStringLiteral("miernika") : QStringLiteral("mierników"));
-    if (tried < total)
-        summary += QStringLiteral(" (przerwano po %1)").arg(tried);
+    if (!stoppedAt.isEmpty())
+        summary += QStringLiteral(" (przerwano %1)").arg(stoppedAt);
     m_results->summary(summary + QLatin1Char('.'));
     return m_programmed == total ? kExitOk : kExitLinkFailed;
 }

@@ -14,21 +14,24 @@ namespace {
 constexpr int kProbeRequestBytes = 4;
 constexpr int kProbeReplyBytes = 6;
 
-// Whether the meter's registers under this model's layout hold the link the
-// card reached it at.
-bool fits(Module1& link, const MeterModelInfo& model, const MeterLink& at)
+// How many of the meter's registers under this model's layout hold the link
+// the card reached it at: -1 when one does not (or cannot be read).
+int fits(Module1& link, const MeterModelInfo& model, const MeterLink& at)
 {
     link.MeterModel = model.model;
-    const auto holds = [&link](int reg, int expected) {
+    int held = 0;
+    const auto holds = [&link, &held](int reg, int expected) {
         if (reg < 0)
             return true;
         float value = 0.0f;
         std::int16_t flag = 1;
         link.ReadConfigReg(static_cast<std::int16_t>(reg), value, flag);
+        ++held;
         return flag == 0 && value == static_cast<float>(expected);
     };
-    return holds(model.link.address, at.address) && holds(model.link.baudCode, at.baudCode)
+    const bool all = holds(model.link.address, at.address) && holds(model.link.baudCode, at.baudCode)
         && holds(model.link.transmitCheck, at.transmitCheck);
+    return all ? held : -1;
 }
 
 // "2 min 15 s", "40 s": what is left, rounded up to whole seconds.
@@ -53,10 +56,19 @@ std::vector<std::int16_t> modelsAnswering(Module1& link)
 {
     const std::int16_t selected = link.MeterModel;
     const MeterLink at = linkInUse(link);
+    // A model whose layout holds the address too says more than one whose
+    // baud code and transmit check (small numbers any memory may hold)
+    // happen to match: only the models with the most registers held count.
     std::vector<std::int16_t> models;
+    int most = 0;
     for (const MeterModelInfo& model : meterModels()) {
-        if (fits(link, model, at))
+        const int held = fits(link, model, at);
+        if (held > most)
+            models.clear();
+        if (held >= most && held > 0) {
             models.push_back(model.model);
+            most = held;
+        }
     }
     link.MeterModel = selected;
     return models;

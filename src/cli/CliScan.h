@@ -18,7 +18,8 @@ class Module1;
 // CardSetLink does, and register 0 of the KX-2 layout is read as a harmless
 // probe. A meter that answers is told apart by reading the registers that
 // set its own link (MeterModels); it is the model whose registers hold the
-// address, the baud code and the transmit check it answered at. One line
+// address, the baud code and the transmit check it answered at
+// (modelsAnswering). One line
 // per meter on stdout: "1 19200 KX-2"; "nieznany" when no model fits,
 // "KX-2|KX-4" when several do, "niesprawdzony" when Ctrl+C cut the model
 // read short (or one record each with --format). --first ends the scan at
@@ -36,8 +37,10 @@ std::chrono::nanoseconds probeReplyBound(std::int16_t baudCode, std::chrono::mil
 
 // The models whose registers that set a meter's own link hold the link
 // `link` talks at now (address where the model keeps it, baud code, transmit
-// check): the meter there is one of them. Reads with the full reply wait; a
-// register that cannot be read does not fit. Leaves link.MeterModel as it was.
+// check): the meter there is one of them. Of several, those whose layout
+// holds more of it (the KX-3 keeps the address too) win. Reads with the full
+// reply wait; a register that cannot be read does not fit. Leaves
+// link.MeterModel as it was.
 std::vector<std::int16_t> modelsAnswering(Module1& link);
 
 // "KX-3", "KX-2|KX-4", or "nieznany" for none.

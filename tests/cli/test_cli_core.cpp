@@ -268,6 +268,20 @@ TEST(ProgressDisplayTest, DrawsOnATerminalOnly)
         bar.hide();
     }
     EXPECT_TRUE(written.endsWith("1 z 2\r\x1b[K")) << written.toStdString();
+
+    // Under a run's line (program): both lines drawn, each wiped to its end,
+    // the cursor back on the upper one; done, both are wiped for what follows.
+    written.clear();
+    const QString run = QStringLiteral("Programowanie: miernik 2 z 32 (adres 5), zaprogramowano 1");
+    {
+        ProgressDisplay bar(QStringLiteral("Zapis rejestrów"), true, writer, &run);
+        bar.update(0, 0);
+        bar.update(50, 100, QStringLiteral("zostało ok. 3 s"));
+    }
+    EXPECT_EQ(QString::fromUtf8(written),
+              QStringLiteral("\r\x1b[K") + run + QStringLiteral("\n\x1b[KZapis rejestrów\x1b[1A\r") + QStringLiteral("\r\x1b[K")
+                  + run + QStringLiteral("\n\x1b[K[###############...............] Zapis rejestrów: 50 z 100, zostało ok. 3 s")
+                  + QStringLiteral("\x1b[1A\r\r\x1b[K\n\x1b[K\x1b[1A\r"));
 }
 
 TEST(MeasureRecordTest, EveryFormatCarriesEveryCaptionOfTheModel)
@@ -336,7 +350,7 @@ TEST(CliDocumentation, HelpManualAndCompletionNameEveryOption)
         {"card-test", CliCommand::CardTest}, {"card-reset", CliCommand::CardReset}, {"read", CliCommand::Read},
         {"write", CliCommand::Write},        {"verify", CliCommand::Verify},        {"measure", CliCommand::Measure},
         {"print", CliCommand::Print},        {"reset-meter", CliCommand::ResetMeter}, {"scan", CliCommand::Scan},
-        {"diff", CliCommand::Diff},
+        {"diff", CliCommand::Diff},          {"program", CliCommand::Program},
     };
     for (const auto& [word, command] : commands) {
         SCOPED_TRACE(word);

@@ -245,4 +245,35 @@ TEST_F(CliAtThePoint, AMissedSendConfirmationNamesItsRegister)
     }
 }
 
+// Ctrl+C while program writes its second meter: the first is recorded as
+// done, the one under way as unfinished (on stdout and in the log), nothing
+// more is started, and the card gets its link parameters back.
+TEST_F(CliAtThePoint, AStoppedProgramRecordsTheMeterUnderWayAsUnfinished)
+{
+    const QString file = kx3File();
+    card->sim.meters().push_back(SimMeter::factory(kModelKX3, 4));
+    // Meter 2: its probe, five reads of its link registers, 100 writes; then
+    // meter 4's probe and model reads, and ten of its writes.
+    card->stopAtStart = 106 + 6 + 10;
+    const QString log = path(QStringLiteral("linia.csv"));
+    const Outcome r = run({QStringLiteral("program"), file, QStringLiteral("--addresses=2,4"), QStringLiteral("--log"), log});
+    EXPECT_EQ(r.code, 128 + SIGINT);
+    EXPECT_EQ(r.err, QString());
+    EXPECT_EQ(r.out.toStdString(), "Adres 2 (KX-3): zaprogramowano\n"
+                                   "Adres 4 (KX-3): niedokończony, przerwano\n"
+                                   "Zaprogramowano 1 z 2 mierników (przerwano przy adresie 4).\n");
+    QFile records(log);
+    ASSERT_TRUE(records.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(records.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[0], QStringLiteral("time;address;model;file;sha256;result;differences;message"));
+    EXPECT_TRUE(lines[1].contains(QStringLiteral(";2;KX-3;"))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].contains(QStringLiteral(";ok;;zaprogramowano"))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].contains(QStringLiteral(";4;KX-3;"))) << lines[2].toStdString();
+    EXPECT_TRUE(lines[2].endsWith(QStringLiteral(";unfinished;;niedokończony, przerwano"))) << lines[2].toStdString();
+
+    EXPECT_EQ(card->sim.cardRegister(13), 2);
+    EXPECT_EQ(card->sim.cardRegister(11), 128 + 4);
+}
+
 } // namespace
