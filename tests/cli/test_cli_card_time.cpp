@@ -3,7 +3,7 @@
 // byte, each meter's response time). With the PC's clock left out, the card
 // time of a run is the same every time, so its bounds are asserted here.
 
-#include "cli/CliCommands.h"
+#include "cli/CliInProcess.h"
 #include "cli/CliScan.h"
 #include "sim/SimCard.h"
 
@@ -19,10 +19,7 @@ namespace {
 
 using Seconds = std::chrono::duration<double>;
 
-struct Outcome {
-    int code = -1;
-    QString out;
-    QString err;
+struct Outcome : test::CliOutcome {
     Seconds cardTime{0};
 };
 
@@ -40,18 +37,8 @@ protected:
 
     Outcome run(const QStringList& args)
     {
-        CliOptions options;
-        QString error;
-        EXPECT_TRUE(parseCliArguments(args, options, error)) << error.toStdString();
-        Outcome r;
-        CliContext context;
-        context.programDir = dir.path();
-        context.out = [&r](const QString& line) { r.out += line + QLatin1Char('\n'); };
-        context.err = [&r](const QString& line) { r.err += line + QLatin1Char('\n'); };
-        context.rawErr = [](const QByteArray&) {};
-        context.port = card.get();
         const auto start = card->cardClock().now();
-        r.code = runCli(options, context);
+        Outcome r{test::runInProcess(args, dir.path(), card.get())};
         r.cardTime = card->cardClock().now() - start;
         return r;
     }

@@ -2,7 +2,7 @@
 // where Ctrl+C comes or the card misses a beat: what the command says then.
 // A signal raced against a timer would hit these points only now and then.
 
-#include "cli/CliCommands.h"
+#include "cli/CliInProcess.h"
 #include "sim/SimCard.h"
 
 #include <QFile>
@@ -81,11 +81,7 @@ private:
     bool m_write = false;
 };
 
-struct Outcome {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Outcome = test::CliOutcome;
 
 class CliAtThePoint : public testing::Test {
 protected:
@@ -95,22 +91,7 @@ protected:
 
     // A command run in this process on `card`, with no Vardel.cfg beside it
     // (the defaults: KX-3 at address 2, 19200 baud, transmit check on).
-    Outcome run(const QStringList& args)
-    {
-        CliOptions options;
-        QString error;
-        EXPECT_TRUE(parseCliArguments(args, options, error)) << error.toStdString();
-        Outcome r;
-        CliContext context;
-        context.programDir = dir.path();
-        context.out = [&r](const QString& line) { r.out += line + QLatin1Char('\n'); };
-        context.err = [&r](const QString& line) { r.err += line + QLatin1Char('\n'); };
-        context.rawErr = [](const QByteArray&) {};
-        context.stopSignal = &stop;
-        context.port = card.get();
-        r.code = runCli(options, context);
-        return r;
-    }
+    Outcome run(const QStringList& args) { return test::runInProcess(args, dir.path(), card.get(), &stop); }
 
     // A fresh card, nothing played yet.
     ScriptedCard& freshCard()
