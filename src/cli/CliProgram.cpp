@@ -297,10 +297,14 @@ MeterResult ProgramRun::programMeter(std::int16_t address)
     }
     meter.model = modelsText(models);
     const QString fileModel = modelNameOf(m_model);
+    if (models.empty()) {
+        meter.result = QStringLiteral("unknown-model");
+        meter.text = QStringLiteral("nie można ustalić modelu, nie zapisano");
+        return meter;
+    }
     if (std::find(models.begin(), models.end(), m_model) == models.end()) {
-        meter.result = models.empty() ? QStringLiteral("unknown-model") : QStringLiteral("other-model");
-        meter.text = QStringLiteral("%1 model niż w pliku (%2), nie zapisano")
-                         .arg(models.empty() ? QStringLiteral("nieznany") : QStringLiteral("inny"), fileModel);
+        meter.result = QStringLiteral("other-model");
+        meter.text = QStringLiteral("inny model niż w pliku (%1), nie zapisano").arg(fileModel);
         return meter;
     }
     if (models.size() > 1) {

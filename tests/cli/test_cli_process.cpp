@@ -682,6 +682,7 @@ TEST_F(CliProcess, ADeadCardIsOneLineAndFailsTheCardTest)
         {{"measure", "--format=csv"}, ""},
         {{"reset-meter"}, ""},
         {{"scan", "--addresses=1-2"}, ""},
+        {{"program", file, "--addresses=1-2"}, ""},
         {{"card-test"}, "FFh\n"},
         {{"card-reset"}, "FFh\n"},
         {{"card-test", "--format=json"}, "{\"status\":255,\"ready\":false}\n"},

@@ -128,6 +128,7 @@ TEST_F(CliAtThePoint, AnEarlyStopIsReportedAsAStopNeverAsADeadCard)
         {QStringLiteral("measure"), QStringLiteral("--format=csv")},
         {QStringLiteral("reset-meter")},
         {QStringLiteral("scan")},
+        {QStringLiteral("program"), file, QStringLiteral("--addresses=2")},
     };
     for (const QStringList& command : commands) {
         // Early in the link set-up, amid it, after its last port operation.
