@@ -9,11 +9,8 @@
 #include "cli/CliScan.h"
 #include "cli/CliSession.h"
 #include "cli/MeasureRecord.h"
-#include "config/ConfigTransfer.h"
-#include "config/LinkGuard.h"
 #include "config/RegisterTable.h"
 #include "config/RegisterTexts.h"
-#include "config/StoreProof.h"
 #include "files/ConfigFile.h"
 #include "files/ConfigHistory.h"
 #include "link/Module1.h"
@@ -120,7 +117,7 @@ private:
     int measure();
     int print();
     int resetMeter();
-    // Bench additions (their work lives in CliScan, CliDiff, MeasureRecord).
+    // Bench additions (their work lives in CliScan, CliDiff, CliProgram, MeasureRecord).
     int scan();
     int diff();
     int program();
