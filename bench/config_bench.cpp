@@ -6,6 +6,8 @@
 #include "link/Module1.h"
 #include "sim/SimCard.h"
 
+#include "BenchApplication.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QTemporaryDir>
@@ -16,19 +18,7 @@ namespace {
 
 using namespace vardel;
 
-// The windows need an application object; the benchmark main does not make one.
-void ensureApplication()
-{
-    if (QApplication::instance())
-        return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "vardel_bench";
-    static char* argv[] = {name, nullptr};
-    // Lives until the end of the run, so Qt tidies up its caches at exit.
-    static QApplication app(argc, argv);
-}
+using bench::ensureApplication;
 
 // A KX-4 names file of 255 lines in a temporary folder.
 struct Kx4Names {

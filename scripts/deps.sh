@@ -1,12 +1,13 @@
 # Installs the Debian packages the build, the program and the tests need,
 # only those that are missing. Sourced by run.sh and test.sh.
 
-VARDEL_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev)
+# Qt SVG: the recorder saves its plot as an SVG drawing (QSvgGenerator).
+VARDEL_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-svg-dev libgtest-dev libgmock-dev libbenchmark-dev)
 # Fonts metric-compatible with Times New Roman, Times and Arial, which the
 # windows and the printout name (and Liberation Sans Narrow for the register
 # grid), and DejaVu for plain sans-serif; Qt's Polish translations for its own
 # dialogs and buttons.
-VARDEL_RUN_PACKAGES=(fonts-liberation fonts-dejavu-core libqt6printsupport6 qt6-translations-l10n)
+VARDEL_RUN_PACKAGES=(fonts-liberation fonts-dejavu-core libqt6printsupport6 libqt6svg6 qt6-translations-l10n)
 # The Debian package: dependencies from the binaries (dpkg-shlibdeps), the
 # hardening flags, and the checks of what it installs.
 VARDEL_PACKAGE_PACKAGES=(dpkg-dev lintian desktop-file-utils man-db)

@@ -5,11 +5,15 @@
 #include "config/ConfigWindows.h"
 #include "config/Form5.h"
 #include "config/RegisterTable.h"
+#include "fileio/FileLocations.h"
 #include "files/ConfigFileDialogs.h"
 #include "files/ConfigHistory.h"
+#include "help/HelpWindow.h"
 #include "link/ErrorForms.h"
 #include "link/Module1.h"
+#include "link/WindowHabits.h"
 #include "measure/MeasureTest.h"
+#include "recorder/RecorderWindow.h"
 #include "report/PrintController.h"
 
 #include <QButtonGroup>
@@ -90,6 +94,7 @@ Form1::Form1(Module1& link, RegisterTable& table, QString programDir, bool simul
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Vardel  V1.0b "));
     buildUi();
+    keepWindowHabits(this);
 
     m_errors = std::make_unique<ErrorForms>();
     m_link.setErrorWindows(m_errors.get());
@@ -100,6 +105,11 @@ Form1::Form1(Module1& link, RegisterTable& table, QString programDir, bool simul
     m_files = std::make_unique<ConfigFileDialogs>(m_link, m_table, *m_config, m_programDir, this);
     m_print = std::make_unique<PrintController>(m_link, m_table, this);
     m_measure = std::make_unique<MeasureTest>(m_link, *m_timer1, this);
+    // A window of its own, beside the main one: it may run while the user
+    // works in the others.
+    m_recorder = std::make_unique<RecorderWindow>(m_link, fileLocations(m_programDir).startDir);
+    // F1 in any window of the program, from now on.
+    m_help = std::make_unique<HelpController>();
 }
 
 Form1::~Form1()
@@ -111,7 +121,8 @@ Form1::~Form1()
 
 void Form1::buildUi()
 {
-    m_heading = new QLabel(QStringLiteral("SIECIOWY PROGRAM TESTOWY  DLA MIERNIKÓW TABLICOWYCH"), this);
+    QWidget* contents = scrollingContents(this);
+    m_heading = new QLabel(QStringLiteral("SIECIOWY PROGRAM TESTOWY  DLA MIERNIKÓW TABLICOWYCH"), contents);
     m_heading->setObjectName(QStringLiteral("Label1"));
     m_heading->setAlignment(Qt::AlignCenter);
     QFont headingFont(QStringLiteral("Times New Roman"));
@@ -123,7 +134,7 @@ void Form1::buildUi()
     m_heading->setPalette(headingPalette);
 
     // Wersja miernika
-    QGroupBox* frame1 = frame(this, "Frame1", QStringLiteral("Wersja miernika"));
+    QGroupBox* frame1 = frame(contents, "Frame1", QStringLiteral("Wersja miernika"));
     auto* modelLayout = new QVBoxLayout(frame1);
     const char* modelNames[] = {"Option1", "Option2", "Option3"};
     const QString modelCaptions[] = {QStringLiteral("KX-2"), QStringLiteral("KX-3"), QStringLiteral("KX-4")};
@@ -143,7 +154,7 @@ void Form1::buildUi()
     keepTabStopOnTick(modelGroup);
 
     // Parametry transmisji
-    QGroupBox* frame2 = frame(this, "Frame2", QStringLiteral("Parametry transmisji"));
+    QGroupBox* frame2 = frame(contents, "Frame2", QStringLiteral("Parametry transmisji"));
     auto* linkLayout = new QGridLayout(frame2);
     m_text2 = box(frame2, "Text2", QStringLiteral("Adres sieciowy master-a"));
     m_text3 = box(frame2, "Text3", QStringLiteral("Adres sieciowy miernika"));
@@ -175,11 +186,11 @@ void Form1::buildUi()
     linkLayout->addWidget(frame3, 3, 0, 1, 2);
 
     // Parametry karty w PC
-    QGroupBox* frame4 = frame(this, "Frame4", QStringLiteral("Parametry karty w PC"));
+    QGroupBox* frame4 = frame(contents, "Frame4", QStringLiteral("Parametry karty w PC"));
     auto* cardLayout = new QGridLayout(frame4);
     m_text1 = box(frame4, "Text1", QStringLiteral("Adres karty"));
     m_text4 = box(frame4, "Text4", QStringLiteral("Status karty"));
-    m_text4->setReadOnly(true);
+    displayOnly(m_text4);
     cardLayout->addWidget(label(frame4, "Label2", QStringLiteral("Adres karty"), m_text1), 0, 0);
     cardLayout->addWidget(m_text1, 0, 1);
     cardLayout->addWidget(label(frame4, "Label5", QStringLiteral("Status karty"), m_text4), 1, 0);
@@ -190,16 +201,15 @@ void Form1::buildUi()
     cardLayout->addWidget(command2, 2, 1);
 
     // Operacje ogólne
-    QGroupBox* frame5 = frame(this, "Frame5", QStringLiteral("Operacje ogólne"));
+    QGroupBox* frame5 = frame(contents, "Frame5", QStringLiteral("Operacje ogólne"));
     auto* generalLayout = new QVBoxLayout(frame5);
     QPushButton* command4 = button(frame5, "Command4", QStringLiteral("Koniec pracy"));
     QPushButton* command3 = button(frame5, "Command3", QStringLiteral("Pomoc"));
-    command3->setEnabled(false);
     generalLayout->addWidget(command4);
     generalLayout->addWidget(command3);
 
     // Operacje na mierniku
-    QGroupBox* frame6 = frame(this, "Frame6", QStringLiteral("Operacje na mierniku"));
+    QGroupBox* frame6 = frame(contents, "Frame6", QStringLiteral("Operacje na mierniku"));
     auto* meterLayout = new QVBoxLayout(frame6);
     QPushButton* command6 = button(frame6, "Command6", QStringLiteral("Odczyt konfiguracji z miernika tablicowego"));
     QPushButton* command7 = button(frame6, "Command7", QStringLiteral("Edycja   konfiguracji miernika tablicowego"));
@@ -209,7 +219,6 @@ void Form1::buildUi()
     QPushButton* print = button(frame6, "Print", QStringLiteral("Wydruk konfiguracji miernika na drukarce"));
     QPushButton* command8 = button(frame6, "Command8", QStringLiteral("Test pomiarów"));
     QPushButton* command5 = button(frame6, "Command5", QStringLiteral("Rejestrator"));
-    command5->setEnabled(false);
     QPushButton* kxReset = button(frame6, "KxReset", QStringLiteral("Reset miernika"));
     for (QPushButton* b : {command6, command7, command9, save, load, print, command8, command5, kxReset})
         meterLayout->addWidget(b);
@@ -225,11 +234,11 @@ void Form1::buildUi()
     auto* columns = new QHBoxLayout;
     columns->addLayout(left, 1);
     columns->addLayout(right, 1);
-    auto* top = new QVBoxLayout(this);
+    auto* top = new QVBoxLayout(contents);
     top->addWidget(m_heading);
     if (m_simulated) {
         // Nobody should take the simulated network for real meters.
-        auto* note = new QLabel(QStringLiteral("Karta symulowana — mierniki symulowane"), this);
+        auto* note = new QLabel(QStringLiteral("Karta symulowana — mierniki symulowane"), contents);
         note->setObjectName(QStringLiteral("SimNote"));
         note->setAlignment(Qt::AlignCenter);
         note->setStyleSheet(QStringLiteral("QLabel { background: #fff3c4; color: #8a4b00; font-weight: bold;"
@@ -272,6 +281,8 @@ void Form1::buildUi()
     connect(load, &QPushButton::clicked, this, [this] { Form1_Load_Click(); });
     connect(print, &QPushButton::clicked, this, [this] { Form1_Print_Click(); });
     connect(command8, &QPushButton::clicked, this, [this] { Form1_Command8_Click(); });
+    connect(command5, &QPushButton::clicked, this, [this] { Command5_Click(); });
+    connect(command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
     connect(m_timer1, &QTimer::timeout, this, [this] { Form1_Timer1_Timer(); });
 }
 
@@ -437,8 +448,10 @@ void Form1::endProgram()
         return;
     m_ending = true;
     // A running measurement test keeps its window on screen and refuses the
-    // user's close; the program ends all the same, at once.
+    // user's close; the program ends all the same, at once. The recorder
+    // stops its refreshes and ends a file recording with its last whole line.
     m_measure->Form3_Command1_Click();
+    m_recorder->stop();
     emit quitRequested();
     QCoreApplication::exit(0);
 }
@@ -457,5 +470,8 @@ void Form1::Form1_Load_Click() { m_files->Form1_Load_Click(); }
 void Form1::Form1_Print_Click() { m_print->Form1_Print_Click(); }
 void Form1::Form1_Command8_Click() { m_measure->Form1_Command8_Click(); }
 void Form1::Form1_Timer1_Timer() { m_measure->Form1_Timer1_Timer(); }
+void Form1::Command5_Click() { m_recorder->open(); }
+// The manual from its beginning; F1 opens it on this window's topic.
+void Form1::Command3_Click() { m_help->showTopic(QStringLiteral("wstep")); }
 
 } // namespace vardel

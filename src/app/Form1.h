@@ -25,6 +25,8 @@ class ConfigFileDialogs;
 class PrintController;
 class MeasureTest;
 class ErrorForms;
+class RecorderWindow;
+class HelpController;
 
 // The main window: link parameters, card status, and one button for each
 // operation on the card, the meter and configuration files.
@@ -60,6 +62,8 @@ public:
     void Form1_Print_Click();
     void Form1_Command8_Click();
     void Form1_Timer1_Timer();
+    void Command5_Click();             // "Rejestrator"
+    void Command3_Click();             // "Pomoc"
 
     QString settingsPath() const;
     // Where the configurations read from meters and written to them are
@@ -74,6 +78,8 @@ public:
     ErrorForms& errorForms() { return *m_errors; }
     ConfigFileDialogs& fileDialogs() { return *m_files; }
     PrintController& printController() { return *m_print; }
+    RecorderWindow& recorderWindow() { return *m_recorder; }
+    HelpController& help() { return *m_help; }
     QTimer& timer1() { return *m_timer1; }
 
 signals:
@@ -113,6 +119,8 @@ private:
     std::unique_ptr<ConfigFileDialogs> m_files;
     std::unique_ptr<PrintController> m_print;
     std::unique_ptr<MeasureTest> m_measure;
+    std::unique_ptr<RecorderWindow> m_recorder;
+    std::unique_ptr<HelpController> m_help;
     bool m_ending = false;
 };
 

@@ -8,7 +8,7 @@
 #include "cli/CliProgram.h"
 #include "cli/CliScan.h"
 #include "cli/CliSession.h"
-#include "cli/MeasureRecord.h"
+#include "measure/MeasureRecord.h"
 #include "config/RegisterTable.h"
 #include "config/RegisterTexts.h"
 #include "files/ConfigFile.h"

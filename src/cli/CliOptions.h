@@ -2,6 +2,7 @@
 
 #include "app/Startup.h"
 #include "link/MeterModels.h"
+#include "measure/MeasureRecord.h"
 
 #include <QString>
 #include <QStringList>
@@ -23,10 +24,6 @@ enum CliExit : int {
 };
 
 enum class CliCommand { None, CardTest, CardReset, Read, Write, Verify, Measure, Print, ResetMeter, Scan, Diff, History, Program };
-
-// How a command writes its results: lines for people (the default), or
-// records for other programs, CSV or JSON lines (--format).
-enum class OutputFormat { Text, Csv, Json };
 
 // The command line, checked but not yet applied. Link options left empty
 // take their values from Vardel.cfg.

@@ -3,6 +3,7 @@
 #include "config/RegisterTable.h"
 #include "config/RegisterTexts.h"
 #include "link/Module1.h"
+#include "link/WindowHabits.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -11,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -23,6 +25,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <functional>
 
 namespace vardel {
 
@@ -59,13 +62,33 @@ int rowsToStore(int gridRows, int regCount)
     return std::clamp(std::min(gridRows - 1, regCount), 0, kRegisterSlots);
 }
 
+// A key that begins a number: a digit, a sign or a decimal separator.
+bool beginsValue(const QString& text)
+{
+    return text.size() == 1 && (text[0].isDigit() || QStringLiteral("+-,.").contains(text[0]));
+}
+
 // The keyboard reaches only value cells: a move towards the number or name
-// of a row lands on the value of that row.
+// of a row lands on the value of that row. Typing the start of a number
+// edits the current register, as in a spreadsheet, instead of searching the
+// rows for that text.
 class RegisterGrid : public QTableWidget {
 public:
     using QTableWidget::QTableWidget;
 
+    std::function<bool(const QString&)> onValueTyped;
+
 protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        const bool plain = !(event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier));
+        if (plain && beginsValue(event->text()) && onValueTyped && onValueTyped(event->text())) {
+            event->accept();
+            return;
+        }
+        QTableWidget::keyPressEvent(event);
+    }
+
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override
     {
         const QModelIndex target = QTableWidget::moveCursor(action, modifiers);
@@ -111,7 +134,10 @@ Form2::~Form2() = default;
 
 void Form2::buildUi()
 {
-    m_grid = new RegisterGrid(0, 3, this);
+    QWidget* contents = scrollingContents(this);
+    auto* grid = new RegisterGrid(0, 3, contents);
+    grid->onValueTyped = [this](const QString& text) { return startValue(text); };
+    m_grid = grid;
     m_grid->setObjectName(QStringLiteral("MSFlexGrid1"));
     m_grid->setAccessibleName(QStringLiteral("Rejestry"));
     m_grid->setItemDelegate(new CellTextDelegate(m_grid));
@@ -136,17 +162,16 @@ void Form2::buildUi()
     m_grid->verticalHeader()->setDefaultSectionSize(m_grid->fontMetrics().height() + 4);
     m_grid->setWordWrap(false);
 
-    m_namesNote = label("NamesNote", QString(), this);
+    m_namesNote = label("NamesNote", QString(), contents);
     m_namesNote->setStyleSheet(QStringLiteral("color: #a00000;"));
     m_namesNote->setHidden(true);
 
-    m_frame1 = frame("Frame1", QStringLiteral("Okno Edycyjne"), this);
+    m_frame1 = frame("Frame1", QStringLiteral("Okno Edycyjne"), contents);
     m_label1 = label("Label1", QStringLiteral("Wartość rejestru"), m_frame1);
     m_text2 = lineBox("Text2", QStringLiteral("Okno Edycyjne"), m_frame1);
     m_text2->setMaximumWidth(70);
     // It only names the register; Tab goes from the grid straight to the value.
-    m_text2->setReadOnly(true);
-    m_text2->setFocusPolicy(Qt::ClickFocus);
+    displayOnly(m_text2);
     m_label2 = label("Label2", QStringLiteral("  ="), m_frame1);
     m_text1 = lineBox("Text1", QStringLiteral("Wartość rejestru"), m_frame1);
     m_text1->setText(QStringLiteral(" "));
@@ -157,29 +182,29 @@ void Form2::buildUi()
     editRow->addWidget(m_label2);
     editRow->addWidget(m_text1, 1);
 
-    m_command1 = new QPushButton(QStringLiteral("Menu główne"), this);
+    m_command1 = new QPushButton(QStringLiteral("Menu główne"), contents);
     m_command1->setObjectName(QStringLiteral("Command1"));
     m_command1->setAccessibleName(m_command1->text());
 
-    auto* frame4 = frame("Frame4", QStringLiteral("Typ miernika"), this);
+    auto* frame4 = frame("Frame4", QStringLiteral("Typ miernika"), contents);
     m_text4 = lineBox("Text4", frame4->title(), frame4);
     QFont big(QStringLiteral("Arial"));
     big.setPointSize(14);
     big.setBold(true);
     m_text4->setFont(big);
     m_text4->setAlignment(Qt::AlignCenter);
-    m_text4->setReadOnly(true);
+    displayOnly(m_text4);
     (new QVBoxLayout(frame4))->addWidget(m_text4);
 
-    auto* frame3 = frame("Frame3", QStringLiteral("Numer seryjny miernika"), this);
+    auto* frame3 = frame("Frame3", QStringLiteral("Numer seryjny miernika"), contents);
     m_text3 = lineBox("Text3", frame3->title(), frame3);
     (new QVBoxLayout(frame3))->addWidget(m_text3);
 
-    auto* frame7 = frame("Frame7", QStringLiteral("Wersja programu"), this);
+    auto* frame7 = frame("Frame7", QStringLiteral("Wersja programu"), contents);
     m_text9 = lineBox("Text9", frame7->title(), frame7);
     (new QVBoxLayout(frame7))->addWidget(m_text9);
 
-    auto* frame2 = frame("Frame2", QStringLiteral("Wykonanie wejść"), this);
+    auto* frame2 = frame("Frame2", QStringLiteral("Wykonanie wejść"), contents);
     m_label3 = label("Label3", QStringLiteral("We-1"), frame2);
     m_label4 = label("Label4", QStringLiteral("We-2"), frame2);
     m_label5 = label("Label5", QStringLiteral("We-3"), frame2);
@@ -199,14 +224,14 @@ void Form2::buildUi()
         ++row;
     }
 
-    auto* frame5 = frame("Frame5", QStringLiteral("Dane odbiorcy"), this);
+    auto* frame5 = frame("Frame5", QStringLiteral("Dane odbiorcy"), contents);
     m_text10 = new QPlainTextEdit(frame5);
     m_text10->setObjectName(QStringLiteral("Text10"));
     m_text10->setAccessibleName(frame5->title());
     m_text10->setTabChangesFocus(true);
     (new QVBoxLayout(frame5))->addWidget(m_text10);
 
-    auto* frame6 = frame("Frame6", QStringLiteral("Uwagi dodatkowe"), this);
+    auto* frame6 = frame("Frame6", QStringLiteral("Uwagi dodatkowe"), contents);
     m_text11 = new QPlainTextEdit(frame6);
     m_text11->setObjectName(QStringLiteral("Text11"));
     m_text11->setAccessibleName(frame6->title());
@@ -229,10 +254,12 @@ void Form2::buildUi()
     right->addWidget(frame5, 1);
     right->addWidget(frame6, 1);
 
-    auto* layout = new QHBoxLayout(this);
+    auto* layout = new QHBoxLayout(contents);
     layout->addLayout(left, 3);
     layout->addLayout(right, 2);
     resize(860, 600);
+    // Escape leaves the editor as its frame does, keeping the edits.
+    keepWindowHabits(this, [this] { close(); });
 
     // Tab follows the screen: grid, value, "Menu główne", then the boxes on the right.
     const QList<QWidget*> tabOrder{m_grid, m_text1, m_command1, m_text4, m_text3, m_text9, m_text5,
@@ -339,6 +366,7 @@ void Form2::fillGrid(bool addressRule, bool nameCurrent)
     m_grid->setCurrentCell(n, kColValue);
     if (nameCurrent)
         fillEditBoxes();
+    showWhetherEditable();
     m_grid->setAutoScroll(true);
     m_grid->scrollToTop();
 }
@@ -417,6 +445,35 @@ bool Form2::fillEditBoxes()
     setCurrentColumn(kColNumber);
     m_text2->setText(cell(row, kColNumber)->text());
     setCurrentColumn(remembered);
+    showWhetherEditable();
+    return true;
+}
+
+void Form2::showWhetherEditable()
+{
+    const int row = m_grid->currentRow();
+    const bool reserved = row >= 1 && isReservedName(cell(row, kColName)->text());
+    if (reserved == m_text1->isReadOnly())
+        return;
+    const QString why = reserved ? QStringLiteral("Rejestr zarezerwowany („Rezerwa”): wartości nie można zmienić")
+                                 : QString();
+    m_text1->setReadOnly(reserved);
+    m_text1->setToolTip(why);
+    m_text1->setAccessibleDescription(why);
+    m_text1->setStyleSheet(reserved ? QStringLiteral("QLineEdit { background: palette(window); color: palette(mid); }")
+                                    : QString());
+}
+
+bool Form2::startValue(const QString& text)
+{
+    const int row = m_grid->currentRow();
+    if (row < 1)
+        return false;
+    // A reserved register takes nothing; the key is not a search either.
+    if (!m_text1->isReadOnly()) {
+        m_text1->setFocus();
+        m_text1->setText(text);
+    }
     return true;
 }
 

@@ -91,6 +91,12 @@ private:
     // Steps 1 and 2 of a click: value and register number of the current
     // row into the edit boxes. False when there is no current cell.
     bool fillEditBoxes();
+    // The value box says whether the current register can be changed: a
+    // "Rezerwa" register's box is read-only, greyed, and tells why.
+    void showWhetherEditable();
+    // A digit, sign or separator typed in the grid: the value box takes it
+    // as the start of the current register's new value. True when used.
+    bool startValue(const QString& text);
     // Grid values and boxes into the table (with the KX-3 address rule).
     void storeIntoTable();
     QTableWidgetItem* cell(int row, int column);

@@ -3,6 +3,7 @@
 #include "config/RegisterTable.h"
 #include "link/Module1.h"
 #include "link/ShowNow.h"
+#include "link/WindowHabits.h"
 
 #include <QFont>
 #include <QHBoxLayout>
@@ -55,7 +56,7 @@ CounterBox makeCounterBox(QWidget* parent, const QString& caption)
     auto* text1 = new QLineEdit(parent);
     text1->setObjectName(QStringLiteral("Text1"));
     text1->setAccessibleName(caption);
-    text1->setReadOnly(true);
+    displayOnly(text1);
     QFont small(QStringLiteral("Arial"));
     small.setPointSizeF(8.25);
     text1->setFont(small);
@@ -85,24 +86,25 @@ Form4::Form4(QWidget* parent) : QWidget(parent, Qt::Window)
     layout->addWidget(m_progress);
     layout->addLayout(counterRow);
     resize(420, 90);
+    keepWindowHabits(this);
 }
 
 Form4::~Form4() = default;
 
 TransferResult Form4::readConfiguration(Module1& link, RegisterTable& table)
 {
-    // No event loop runs until the read ends, so the window has to be painted
-    // by hand before the first exchange and after every register. Timer ticks
-    // let through meanwhile find the link busy.
+    // The read runs inside the click, so the window is painted and handed to
+    // the window system by hand: before the first exchange and after every
+    // register. Timer ticks let through meanwhile find the link busy.
     const Module1::Busy busy(link);
-    showNow(this);
     m_progress->setFractionalMaximum(table.RegCount);
     m_progress->setFractionalValue(0.1);
+    showNow(this);
 
     const TransferResult result = ReadConfiguration(link, table, [this](int done, int) {
         m_progress->setFractionalValue(done);
         m_text1->setText(counterText(done));
-        m_text1->repaint();
+        paintNow(this);
     });
     hide();
     return result;

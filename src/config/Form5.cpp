@@ -6,6 +6,7 @@
 #include "link/AskYesNo.h"
 #include "link/Module1.h"
 #include "link/ShowNow.h"
+#include "link/WindowHabits.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -54,11 +55,13 @@ Form5::Form5(Module1& link, const RegisterTable& table, std::int16_t& eepromFlag
     buttons->addStretch();
     buttons->addWidget(m_command1);
     buttons->addWidget(m_command2);
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(scrollingContents(this));
     layout->addWidget(m_progress);
     layout->addLayout(counterRow);
     layout->addLayout(buttons);
     resize(460, 130);
+    // Escape leaves as "Zakończ" does (not while a write runs).
+    keepWindowHabits(this, [this] { Form5_Command2_Click(); });
 
     // Every change of the box counts, also the untick made by opening.
     connect(m_check1, &QCheckBox::stateChanged, this, [this] { Form5_Check1_Click(); });
@@ -78,6 +81,8 @@ void Form5::Form1_Command9_Click()
     m_check1->setChecked(false);
     m_eepromFlag = 0;
     bringBack(this);
+    // The window is there to write: Enter or Space starts it.
+    m_command1->setFocus();
     m_text1->clear();
     // The maximum stays as the last write left it (100 before the first).
     m_progress->setFractionalValue(0.01);
@@ -134,7 +139,7 @@ void Form5::Form5_Command1_Click()
         [this](int done, int) {
             m_progress->setFractionalValue(done);
             m_text1->setText(counterText(done));
-            m_text1->repaint();
+            paintNow(this);
         },
         m_pause);
 

@@ -16,6 +16,10 @@ namespace vardel {
 // caller's business.
 enum class RecordFormat { Csv, Json };
 
+// How a command writes its results: lines for people (the default), or
+// records for other programs, CSV or JSON lines (--format).
+enum class OutputFormat { Text, Csv, Json };
+
 // One field's value. A number is given as its text, already in the form the
 // program writes numbers ("0.5", "-12", "1.234568E+07": valid as a JSON
 // number as it stands).

@@ -201,14 +201,19 @@ QString ConfigFileDialogs::chooseWithDialog(QWidget* parent, const FileRequest& 
         dialog.setDirectory(previous.absolutePath());
         dialog.selectFile(previous.fileName());
     }
-    dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("Szukaj w:"));
-    dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Nazwa pliku:"));
-    dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Pliki typu:"));
-    dialog.setLabelText(QFileDialog::Accept, r.save ? QStringLiteral("Zapisz") : QStringLiteral("Otwórz"));
-    dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Anuluj"));
+    speakPolish(dialog, r.save);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();
+}
+
+void ConfigFileDialogs::speakPolish(QFileDialog& dialog, bool save)
+{
+    dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("Szukaj w:"));
+    dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Nazwa pliku:"));
+    dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Pliki typu:"));
+    dialog.setLabelText(QFileDialog::Accept, save ? QStringLiteral("Zapisz") : QStringLiteral("Otwórz"));
+    dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Anuluj"));
 }
 
 bool ConfigFileDialogs::confirmWithMessageBox(QWidget* parent, const QString& title, const QString& text)

@@ -6,6 +6,8 @@
 
 #include <functional>
 
+class QFileDialog;
+
 namespace vardel {
 
 class Module1;
@@ -48,6 +50,8 @@ public:
     static QString chooseWithDialog(QWidget* parent, const FileRequest& request);
     static bool confirmWithMessageBox(QWidget* parent, const QString& title, const QString& text);
     static void warnWithMessageBox(QWidget* parent, const QString& title, const QString& text);
+    // The Polish captions of a file dialog's fields and buttons.
+    static void speakPolish(QFileDialog& dialog, bool save);
 
 private:
     FileRequest request(bool save) const;

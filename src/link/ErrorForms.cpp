@@ -1,6 +1,7 @@
 #include "link/ErrorForms.h"
 
 #include "link/ShowNow.h"
+#include "link/WindowHabits.h"
 
 #include <QCoreApplication>
 #include <QFont>
@@ -43,14 +44,18 @@ QLabel* buildErrorWindow(QWidget* window, const char* name, const QString& capti
     layout->setContentsMargins(24, 24, 24, 24);
     layout->addWidget(label);
     window->resize(440, 160);
+    // Escape closes it as the title bar does (once the user has clicked it).
+    keepWindowHabits(window, [window] { window->close(); });
     return label;
 }
 
 // The caller goes straight back to busy polling the card, so the window has to
-// be on screen now, not when the event loop gets round to it.
+// be on screen now, not when the event loop gets round to it. It leaves the
+// keyboard where it is: a failed tick of the measurement test must not take
+// the keystrokes of a user typing in the editor.
 void showAndPaint(QWidget* window)
 {
-    showNow(window);
+    showNow(window, Focus::Leave);
 }
 
 // A window coming on screen while the other error window is there goes just

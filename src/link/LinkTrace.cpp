@@ -157,11 +157,10 @@ std::unique_ptr<LinkTrace> openLinkTrace(const QString& path, QString& error, st
             ::close(s->fd());
         delete s;
     });
-    const QByteArray lineEnd = toStderr ? QByteArrayLiteral("\n") : QByteArrayLiteral("\r\n");
-    return std::make_unique<LinkTrace>([stream, lineEnd, lost = std::move(lost)](const QString& line) {
+    return std::make_unique<LinkTrace>([stream, lost = std::move(lost)](const QString& line) {
         if (stream->failed())
             return;
-        if (!stream->write(line.toLatin1() + lineEnd) && lost)
+        if (!stream->write(line.toLatin1() + '\n') && lost)
             lost(stream->error());
     });
 }

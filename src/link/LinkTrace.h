@@ -54,7 +54,8 @@ private:
 QString hexBytes(std::span<const std::uint8_t> bytes);
 
 // A monitor that appends to the file at `path` ("-": stderr), one line with
-// CR LF each, written at once so that a crash loses nothing already seen.
+// LF each (a log for grep and tail, as on stderr), written at once so that a
+// crash loses nothing already seen.
 // nullptr and a Polish message when the file cannot be opened. Every line is
 // checked: the first that cannot be written whole is told to `lost` with
 // the system's error code, and nothing more is written. A write or an open

@@ -1,5 +1,7 @@
 #include "measure/Form3.h"
 
+#include "link/WindowHabits.h"
+
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -15,17 +17,18 @@ Form3::Form3(QWidget* parent)
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("Pomiary testowe"));
 
-    auto* grid = new QGridLayout(this);
+    QWidget* contents = scrollingContents(this);
+    auto* grid = new QGridLayout(contents);
     grid->setHorizontalSpacing(16);
     for (int box = 1; box <= kMeasureBoxes; ++box) {
         const QString caption = measureCaptionOf(box);
-        auto* frame = new QGroupBox(caption, this);
+        auto* frame = new QGroupBox(caption, contents);
         frame->setObjectName(QStringLiteral("Frame%1").arg(box));
         auto* text = new QLineEdit(frame);
         text->setObjectName(QStringLiteral("Text%1").arg(box));
         text->setAccessibleName(caption);
         // The program writes the values; there is nothing for the user to type.
-        text->setReadOnly(true);
+        displayOnly(text);
         text->setMinimumWidth(150);
         auto* inner = new QVBoxLayout(frame);
         inner->addWidget(text);
@@ -35,7 +38,7 @@ Form3::Form3(QWidget* parent)
         m_texts[static_cast<std::size_t>(box)] = text;
     }
 
-    m_command1 = new QPushButton(QStringLiteral("Koniec testu"), this);
+    m_command1 = new QPushButton(QStringLiteral("Koniec testu"), contents);
     m_command1->setObjectName(QStringLiteral("Command1"));
     m_command1->setAccessibleName(m_command1->text());
     grid->addWidget(m_command1, 4, 1);

@@ -3,6 +3,7 @@
 #include "config/RegisterTexts.h"
 #include "link/Module1.h"
 #include "link/ShowNow.h"
+#include "link/WindowHabits.h"
 
 #include <QGroupBox>
 #include <QLineEdit>
@@ -28,6 +29,8 @@ Form3* MeasureTest::form3()
         m_form3 = new Form3(m_parent);
         QObject::connect(m_form3->command1(), &QPushButton::clicked, m_form3,
                          [this] { Form3_Command1_Click(); });
+        // Escape ends the test, the only way the window goes.
+        keepWindowHabits(m_form3, [this] { Form3_Command1_Click(); });
         Form3_Form_Load();
     }
     return m_form3;
@@ -53,6 +56,10 @@ std::int16_t MeasureTest::showValues()
     if (reading.flag != 0)
         return reading.flag;
     Form3* form = form3();
+    // Every box of the model shows what this reply carried: a value it did
+    // not carry is no number at all, not the last one seen.
+    for (int box : measureBoxesOf(m_link.MeterModel))
+        form->text(box)->clear();
     for (const MeasuredValue& v : reading.values)
         form->text(v.box)->setText(ValueText(v.value, QLocale()));
     return 0;
@@ -79,6 +86,7 @@ void MeasureTest::Form1_Command8_Click()
     // The exchange does not return to the event loop: the window goes on
     // screen now, so that it is there while the meter is asked.
     showNow(form);
+    form->command1()->setFocus();
 
     std::int16_t flag = 0;
     m_link.RequestMeasureBlock(flag);

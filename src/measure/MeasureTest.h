@@ -34,8 +34,9 @@ public:
     // Frames 3, 4, 6, 8, 9, 10 and their boxes shown or hidden for MeterModel.
     void ApplyTestLayout();
     // Fetches the reply the card holds into RxBuf and writes the values into
-    // their boxes. A reply too long for RxBuf is refused by the fetch and ends
-    // the test like a failed exchange.
+    // their boxes; a box of the model whose value the reply did not carry is
+    // emptied. A reply too long for RxBuf is refused by the fetch and ends the
+    // test like a failed exchange.
     void ShowMeasuredValues();
 
     bool isRunning() const; // Timer1 enabled

@@ -89,9 +89,9 @@ std::vector<MeasuredValue> mapMeasuredValues(std::int16_t model, const RxBuffer&
         const int box = measureBoxOf(model, j / 6);
         if (box == 0)
             continue;
-        // n never exceeds 250, but j + 5 may; such a value has no bytes to
-        // decode from, so it is not shown at all.
-        if (j + 5 > kRxBufSize)
+        // A value cut short by the reply was not sent: its missing bytes
+        // would come from an older reply (a short reply showed 0 that way).
+        if (j + 5 > n)
             continue;
         out.push_back({box, j, BasToFloat(buf, j)});
     }

@@ -53,10 +53,10 @@ struct MeasuredValue {
 };
 
 // Step 3 of ShowMeasuredValues over a fetched reply of n bytes: a value at
-// every start position j = 1, 7, 13, ... while j <= n, value number j div 6,
-// kept only when the model has a box for it. A short reply's last value may
-// take bytes beyond n from what RxBuf still holds; a value whose six bytes
-// would run past RxBuf(250) is left out. n <= 0 gives nothing.
+// every start position j = 1, 7, 13, ... value number j div 6, kept only when
+// the model has a box for it and the reply carried all six of its bytes
+// (j + 5 <= n). A short reply's cut value is left out rather than decoded
+// from what an older reply left in RxBuf. n <= 0 gives nothing.
 std::vector<MeasuredValue> mapMeasuredValues(std::int16_t model, const RxBuffer& buf, int n);
 
 struct MeasureReading {

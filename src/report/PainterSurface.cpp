@@ -2,8 +2,12 @@
 
 #include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QPageLayout>
 #include <QPagedPaintDevice>
 #include <QPen>
+#include <QTransform>
+
+#include <algorithm>
 
 namespace vardel {
 
@@ -51,13 +55,46 @@ bool PainterSurface::begin()
     }
     m_dpiX = m_device.logicalDpiX() > 0 ? m_device.logicalDpiX() : m_dpiX;
     m_dpiY = m_device.logicalDpiY() > 0 ? m_device.logicalDpiY() : m_dpiY;
+    applyFit();
     QPen pen(Qt::black);
     pen.setStyle(Qt::SolidLine);
-    pen.setWidthF(kRuleWidthMm / 25.4 * (m_dpiX + m_dpiY) / 2.0);
+    // As wide on paper whatever the scale.
+    pen.setWidthF(kRuleWidthMm / 25.4 * (m_dpiX + m_dpiY) / 2.0 / m_scale);
     pen.setCapStyle(Qt::SquareCap);
     m_painter.setPen(pen);
     m_painter.setFont(m_qfont);
     return true;
+}
+
+void PainterSurface::fitLayout(double widthTwips, double heightTwips)
+{
+    m_layoutWidth = widthTwips;
+    m_layoutHeight = heightTwips;
+}
+
+double PainterSurface::scaleFor(const QPageLayout& page, double widthTwips, double heightTwips)
+{
+    const QRectF area = page.paintRect(QPageLayout::Point);
+    double scale = 1.0;
+    if (widthTwips > 0)
+        scale = std::min(scale, area.width() * 20.0 / widthTwips);
+    if (heightTwips > 0)
+        scale = std::min(scale, area.height() * 20.0 / heightTwips);
+    return std::max(scale, 0.01);
+}
+
+// The whole drawing goes through the painter's transform: text, its metrics
+// and the rules shrink together, so the layout keeps its proportions.
+void PainterSurface::applyFit()
+{
+    m_scale = scaleFor(m_device.pageLayout(), m_layoutWidth, m_layoutHeight);
+    QTransform fit;
+    if (m_scale < 1.0) {
+        const double room = m_device.pageLayout().paintRect(QPageLayout::Point).width() * 20.0;
+        fit.translate(toDeviceX((room - m_layoutWidth * m_scale) / 2.0), 0);
+        fit.scale(m_scale, m_scale);
+    }
+    m_painter.setTransform(fit);
 }
 
 void PainterSurface::fontChanged()
@@ -118,6 +155,7 @@ bool PainterSurface::startPage()
         fail(QStringLiteral("nie można rozpocząć nowej strony"));
         return false;
     }
+    applyFit();
     return true;
 }
 

@@ -8,14 +8,17 @@
 #include <functional>
 
 class QPagedPaintDevice;
+class QPageLayout;
 
 namespace vardel {
 
 // The printout on a real page: a printer (QPrinter) or a PDF file
 // (QPdfWriter). Twips become device units at the device's resolution; lines
 // are black, solid and 0.2 mm wide at any resolution; print zones and line heights come
-// from the font's metrics on the device. The page layout (size, portrait,
-// margins) is the device's and must be set before begin().
+// from the font's metrics on the device. The page layout (size, orientation,
+// margins) is the device's and must be set before begin(). A layout larger
+// than the printable area (fitLayout) is printed smaller, whole, and centred
+// across the page.
 class PainterSurface : public PrintSurface {
 public:
     explicit PainterSurface(QPagedPaintDevice& device);
@@ -23,6 +26,14 @@ public:
 
     PainterSurface(const PainterSurface&) = delete;
     PainterSurface& operator=(const PainterSurface&) = delete;
+
+    // The extent of what will be drawn, in twips from the top-left corner;
+    // begin() scales it down to the printable area when it does not fit.
+    void fitLayout(double widthTwips, double heightTwips);
+    // The factor a layout of that extent is printed at on a page of that
+    // layout: 1 when it fits, less when it has to shrink.
+    static double scaleFor(const QPageLayout& page, double widthTwips, double heightTwips);
+    double scale() const { return m_scale; }
 
     // Opens the document. False (and failureText()) when the device refuses.
     bool begin();
@@ -47,6 +58,7 @@ protected:
     void abortDocument() override;
 
 private:
+    void applyFit();
     double toDeviceX(double twips) const { return twips * m_dpiX / 1440.0; }
     double toDeviceY(double twips) const { return twips * m_dpiY / 1440.0; }
     double toTwipsX(double units) const { return units * 1440.0 / m_dpiX; }
@@ -58,6 +70,9 @@ private:
     QFont m_qfont;
     double m_dpiX;
     double m_dpiY;
+    double m_layoutWidth = 0; // twips; 0: drawn as it comes
+    double m_layoutHeight = 0;
+    double m_scale = 1.0;
     std::function<void()> m_abortHandler;
     std::function<bool()> m_errorProbe;
 };

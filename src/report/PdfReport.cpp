@@ -24,10 +24,10 @@ constexpr double kMarginMm = 5.0;
 
 } // namespace
 
-void applyReportPageSetup(QPagedPaintDevice& device)
+void applyReportPageSetup(QPagedPaintDevice& device, QPageLayout::Orientation orientation)
 {
     QPageLayout layout = device.pageLayout();
-    layout.setOrientation(QPageLayout::Portrait);
+    layout.setOrientation(orientation);
     layout.setUnits(QPageLayout::Millimeter);
     const QMarginsF minimum = layout.minimumMargins();
     // The table spans x = 1000 to 11000 twips: with no side margin of our own
@@ -39,6 +39,11 @@ void applyReportPageSetup(QPagedPaintDevice& device)
     device.setPageLayout(layout);
 }
 
+double reportScaleOn(const QPagedPaintDevice& device)
+{
+    return PainterSurface::scaleFor(device.pageLayout(), kReportWidthTwips, kReportHeightTwips);
+}
+
 bool printConfigurationToPdf(const RegisterTable& table, std::int16_t model, const QString& pdfPath,
                              QString* error)
 {
@@ -46,7 +51,8 @@ bool printConfigurationToPdf(const RegisterTable& table, std::int16_t model, con
 }
 
 bool printConfigurationToPdf(const RegisterTable& table, std::int16_t model, const QString& pdfPath,
-                             const QDateTime& when, QString* error, const QPageSize& pageSize)
+                             const QDateTime& when, QString* error, const QPageSize& pageSize,
+                             QPageLayout::Orientation orientation)
 {
     auto failed = [&](const QString& why) {
         if (error)
@@ -67,11 +73,12 @@ bool printConfigurationToPdf(const RegisterTable& table, std::int16_t model, con
         QPdfWriter writer(&buffer);
         writer.setResolution(kPdfResolution);
         writer.setPageSize(pageSize);
-        applyReportPageSetup(writer);
+        applyReportPageSetup(writer, orientation);
         writer.setTitle(QStringLiteral("Konfiguracja miernika tablicowego %1").arg(table.ModelTag));
         writer.setCreator(QStringLiteral("Vardel"));
 
         PainterSurface surface(writer);
+        surface.fitLayout(kReportWidthTwips, kReportHeightTwips);
         if (surface.begin())
             printed = PrintConfiguration(surface, table, model, when);
         reason = surface.failureText();

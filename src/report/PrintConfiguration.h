@@ -17,6 +17,12 @@ class PrintSurface;
 inline constexpr int kFirstPageRows = 18;
 inline constexpr int kRowsPerPage = 33;
 
+// What the layout covers of a page, in twips: the table ends at x = 11000 and
+// the date and time of page 1 (from x = 9500) run a little further; the page
+// number's line lies below y = 15000.
+inline constexpr double kReportWidthTwips = 11700;
+inline constexpr double kReportHeightTwips = 15240;
+
 // The configuration report: the framed description block and the register
 // table on page 1, the rest of the table on later pages, and the end of the
 // document. RegName must hold the names already (LoadRegisterNames).

@@ -38,6 +38,7 @@ public:
 std::unique_ptr<QPrintDialog> makePrintDialog(QPrinter& printer, QWidget* parent)
 {
     auto dialog = std::make_unique<ReportPrintDialog>(&printer, parent);
+    dialog->setObjectName(QStringLiteral("PrintDialog"));
     dialog->setWindowTitle(QStringLiteral("Wydruk danych"));
     // No page ranges. Printing to a file stays on, because on a machine
     // without a printer the PDF file is the only way to get the report.
@@ -82,13 +83,27 @@ void PrintController::Form1_Print_Click()
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(QStringLiteral("Konfiguracja miernika %1").arg(m_table.ModelTag));
     applyReportPageSetup(printer);
-    if (!runDialog(printer)) {
-        m_outcome = Outcome::Cancelled;
-        return;
+    for (;;) {
+        if (!runDialog(printer)) {
+            m_outcome = Outcome::Cancelled;
+            return;
+        }
+        // The paper and the orientation are the user's; the margins are ours.
+        // On paper smaller than the layout the report is printed smaller,
+        // whole, as long as it stays readable; else the dialog comes back.
+        applyReportPageSetup(printer, printer.pageLayout().orientation());
+        const double scale = reportScaleOn(printer);
+        if (scale >= kSmallestReportScale)
+            break;
+        const QString paper = printer.pageLayout().pageSize().name();
+        const int percent = static_cast<int>(scale * 100);
+        warn(printer.pageLayout().orientation() == QPageLayout::Landscape
+                 ? QStringLiteral("Na papierze %1 ułożonym poziomo wydruk konfiguracji zmieściłby się tylko "
+                                  "zmniejszony do %2 % i byłby nieczytelny. Wybierz orientację pionową albo "
+                                  "większy papier.").arg(paper).arg(percent)
+                 : QStringLiteral("Papier %1 jest za mały na wydruk konfiguracji: zmniejszony do %2 % byłby "
+                                  "nieczytelny. Wybierz większy papier, np. A4.").arg(paper).arg(percent));
     }
-    // The dialog may have changed the paper; the layout still needs portrait
-    // and margins that leave its 11000 twips of width on the page.
-    applyReportPageSetup(printer);
 
     // Names are read before any output, so a missing file prints nothing.
     const NamesLoad names = LoadRegisterNames(m_table);
@@ -108,7 +123,8 @@ void PrintController::Form1_Print_Click()
     if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty()) {
         QString error;
         if (!printConfigurationToPdf(m_table, m_link.MeterModel, printer.outputFileName(),
-                                     QDateTime::currentDateTime(), &error, printer.pageLayout().pageSize())) {
+                                     QDateTime::currentDateTime(), &error, printer.pageLayout().pageSize(),
+                                     printer.pageLayout().orientation())) {
             m_outcome = Outcome::PrinterError;
             warn(error);
             return;
@@ -118,6 +134,7 @@ void PrintController::Form1_Print_Click()
     }
 
     PainterSurface surface(printer);
+    surface.fitLayout(kReportWidthTwips, kReportHeightTwips);
     surface.setAbortHandler([&printer] { printer.abort(); });
     surface.setErrorProbe([&printer] { return printer.printerState() == QPrinter::Error; });
     const bool printed = surface.begin()

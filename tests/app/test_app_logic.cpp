@@ -1,3 +1,4 @@
+#include "app/QtTranslations.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "app/TextRules.h"
@@ -389,4 +390,31 @@ TEST(StartOptions, RootKeepsQtSettingsOutOfAUsersHome)
     env.set("XDG_CONFIG_HOME", home + QStringLiteral("/.config"));
     keepQtSettingsOutOfUsersHome();
     EXPECT_FALSE(QSettings(QSettings::UserScope, QStringLiteral("QtProject")).fileName().startsWith(home));
+}
+
+// The program's own .ts file is read as it stands: a text is found by its
+// context, else by its source alone; a broken file gives no texts at all.
+TEST(OwnTranslations, ReadFromTheTsFileByContextThenBySource)
+{
+    const QByteArray ts = R"(<?xml version="1.0" encoding="utf-8"?>
+<TS version="2.1" language="pl_PL">
+<context><name>A</name>
+  <message><source>Off</source><translation>Wyłączony</translation></message>
+  <message><source>Untranslated</source><translation type="unfinished"></translation></message>
+</context>
+<context><name>B</name>
+  <message><source>Off</source><translation>Wyłączone</translation></message>
+</context>
+</TS>)";
+    TsTranslator t;
+    ASSERT_TRUE(t.loadTs(ts));
+    EXPECT_EQ(t.translate("A", "Off"), QStringLiteral("Wyłączony"));
+    EXPECT_EQ(t.translate("B", "Off"), QStringLiteral("Wyłączone"));
+    EXPECT_FALSE(t.translate("C", "Off").isEmpty()) << "a class Qt moved the text to";
+    EXPECT_TRUE(t.translate("A", "Untranslated").isEmpty());
+    EXPECT_TRUE(t.translate("A", "Unknown").isEmpty());
+
+    EXPECT_FALSE(t.loadTs(ts.left(ts.size() / 2)));
+    EXPECT_TRUE(t.isEmpty());
+    EXPECT_TRUE(t.translate("A", "Off").isEmpty());
 }

@@ -7,6 +7,7 @@
 #include "files/ConfigFileDialogs.h"
 #include "link/Module1.h"
 #include "measure/MeasureTest.h"
+#include "recorder/RecorderWindow.h"
 #include "sim/SimCard.h"
 #include "support/FakePort.h"
 #include "support/ScopedEnv.h"
@@ -28,6 +29,11 @@
 #include <QTest>
 #include <QTimer>
 #include <QTranslator>
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QTabWidget>
 
 #include <functional>
 
@@ -85,8 +91,10 @@ TEST_F(MainWindow, StartsWithDefaultsWithoutSettingsFile)
     EXPECT_EQ(table.RegCount, 100);
     EXPECT_EQ(table.ModelTag, QStringLiteral("KX3"));
     EXPECT_EQ(table.NamesFile, dir.path() + QStringLiteral("/KX3_NAME.TXT"));
-    EXPECT_FALSE(find<QPushButton>("Command3")->isEnabled());
-    EXPECT_FALSE(find<QPushButton>("Command5")->isEnabled());
+    EXPECT_TRUE(find<QPushButton>("Command3")->isEnabled());
+    EXPECT_EQ(find<QPushButton>("Command3")->text(), QStringLiteral("Pomoc"));
+    EXPECT_TRUE(find<QPushButton>("Command5")->isEnabled());
+    EXPECT_EQ(find<QPushButton>("Command5")->text(), QStringLiteral("Rejestrator"));
     EXPECT_FALSE(find<QTimer>("Timer1")->isActive());
     EXPECT_EQ(find<QPushButton>("Command7")->accessibleName(), QStringLiteral("Edycja   konfiguracji miernika tablicowego"));
     EXPECT_EQ(find<QLineEdit>("Text1")->accessibleName(), QStringLiteral("Adres karty"));
@@ -418,7 +426,8 @@ TEST_F(MainWindow, MeasurementTickDuringAWriteWaitsItsTurn)
 }
 
 // The measurement test's window refuses to be closed by the user, but it must
-// never keep the program alive: both ways of ending leave the event loop.
+// never keep the program alive: both ways of ending leave the event loop. The
+// recorder running beside it stops, and its file ends with a whole line.
 TEST(Ending, KoniecPracyAndFrameCloseEndTheProgramWhileTheTestRuns)
 {
     const struct {
@@ -441,6 +450,12 @@ TEST(Ending, KoniecPracyAndFrameCloseEndTheProgramWhileTheTestRuns)
         Form3* form3 = form.measureTest().form3();
         ASSERT_TRUE(form3->isVisible());
         ASSERT_TRUE(form.timer1().isActive());
+        form.findChild<QPushButton*>(QStringLiteral("Command5"))->click();
+        RecorderWindow& recorder = form.recorderWindow();
+        const QString csv = dir.filePath(QStringLiteral("pomiary.csv"));
+        QString error;
+        ASSERT_TRUE(recorder.recorder().startFile(csv, &error)) << error.toStdString();
+        recorder.timer().setInterval(10);
 
         QTimer::singleShot(50, &form, [&] { c.end(form); });
         QTimer watchdog;
@@ -450,6 +465,14 @@ TEST(Ending, KoniecPracyAndFrameCloseEndTheProgramWhileTheTestRuns)
         EXPECT_EQ(QCoreApplication::exec(), 0) << "the event loop went on";
         EXPECT_FALSE(form3->isVisible());
         EXPECT_FALSE(form.timer1().isActive());
+        EXPECT_FALSE(recorder.isRunning());
+        EXPECT_FALSE(recorder.isVisible());
+        EXPECT_FALSE(recorder.recorder().file().isRecording());
+        QFile file(csv);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        EXPECT_GT(bytes.count('\n'), 1) << "the recorder refreshed while the program ran";
+        EXPECT_TRUE(bytes.endsWith('\n'));
     }
 }
 
@@ -467,10 +490,11 @@ TEST_F(MainWindow, TabFollowsTheScreenAndStopsOnTheTickedButtons)
 
     const QStringList expected{QStringLiteral("Option2"), QStringLiteral("Text2"),    QStringLiteral("Text3"),
                                QStringLiteral("Check1"),  QStringLiteral("Option8"),  QStringLiteral("Text1"),
-                               QStringLiteral("Text4"),   QStringLiteral("Command1"), QStringLiteral("Command2"),
+                               QStringLiteral("Command1"), QStringLiteral("Command2"),
                                QStringLiteral("Command6"), QStringLiteral("Command7"), QStringLiteral("Command9"),
                                QStringLiteral("Save"),    QStringLiteral("Load"),     QStringLiteral("Print"),
-                               QStringLiteral("Command8"), QStringLiteral("KxReset"), QStringLiteral("Command4")};
+                               QStringLiteral("Command8"), QStringLiteral("Command5"), QStringLiteral("KxReset"),
+                               QStringLiteral("Command4"), QStringLiteral("Command3")};
     QStringList seen;
     for (qsizetype i = 0; i <= expected.size(); ++i) {
         seen << QApplication::focusWidget()->objectName();
@@ -503,6 +527,44 @@ TEST(QtTranslations, QtDialogsSpeakPolishAndAMissingFileChangesNothing)
     ASSERT_NE(polish, nullptr) << "Qt's Polish translations (qt6-translations-l10n) are missing";
     EXPECT_EQ(cancelText(), QStringLiteral("Anuluj"));
     EXPECT_EQ(QFileSystemModel().headerData(0, Qt::Horizontal).toString(), QStringLiteral("Nazwa"));
-    QCoreApplication::removeTranslator(polish);
+
+    // What Qt's translation leaves English in the print dialog has our own
+    // Polish text; Qt's own texts stay Qt's.
+    QPrinter printer;
+    QPrintDialog dialog(&printer);
+    QStringList texts;
+    for (const char* name : {"duplex", "noDuplex", "duplexLong", "duplexShort", "color"}) {
+        QWidget* w = dialog.findChild<QWidget*>(QLatin1String(name));
+        ASSERT_NE(w, nullptr) << name;
+        if (auto* group = qobject_cast<QGroupBox*>(w))
+            texts << group->title();
+        else
+            texts << qobject_cast<QAbstractButton*>(w)->text();
+    }
+    EXPECT_EQ(texts, (QStringList{QStringLiteral("Druk dwustronny"), QStringLiteral("Wyłączony"),
+                                  QStringLiteral("Zszycie wzdłuż dłuższej krawędzi"),
+                                  QStringLiteral("Zszycie wzdłuż krótszej krawędzi"), QStringLiteral("Kolor")}));
+    // The printer's properties come up from the dialog's "Właściwości".
+    QStringList tabs;
+    QTimer::singleShot(0, [&] {
+        if (auto* properties = dialog.findChild<QAbstractButton*>(QStringLiteral("properties")))
+            properties->click();
+    });
+    QTimer::singleShot(100, [&] {
+        for (QTabWidget* t : dialog.findChildren<QTabWidget*>())
+            for (int i = 0; i < t->count(); ++i)
+                tabs << t->tabText(i);
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<QDialog*>(w); d && d != &dialog && d->isVisible())
+                d->reject();
+        dialog.reject();
+    });
+    dialog.exec();
+    EXPECT_TRUE(tabs.contains(QStringLiteral("Zaawansowane"))) << tabs.join(u',').toStdString();
+    for (const QString& t : tabs)
+        EXPECT_NE(t, QStringLiteral("Advanced"));
+
+    for (QTranslator* t : qApp->findChildren<QTranslator*>())
+        QCoreApplication::removeTranslator(t);
     delete polish;
 }

@@ -1,6 +1,6 @@
 #include "cli/CliLink.h"
 #include "cli/CliOptions.h"
-#include "cli/MeasureRecord.h"
+#include "measure/MeasureRecord.h"
 #include "link/Module1.h"
 
 #include <QFile>

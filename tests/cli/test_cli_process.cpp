@@ -273,7 +273,7 @@ TEST_F(CliProcess, TraceShowsTheRequestBytesOfEveryExchange)
                                       QStringLiteral("--trace"), trace} + kx2());
         ASSERT_EQ(r.code, 0) << r.err.toStdString();
     }
-    const QStringList lines = QString::fromLatin1(readBytes(trace)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    const QStringList lines = QString::fromLatin1(readBytes(trace)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 2 * 64);
     // Each line ends with the exchange's time on the card.
     const QRegularExpression first(QStringLiteral(
@@ -637,7 +637,7 @@ TEST_F(CliProcess, ScanFindsEveryMeterWithItsModelAndWritesNothing)
     EXPECT_EQ(r.err, QString());
 
     // Only read requests went out, one probe per address and rate.
-    const QStringList lines = QString::fromLatin1(readBytes(trace)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    const QStringList lines = QString::fromLatin1(readBytes(trace)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     EXPECT_GE(lines.size(), 10);
     for (const QString& l : lines)
         EXPECT_TRUE(l.contains(QStringLiteral(" TX 01 "))) << l.toStdString();
@@ -1008,7 +1008,7 @@ TEST_F(CliProcess, StoreIsCalledDoneOnlyWhenProvedAfterTheReset)
     // After the store: silence while the meter stores, an answer, only then
     // the reset; silence while it starts, then the read-back.
     QStringList outcomes;
-    for (const QString& line : QString::fromLatin1(readBytes(trace)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+    for (const QString& line : QString::fromLatin1(readBytes(trace)).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         const QString what = line.section(QLatin1Char(' '), 2, 2) == QStringLiteral("03") ? QStringLiteral("store")
             : line.contains(QStringLiteral(" TX AA ")) ? QStringLiteral("reset")
             : line.contains(QStringLiteral("reply-timeout")) ? QStringLiteral("silent")

@@ -168,11 +168,11 @@ TEST_F(CliAtThePoint, AScanStoppedDuringTheModelReadLeavesNothingFalseBehind)
     // out indeed), every line was stopped. Each line ends with its time on
     // the card.
     const QString bytes = QString::fromLatin1(file.readAll());
-    const qsizetype answered = bytes.indexOf(QRegularExpression(QStringLiteral(" ok [0-9.]+ ms\r\n")));
+    const qsizetype answered = bytes.indexOf(QRegularExpression(QStringLiteral(" ok [0-9.]+ ms\n")));
     ASSERT_GE(answered, 0);
     const QStringList afterProbe = bytes.mid(bytes.indexOf(QLatin1Char('\n'), answered) + 1).split(QLatin1Char('\n'));
     ASSERT_GE(afterProbe.size(), 2);
-    const QRegularExpression stopped(QStringLiteral(" RX - stopped [0-9.]+ ms\r$"));
+    const QRegularExpression stopped(QStringLiteral(" RX - stopped [0-9.]+ ms$"));
     for (const QString& line : afterProbe.mid(0, afterProbe.size() - 1))
         EXPECT_TRUE(stopped.match(line).hasMatch()) << line.toStdString();
 }
@@ -203,7 +203,7 @@ TEST_F(CliAtThePoint, AStopDuringTheStoreIsLoggedAsStopped)
     QFile log(trace);
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     const QByteArray bytes = log.readAll();
-    EXPECT_TRUE(QRegularExpression(QStringLiteral(" TX 03 RX - stopped [0-9.]+ ms\r\n$")).match(QString::fromLatin1(bytes)).hasMatch())
+    EXPECT_TRUE(QRegularExpression(QStringLiteral(" TX 03 RX - stopped [0-9.]+ ms\n$")).match(QString::fromLatin1(bytes)).hasMatch())
         << bytes.right(80).toStdString();
     EXPECT_EQ(bytes.count("timeout"), 0);
 }

@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStringEncoder>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -219,6 +220,48 @@ TEST_F(SimTransfer, ReadStopsAtTheFirstMissingReplyAndKeepsTheRest)
         EXPECT_DOUBLE_EQ(form->progressBar()->fractionalValue(), c.barAtEnd);
         EXPECT_EQ(form->counter()->text(), QString::fromLatin1(c.counterAtEnd));
         EXPECT_FALSE(form->isVisible());
+    }
+}
+
+// What the window system shows of a window (the offscreen platform keeps the
+// last picture each window handed over) against what the window would paint
+// now: the progress on screen is the progress of the loop, not a step behind,
+// and never a blank window.
+TEST_F(SimTransfer, ProgressIsOnScreenBeforeAndDuringTheReadAndTheWrite)
+{
+    use(kModelKX3);
+    struct Case {
+        const char* what;
+        QWidget* window;
+        std::uint8_t request;
+        std::function<void()> run;
+    };
+    Form5* form5 = windows.writeWindow();
+    form5->setEepromPause(std::chrono::milliseconds(0));
+    const Case cases[] = {
+        {"read", windows.readWindow(), 1, [this] { windows.Form1_Command6_Click(); }},
+        {"write", form5, 2, [this, form5] {
+             windows.Form1_Command9_Click();
+             child<QPushButton>(form5, "Command1")->click();
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int requests = 0;
+        std::vector<int> differing;
+        recorder.hook = [&](const Recorder::Event& e) {
+            if (e.event != LinkEvent::RequestSent || e.bytes.empty() || e.bytes[0] != c.request)
+                return;
+            ++requests;
+            if (requests != 1 && requests != 50)
+                return;
+            const QImage shown = c.window->screen()->grabWindow(c.window->winId()).toImage();
+            const QImage now = c.window->grab().toImage().convertToFormat(shown.format());
+            differing.push_back(shown == now ? 0 : requests);
+        };
+        c.run();
+        recorder.hook = nullptr;
+        EXPECT_EQ(differing, (std::vector<int>{0, 0})) << "requests at which the screen lagged";
     }
 }
 
@@ -445,6 +488,28 @@ TEST_F(SimWrite, WriteCannotBeStartedOrClosedWhileItRuns)
     EXPECT_EQ(recorder.requests(2).size(), 100u);
     EXPECT_TRUE(zapisz->isEnabled());
     EXPECT_TRUE(zakoncz->isEnabled());
+}
+
+// The write window opens on "Zapisz": Enter writes, as Space does; Escape
+// leaves as "Zakończ" does. The counter is read, never typed into: no Tab stop.
+TEST_F(SimWrite, EnterOnZapiszWritesAndEscapeLeaves)
+{
+    windows.Form1_Command9_Click();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+    EXPECT_EQ(QApplication::focusWidget(), child<QPushButton>(form, "Command1"));
+    EXPECT_EQ(child<QLineEdit>(form, "Text1")->focusPolicy() & Qt::TabFocus, 0);
+
+    QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Return);
+    QTRY_COMPARE(recorder.requests(2).size(), 100u);
+    EXPECT_FALSE(form->isVisible());
+
+    windows.Form1_Command9_Click();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+    child<QCheckBox>(form, "Check1")->click();
+    QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Escape);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(windows.EepromFlag, 0);
+    EXPECT_EQ(recorder.requests(2).size(), 100u) << "Escape writes nothing";
 }
 
 // ---------------------------------------------------------------------------
@@ -774,7 +839,6 @@ TEST_F(Editor, KeyboardMovesPickTheRegisterAsAClickDoes)
     use(kModelKX4);
     for (int r = 0; r < 255; ++r)
         table.RegValue[static_cast<std::size_t>(r)] = static_cast<float>(r % 50) + 0.5f;
-    table.RegValue[200] = 6789.0f;
     Form2* form = open();
     ASSERT_TRUE(QTest::qWaitForWindowActive(form));
     QTableWidget* g = grid();
@@ -787,7 +851,6 @@ TEST_F(Editor, KeyboardMovesPickTheRegisterAsAClickDoes)
         {"to the top", [&] { QTest::keyClick(g, Qt::Key_Home, Qt::ControlModifier); }, 1},
         {"down twice", [&] { QTest::keyClick(g, Qt::Key_Down); QTest::keyClick(g, Qt::Key_Down); }, 3},
         {"left and home stay on the value", [&] { QTest::keyClick(g, Qt::Key_Left); QTest::keyClick(g, Qt::Key_Home); }, 3},
-        {"type-ahead", [&] { QTest::keyClicks(g, QStringLiteral("67")); }, 201},
     };
     for (const Move& m : moves) {
         SCOPED_TRACE(m.what);
@@ -802,18 +865,82 @@ TEST_F(Editor, KeyboardMovesPickTheRegisterAsAClickDoes)
         EXPECT_EQ(QApplication::focusWidget(), g) << "the arrows keep working";
     }
     // The value box now edits the row it names.
-    QTest::keyClick(g, Qt::Key_Up); // register 199 (C7h)
+    QTest::keyClick(g, Qt::Key_Up); // register 1
     QTest::keyClick(g, Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), box("Text1"));
     box("Text1")->selectAll();
     QTest::keyClicks(box("Text1"), QStringLiteral("42"));
-    EXPECT_EQ(box("Text2")->text(), QStringLiteral("   C7"));
-    EXPECT_EQ(value(200), QStringLiteral("42"));
-    EXPECT_EQ(value(201), QStringLiteral("6789"));
+    EXPECT_EQ(box("Text2")->text(), QStringLiteral("   1"));
+    EXPECT_EQ(value(2), QStringLiteral("42"));
+    EXPECT_EQ(value(3), QStringLiteral("2.5"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), child<QPushButton>(form, "Command1"));
     menu();
-    EXPECT_EQ(table.RegValue[199], 42.0f);
+    EXPECT_EQ(table.RegValue[1], 42.0f);
+}
+
+// Typing the start of a number while the grid has the focus edits the
+// current register, as in a spreadsheet, instead of jumping to a row whose
+// text begins so; a "Rezerwa" register's box shows that it takes nothing.
+// Escape leaves the editor as its frame does, keeping the edits; the boxes
+// the user only reads are no Tab stops.
+TEST_F(Editor, EscapeStoresAndClosesReadOnlyBoxesAreNoTabStops)
+{
+    use(kModelKX3);
+    Form2* form = open();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+    for (const char* name : {"Text2", "Text4"})
+        EXPECT_EQ(box(name)->focusPolicy() & Qt::TabFocus, 0) << name;
+    clickCell(4, Form2::kColValue);
+    box("Text1")->setText(QStringLiteral("77"));
+    QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Escape);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(table.RegValue[3], 77.0f);
+}
+
+TEST_F(Editor, TypingANumberInTheGridEditsTheCurrentRegister)
+{
+    use(kModelKX3);
+    QStringList lines;
+    for (int r = 0; r < 100; ++r)
+        lines << (r == 7 ? QStringLiteral("Rezerwa") : QStringLiteral("%1 Rejestr").arg(r));
+    names.write(kModelKX3, lines);
+    Form2* form = open();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+    QTableWidget* g = grid();
+
+    struct Case { const char* keys; int row; const char* value; };
+    for (const Case c : {Case{"12,5", 3, "12,5"}, Case{"-3", 4, "-3"}, Case{"+7", 5, "+7"}, Case{",25", 6, ",25"}}) {
+        SCOPED_TRACE(c.keys);
+        clickCell(c.row, Form2::kColValue);
+        g->setFocus();
+        // Each key goes where the window system sends it, as when typed.
+        for (QChar key : QString::fromUtf8(c.keys))
+            QTest::keyClick(QGuiApplication::focusWindow(), key.toLatin1());
+        EXPECT_EQ(g->currentRow(), c.row);
+        EXPECT_EQ(QApplication::focusWidget(), box("Text1"));
+        EXPECT_EQ(box("Text1")->text(), QString::fromUtf8(c.value));
+        EXPECT_EQ(value(c.row), QString::fromUtf8(c.value));
+    }
+
+    clickCell(8, Form2::kColValue); // register 7, "Rezerwa"
+    const QString kept = value(8);
+    EXPECT_TRUE(box("Text1")->isReadOnly());
+    EXPECT_FALSE(box("Text1")->toolTip().isEmpty());
+    g->setFocus();
+    QTest::keyClicks(g, QStringLiteral("99"));
+    EXPECT_EQ(g->currentRow(), 8) << "no jump to a row beginning with 9";
+    EXPECT_EQ(value(8), kept);
+    QTest::keyClicks(box("Text1"), QStringLiteral("5"));
+    EXPECT_EQ(value(8), kept);
+
+    clickCell(9, Form2::kColValue);
+    EXPECT_FALSE(box("Text1")->isReadOnly());
+    EXPECT_TRUE(box("Text1")->toolTip().isEmpty());
+    menu();
+    EXPECT_EQ(table.RegValue[2], 12.5f);
+    EXPECT_EQ(table.RegValue[3], -3.0f);
+    EXPECT_EQ(table.RegValue[5], 0.25f);
 }
 
 // The grid opens on register 0, yet its current cell stays on the last one,

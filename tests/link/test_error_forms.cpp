@@ -5,7 +5,11 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPalette>
+#include <QTest>
+#include <QVBoxLayout>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -122,6 +126,48 @@ TEST(ErrorForms, FailedExchangeShowsTheWindowBeforeReturning)
     EXPECT_EQ(flag, 1);
     EXPECT_TRUE(forms.form7()->isVisible());
     EXPECT_FALSE(forms.form6()->isVisible());
+}
+
+// Keys go where the window system sends them: to the focus window.
+void type(const QString& text)
+{
+    for (QChar c : text)
+        QTest::keyClick(QGuiApplication::focusWindow(), c.toLatin1());
+}
+
+// A failed exchange while the user types elsewhere: the error window comes up
+// without the keyboard, and not one keystroke is lost. Escape closes it once
+// the user has turned to it.
+TEST(ErrorForms, AppearWithoutTakingTheKeyboardAndEscapeClosesThem)
+{
+    QWidget editor;
+    auto* box = new QLineEdit(&editor);
+    (new QVBoxLayout(&editor))->addWidget(box);
+    editor.show();
+    editor.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&editor));
+    box->setFocus();
+
+    ErrorForms forms;
+    ErrorWindows& windows = forms;
+    type(QStringLiteral("12"));
+    windows.showReceiveError();
+    type(QStringLiteral("3"));
+    windows.showTransmitError();
+    type(QStringLiteral("4"));
+    QApplication::processEvents();
+
+    EXPECT_TRUE(forms.form6()->isVisible());
+    EXPECT_TRUE(forms.form7()->isVisible());
+    EXPECT_EQ(box->text(), QStringLiteral("1234"));
+    EXPECT_EQ(QApplication::activeWindow(), &editor);
+
+    for (QWidget* form : {static_cast<QWidget*>(forms.form7()), static_cast<QWidget*>(forms.form6())}) {
+        form->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+        QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Escape);
+        EXPECT_FALSE(form->isVisible()) << form->objectName().toStdString();
+    }
 }
 
 } // namespace

@@ -45,9 +45,10 @@ TEST(MeasureValues, EachValueGoesToItsModelsBox)
         {"KX-3 complete", kModelKX3, 36, {1, 2, 3, 4, 5, 7}},
         {"KX-4 complete", kModelKX4, 60, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
         {"KX-4 with extra bytes", kModelKX4, 250, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
-        // The third value takes five bytes beyond n from what RxBuf still holds.
-        {"KX-3 short reply", kModelKX3, 13, {1, 2, 3}},
-        {"KX-4 one byte", kModelKX4, 1, {1}},
+        // A value the reply cut short is not taken from older bytes of RxBuf.
+        {"KX-3 short reply", kModelKX3, 13, {1, 2}},
+        {"KX-3 two bytes short", kModelKX3, 34, {1, 2, 3, 4, 5}},
+        {"KX-4 one byte", kModelKX4, 1, {}},
         {"nothing fetched", kModelKX4, 0, {}},
         {"negative count", kModelKX4, -2, {}},
         {"unknown model", 3, 60, {}},

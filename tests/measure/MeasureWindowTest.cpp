@@ -281,6 +281,30 @@ TEST_F(MeasureWindow, StartShowsTheWindowBeforeAskingAndTicksRefresh)
     EXPECT_EQ(errors.transmit + errors.receive, 0);
 }
 
+// The test window opens on "Koniec testu"; Enter presses it, Escape ends the
+// test as well; the values are read, never typed into: no Tab stops.
+TEST(MeasureKeys, OpensOnKoniecTestuWhichEnterOrEscapeEnds)
+{
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        SCOPED_TRACE(key);
+        ScriptedCard card;
+        Module1 link(card);
+        link.MeterModel = kModelKX2;
+        QTimer timer;
+        MeasureTest test(link, timer);
+        card.replies = {valuesReply(numbered(4, 0.0f))};
+        test.Form1_Command8_Click();
+        Form3* f = test.form3();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(f));
+        EXPECT_EQ(QApplication::focusWidget(), f->command1());
+        for (int b = 1; b <= kMeasureBoxes; ++b)
+            EXPECT_EQ(f->text(b)->focusPolicy() & Qt::TabFocus, 0) << "Text" << b;
+        QTest::keyClick(QGuiApplication::focusWindow(), key);
+        QTRY_VERIFY(!f->isVisible());
+        EXPECT_FALSE(timer.isActive());
+    }
+}
+
 // A test window the user minimised comes back when the test is started again.
 TEST_F(MeasureWindow, MinimisedWindowComesBackOnTheNextStart)
 {
@@ -298,18 +322,29 @@ TEST_F(MeasureWindow, MinimisedWindowComesBackOnTheNextStart)
     EXPECT_TRUE(QTest::qWaitForWindowActive(f));
 }
 
-TEST_F(MeasureWindow, EmptyReplyChangesNothingAndTheTestGoesOn)
+// A value the reply did not carry is shown empty, never as a number: neither
+// as the last one seen nor decoded from what an older reply left in RxBuf.
+TEST_F(MeasureWindow, ValuesAShortReplyDidNotCarryAreShownEmpty)
 {
-    link.MeterModel = kModelKX4;
-    card.replies = {valuesReply(numbered(10, 0.0f)), emptyReply(2), emptyReply(0)};
+    link.MeterModel = kModelKX3;
+    const auto full = numbered(6, 0.0f);
+    Reply cut = valuesReply(numbered(6, 10.0f));
+    cut.length -= 2; // the balance's last two bytes are missing
+    card.replies = {valuesReply(full), cut, emptyReply(2), emptyReply(0)};
     test.Form1_Command8_Click();
-    const auto before = texts();
 
     test.Form1_Timer1_Timer();
-    test.Form1_Timer1_Timer();
+    const auto afterCut = texts();
+    EXPECT_EQ(afterCut[1], ValueText(11.5f, QLocale()));
+    EXPECT_EQ(afterCut[5], ValueText(numbered(6, 10.0f)[4], QLocale()));
+    EXPECT_TRUE(afterCut[7].isEmpty()) << "Bilans Nr 1: " << afterCut[7].toStdString();
 
-    EXPECT_EQ(card.byteReads(), 60);
-    EXPECT_EQ(texts(), before);
+    for (int tick = 0; tick < 2; ++tick) {
+        test.Form1_Timer1_Timer();
+        for (int b : {1, 2, 3, 4, 5, 7})
+            EXPECT_TRUE(text(b).isEmpty()) << "Text" << b;
+    }
+    EXPECT_EQ(card.byteReads(), 36 + 34);
     EXPECT_TRUE(timer.isActive());
     EXPECT_TRUE(test.form3()->isVisible());
     EXPECT_EQ(errors.receive, 0);

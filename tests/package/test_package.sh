@@ -27,7 +27,7 @@ deb=$(ls "$work"/out/vardel_*.deb)
 echo "package: $(basename "$deb")"
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for dep in fonts-liberation fonts-dejavu-core libqt6widgets6 libqt6printsupport6 libc6; do
+for dep in fonts-liberation fonts-dejavu-core libqt6widgets6 libqt6printsupport6 libqt6svg6 libc6; do
     [[ $depends == *"$dep"* ]] || fail "Depends lacks $dep: $depends"
 done
 # Only recommended: the program works without them.
@@ -79,7 +79,8 @@ for f in usr/bin/vardel usr/bin/vardel-cli usr/libexec/vardel/vardel-ports \
     usr/share/icons/hicolor/scalable/apps/vardel.svg \
     usr/share/man/man1/vardel.1.gz usr/share/man/man1/vardel-cli.1.gz \
     usr/share/bash-completion/completions/vardel-cli \
-    usr/share/doc/vardel/copyright usr/share/doc/vardel/changelog.Debian.gz; do
+    usr/share/doc/vardel/copyright usr/share/doc/vardel/changelog.Debian.gz \
+    usr/share/doc/vardel/pomoc/index.html usr/share/doc/vardel/pomoc/rejestrator.html; do
     [[ -e $root/$f ]] || fail "missing /$f"
 done
 

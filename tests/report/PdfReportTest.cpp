@@ -36,6 +36,39 @@ using test::pdfText;
 using test::popplerAvailable;
 using test::reportTable;
 
+// The words of a PDF file with their boxes, and the size of each page, as
+// pdftotext -bbox gives them (points).
+struct PdfWord {
+    int page;
+    double xMin, yMin, xMax, yMax;
+    QString text;
+};
+struct PdfLayout {
+    std::vector<QSizeF> pages;
+    std::vector<PdfWord> words;
+};
+
+PdfLayout pdfLayout(const QString& pdf)
+{
+    PdfLayout out;
+    const auto bbox = test::runTool(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
+    if (!bbox)
+        return out;
+    const QRegularExpression pageRe(QStringLiteral("<page width=\"([0-9.]+)\" height=\"([0-9.]+)\""));
+    const QRegularExpression wordRe(QStringLiteral(
+        "<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" yMax=\"([0-9.]+)\">([^<]*)</word>"));
+    for (const QString& line : bbox->split(QLatin1Char('\n'))) {
+        if (const auto pm = pageRe.match(line); pm.hasMatch()) {
+            out.pages.emplace_back(pm.captured(1).toDouble(), pm.captured(2).toDouble());
+        } else if (const auto wm = wordRe.match(line); wm.hasMatch()) {
+            out.words.push_back({static_cast<int>(out.pages.size()), wm.captured(1).toDouble(),
+                                 wm.captured(2).toDouble(), wm.captured(3).toDouble(), wm.captured(4).toDouble(),
+                                 wm.captured(5)});
+        }
+    }
+    return out;
+}
+
 TEST(PdfReport, KX4ReportHasNinePagesWithTheTable)
 {
     if (!popplerAvailable())
@@ -54,35 +87,16 @@ TEST(PdfReport, KX4ReportHasNinePagesWithTheTable)
     // Register 254 holds 297.5.
     EXPECT_TRUE(text.contains(QStringLiteral("297.5")));
 
-    const auto bbox = test::runTool(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
-    ASSERT_TRUE(bbox.has_value());
-    struct Word {
-        int page;
-        double xMin, yMin, xMax, yMax;
-        QString text;
-    };
-    std::vector<Word> words;
-    double width = 0;
-    double height = 0;
-    int page = 0;
-    const QRegularExpression pageRe(QStringLiteral("<page width=\"([0-9.]+)\" height=\"([0-9.]+)\""));
-    const QRegularExpression wordRe(QStringLiteral(
-        "<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" yMax=\"([0-9.]+)\">([^<]*)</word>"));
-    for (const QString& line : bbox->split(QLatin1Char('\n'))) {
-        if (const auto pm = pageRe.match(line); pm.hasMatch()) {
-            ++page;
-            width = pm.captured(1).toDouble();
-            height = pm.captured(2).toDouble();
-        } else if (const auto wm = wordRe.match(line); wm.hasMatch()) {
-            words.push_back({page, wm.captured(1).toDouble(), wm.captured(2).toDouble(), wm.captured(3).toDouble(),
-                             wm.captured(4).toDouble(), wm.captured(5)});
-        }
-    }
+    const PdfLayout layout = pdfLayout(pdf);
+    ASSERT_EQ(layout.pages.size(), 9u);
+    const std::vector<PdfWord>& words = layout.words;
+    const double width = layout.pages[0].width();
+    const double height = layout.pages[0].height();
     EXPECT_LT(width, height) << "portrait";
     ASSERT_GT(words.size(), 9u * 33u);
     // Every word lies on its page: the layout's 11000 x 15000 twips fit the
     // portrait A4 with its margins, nothing is cut off at an edge.
-    for (const Word& w : words) {
+    for (const PdfWord& w : words) {
         EXPECT_GE(w.xMin, 0);
         EXPECT_GE(w.yMin, 0);
         EXPECT_LE(w.xMax, width) << w.text.toStdString();
@@ -101,7 +115,7 @@ TEST(PdfReport, KX4ReportHasNinePagesWithTheTable)
     const double two = gapAfterWord(9);
     ASSERT_GT(one, 0);
     EXPECT_NEAR(two, 2 * one, 0.25 * one);
-    EXPECT_EQ(std::count_if(words.begin(), words.end(), [](const Word& w) { return w.page == 9 && w.text == QLatin1String("9"); }),
+    EXPECT_EQ(std::count_if(words.begin(), words.end(), [](const PdfWord& w) { return w.page == 9 && w.text == QLatin1String("9"); }),
               1);
 }
 
@@ -225,6 +239,71 @@ TEST_F(PrintControllerTest, PrintsWithFreshNames)
     const QString text = pdfText(pdf);
     EXPECT_TRUE(text.contains(QStringLiteral("Próg alarmu 99")));
     EXPECT_FALSE(text.contains(QStringLiteral("stara nazwa")));
+}
+
+// Paper and orientation chosen in the print dialog: the report comes out on
+// them whole, every column and every row of each page on the sheet, smaller
+// where it must be; on paper where it would be unreadable the dialog comes
+// back with the reason.
+TEST_F(PrintControllerTest, ReportIsWholeOnAnyPaperOrSaysWhyNot)
+{
+    if (!popplerAvailable())
+        GTEST_SKIP() << "pdfinfo/pdftotext (poppler-utils) not installed";
+    writeNames(100);
+    struct Case {
+        const char* what;
+        QPageSize::PageSizeId paper;
+        QPageLayout::Orientation orientation;
+        bool printed;
+    };
+    const Case cases[] = {
+        {"A4", QPageSize::A4, QPageLayout::Portrait, true},
+        {"Letter", QPageSize::Letter, QPageLayout::Portrait, true},
+        {"A5", QPageSize::A5, QPageLayout::Portrait, true},
+        {"A4 across", QPageSize::A4, QPageLayout::Landscape, true},
+        {"A6", QPageSize::A6, QPageLayout::Portrait, false},
+        {"A5 across", QPageSize::A5, QPageLayout::Landscape, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        messages.clear();
+        const QString pdf = dir.filePath(QStringLiteral("%1.pdf").arg(QString::fromLatin1(c.what)));
+        int asked = 0;
+        controller.setDialogHook([&](QPrinter& p) {
+            if (++asked > 1)
+                return false; // the user gives up after the reason
+            p.setOutputFormat(QPrinter::PdfFormat);
+            p.setOutputFileName(pdf);
+            p.setPageSize(QPageSize(c.paper));
+            p.setPageOrientation(c.orientation);
+            return true;
+        });
+        controller.Form1_Print_Click();
+        if (!c.printed) {
+            EXPECT_EQ(asked, 2) << "the dialog comes back";
+            ASSERT_EQ(messages.size(), 1);
+            EXPECT_TRUE(messages[0].contains(QStringLiteral("nieczytelny"))) << messages[0].toStdString();
+            EXPECT_FALSE(QFile::exists(pdf));
+            continue;
+        }
+        ASSERT_EQ(controller.lastOutcome(), PrintController::Outcome::Printed) << messages.join(u' ').toStdString();
+        const PdfLayout layout = pdfLayout(pdf);
+        ASSERT_EQ(layout.pages.size(), 4u);
+        const QSizeF page = layout.pages[0];
+        EXPECT_EQ(page.width() > page.height(), c.orientation == QPageLayout::Landscape);
+        const QSizeF paper = QPageSize(c.paper).size(QPageSize::Point);
+        EXPECT_NEAR(std::max(page.width(), page.height()), paper.height(), 1.0);
+        QStringList onPage1;
+        for (const PdfWord& w : layout.words) {
+            EXPECT_GE(w.xMin, 0) << w.text.toStdString();
+            EXPECT_LE(w.xMax, page.width()) << w.text.toStdString();
+            EXPECT_LE(w.yMax, page.height()) << w.text.toStdString();
+            if (w.page == 1)
+                onPage1 << w.text;
+        }
+        for (const char* word : {"Wartość", "Rejestr", "Nazwa", "strona", "17"})
+            EXPECT_TRUE(onPage1.contains(QString::fromUtf8(word))) << word;
+    }
 }
 
 TEST_F(PrintControllerTest, PrintToFileOnAFullDiskSaysWhyAndKeepsTheOldFile)

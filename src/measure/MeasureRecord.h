@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/CliOptions.h"
+#include "fileio/RecordLines.h"
 #include "measure/MeasureValues.h"
 
 #include <QDateTime>

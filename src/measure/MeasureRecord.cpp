@@ -1,4 +1,4 @@
-#include "cli/MeasureRecord.h"
+#include "measure/MeasureRecord.h"
 
 #include "config/RegisterTexts.h"
 #include "fileio/RecordLines.h"
