@@ -5,13 +5,12 @@
 #include "cli/CliHistory.h"
 #include "cli/CliLink.h"
 #include "cli/CliResults.h"
+#include "cli/CliProgram.h"
 #include "cli/CliScan.h"
+#include "cli/CliSession.h"
 #include "measure/MeasureRecord.h"
-#include "config/ConfigTransfer.h"
-#include "config/LinkGuard.h"
 #include "config/RegisterTable.h"
 #include "config/RegisterTexts.h"
-#include "config/StoreProof.h"
 #include "files/ConfigFile.h"
 #include "files/ConfigHistory.h"
 #include "link/Module1.h"
@@ -34,36 +33,14 @@ namespace {
 bool needsModel(CliCommand c)
 {
     return c == CliCommand::Read || c == CliCommand::Write || c == CliCommand::Verify
-        || c == CliCommand::Measure || c == CliCommand::Print;
+        || c == CliCommand::Measure || c == CliCommand::Print || c == CliCommand::Program;
 }
 
 // The commands that load the link parameters into the card.
 bool loadsLink(CliCommand c)
 {
     return c == CliCommand::Read || c == CliCommand::Write || c == CliCommand::Verify || c == CliCommand::Measure
-        || c == CliCommand::ResetMeter || c == CliCommand::Scan;
-}
-
-QString notReadyMessage(std::uint8_t status)
-{
-    return QStringLiteral("Karta interfejsu nie zgłasza gotowości (status %1).")
-        .arg(QString::fromStdString(hexText(status)));
-}
-
-// "30 s", "0,5 s": seconds as Polish writes them.
-QString secondsText(int ms)
-{
-    return QString::number(ms / 1000.0).replace(QLatin1Char('.'), QLatin1Char(',')) + QStringLiteral(" s");
-}
-
-// What the meter holds of a configuration: its registers, none of the
-// description kept on the PC.
-RegisterTable withoutDescription(RegisterTable table)
-{
-    for (QString* field : {&table.SerialNo, &table.ProgVersion, &table.InVer1, &table.InVer2, &table.InVer3,
-                           &table.InVer4, &table.CustomerData, &table.Remarks})
-        field->clear();
-    return table;
+        || c == CliCommand::ResetMeter || c == CliCommand::Scan || c == CliCommand::Program;
 }
 
 // The port of a command that never reaches the card (the printout): it
@@ -111,56 +88,9 @@ private:
         return std::nullopt;
     }
 
-    // The card gets the link parameters as the main window gives them at
-    // start-up. A card that is not ready even then is dead: say so at once,
-    // in that one line, before the first exchange finds it out through its
-    // waits. A stop request ends the wait for it too; that is no fault of
-    // the card.
-    bool prepareLink()
-    {
-        m_link->CardSetLink();
-        if (m_link->CardWaitReady() == 0)
-            return true;
-        if (stopSignal() == 0)
-            m_ctx.err(notReadyMessage(m_link->ReadCardStatus()));
-        return false;
-    }
-
-    // "Błąd nadawania danych (what): reason"
-    int linkFailed(const QString& what, const QString& reason = {})
-    {
-        // A wait cut short by a stop request is no fault of the link.
-        if (stopSignal() == 0)
-            m_ctx.err(m_errors.message(what) + (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
-        return kExitLinkFailed;
-    }
-
-    QString registerText(int r) const
-    {
-        return QStringLiteral("rejestr %1").arg(registerLabel(m_link->MeterModel, r));
-    }
-
     int stopSignal() const { return m_ctx.stopSignal ? m_ctx.stopSignal->load() : 0; }
     std::optional<int> refuseBadLinkSettings(const Settings& settings);
     int takeCard(std::uint16_t cardAddress);
-
-    // Messages the simulator raised on the way (a state file it could not
-    // write). They are shown; the caller decides what they mean for it.
-    bool takeSimMessages()
-    {
-        if (!m_sim)
-            return false;
-        const QStringList messages = m_sim->takeMessages();
-        for (const QString& m : messages)
-            m_ctx.err(m);
-        m_simShown << messages;
-        return !messages.isEmpty();
-    }
-
-    ProgressDisplay progress(const QString& label)
-    {
-        return ProgressDisplay(label, m_ctx.stderrIsTerminal, m_ctx.rawErr);
-    }
 
     // Power stays on between programs: what this command left in a meter's
     // RAM is there for the next one. A state file that cannot be written is
@@ -170,34 +100,14 @@ private:
         QString error;
         if (!m_sim || m_sim->saveChanges(&error))
             return code;
-        if (!m_simShown.contains(error))
+        if (!m_session || !m_session->simShown().contains(error))
             m_ctx.err(error);
         return code == kExitOk ? kExitUsage : code;
     }
 
-    // Keeps a configuration read from the meter or written to it. A history
-    // that cannot be written is said; the command goes on.
-    bool keepInHistory(const RegisterTable& table, HistoryKind kind)
-    {
-        const FileResult kept = ConfigHistory(m_historyFolder).record(table, m_link->MeterModel, m_link->MeterAddress, kind);
-        if (!kept.ok)
-            m_ctx.err(kept.message);
-        return kept.ok;
-    }
-
-    // Every register of the meter into `table`, with the progress bar.
-    int readMeter(RegisterTable& table)
-    {
-        TransferResult result;
-        {
-            ProgressDisplay bar = progress(QStringLiteral("Odczyt rejestrów"));
-            result = ReadConfiguration(*m_link, table, [&bar](int done, int total) { bar.update(done, total); });
-        }
-        if (!result.complete)
-            return linkFailed(registerText(result.done));
-        return kExitOk;
-    }
-
+    // verify's lines (and write --verify's): one per register that differs,
+    // „Zgodność: …” when none does.
+    void showComparison(const RegisterTable& file, const Comparison& c);
     int cardTest();
     int cardReset();
     int cardStatus(std::uint8_t status);
@@ -207,13 +117,10 @@ private:
     int measure();
     int print();
     int resetMeter();
-    // Bench additions (their work lives in CliScan, CliDiff, MeasureRecord).
+    // Bench additions (their work lives in CliScan, CliDiff, CliProgram, MeasureRecord).
     int scan();
     int diff();
-    // keepRead: what was read goes into the history too.
-    int compareWithMeter(bool keepRead = false);
-    int backUpMeter();
-    int proveStore(const LinkGuard& guard);
+    int program();
 
     const CliOptions& m_opt;
     const CliContext& m_ctx;
@@ -225,14 +132,18 @@ private:
     CliErrors m_errors;
     std::unique_ptr<LinkTrace> m_trace;
     QString m_historyFolder;
-    QStringList m_simShown;
+    std::unique_ptr<MeterSession> m_session;
 };
 
 int Runner::run()
 {
     const Settings settings = readSettingsFile(settingsFilePath(m_ctx.programDir));
     const std::optional<std::int16_t> cardAddress = commandCardAddress(m_opt, settings);
-    const std::int16_t model = m_opt.model.value_or(settings.MeterModel);
+    // A production line's file names its model; program takes it from there
+    // unless --model says otherwise.
+    const std::optional<std::int16_t> fileModel =
+        m_opt.command == CliCommand::Program ? modelOfFileName(m_opt.file) : std::nullopt;
+    const std::int16_t model = m_opt.model.value_or(fileModel.value_or(settings.MeterModel));
     if (needsModel(m_opt.command) && (model < kModelKX2 || model > kModelKX4))
         return usage(QStringLiteral("Nie wybrano modelu miernika (Vardel.cfg podaje %1); użyj --model KX-2|KX-3|KX-4.")
                          .arg(model));
@@ -288,6 +199,9 @@ int Runner::run()
         m_link->setListener(m_trace.get());
     }
 
+    m_session = std::make_unique<MeterSession>(m_opt, m_ctx, *m_link, m_errors, m_trace.get(), m_sim, m_historyFolder);
+    m_session->setShowComparison([this](const RegisterTable& file, const Comparison& c) { showComparison(file, c); });
+
     int code = kExitOk;
     switch (m_opt.command) {
     case CliCommand::CardTest: code = cardTest(); break;
@@ -300,6 +214,7 @@ int Runner::run()
     case CliCommand::ResetMeter: code = resetMeter(); break;
     case CliCommand::Scan: code = scan(); break;
     case CliCommand::Diff: code = diff(); break;
+    case CliCommand::Program: code = program(); break;
     case CliCommand::History: // listed above, without a card
     case CliCommand::None: code = usage(QStringLiteral("Nie podano polecenia.")); break;
     }
@@ -405,14 +320,14 @@ int Runner::read()
         return usage(QStringLiteral("Nie można zapisać pliku %1: %2")
                          .arg(QDir::toNativeSeparators(m_opt.output), QStringLiteral("brak folderu")));
 
-    if (!prepareLink())
+    if (!m_session->prepareLink())
         return kExitLinkFailed;
-    if (const int failed = readMeter(m_table); failed != kExitOk)
+    if (const int failed = m_session->readMeter(m_table); failed != kExitOk)
         return failed;
     if (stopSignal() != 0)
         return kExitOk; // asked to stop: no file is the answer, whole as the read may be
 
-    keepInHistory(m_table, HistoryKind::Read);
+    m_session->keepInHistory(m_table, HistoryKind::Read);
     const FileResult saved = WriteConfigFile(m_table, m_opt.output);
     if (!saved.ok)
         return usage(saved.message);
@@ -423,193 +338,44 @@ int Runner::write()
 {
     if (auto failed = loadConfiguration(m_table, m_opt.file))
         return *failed;
-    // A file whose address, baud code or transmit check are not the link in
-    // use would move the meter off the network at its next start: only when
-    // the user says so.
-    const LinkGuard guard = checkLinkChanges(*m_link, m_table);
-    const std::int16_t model = m_link->MeterModel;
-    if (guard.unusable()) {
-        for (const QString& line : guard.unusableLines(model))
-            m_ctx.err(line);
-        return kExitUsage;
-    }
-    if (guard.changesLink() && !m_opt.changeLink) {
-        for (const QString& line : guard.lines(model))
-            m_ctx.err(line);
-        m_ctx.err(QStringLiteral("Zapis zmieniłby łącze miernika. Użyj --change-link, aby mimo to zapisać."));
-        return kExitUsage;
-    }
-    if (!prepareLink())
-        return kExitLinkFailed;
-    if (m_opt.backup) {
-        if (const int failed = backUpMeter(); failed != kExitOk)
-            return failed;
-    }
-
-    // The progress is reported after each request went out and before its
-    // acknowledgement is awaited: the link's errors counted by then are the
-    // card's failures to send, and any after the last register belong to
-    // the EEPROM request.
-    std::optional<int> unsent; // the first register the card did not report sent
-    int errorsSeen = 0;
-    TransferResult result;
-    {
-        ProgressDisplay bar = progress(QStringLiteral("Zapis rejestrów"));
-        result = WriteConfiguration(*m_link, m_table, m_opt.eeprom, [&](int done, int total) {
-            bar.update(done, total);
-            if (!unsent && m_errors.count() > errorsSeen)
-                unsent = done - 1;
-            errorsSeen = m_errors.count();
-        });
-    }
-    // The EEPROM request expects no reply; its trace line is due now, before
-    // the verdict.
-    if (m_trace)
-        m_trace->finish();
-    if (!result.complete) {
-        // The register that failed is the last one counted; when its request
-        // went out, it was the meter that did not answer.
-        const int failed = result.done - 1;
-        return linkFailed(registerText(failed),
-                          unsent == failed ? QString() : QStringLiteral("brak potwierdzenia zapisu"));
-    }
-    if (unsent)
-        return linkFailed(registerText(*unsent));
-    if (m_errors.count() > errorsSeen)
-        return linkFailed(QStringLiteral("zapis w pamięci EEPROM"));
-    keepInHistory(m_table, HistoryKind::Written);
-    if (!m_opt.eeprom) {
-        if (guard.changesLink())
-            m_ctx.err(QStringLiteral("Miernik odpowiada dalej %1; nowe ustawienia łącza przyjmie dopiero po zapisie "
-                                     "w pamięci EEPROM i resecie.")
-                          .arg(linkPlaceText(linkInUse(*m_link))));
-        return m_opt.verifyAfterWrite ? compareWithMeter() : kExitOk;
-    }
-    // The simulator keeps its EEPROM in a file; if that could not be
-    // written the store did not last, and saying it did would be a lie.
-    if (takeSimMessages())
-        return kExitUsage;
-    if (m_opt.verifyAfterWrite)
-        return proveStore(guard);
-    // The store request has no reply: nobody has confirmed anything yet.
-    m_ctx.err(QStringLiteral("Wysłano polecenie zapisu w pamięci EEPROM (miernik go nie potwierdza)."));
-    if (guard.changesLink())
-        m_ctx.err(QStringLiteral("Po resecie miernik będzie odpowiadał %1.").arg(linkPlaceText(guard.after)));
-    return kExitOk;
-}
-
-// The meter's configuration as it is, into the history, before anything of
-// it is overwritten. Without it nothing is written.
-int Runner::backUpMeter()
-{
-    RegisterTable before = withoutDescription(m_table);
-    if (const int failed = readMeter(before); failed != kExitOk)
-        return failed;
-    if (stopSignal() != 0)
-        return kExitOk;
-    return keepInHistory(before, HistoryKind::Read) ? kExitOk : kExitUsage;
-}
-
-// The store is only called done once the meter, restarted from its EEPROM,
-// gives back what was written. No reset goes out while it may still store.
-int Runner::proveStore(const LinkGuard& guard)
-{
-    std::optional<ProgressDisplay> bar;
-    std::optional<RestartStep> barStep;
-    RestartSteps steps;
-    steps.after = guard.after;
-    steps.follow = [this](const MeterLink& to) { useLink(*m_link, to); };
-    steps.progress = [&](RestartStep step, std::chrono::nanoseconds waited, std::chrono::nanoseconds bound) {
-        if (barStep != step) {
-            bar.reset();
-            bar.emplace(progress(step == RestartStep::Storing ? QStringLiteral("Oczekiwanie na koniec zapisu w EEPROM (s)")
-                                                              : QStringLiteral("Oczekiwanie na start miernika (s)")));
-            barStep = step;
-        }
-        using Seconds = std::chrono::duration<double>;
-        bar->update(static_cast<int>(Seconds(waited).count()), static_cast<int>(Seconds(bound).count() + 0.5));
-    };
-    const RestartOutcome restarted = restartAfterStore(*m_link, steps);
-    bar.reset();
-    if (m_trace)
-        m_trace->finish();
-    if (stopSignal() != 0)
-        return kExitOk;
-    if (!restarted.ok) {
-        const auto seconds = [](std::chrono::nanoseconds bound) {
-            return secondsText(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(bound).count()));
-        };
-        switch (restarted.failedAt) {
-        case RestartStep::Storing:
-            m_ctx.err(QStringLiteral("Miernik nie odpowiada po poleceniu zapisu w pamięci EEPROM (czekano %1); "
-                                     "nie wysłano resetu.")
-                          .arg(seconds(storeBound(regCountOf(m_link->MeterModel)))));
-            break;
-        case RestartStep::Reset:
-            return linkFailed(QStringLiteral("reset miernika"));
-        case RestartStep::Starting:
-            m_ctx.err(QStringLiteral("Miernik nie odpowiada po resecie %1 (czekano %2).")
-                          .arg(linkPlaceText(guard.after), seconds(kStartBound)));
-            break;
-        }
-        return kExitLinkFailed;
-    }
-    const int code = compareWithMeter();
-    if (code == kExitOk) {
-        m_ctx.err(QStringLiteral("Zapisano konfigurację w pamięci EEPROM miernika (sprawdzono po resecie)."));
-        if (guard.changesLink())
-            m_ctx.err(QStringLiteral("Miernik odpowiada teraz %1.").arg(linkPlaceText(guard.after)));
-    }
-    return code;
+    const WriteRequest request{m_opt.eeprom, m_opt.verifyAfterWrite, m_opt.backup, m_opt.changeLink};
+    return m_session->write(m_table, request).code;
 }
 
 int Runner::verify()
 {
     if (auto failed = loadConfiguration(m_table, m_opt.file))
         return *failed;
-    if (!prepareLink())
+    if (!m_session->prepareLink())
         return kExitLinkFailed;
-    return compareWithMeter(true);
+    const Comparison c = m_session->compare(m_table, true);
+    if (c.code != kExitOk)
+        return c.code;
+    return c.differing.empty() ? kExitOk : kExitDiffers;
 }
 
-// Reads every register of the meter and compares it with m_table.
-int Runner::compareWithMeter(bool keepRead)
+void Runner::showComparison(const RegisterTable& file, const Comparison& c)
 {
-    RegisterTable meter = m_table;
-    if (const int failed = readMeter(meter); failed != kExitOk)
-        return failed;
-    if (keepRead && stopSignal() == 0)
-        keepInHistory(withoutDescription(meter), HistoryKind::Read);
-
-    // Values are compared as the file holds them: seven digits. The meter
-    // keeps the same seven digits, but its decoding may land one step of
-    // the last binary digit away from the file reader's.
     CliResults results(m_ctx, m_opt.format,
                        {QStringLiteral("register"), QStringLiteral("register_label"), QStringLiteral("file"),
                         QStringLiteral("meter")});
     results.begin();
-    int differences = 0;
-    for (int r = 0; r < m_table.RegCount; ++r) {
+    for (const int r : c.differing) {
         const auto slot = static_cast<std::size_t>(r);
-        const QString inFile = PointValueText(m_table.RegValue[slot]);
-        const QString inMeter = PointValueText(meter.RegValue[slot]);
-        if (inFile == inMeter)
-            continue;
-        ++differences;
+        const QString inFile = PointValueText(file.RegValue[slot]);
+        const QString inMeter = PointValueText(c.meter.RegValue[slot]);
         const QString label = registerLabel(m_link->MeterModel, r);
         results.add(QStringLiteral("Rejestr %1: w pliku %2, w mierniku %3").arg(label, inFile, inMeter),
                     {RecordValue::fromInteger(r), RecordValue::fromText(label), RecordValue::fromNumber(inFile),
                      RecordValue::fromNumber(inMeter)});
     }
-    if (differences > 0)
-        return kExitDiffers;
-    results.summary(QStringLiteral("Zgodność: wszystkie %1 rejestrów").arg(m_table.RegCount));
-    return kExitOk;
+    if (c.differing.empty())
+        results.summary(QStringLiteral("Zgodność: wszystkie %1 rejestrów").arg(file.RegCount));
 }
 
 int Runner::measure()
 {
-    if (!prepareLink())
+    if (!m_session->prepareLink())
         return kExitLinkFailed;
     const std::int16_t model = m_link->MeterModel;
     const QString header = measureHeaderLine(m_opt.format, model);
@@ -623,7 +389,7 @@ int Runner::measure()
         const QDateTime time = QDateTime::currentDateTime(); // when the request goes out
         const MeasureReading reading = readMeasuredValues(*m_link);
         if (reading.flag != 0)
-            return linkFailed({});
+            return m_session->linkFailed({});
         m_ctx.out(measureRecordLine(m_opt.format, model, time, reading.values, m_opt.decimalComma));
 
         if (m_opt.count > 0 && tick + 1 >= m_opt.count)
@@ -663,13 +429,13 @@ int Runner::print()
 
 int Runner::resetMeter()
 {
-    if (!prepareLink())
+    if (!m_session->prepareLink())
         return kExitLinkFailed;
     m_link->SendMeterReset();
     if (m_trace)
         m_trace->finish();
     if (m_errors.count() > 0)
-        return linkFailed({});
+        return m_session->linkFailed({});
     // The main window shows the card status after the reset request; so do we.
     m_ctx.out(QString::fromStdString(hexText(m_link->ReadCardStatus())));
     return kExitOk;
@@ -677,9 +443,16 @@ int Runner::resetMeter()
 
 int Runner::scan()
 {
-    if (!prepareLink())
+    if (!m_session->prepareLink())
         return kExitLinkFailed;
     return runScan(*m_link, m_errors, m_opt, m_ctx);
+}
+
+int Runner::program()
+{
+    if (auto failed = loadConfiguration(m_table, m_opt.file))
+        return *failed;
+    return runProgram(*m_session, *m_link, m_errors, m_table, m_opt, m_ctx);
 }
 
 int Runner::diff()

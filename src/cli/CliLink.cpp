@@ -1,5 +1,6 @@
 #include "cli/CliLink.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace vardel {
@@ -13,10 +14,11 @@ QString CliErrors::message(const QString& what) const
     return text;
 }
 
-ProgressDisplay::ProgressDisplay(QString label, bool terminal, Writer writer)
+ProgressDisplay::ProgressDisplay(QString label, bool terminal, Writer writer, const QString* above)
     : m_label(std::move(label))
     , m_terminal(terminal)
     , m_writer(std::move(writer))
+    , m_above(above)
 {
 }
 
@@ -25,20 +27,34 @@ ProgressDisplay::~ProgressDisplay()
     finish();
 }
 
-void ProgressDisplay::update(int done, int total)
+void ProgressDisplay::update(int done, int total, const QString& note)
 {
-    if (!m_terminal || total <= 0)
+    if (!m_terminal || total < 0)
         return;
-    constexpr int kWidth = 30;
-    const int filled = done * kWidth / total;
-    const QString bar = QString(filled, QLatin1Char('#')) + QString(kWidth - filled, QLatin1Char('.'));
-    const QString text = QStringLiteral("\r[%1] %2: %3 z %4").arg(bar, m_label).arg(done).arg(total);
+    QString text = m_label;
+    if (total > 0) {
+        constexpr int kWidth = 30;
+        const int filled = std::clamp(done, 0, total) * kWidth / total;
+        const QString bar = QString(filled, QLatin1Char('#')) + QString(kWidth - filled, QLatin1Char('.'));
+        text = QStringLiteral("[%1] %2: %3 z %4").arg(bar, m_label).arg(done).arg(total);
+    }
+    if (!note.isEmpty())
+        text += QStringLiteral(", ") + note;
+    if (m_above)
+        // Both lines, each wiped to its end, and back to the upper one.
+        text = QStringLiteral("\r\x1b[K%1\n\x1b[K%2\x1b[1A\r").arg(*m_above, text);
+    else
+        text = QStringLiteral("\r") + text;
     m_writer(text.toUtf8());
     m_drawn = true;
 }
 
 void ProgressDisplay::finish()
 {
+    if (m_above) {
+        hide();
+        return;
+    }
     if (!m_drawn)
         return;
     m_drawn = false;
@@ -50,7 +66,7 @@ void ProgressDisplay::hide()
     if (!m_drawn)
         return;
     m_drawn = false;
-    m_writer(QByteArrayLiteral("\r\x1b[K"));
+    m_writer(m_above ? QByteArrayLiteral("\r\x1b[K\n\x1b[K\x1b[1A\r") : QByteArrayLiteral("\r\x1b[K"));
 }
 
 } // namespace vardel

@@ -47,16 +47,25 @@ private:
 // The progress of read and write on stderr: a bar with "Odczyt rejestrów:
 // 12 z 100", redrawn in place. Only on a terminal; anywhere else it writes
 // nothing, so that logs and pipes get only what matters.
+//
+// With `above`, a line of a longer run (program: „Programowanie: 3 z 32
+// mierników …”) stands above the bar, and the two are redrawn together; the
+// cursor stays at the start of the upper one. Such a display wipes both
+// lines when it is done, so that the run's next step or its next result line
+// takes their place.
 class ProgressDisplay {
 public:
     using Writer = std::function<void(const QByteArray& bytes)>;
 
     // label: "Odczyt rejestrów" or "Zapis rejestrów".
-    ProgressDisplay(QString label, bool terminal, Writer writer);
+    ProgressDisplay(QString label, bool terminal, Writer writer, const QString* above = nullptr);
     ~ProgressDisplay();
 
-    void update(int done, int total);
-    // Ends the line the bar stands on (nothing when no bar was drawn).
+    // A total of 0 draws the label alone (a step that counts nothing). note:
+    // said after the count („zostało ok. 2 min 5 s”).
+    void update(int done, int total, const QString& note = {});
+    // Ends the line the bar stands on (nothing when no bar was drawn); with a
+    // line above, wipes both.
     void finish();
     // Wipes the bar off its line, so that a result line can take its place;
     // the next update draws it again.
@@ -66,6 +75,7 @@ private:
     QString m_label;
     bool m_terminal;
     Writer m_writer;
+    const QString* m_above;
     bool m_drawn = false;
 };
 

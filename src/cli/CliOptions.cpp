@@ -18,7 +18,7 @@ struct CommandInfo {
     int files; // positional arguments after the command name
 };
 
-constexpr std::array<CommandInfo, 11> kCommands{{
+constexpr std::array<CommandInfo, 12> kCommands{{
     {"card-test", CliCommand::CardTest, 0},
     {"card-reset", CliCommand::CardReset, 0},
     {"read", CliCommand::Read, 0},
@@ -30,6 +30,7 @@ constexpr std::array<CommandInfo, 11> kCommands{{
     {"scan", CliCommand::Scan, 0},
     {"diff", CliCommand::Diff, 2},
     {"history", CliCommand::History, 0},
+    {"program", CliCommand::Program, 1},
 }};
 
 QString invalidValue(const QString& option, const QString& value)
@@ -101,27 +102,30 @@ constexpr std::array<OptionInfo, 19> kOptions{{
     {"--trace", nullptr, true, 0},
     {"--output", "-o", true, bit(CliCommand::Read)},
     {"--template", nullptr, true, bit(CliCommand::Read)},
-    {"--eeprom", nullptr, false, bit(CliCommand::Write)},
+    {"--eeprom", nullptr, false, bit(CliCommand::Write) | bit(CliCommand::Program)},
     {"--force", nullptr, false,
      bit(CliCommand::Read) | bit(CliCommand::Write) | bit(CliCommand::Verify) | bit(CliCommand::Print)
-         | bit(CliCommand::Diff)},
+         | bit(CliCommand::Diff) | bit(CliCommand::Program)},
     {"--count", nullptr, true, bit(CliCommand::Measure)},
     {"--pdf", nullptr, true, bit(CliCommand::Print)},
     {"--wait", nullptr, false, ~(bit(CliCommand::Print) | bit(CliCommand::Diff) | bit(CliCommand::History))}, // these need no card
 }};
 
-// Options of scan, diff, write and the machine-readable results.
-constexpr std::array<OptionInfo, 8> kBenchOptions{{
-    {"--verify", nullptr, false, bit(CliCommand::Write)},
+// Options of scan, diff, write, program and the machine-readable results.
+constexpr std::array<OptionInfo, 11> kBenchOptions{{
+    {"--verify", nullptr, false, bit(CliCommand::Write) | bit(CliCommand::Program)},
     {"--change-link", nullptr, false, bit(CliCommand::Write)},
-    {"--backup", nullptr, false, bit(CliCommand::Write)},
+    {"--backup", nullptr, false, bit(CliCommand::Write) | bit(CliCommand::Program)},
     {"--bauds", nullptr, true, bit(CliCommand::Scan)},
-    {"--addresses", nullptr, true, bit(CliCommand::Scan)},
+    {"--addresses", nullptr, true, bit(CliCommand::Scan) | bit(CliCommand::Program)},
     {"--interval", nullptr, true, bit(CliCommand::Measure)},
     {"--format", nullptr, true,
      bit(CliCommand::Measure) | bit(CliCommand::Scan) | bit(CliCommand::Verify) | bit(CliCommand::Diff)
-         | bit(CliCommand::CardTest) | bit(CliCommand::CardReset) | bit(CliCommand::Write)},
+         | bit(CliCommand::CardTest) | bit(CliCommand::CardReset) | bit(CliCommand::Write) | bit(CliCommand::Program)},
     {"--decimal-comma", nullptr, false, bit(CliCommand::Measure)},
+    {"--first", nullptr, false, bit(CliCommand::Scan)},
+    {"--response-time", nullptr, true, bit(CliCommand::Scan)},
+    {"--log", nullptr, true, bit(CliCommand::Program)},
 }};
 
 // "--wait" alone, or "--wait=SECONDS": a value only after '='.
@@ -166,20 +170,27 @@ bool parseBaudList(const QString& text, std::vector<std::int16_t>& codes)
     return !codes.empty();
 }
 
-// "A-B" or a single "A", network addresses 0..255 with A <= B.
-bool parseAddressRange(const QString& text, int& first, int& last)
+// "A-B", a single "A", or a list of both, "1,4,7-9": network addresses
+// 0..255, each range with A <= B; each address once, in the order given.
+bool parseAddressList(const QString& text, std::vector<std::int16_t>& addresses)
 {
     static const QRegularExpression range(QStringLiteral("^([0-9]{1,3})(?:-([0-9]{1,3}))?$"));
-    const QRegularExpressionMatch m = range.match(text);
-    if (!m.hasMatch())
-        return false;
-    const int a = m.captured(1).toInt();
-    const int b = m.hasCaptured(2) ? m.captured(2).toInt() : a;
-    if (a > 255 || b > 255 || a > b)
-        return false;
-    first = a;
-    last = b;
-    return true;
+    addresses.clear();
+    for (const QString& item : text.split(QLatin1Char(','))) {
+        const QRegularExpressionMatch m = range.match(item.trimmed());
+        if (!m.hasMatch())
+            return false;
+        const int a = m.captured(1).toInt();
+        const int b = m.hasCaptured(2) ? m.captured(2).toInt() : a;
+        if (a > 255 || b > 255 || a > b)
+            return false;
+        for (int address = a; address <= b; ++address) {
+            const auto value = static_cast<std::int16_t>(address);
+            if (std::find(addresses.begin(), addresses.end(), value) == addresses.end())
+                addresses.push_back(value);
+        }
+    }
+    return !addresses.empty();
 }
 
 // Seconds with a point or a comma, to the millisecond, from `leastMs` up to
@@ -214,7 +225,22 @@ bool applyBenchOption(const OptionInfo& o, const QString& value, CliOptions& opt
     if (name == QLatin1String("--bauds"))
         return parseBaudList(value, options.scanBauds);
     if (name == QLatin1String("--addresses"))
-        return parseAddressRange(value, options.scanFirst, options.scanLast);
+        return parseAddressList(value, options.addresses);
+    if (name == QLatin1String("--first")) {
+        options.scanFirstOnly = true;
+        return true;
+    }
+    if (name == QLatin1String("--response-time")) {
+        // Milliseconds as the meter's register holds them, up to a minute.
+        const auto ms = strictInteger(value, 0, 60000);
+        if (ms)
+            options.scanResponseMs = *ms;
+        return ms.has_value();
+    }
+    if (name == QLatin1String("--log")) {
+        options.log = value;
+        return !value.isEmpty();
+    }
     if (name == QLatin1String("--interval")) {
         // From 0.1 s: the card needs time for an exchange.
         const auto ms = parseSeconds(value, 100);
@@ -446,6 +472,10 @@ bool parseCliArguments(const QStringList& args, CliOptions& options, QString& er
         error = QStringLiteral("Polecenie print wymaga opcji --pdf PLIK.");
         return false;
     }
+    if (options.command == CliCommand::Program && options.addresses.empty()) {
+        error = QStringLiteral("Polecenie program wymaga opcji --addresses A-B albo listy adresów, np. 1,4,7-9.");
+        return false;
+    }
     // Options that mean something only together with another one.
     const auto given = [&seen](const char* option) {
         return std::any_of(seen.begin(), seen.end(),
@@ -481,7 +511,12 @@ QString cliUsageText()
         "  print PLIK --pdf WYNIK    wydruk konfiguracji z pliku do pliku PDF\n"
         "  reset-meter               reset miernika, potem status karty\n"
         "  scan                      szuka mierników na wszystkich adresach i prędkościach\n"
-        "                            (--addresses, --bauds); wiersz na miernik: adres, prędkość, model\n"
+        "                            (--addresses, --bauds, --first, --response-time); wiersz na\n"
+        "                            miernik: adres, prędkość, model\n"
+        "  program PLIK --addresses A-B|LISTA\n"
+        "                            zapis pliku do kolejnych mierników jak write (--eeprom, --verify,\n"
+        "                            --backup, --log); każdy miernik zachowuje swój adres, prędkość\n"
+        "                            i kontrolę nadawania; wiersz i rekord na miernik\n"
         "  diff A B                  porównanie dwóch plików konfiguracji, pole po polu\n"
         "  history                   konfiguracje odczytane z mierników i zapisane do nich, od\n"
         "                            najnowszej (--meter-address N, --model: tylko tego miernika)\n"
@@ -510,14 +545,14 @@ QString cliUsageText()
         "Opcje poleceń:\n"
         "  -o, --output PLIK         read: plik wynikowy\n"
         "  --template PLIK           read: plik, z którego pochodzą pola opisowe\n"
-        "  --eeprom                  write: potem zapis w pamięci EEPROM miernika\n"
-        "  --verify                  write: potem odczyt i porównanie z plikiem jak verify\n"
+        "  --eeprom                  write, program: potem zapis w pamięci EEPROM miernika\n"
+        "  --verify                  write, program: potem odczyt i porównanie z plikiem jak verify\n"
         "                            (z --eeprom: po końcu zapisu w EEPROM reset miernika\n"
         "                            i odczyt tego, co EEPROM zachował)\n"
-        "  --backup                  write: najpierw odczyt konfiguracji miernika do historii\n"
+        "  --backup                  write, program: najpierw odczyt konfiguracji miernika do historii\n"
         "  --change-link             write: zgoda na plik, który zmienia adres, prędkość lub\n"
         "                            kontrolę nadawania miernika (z --verify odczyt pod nowym)\n"
-        "  --force                   read, write, verify, print, diff: użycie pliku\n"
+        "  --force                   read, write, verify, print, diff, program: użycie pliku\n"
         "                            z rozszerzeniem innego modelu niż wybrany\n"
         "  --pdf PLIK                print: plik PDF\n"
         "  --count N                 measure: liczba odczytów (domyślnie do przerwania)\n"
@@ -525,18 +560,25 @@ QString cliUsageText()
         "                            (domyślnie 1)\n"
         "  --bauds LISTA             scan: prędkości po przecinku, np. 9600,19200 (domyślnie\n"
         "                            wszystkie sześć)\n"
-        "  --addresses A-B           scan: zakres adresów sieciowych (domyślnie 0-255)\n"
+        "  --addresses A-B|LISTA     scan, program: adresy sieciowe, np. 1-32 albo 1,4,7-9\n"
+        "                            (scan: domyślnie 0-255)\n"
+        "  --first                   scan: koniec po pierwszym znalezionym mierniku\n"
+        "  --response-time MS        scan: najdłuższy czas odpowiedzi szukanych mierników w ms\n"
+        "                            (domyślnie 20, ustawienie fabryczne)\n"
+        "  --log PLIK                program: dopisuje rekord na miernik, CSV (.csv) albo\n"
+        "                            JSON (.jsonl, obiekt na wiersz)\n"
         "  --format text|csv|json    measure, scan, verify, write --verify, diff, card-test,\n"
-        "                            card-reset: wiersze tekstu (domyślnie), CSV z nagłówkiem\n"
-        "                            (pola rozdzielone ;) albo obiekt JSON na wiersz\n"
+        "                            card-reset, program: wiersze tekstu (domyślnie), CSV\n"
+        "                            z nagłówkiem (pola rozdzielone ;) albo obiekt JSON na wiersz\n"
         "  --decimal-comma           measure --format csv: liczby z przecinkiem dziesiętnym\n"
         "  --version                 wersja programu\n"
         "  -h, --help                ten opis\n"
         "\n"
         "Kody wyjścia: 0 powodzenie, 1 błąd wymiany danych lub karta niegotowa (scan: żaden\n"
-        "miernik nie odpowiedział), 2 błędne użycie lub błąd pliku (diff: także pliki różnych\n"
-        "modeli), 3 karta niedostępna lub używana przez inny program, 4 różnice (verify,\n"
-        "write --verify, diff), 130 przerwane przez Ctrl+C, 143 zakończone sygnałem SIGTERM.\n");
+        "miernik nie odpowiedział; program: nie każdy miernik zaprogramowano), 2 błędne użycie\n"
+        "lub błąd pliku (diff: także pliki różnych modeli), 3 karta niedostępna lub używana\n"
+        "przez inny program, 4 różnice (verify, write --verify, diff), 130 przerwane przez\n"
+        "Ctrl+C, 143 zakończone sygnałem SIGTERM.\n");
     return text;
 }
 

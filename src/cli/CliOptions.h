@@ -23,7 +23,7 @@ enum CliExit : int {
     kExitSignal = 128,   // ended by a signal: 128 + its number (130 Ctrl+C, 143 SIGTERM)
 };
 
-enum class CliCommand { None, CardTest, CardReset, Read, Write, Verify, Measure, Print, ResetMeter, Scan, Diff, History };
+enum class CliCommand { None, CardTest, CardReset, Read, Write, Verify, Measure, Print, ResetMeter, Scan, Diff, History, Program };
 
 // The command line, checked but not yet applied. Link options left empty
 // take their values from Vardel.cfg.
@@ -33,11 +33,11 @@ struct CliOptions {
     bool help = false;
     bool version = false;
 
-    QString file;         // write, verify, print: the configuration file
+    QString file;         // write, verify, print, program: the configuration file
     QString output;       // read -o
     QString templateFile; // read --template
     QString pdf;          // print --pdf
-    bool eeprom = false;  // write --eeprom
+    bool eeprom = false;  // write, program --eeprom
     bool force = false;   // accept a file of another model
     bool wait = false;    // wait for a card another program has
     int waitLimitMs = -1; // --wait=SECONDS: for at most this long; -1: as long as it takes
@@ -55,12 +55,16 @@ struct CliOptions {
 
     // Service-bench additions.
     QString secondFile;                  // diff A B: B (A is `file`)
-    bool verifyAfterWrite = false;       // write --verify
+    bool verifyAfterWrite = false;       // write, program --verify
     bool changeLink = false;             // write --change-link: the file may move the meter
-    bool backup = false;                 // write --backup: the meter's configuration into the history first
+    bool backup = false;                 // write, program --backup: the meter's configuration into the history first
     std::vector<std::int16_t> scanBauds; // scan --bauds: baud codes in order; empty: all six
-    int scanFirst = 0;                   // scan --addresses A-B
-    int scanLast = 255;
+    // scan, program --addresses "A-B" or "1,4,7-9": network addresses in the
+    // order given, each once; empty: scan takes 0..255, program needs them.
+    std::vector<std::int16_t> addresses;
+    bool scanFirstOnly = false;          // scan --first: stop at the first meter found
+    int scanResponseMs = 20;             // scan --response-time: the slowest meter looked for
+    QString log;                         // program --log: the records appended, CSV or JSON lines
     int intervalMs = 1000;               // measure --interval
     OutputFormat format = OutputFormat::Text; // --format of measure, scan, verify, diff, card-test ...
     bool decimalComma = false;                // measure --format csv --decimal-comma

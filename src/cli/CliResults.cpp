@@ -1,7 +1,6 @@
 #include "cli/CliResults.h"
 
 #include <utility>
-#include <vector>
 
 namespace vardel {
 
@@ -21,13 +20,17 @@ void CliResults::begin()
 
 void CliResults::add(const QString& textLine, std::initializer_list<RecordValue> record)
 {
+    add(textLine, std::span<const RecordValue>(record.begin(), record.size()));
+}
+
+void CliResults::add(const QString& textLine, std::span<const RecordValue> record)
+{
     if (!records()) {
         m_context.out(textLine);
         return;
     }
     begin();
-    const std::vector<RecordValue> values(record);
-    m_context.out(recordLine(m_style, m_fields, values));
+    m_context.out(recordLine(m_style, m_fields, record));
 }
 
 void CliResults::summary(const QString& line)

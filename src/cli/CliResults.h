@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <initializer_list>
+#include <span>
 
 namespace vardel {
 
@@ -21,6 +22,7 @@ public:
     // One result: its line for people, or its record (the values in the
     // order of the fields).
     void add(const QString& textLine, std::initializer_list<RecordValue> record);
+    void add(const QString& textLine, std::span<const RecordValue> record);
     // The CSV header, once. add() writes it by itself; a command whose
     // results are complete calls it, so that "nothing found" is an empty
     // table rather than no output at all.

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -17,12 +18,32 @@ class Module1;
 // CardSetLink does, and register 0 of the KX-2 layout is read as a harmless
 // probe. A meter that answers is told apart by reading the registers that
 // set its own link (MeterModels); it is the model whose registers hold the
-// address and the baud code it answered at. One line per meter on stdout: "1 19200 KX-2";
-// "nieznany" when no model fits, "KX-2|KX-4" when several do, "niesprawdzony"
-// when Ctrl+C cut the model read short (or one record each with --format).
-// Nothing is written to any meter; afterwards, even after Ctrl+C, the card
-// gets the configured link parameters back. Returns 0 when a meter
-// answered, 1 when none did or the card stopped sending.
+// address, the baud code and the transmit check it answered at
+// (modelsAnswering). One line
+// per meter on stdout: "1 19200 KX-2"; "nieznany" when no model fits,
+// "KX-2|KX-4" when several do, "niesprawdzony" when Ctrl+C cut the model
+// read short (or one record each with --format). --first ends the scan at
+// the first meter found. Nothing is written to any meter; afterwards, even
+// after Ctrl+C, the card gets the configured link parameters back. Returns 0
+// when a meter answered, 1 when none did or the card stopped sending.
 int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const CliContext& context);
+
+// How long a probe waits for its reply, counted on the card's clock from the
+// start of sending: what a meter at that baud rate needs (the request's
+// and the reply's wire time and its response time), a fifth more for a meter
+// a little slower than it says, and 20 ms for the card's own turn-around.
+// A silent address costs this instead of the link's full reply wait.
+std::chrono::nanoseconds probeReplyBound(std::int16_t baudCode, std::chrono::milliseconds response);
+
+// The models whose registers that set a meter's own link hold the link
+// `link` talks at now (address where the model keeps it, baud code, transmit
+// check): the meter there is one of them. Of several, those whose layout
+// holds more of it (the KX-3 keeps the address too) win. Reads with the full
+// reply wait; a register that cannot be read does not fit. Leaves
+// link.MeterModel as it was.
+std::vector<std::int16_t> modelsAnswering(Module1& link);
+
+// "KX-3", "KX-2|KX-4", or "nieznany" for none.
+QString modelsText(const std::vector<std::int16_t>& models);
 
 } // namespace vardel

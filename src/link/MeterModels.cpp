@@ -93,6 +93,15 @@ int baudRateOf(std::int16_t baudCode)
         : 0;
 }
 
+std::chrono::nanoseconds wireTime(int bytes, std::int16_t baudCode)
+{
+    const int rate = baudRateOf(baudCode);
+    if (rate <= 0)
+        return std::chrono::nanoseconds::zero();
+    const auto bits = static_cast<std::int64_t>(bytes + kWireFrameBytes) * kWireBitsPerByte;
+    return std::chrono::nanoseconds(bits * 1'000'000'000 / rate);
+}
+
 std::optional<std::int16_t> baudCodeOfRate(int rate)
 {
     for (std::size_t i = 0; i < kBaudRates.size(); ++i) {

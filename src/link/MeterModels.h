@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -16,6 +17,14 @@ inline constexpr std::int16_t kModelKX4 = 2;
 
 // Baud codes 0..5 of the link, as the card and the meters know them.
 inline constexpr std::array<int, 6> kBaudRates{1200, 2400, 4800, 9600, 19200, 38400};
+
+// A byte on the wire is ten bits (start, eight data, stop), and the card adds
+// two bytes of its own to every frame.
+inline constexpr int kWireBitsPerByte = 10;
+inline constexpr int kWireFrameBytes = 2;
+// How long a frame of `bytes` body bytes takes on the wire at a baud code;
+// zero for a code outside 0..5.
+std::chrono::nanoseconds wireTime(int bytes, std::int16_t baudCode);
 
 // Registers of a meter's own configuration that decide where and how it
 // answers on the network. The meter takes them from its EEPROM when it

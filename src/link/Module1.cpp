@@ -93,8 +93,11 @@ void Module1::CardSetLink()
     CardWriteReg(11, static_cast<std::int16_t>(mode));
 }
 
-void Module1::WaitRegister128(std::int16_t reg, std::int16_t& flag)
+void Module1::WaitRegister128(std::int16_t reg, std::int16_t& flag, std::chrono::nanoseconds deadline)
 {
+    // The clock is looked at every few reads: a read is a few microseconds of
+    // the card's time, and a look may cost the PC more than the read.
+    constexpr long kClockEvery = 16;
     flag = 0;
     int notReadyInARow = 0;
     for (long i = 0; i < kCompletionTries && !stopRequested(); ++i) {
@@ -104,6 +107,9 @@ void Module1::WaitRegister128(std::int16_t reg, std::int16_t& flag)
         notReadyInARow = ready ? 0 : notReadyInARow + 1;
         if (notReadyInARow == kNotReadyReadsInWait)
             break; // the card is dead: the rest of the count would change nothing
+        if (deadline > std::chrono::nanoseconds::zero() && i % kClockEvery == kClockEvery - 1
+            && cardClock().cardTime() >= deadline)
+            break;
     }
     flag = 1;
 }
@@ -137,7 +143,8 @@ void Module1::notify(LinkEvent event, const std::uint8_t* bytes, std::size_t n)
         m_listener->linkEvent(event, std::span<const std::uint8_t>(bytes, n));
 }
 
-std::int16_t Module1::Exchange(const std::uint8_t* body, int length, bool expectReply)
+std::int16_t Module1::Exchange(const std::uint8_t* body, int length, bool expectReply,
+                               std::chrono::nanoseconds replyBound)
 {
     const Busy busy(*this);
     if (m_listener)
@@ -149,6 +156,10 @@ std::int16_t Module1::Exchange(const std::uint8_t* body, int length, bool expect
     CardWriteReg(9, 0);
     CardWriteReg(17, 0);
     CardWriteReg(18, static_cast<std::int16_t>(length));
+    // A bounded reply wait counts from the start of sending: the bound covers
+    // the request's wire time too.
+    const auto deadline = replyBound > std::chrono::nanoseconds::zero() ? cardClock().cardTime() + replyBound
+                                                                         : std::chrono::nanoseconds::zero();
     CardWriteReg(7, 64);
 
     std::int16_t flag = 0;
@@ -164,7 +175,7 @@ std::int16_t Module1::Exchange(const std::uint8_t* body, int length, bool expect
     if (!expectReply)
         return 0;
 
-    WaitReplyDone(flag);
+    WaitRegister128(6, flag, deadline);
     if (flag != 0) {
         notify(stopRequested() ? LinkEvent::AnswerStopped : LinkEvent::ReplyTimeout);
         if (m_errors)
@@ -227,10 +238,15 @@ std::int16_t Module1::FetchReply(int* count, int minimumPayload)
 
 void Module1::ReadConfigReg(std::int16_t r, float& value, std::int16_t& flag)
 {
+    ReadConfigReg(r, value, flag, std::chrono::nanoseconds::zero());
+}
+
+void Module1::ReadConfigReg(std::int16_t r, float& value, std::int16_t& flag, std::chrono::nanoseconds replyBound)
+{
     const std::uint16_t a = ConfigRegAddress(r);
     const std::uint8_t body[] = {1, static_cast<std::uint8_t>(a >> 8), lowByte(a), 6};
     const Busy busy(*this);
-    flag = Exchange(body, 4, true);
+    flag = Exchange(body, 4, true, replyBound);
     if (flag != 0)
         return;
     // A reply too short for one number would leave the decoder with the

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -102,6 +103,12 @@ public:
 
     // --- meter exchanges ---
     void ReadConfigReg(std::int16_t r, float& value, std::int16_t& flag);
+    // The same read with the reply wait bounded on the card's clock: it ends
+    // once `replyBound` has passed since the request was started (or at the
+    // full try count, whichever comes first). Only a probe of an address
+    // where nobody may answer wants this; every other exchange keeps the
+    // full wait.
+    void ReadConfigReg(std::int16_t r, float& value, std::int16_t& flag, std::chrono::nanoseconds replyBound);
     void RequestMeasureBlock(std::int16_t& flag);
     // Copies the reply payload into RxBuf(1..n). Returns the flag: 1 when the
     // card reports a length that does not fit RxBuf, or a payload shorter than
@@ -127,10 +134,14 @@ private:
     void out(std::int16_t port, int value);
     // CardReadReg that also says whether the card was ready for it.
     std::int16_t readRegister(std::int16_t reg, bool& ready);
-    void WaitRegister128(std::int16_t reg, std::int16_t& flag);
+    // deadline: card time at which the wait gives up; zero for none.
+    void WaitRegister128(std::int16_t reg, std::int16_t& flag,
+                         std::chrono::nanoseconds deadline = std::chrono::nanoseconds::zero());
     void ClearBufferPositions();
     // Steps 1-6 of the common exchange (and 7-8 when a reply is expected).
-    std::int16_t Exchange(const std::uint8_t* body, int length, bool expectReply);
+    // replyBound: see the bounded ReadConfigReg; zero for the full wait.
+    std::int16_t Exchange(const std::uint8_t* body, int length, bool expectReply,
+                          std::chrono::nanoseconds replyBound = std::chrono::nanoseconds::zero());
     void notify(LinkEvent event, const std::uint8_t* bytes = nullptr, std::size_t n = 0);
 
     PortBackend& m_port;

@@ -405,14 +405,14 @@ bool SimCard::meterRequest(SimMeter& meter, const std::vector<std::uint8_t>& bod
             meter.changed |= cell != body[4 + i];
             cell = body[4 + i];
         }
-        if (m_faults.noAck)
+        if (m_faults.noAck || meter.noAck)
             return false;
         reply = {2};
         return true;
     }
     case 3:
         // The request expects no reply, so a lost store is silent here too.
-        if (!m_faults.noStore)
+        if (!m_faults.noStore && !meter.noStore)
             storeEeprom(meter, at);
         return false;
     case 170:

@@ -71,6 +71,10 @@ struct SimMeter {
     // `startup`, during which the meter hears nothing.
     std::chrono::milliseconds storePerRegister = kDefaultStorePerRegister;
     std::chrono::milliseconds startup = kDefaultStartup;
+    // Faults of this meter alone (`usterki=` of its section): it never
+    // acknowledges a write, or drops the store request.
+    bool noAck = false;
+    bool noStore = false;
 
     // --- while the program runs ---
     nanoseconds busyUntil{0};               // storing or starting until then

@@ -44,11 +44,7 @@ void SimClock::ignoreWallSoFar()
 
 nanoseconds SimClock::wireTime(int bytes, int baudCode)
 {
-    const int rate = baudRateOf(static_cast<std::int16_t>(baudCode));
-    if (rate <= 0)
-        return nanoseconds::zero();
-    const auto bits = static_cast<std::int64_t>(bytes + kFrameBytes) * kBitsPerByte;
-    return nanoseconds(bits * 1'000'000'000 / rate);
+    return vardel::wireTime(bytes, static_cast<std::int16_t>(baudCode));
 }
 
 } // namespace vardel

@@ -26,8 +26,6 @@ public:
     using Wall = std::function<nanoseconds()>;
 
     static constexpr nanoseconds kDefaultPortCycle{1000};
-    static constexpr int kBitsPerByte = 10;       // start bit, eight data bits, stop bit
-    static constexpr int kFrameBytes = 2;         // what the card adds to a body on the wire
 
     // One port operation: hot, so inline and nothing else.
     void tick() { m_now += m_portCycle; }
@@ -52,7 +50,7 @@ public:
     void ignoreWallSoFar();
 
     // How long `bytes` bytes of a body take on the wire at a baud code
-    // (0..5 = 1200..38400), framing included.
+    // (0..5 = 1200..38400), framing included: the link's own wireTime.
     static nanoseconds wireTime(int bytes, int baudCode);
 
 private:

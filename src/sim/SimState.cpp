@@ -84,6 +84,7 @@ struct MeterDraft {
     // The link in use until the next reset, where it differs from the EEPROM's.
     std::optional<int> inUseAddress, inUseBaud, inUseCheck, inUseResponseMs;
     std::optional<int> storeMs, startMs;
+    bool noAck = false, noStore = false;
 };
 
 bool putRegisters(const MeterDraft& d, const std::vector<MeterDraft::Reg>& regs,
@@ -131,6 +132,8 @@ bool buildMeter(const MeterDraft& d, SimMeter& out, QString& reason)
         m.response = std::chrono::milliseconds(*d.inUseResponseMs);
     if (d.storeMs)
         m.storePerRegister = std::chrono::milliseconds(*d.storeMs);
+    m.noAck = d.noAck;
+    m.noStore = d.noStore;
     if (d.startMs)
         m.startup = std::chrono::milliseconds(*d.startMs);
     m.markFiled();
@@ -324,6 +327,19 @@ bool parseSimState(const QByteArray& bytes, SimStateData& state, QString* reason
         } else if (key == QLatin1String("do_resetu.czas_ms")) {
             if (!number(0, 60000, d.inUseResponseMs))
                 return false;
+        } else if (key == QLatin1String("usterki")) {
+            // The faults one meter of the network has of its own.
+            for (const QString& faultText : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+                const QString name = faultText.trimmed();
+                if (name == QLatin1String("no-ack"))
+                    d.noAck = true;
+                else if (name == QLatin1String("no-store"))
+                    d.noStore = true;
+                else if (!name.isEmpty())
+                    return fail(lineReason(lineNo, QStringLiteral("usterka „%1” nie dotyczy jednego miernika "
+                                                                  "(tylko no-ack, no-store)")
+                                                       .arg(name)));
+            }
         } else if (key == QLatin1String("zapis_ms")) {
             if (!number(0, 60000, d.storeMs))
                 return false;
@@ -464,6 +480,7 @@ QByteArray simStateText(const SimStateData& state)
         << QStringLiteral(";          rN = rejestr konfiguracyjny N w EEPROM-ie, @AAAA = bajty EEPROM od adresu AAAA (szesnastkowo),")
         << QStringLiteral(";          ram.rN, ram.@AAAA = RAM, gdzie różni się od EEPROM-u,")
         << QStringLiteral(";          do_resetu.adres/baud/kontrola/czas_ms = łącze w użyciu, gdy EEPROM ma już inne (do resetu),")
+        << QStringLiteral(";          usterki = no-ack i/lub no-store tylko tego miernika,")
         << QStringLiteral(";          zapis_ms = czas zapisu jednego rejestru w EEPROM-ie (domyślnie %1), start_ms = czas startu (domyślnie %2).")
                .arg(SimMeter::kDefaultStorePerRegister.count())
                .arg(SimMeter::kDefaultStartup.count())
@@ -492,6 +509,13 @@ QByteArray simStateText(const SimStateData& state)
             out << QStringLiteral("zapis_ms=%1").arg(m.storePerRegister.count());
         if (m.startup != SimMeter::kDefaultStartup)
             out << QStringLiteral("start_ms=%1").arg(m.startup.count());
+        QStringList faults;
+        if (m.noAck)
+            faults << QStringLiteral("no-ack");
+        if (m.noStore)
+            faults << QStringLiteral("no-store");
+        if (!faults.isEmpty())
+            out << QStringLiteral("usterki=%1").arg(faults.join(QLatin1Char(',')));
     }
     out << QString();
     QStringEncoder encode("windows-1250");

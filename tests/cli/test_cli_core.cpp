@@ -80,11 +80,22 @@ TEST(CliArguments, EveryCommandWithItsOwnOptions)
     ASSERT_TRUE(parseCliArguments(split("scan --bauds 19200,1200,19200 --addresses 3-7"), o, error));
     EXPECT_EQ(o.command, CliCommand::Scan);
     EXPECT_EQ(o.scanBauds, (std::vector<std::int16_t>{4, 0})); // as given, each once
-    EXPECT_EQ(o.scanFirst, 3);
-    EXPECT_EQ(o.scanLast, 7);
-    ASSERT_TRUE(parseCliArguments(split("scan --addresses 9"), o, error));
-    EXPECT_EQ(o.scanFirst, 9);
-    EXPECT_EQ(o.scanLast, 9);
+    EXPECT_EQ(o.addresses, (std::vector<std::int16_t>{3, 4, 5, 6, 7}));
+    ASSERT_TRUE(parseCliArguments(split("scan --addresses 9 --first --response-time 150"), o, error));
+    EXPECT_EQ(o.addresses, (std::vector<std::int16_t>{9}));
+    EXPECT_TRUE(o.scanFirstOnly);
+    EXPECT_EQ(o.scanResponseMs, 150);
+
+    // A production line's list: ranges and single addresses, each once, in
+    // the order given.
+    o = {};
+    ASSERT_TRUE(parseCliArguments(split("program m.KX3 --addresses 7-9,1,4,8 --eeprom --verify --backup --log l.csv"), o, error))
+        << error.toStdString();
+    EXPECT_EQ(o.command, CliCommand::Program);
+    EXPECT_EQ(o.file, QStringLiteral("m.KX3"));
+    EXPECT_EQ(o.addresses, (std::vector<std::int16_t>{7, 8, 9, 1, 4}));
+    EXPECT_TRUE(o.eeprom && o.verifyAfterWrite && o.backup);
+    EXPECT_EQ(o.log, QStringLiteral("l.csv"));
 
     o = {};
     ASSERT_TRUE(parseCliArguments(split("measure --interval 0,25 --format json"), o, error));
@@ -183,6 +194,13 @@ TEST(CliArguments, MistakesAreRefusedWithTheirReason)
         {"scan --bauds 19201", "Nieprawidłowa wartość opcji --bauds: 19201"},
         {"scan --addresses 7-3", "Nieprawidłowa wartość opcji --addresses: 7-3"},
         {"scan --addresses 0-256", "Nieprawidłowa wartość opcji --addresses: 0-256"},
+        {"program a.KX3 --addresses 1,,3", "Nieprawidłowa wartość opcji --addresses: 1,,3"},
+        {"program a.KX3 --addresses 1-3,x", "Nieprawidłowa wartość opcji --addresses: 1-3,x"},
+        {"program a.KX3", "Polecenie program wymaga opcji --addresses A-B albo listy adresów, np. 1,4,7-9."},
+        {"program a.KX3 --addresses 1 --change-link", "Opcja --change-link nie dotyczy polecenia program"},
+        {"write a.KX3 --log l.csv", "Opcja --log nie dotyczy polecenia write"},
+        {"scan --response-time 60001", "Nieprawidłowa wartość opcji --response-time: 60001"},
+        {"program a.KX3 --addresses 1 --first", "Opcja --first nie dotyczy polecenia program"},
         {"measure --interval 0.05", "Nieprawidłowa wartość opcji --interval: 0.05"},
         {"measure --interval 1e3", "Nieprawidłowa wartość opcji --interval: 1e3"},
         {"measure --format xml", "Nieprawidłowa wartość opcji --format: xml"},
@@ -250,6 +268,20 @@ TEST(ProgressDisplayTest, DrawsOnATerminalOnly)
         bar.hide();
     }
     EXPECT_TRUE(written.endsWith("1 z 2\r\x1b[K")) << written.toStdString();
+
+    // Under a run's line (program): both lines drawn, each wiped to its end,
+    // the cursor back on the upper one; done, both are wiped for what follows.
+    written.clear();
+    const QString run = QStringLiteral("Programowanie: miernik 2 z 32 (adres 5), zaprogramowano 1");
+    {
+        ProgressDisplay bar(QStringLiteral("Zapis rejestrów"), true, writer, &run);
+        bar.update(0, 0);
+        bar.update(50, 100, QStringLiteral("zostało ok. 3 s"));
+    }
+    EXPECT_EQ(QString::fromUtf8(written),
+              QStringLiteral("\r\x1b[K") + run + QStringLiteral("\n\x1b[KZapis rejestrów\x1b[1A\r") + QStringLiteral("\r\x1b[K")
+                  + run + QStringLiteral("\n\x1b[K[###############...............] Zapis rejestrów: 50 z 100, zostało ok. 3 s")
+                  + QStringLiteral("\x1b[1A\r\r\x1b[K\n\x1b[K\x1b[1A\r"));
 }
 
 TEST(MeasureRecordTest, EveryFormatCarriesEveryCaptionOfTheModel)
@@ -318,7 +350,7 @@ TEST(CliDocumentation, HelpManualAndCompletionNameEveryOption)
         {"card-test", CliCommand::CardTest}, {"card-reset", CliCommand::CardReset}, {"read", CliCommand::Read},
         {"write", CliCommand::Write},        {"verify", CliCommand::Verify},        {"measure", CliCommand::Measure},
         {"print", CliCommand::Print},        {"reset-meter", CliCommand::ResetMeter}, {"scan", CliCommand::Scan},
-        {"diff", CliCommand::Diff},
+        {"diff", CliCommand::Diff},          {"program", CliCommand::Program},
     };
     for (const auto& [word, command] : commands) {
         SCOPED_TRACE(word);

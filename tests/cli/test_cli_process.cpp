@@ -4,11 +4,13 @@
 
 #include "support/TestFiles.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QJsonParseError>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
@@ -680,6 +682,7 @@ TEST_F(CliProcess, ADeadCardIsOneLineAndFailsTheCardTest)
         {{"measure", "--format=csv"}, ""},
         {{"reset-meter"}, ""},
         {{"scan", "--addresses=1-2"}, ""},
+        {{"program", file, "--addresses=1-2"}, ""},
         {{"card-test"}, "FFh\n"},
         {{"card-reset"}, "FFh\n"},
         {{"card-test", "--format=json"}, "{\"status\":255,\"ready\":false}\n"},
@@ -788,6 +791,124 @@ TEST_F(CliProcess, ResultsForProgramsAreJsonAndCsvWithTheSameFields)
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, QString());
     EXPECT_EQ(r.err, QStringLiteral("Zgodność: wszystkie 100 rejestrów i pola opisu\n"));
+}
+
+// A production line: one configuration into every meter of a range, each
+// meter keeping its own address, one failing meter not stopping the rest,
+// and one record per meter in the log, whose header comes once.
+TEST_F(CliProcess, ProgramWritesEveryMeterKeepingItsOwnLinkAndRecordsEach)
+{
+    // KX-3s at 1..3, a KX-2 at 4, nobody at 5, a KX-3 that acknowledges no
+    // write at 6 and one that drops the EEPROM store at 7.
+    QByteArray state;
+    for (const char* section : {"model=KX-3\r\nadres=1", "model=KX-3\r\nadres=2", "model=KX-3\r\nadres=3",
+                                "model=KX-2\r\nadres=4", "model=KX-3\r\nadres=6\r\nusterki=no-ack",
+                                "model=KX-3\r\nadres=7\r\nusterki=no-store"})
+        state += QByteArray("[miernik]\r\n") + section + "\r\nbaud=4\r\n";
+    ASSERT_TRUE(writeBytes(path(QStringLiteral("sim.txt")), state));
+    const QString file = path(QStringLiteral("linia.KX3")); // address 2 in register 0
+    ASSERT_TRUE(writeBytes(file, fixture.bytes()));
+    const QString log = path(QStringLiteral("linia.csv"));
+
+    const QString stored = QStringLiteral(" — Zapisano konfigurację w pamięci EEPROM miernika (sprawdzono po resecie).");
+    CliRun r = cli({QStringLiteral("program"), file, QStringLiteral("--addresses=1-7"), QStringLiteral("--eeprom"),
+                    QStringLiteral("--verify"), QStringLiteral("--log"), log});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, QString());
+    const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 8) << r.out.toStdString();
+    EXPECT_EQ(lines.mid(0, 6), QStringList({QStringLiteral("Adres 1 (KX-3): zaprogramowano") + stored,
+                                            QStringLiteral("Adres 2 (KX-3): zaprogramowano") + stored,
+                                            QStringLiteral("Adres 3 (KX-3): zaprogramowano") + stored,
+                                            QStringLiteral("Adres 4 (KX-2): inny model niż w pliku (KX-3), nie zapisano"),
+                                            QStringLiteral("Adres 5: brak odpowiedzi"),
+                                            QStringLiteral("Adres 6 (KX-3): nie zaprogramowano — Błąd nadawania danych "
+                                                           "(rejestr 0): brak potwierdzenia zapisu")}));
+    EXPECT_TRUE(lines[6].startsWith(QStringLiteral("Adres 7 (KX-3): po zapisie różnice w rejestrach 3, 4, 5,")))
+        << lines[6].toStdString();
+    EXPECT_EQ(lines[7], QStringLiteral("Zaprogramowano 3 z 7 mierników."));
+
+    // Meter 3 keeps its own address: the file's 2 never reached register 0.
+    r = cli(QStringList{QStringLiteral("verify"), file, QStringLiteral("--model=KX-3"), QStringLiteral("--meter-address=3")});
+    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.out, QStringLiteral("Rejestr 0: w pliku 2, w mierniku 3\n"));
+
+    // Appended: one header, then the records of both runs.
+    r = cli({QStringLiteral("program"), file, QStringLiteral("--addresses=2"), QStringLiteral("--log=") + log,
+             QStringLiteral("--format=json")});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.err, QStringLiteral("Zaprogramowano 1 z 1 miernika.\n"));
+    QJsonParseError error;
+    const QJsonObject printed = QJsonDocument::fromJson(r.out.toUtf8(), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out.toStdString();
+    EXPECT_EQ(printed.value(QStringLiteral("address")).toInt(), 2);
+    EXPECT_EQ(printed.value(QStringLiteral("result")).toString(), QStringLiteral("ok"));
+
+    const QString sha256 = QString::fromLatin1(QCryptographicHash::hash(fixture.bytes(), QCryptographicHash::Sha256).toHex());
+    const QStringList rows = QString::fromUtf8(readBytes(log)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 1 + 7 + 1);
+    EXPECT_EQ(csvFields(rows[0]), QStringList({QStringLiteral("time"), QStringLiteral("address"), QStringLiteral("model"),
+                                               QStringLiteral("file"), QStringLiteral("sha256"), QStringLiteral("result"),
+                                               QStringLiteral("differences"), QStringLiteral("message")}));
+    const QStringList results{QStringLiteral("ok"),        QStringLiteral("ok"),        QStringLiteral("ok"),
+                              QStringLiteral("other-model"), QStringLiteral("no-answer"), QStringLiteral("write"),
+                              QStringLiteral("differs"),   QStringLiteral("ok")};
+    const QRegularExpression stamp(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$)"));
+    for (int i = 1; i < rows.size(); ++i) {
+        SCOPED_TRACE(rows[i].toStdString());
+        const QStringList f = csvFields(rows[i]);
+        ASSERT_EQ(f.size(), 8);
+        EXPECT_TRUE(stamp.match(f[0]).hasMatch());
+        EXPECT_EQ(f[1], QString::number(i == 8 ? 2 : i));
+        EXPECT_EQ(f[3], QFileInfo(file).absoluteFilePath());
+        EXPECT_EQ(f[4], sha256);
+        EXPECT_EQ(f[5], results[i - 1]);
+        EXPECT_EQ(f[6].isEmpty(), f[5] != QLatin1String("differs"));
+    }
+    EXPECT_EQ(csvFields(rows[4])[2], QStringLiteral("KX-2"));
+    EXPECT_EQ(csvFields(rows[5])[2], QString()); // nobody answered
+
+    // JSON lines by the log's extension, every line an object.
+    const QString jsonLog = path(QStringLiteral("linia.jsonl"));
+    r = cli({QStringLiteral("program"), file, QStringLiteral("--addresses=4-5"), QStringLiteral("--log"), jsonLog});
+    EXPECT_EQ(r.code, 1);
+    const QList<QByteArray> objects = readBytes(jsonLog).split('\n');
+    ASSERT_EQ(objects.size(), 3);
+    EXPECT_TRUE(objects[2].isEmpty());
+    for (int i = 0; i < 2; ++i) {
+        const QJsonObject o = QJsonDocument::fromJson(objects[i], &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << objects[i].toStdString();
+        EXPECT_EQ(o.keys().size(), 8);
+        EXPECT_EQ(o.value(QStringLiteral("address")).toInt(), 4 + i);
+    }
+}
+
+TEST_F(CliProcess, ProgramRefusesWhatItCannotRecordOrWrite)
+{
+    const QString file = path(QStringLiteral("linia.KX3"));
+    ASSERT_TRUE(writeBytes(file, fixture.bytes()));
+    struct Case {
+        QStringList args;
+        QString err;
+    };
+    const Case cases[] = {
+        {{"program", file, "--addresses=2", "--log", path("linia.txt")},
+         QStringLiteral("Plik dziennika %1 musi mieć rozszerzenie .csv (CSV) albo .jsonl (JSON, obiekt na wiersz).\n")
+             .arg(path("linia.txt"))},
+        {{"program", file, "--addresses=2", "--log", path("brak/linia.csv")},
+         QStringLiteral("Nie można zapisać pliku %1: ").arg(path("brak/linia.csv"))},
+        {{"program", file, "--addresses=2", "--model=KX-2"},
+         QStringLiteral("Plik %1 ma rozszerzenie modelu KX-3, a wybrany jest miernik KX-2.").arg(file)},
+        {{"program", path("brak.KX3"), "--addresses=2"}, QStringLiteral("Nie można wczytać pliku %1").arg(path("brak.KX3"))},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+        const CliRun r = cli(c.args);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_EQ(r.out, QString());
+        EXPECT_TRUE(r.err.startsWith(c.err)) << r.err.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("linia.txt"))));
 }
 
 TEST_F(CliProcess, WriteVerifyProvesWhatTheMeterKeeps)

@@ -2,7 +2,7 @@
 // where Ctrl+C comes or the card misses a beat: what the command says then.
 // A signal raced against a timer would hit these points only now and then.
 
-#include "cli/CliCommands.h"
+#include "cli/CliInProcess.h"
 #include "sim/SimCard.h"
 
 #include <QFile>
@@ -81,11 +81,7 @@ private:
     bool m_write = false;
 };
 
-struct Outcome {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Outcome = test::CliOutcome;
 
 class CliAtThePoint : public testing::Test {
 protected:
@@ -95,22 +91,7 @@ protected:
 
     // A command run in this process on `card`, with no Vardel.cfg beside it
     // (the defaults: KX-3 at address 2, 19200 baud, transmit check on).
-    Outcome run(const QStringList& args)
-    {
-        CliOptions options;
-        QString error;
-        EXPECT_TRUE(parseCliArguments(args, options, error)) << error.toStdString();
-        Outcome r;
-        CliContext context;
-        context.programDir = dir.path();
-        context.out = [&r](const QString& line) { r.out += line + QLatin1Char('\n'); };
-        context.err = [&r](const QString& line) { r.err += line + QLatin1Char('\n'); };
-        context.rawErr = [](const QByteArray&) {};
-        context.stopSignal = &stop;
-        context.port = card.get();
-        r.code = runCli(options, context);
-        return r;
-    }
+    Outcome run(const QStringList& args) { return test::runInProcess(args, dir.path(), card.get(), &stop); }
 
     // A fresh card, nothing played yet.
     ScriptedCard& freshCard()
@@ -147,6 +128,7 @@ TEST_F(CliAtThePoint, AnEarlyStopIsReportedAsAStopNeverAsADeadCard)
         {QStringLiteral("measure"), QStringLiteral("--format=csv")},
         {QStringLiteral("reset-meter")},
         {QStringLiteral("scan")},
+        {QStringLiteral("program"), file, QStringLiteral("--addresses=2")},
     };
     for (const QStringList& command : commands) {
         // Early in the link set-up, amid it, after its last port operation.
@@ -243,6 +225,37 @@ TEST_F(CliAtThePoint, AMissedSendConfirmationNamesItsRegister)
         EXPECT_EQ(r.err, QStringLiteral("Błąd nadawania danych (rejestr 5)\n"));
         EXPECT_EQ(r.out, QString());
     }
+}
+
+// Ctrl+C while program writes its second meter: the first is recorded as
+// done, the one under way as unfinished (on stdout and in the log), nothing
+// more is started, and the card gets its link parameters back.
+TEST_F(CliAtThePoint, AStoppedProgramRecordsTheMeterUnderWayAsUnfinished)
+{
+    const QString file = kx3File();
+    card->sim.meters().push_back(SimMeter::factory(kModelKX3, 4));
+    // Meter 2: its probe, five reads of its link registers, 100 writes; then
+    // meter 4's probe and model reads, and ten of its writes.
+    card->stopAtStart = 106 + 6 + 10;
+    const QString log = path(QStringLiteral("linia.csv"));
+    const Outcome r = run({QStringLiteral("program"), file, QStringLiteral("--addresses=2,4"), QStringLiteral("--log"), log});
+    EXPECT_EQ(r.code, 128 + SIGINT);
+    EXPECT_EQ(r.err, QString());
+    EXPECT_EQ(r.out.toStdString(), "Adres 2 (KX-3): zaprogramowano\n"
+                                   "Adres 4 (KX-3): niedokończony, przerwano\n"
+                                   "Zaprogramowano 1 z 2 mierników (przerwano przy adresie 4).\n");
+    QFile records(log);
+    ASSERT_TRUE(records.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(records.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[0], QStringLiteral("time;address;model;file;sha256;result;differences;message"));
+    EXPECT_TRUE(lines[1].contains(QStringLiteral(";2;KX-3;"))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].contains(QStringLiteral(";ok;;zaprogramowano"))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].contains(QStringLiteral(";4;KX-3;"))) << lines[2].toStdString();
+    EXPECT_TRUE(lines[2].endsWith(QStringLiteral(";unfinished;;niedokończony, przerwano"))) << lines[2].toStdString();
+
+    EXPECT_EQ(card->sim.cardRegister(13), 2);
+    EXPECT_EQ(card->sim.cardRegister(11), 128 + 4);
 }
 
 } // namespace

@@ -20,7 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(!cli.meterAddress || (*cli.meterAddress >= 0 && *cli.meterAddress <= 255));
         FUZZ_CHECK(!cli.masterAddress || (*cli.masterAddress >= 0 && *cli.masterAddress <= 255));
         FUZZ_CHECK(cli.count >= 0 && cli.intervalMs >= 100);
-        FUZZ_CHECK(cli.scanFirst >= 0 && cli.scanFirst <= cli.scanLast && cli.scanLast <= 255);
+        for (const std::int16_t address : cli.addresses)
+            FUZZ_CHECK(address >= 0 && address <= 255);
+        FUZZ_CHECK(cli.addresses.size() <= 256);
+        FUZZ_CHECK(cli.command != CliCommand::Program || !cli.addresses.empty());
+        FUZZ_CHECK(cli.scanResponseMs >= 0 && cli.scanResponseMs <= 60000);
         for (const std::int16_t baud : cli.scanBauds)
             FUZZ_CHECK(baud >= 0 && baud <= 5);
         FUZZ_CHECK(cli.waitLimitMs >= -1 && cli.waitLimitMs <= 86400 * 1000);
