@@ -1,6 +1,7 @@
 #include "cli/CliOptions.h"
 
 #include "app/TextRules.h"
+#include "measure/MeasureInterval.h"
 #include "sim/SimState.h"
 
 #include <QRegularExpression>
@@ -191,20 +192,6 @@ bool parseAddressList(const QString& text, std::vector<std::int16_t>& addresses)
         }
     }
     return !addresses.empty();
-}
-
-// Seconds with a point or a comma, to the millisecond, from `leastMs` up to
-// a day.
-std::optional<int> parseSeconds(const QString& text, int leastMs)
-{
-    static const QRegularExpression seconds(QStringLiteral("^([0-9]{1,5})(?:[.,]([0-9]{1,3}))?$"));
-    const QRegularExpressionMatch m = seconds.match(text);
-    if (!m.hasMatch())
-        return std::nullopt;
-    const int ms = m.captured(1).toInt() * 1000 + m.captured(2).leftJustified(3, QLatin1Char('0')).toInt();
-    if (ms < leastMs || ms > 86400 * 1000)
-        return std::nullopt;
-    return ms;
 }
 
 bool applyBenchOption(const OptionInfo& o, const QString& value, CliOptions& options)

@@ -38,6 +38,18 @@ QStringList fieldNames(std::int16_t model)
     return names;
 }
 
+// The time, then one field per value of the model (null where missing).
+std::vector<RecordValue> valuesRecord(std::int16_t model, const QDateTime& time,
+                                      const std::vector<MeasuredValue>& values)
+{
+    std::vector<RecordValue> record{RecordValue::fromText(timeStampText(time))};
+    for (int box : measureBoxesOf(model)) {
+        const MeasuredValue* v = valueFor(values, box);
+        record.push_back(v ? RecordValue::fromNumber(PointValueText(v->value)) : RecordValue::null());
+    }
+    return record;
+}
+
 } // namespace
 
 QString measureHeaderLine(OutputFormat format, std::int16_t model)
@@ -45,6 +57,34 @@ QString measureHeaderLine(OutputFormat format, std::int16_t model)
     if (format != OutputFormat::Csv)
         return {};
     return recordHeaderLine(styleOf(format, false), fieldNames(model));
+}
+
+QString recorderNotesName()
+{
+    return QStringLiteral("Uwagi");
+}
+
+QString recorderFailedNote()
+{
+    return QStringLiteral("błąd wymiany z miernikiem");
+}
+
+QString recorderSkippedNote()
+{
+    return QStringLiteral("pominięto: łącze zajęte inną wymianą");
+}
+
+QString recorderHeaderLine(std::int16_t model)
+{
+    return recordHeaderLine({}, fieldNames(model) << recorderNotesName());
+}
+
+QString recorderRecordLine(std::int16_t model, const QDateTime& time, const std::vector<MeasuredValue>& values,
+                           const QString& note)
+{
+    std::vector<RecordValue> record = valuesRecord(model, time, values);
+    record.push_back(note.isEmpty() ? RecordValue::null() : RecordValue::fromText(note));
+    return recordLine({}, fieldNames(model) << recorderNotesName(), record);
 }
 
 QString measureRecordLine(OutputFormat format, std::int16_t model, const QDateTime& time,
@@ -57,11 +97,7 @@ QString measureRecordLine(OutputFormat format, std::int16_t model, const QDateTi
         return fields.join(QStringLiteral("; "));
     }
 
-    std::vector<RecordValue> record{RecordValue::fromText(timeStampText(time))};
-    for (int box : measureBoxesOf(model)) {
-        const MeasuredValue* v = valueFor(values, box);
-        record.push_back(v ? RecordValue::fromNumber(PointValueText(v->value)) : RecordValue::null());
-    }
+    const std::vector<RecordValue> record = valuesRecord(model, time, values);
     return recordLine(styleOf(format, decimalComma), fieldNames(model), record);
 }
 

@@ -24,4 +24,15 @@ QString measureHeaderLine(OutputFormat format, std::int16_t model); // empty: no
 QString measureRecordLine(OutputFormat format, std::int16_t model, const QDateTime& time,
                           const std::vector<MeasuredValue>& values, bool decimalComma = false);
 
+// The recorder's file: the csv lines with one more field at the end,
+// "Uwagi", empty for a refresh that brought values and saying why a line has
+// none: the exchange failed, or the refresh was skipped because another
+// exchange held the link.
+QString recorderHeaderLine(std::int16_t model);
+QString recorderRecordLine(std::int16_t model, const QDateTime& time, const std::vector<MeasuredValue>& values,
+                           const QString& note = {});
+QString recorderFailedNote();
+QString recorderSkippedNote();
+QString recorderNotesName(); // "Uwagi"
+
 } // namespace vardel

@@ -7,78 +7,130 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace vardel {
 
 class Module1;
 
-// The recorder's work without a window: one refresh of the selected meter's
-// measured values per tick, into the store and, while a file is recorded,
-// into its CSV lines (those of `vardel-cli measure --format csv`).
+// One meter in the recorder: its values' store, the values of its last
+// refresh that worked, and its own CSV file. A meter read back from a saved
+// file (`review` names the file) is never refreshed and never recorded.
+struct RecordedMeter {
+    std::int16_t model = -1;
+    std::int16_t address = -1;
+    std::vector<int> boxes; // box number (1..10, as in the test window) of each value
+    TrendStore store;
+    std::vector<float> latest; // NaN where missing
+    qint64 latestMs = -1;      // when `latest` came, on the store's clock; -1 never
+    bool stale = false;        // the last refresh brought no values
+    bool inOutage = false;
+    CsvRecording file;
+    QString review;
+    QDateTime reviewOrigin; // the wall clock time of ms 0 of a reviewed file
+
+    RecordedMeter(std::int16_t model, std::int16_t address, std::size_t capacity = kTrendCapacity);
+    bool isReview() const { return !review.isEmpty(); }
+};
+
+// The recorder's work without a window: at each tick one refresh of the
+// measured values of every meter it records, into its store and, while a
+// file is recorded for it, into the file (the lines of `vardel-cli measure
+// --format csv` and a note column).
 //
 // It shares the link like every other user: a tick that finds an exchange
-// under way skips its turn. A failed exchange marks a gap and shows the link's
-// error window once: not again at every tick of the same outage, but again
-// after a refresh that worked. The recorder goes on at the next tick.
+// under way skips its turn, and says so in the stores and files. A failed
+// exchange marks a gap and shows the link's error window once: not again at
+// every tick of the same outage, but again after a refresh that worked. The
+// recorder goes on at the next tick.
+//
+// The meters are those of one link (the main window's card, baud rate and
+// transmit check), each at its own model and address. The first tick takes
+// the meter selected in the main window; another meter selected there later
+// is only offered (`offered`): the meters recorded and their trends stay
+// until the user adds or removes one.
 class Recorder {
 public:
     explicit Recorder(Module1& link);
+    ~Recorder();
 
     enum class Outcome {
-        Skipped,   // the link was busy: nothing recorded
+        Skipped,   // the link was busy: nothing read
         Recorded,  // values stored (some may be missing from a short reply)
-        Failed,    // the exchange failed: a gap
+        Failed,    // an exchange failed: a gap
     };
     struct Tick {
         Outcome outcome = Outcome::Skipped;
-        bool meterChanged = false; // another meter was selected: started afresh
-        bool fileEnded = false;    // ... and the file being recorded was ended, whole
-        QString fileError;         // the file could not be written: recording ended
+        std::vector<std::size_t> failed; // meters whose exchange failed
+        QString fileError;               // a file could not be written: its recording ended
     };
 
     // One refresh at `ms` on the steady clock, `wall` being the same moment
-    // on the wall clock (for the file and the time axis).
+    // on the wall clock (for the files and the time axis).
     Tick tick(qint64 ms, const QDateTime& wall);
 
-    // The meter is the one selected in the main window; it is taken at the
-    // first tick and whenever the selection changes (the store then starts
-    // afresh and a file being recorded is ended, whole).
-    std::int16_t model() const { return m_model; }
-    std::int16_t meterAddress() const { return m_address; }
-    // Box number (1..10, as in the test window) of each value of the store.
-    const std::vector<int>& boxes() const { return m_boxes; }
+    std::size_t meterCount() const { return m_meters.size(); }
+    const RecordedMeter& meter(std::size_t i) const { return *m_meters[i]; }
+    // The meter of that model and address among those recorded (not the
+    // reviewed files); meterCount() when none.
+    std::size_t find(std::int16_t model, std::int16_t address) const;
+    // Starts recording a meter of the link too (an empty trend); the index.
+    std::size_t addMeter(std::int16_t model, std::int16_t address);
+    // Drops a meter with its trend; its file ends, whole.
+    void removeMeter(std::size_t i);
+    // A recording read back from a CSV file, beside the live meters.
+    std::size_t addReview(std::unique_ptr<RecordedMeter> reviewed);
+    // The meter selected in the main window when the recorder does not
+    // record it (and the user has not declined it); nothing otherwise.
+    bool offered(std::int16_t* model, std::int16_t* address) const;
+    void decline(std::int16_t model, std::int16_t address);
 
-    const TrendStore& store() const { return m_store; }
-    // The wall clock time of ms on the store's clock (for the time axis).
-    QDateTime wallTime(qint64 ms) const { return m_wallOrigin.addMSecs(ms); }
-    // The values of the last refresh that worked, NaN where missing.
-    const std::vector<float>& latest() const { return m_latest; }
+    // The meter shown (the accessors below are about it).
+    std::size_t current() const { return m_current; }
+    void setCurrent(std::size_t i);
+    const RecordedMeter& shownMeter() const { return shown(); }
+
+    std::int16_t model() const { return shown().model; }
+    std::int16_t meterAddress() const { return shown().address; }
+    const std::vector<int>& boxes() const { return shown().boxes; }
+    const TrendStore& store() const { return shown().store; }
+    const std::vector<float>& latest() const { return shown().latest; }
+    const CsvRecording& file() const { return shown().file; }
+
+    // The wall clock time of ms on the stores' clock (for the time axis).
+    QDateTime wallTime(qint64 ms) const
+    {
+        return (shown().isReview() ? shown().reviewOrigin : m_wallOrigin).addMSecs(ms);
+    }
 
     // No line across this moment: the recording was paused. A failure after
     // it shows the error window again.
     void markBreak(qint64 ms);
-    // Forgets every sample (the file being recorded goes on).
+    // Forgets every sample of the live meters (files being recorded go on).
     void clear();
 
+    // A file for the meter shown (before the first tick: the one selected
+    // in the main window).
     bool startFile(const QString& path, QString* error);
     void stopFile();
-    const CsvRecording& file() const { return m_file; }
+    void stopFiles();
 
 private:
-    void follow(std::int16_t model, std::int16_t address);
-    void record(const QString& line, Tick& tick);
+    RecordedMeter& shown();
+    const RecordedMeter& shown() const;
+    void adoptSelected();
+    void refresh(RecordedMeter& m, qint64 ms, const QDateTime& wall, Tick& t, std::size_t index);
+    static void record(RecordedMeter& m, const QString& line, Tick& tick);
 
     Module1& m_link;
-    std::int16_t m_model = -1;
-    std::int16_t m_address = -1;
-    std::vector<int> m_boxes;
-    std::vector<float> m_latest;
-    TrendStore m_store;
+    std::vector<std::unique_ptr<RecordedMeter>> m_meters;
+    std::size_t m_current = 0;
+    RecordedMeter m_none{-1, -1, 1};
     QDateTime m_wallOrigin;
     bool m_hasOrigin = false;
-    bool m_inOutage = false;
-    CsvRecording m_file;
+    std::int16_t m_declinedModel = -1;
+    std::int16_t m_declinedAddress = -1;
 };
 
 } // namespace vardel

@@ -4,6 +4,7 @@
 #include "link/Module1.h"
 #include "link/ShowNow.h"
 #include "link/WindowHabits.h"
+#include "measure/MeasureInterval.h"
 #include "measure/MeasureValues.h"
 #include "recorder/StripChart.h"
 #include "recorder/TrendExport.h"
@@ -12,13 +13,14 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
-#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
@@ -35,6 +37,8 @@ namespace vardel {
 namespace {
 
 const QString kTitle = QStringLiteral("Rejestrator pomiarów");
+constexpr int kLeastIntervalMs = 100;
+constexpr int kMostIntervalMs = 3600 * 1000;
 
 QString meterText(std::int16_t model, std::int16_t address)
 {
@@ -49,11 +53,10 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption)
     return b;
 }
 
-QLabel* number(QWidget* parent, const QString& name, const QString& accessible)
+QLabel* number(QWidget* parent, const QString& name)
 {
     auto* l = new QLabel(parent);
     l->setObjectName(name);
-    l->setAccessibleName(accessible);
     l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     l->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // Room for any number of seven digits, so that the columns keep their
@@ -118,16 +121,17 @@ void RecorderWindow::buildUi()
     QWidget* contents = scrollingContents(this);
 
     auto* intervalLabel = new QLabel(QStringLiteral("Odświeżanie co"), contents);
-    m_interval = new QDoubleSpinBox(contents);
+    m_interval = new QLineEdit(QStringLiteral("1"), contents);
     m_interval->setObjectName(QStringLiteral("Interval"));
-    m_interval->setAccessibleName(intervalLabel->text());
-    m_interval->setRange(0.1, 3600.0);
-    m_interval->setDecimals(1);
-    m_interval->setSingleStep(0.1);
-    m_interval->setSuffix(QStringLiteral(" s"));
-    m_interval->setValue(1.0);
-    m_interval->setToolTip(QStringLiteral("Od 0,1 s do 3600 s (1 godzina)"));
+    m_interval->setAccessibleName(QStringLiteral("Odświeżanie co, w sekundach"));
+    m_interval->setToolTip(QStringLiteral("W sekundach, od 0,1 do 3600 (1 godzina); przecinek albo kropka"));
+    m_interval->setMaximumWidth(m_interval->fontMetrics().horizontalAdvance(QStringLiteral("3600,000")) + 16);
     intervalLabel->setBuddy(m_interval);
+    m_intervalNote = new QLabel(contents);
+    m_intervalNote->setObjectName(QStringLiteral("IntervalNote"));
+    m_intervalNote->setWordWrap(true);
+    m_intervalNote->setStyleSheet(QStringLiteral("color: #b00000"));
+    m_intervalNote->hide();
 
     auto* spanLabel = new QLabel(QStringLiteral("Oś czasu"), contents);
     m_span = new QComboBox(contents);
@@ -138,18 +142,66 @@ void RecorderWindow::buildUi()
     m_span->setCurrentIndex(1);
     spanLabel->setBuddy(m_span);
 
+    auto* meterLabel = new QLabel(QStringLiteral("Miernik"), contents);
+    m_meter = new QComboBox(contents);
+    m_meter->setObjectName(QStringLiteral("Meter"));
+    m_meter->setAccessibleName(meterLabel->text());
+    m_meter->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    meterLabel->setBuddy(m_meter);
+    m_removeMeter = button(contents, "RemoveMeter", QStringLiteral("Usuń z rejestratora"));
+
     m_pause = button(contents, "Pause", QStringLiteral("Wstrzymaj"));
     m_clear = button(contents, "Clear", QStringLiteral("Wyczyść"));
 
+    // Two short rows rather than one long one: the window fits 1024 x 768 at
+    // 125 % without scrolling sideways.
     auto* top = new QHBoxLayout;
     top->addWidget(intervalLabel);
     top->addWidget(m_interval);
+    top->addWidget(new QLabel(QStringLiteral("s"), contents));
     top->addSpacing(12);
     top->addWidget(spanLabel);
     top->addWidget(m_span);
+    top->addSpacing(12);
+    top->addWidget(meterLabel);
+    top->addWidget(m_meter);
     top->addStretch();
-    top->addWidget(m_pause);
-    top->addWidget(m_clear);
+
+    // A meter selected in the main window while others are recorded: asked
+    // here, without a modal question, until the user answers.
+    m_offer = new QFrame(contents);
+    m_offer->setObjectName(QStringLiteral("Offer"));
+    m_offer->setStyleSheet(QStringLiteral("#Offer { background: #fff4c0; }"));
+    m_offerText = new QLabel(m_offer);
+    m_offerText->setObjectName(QStringLiteral("OfferText"));
+    m_offerText->setWordWrap(true);
+    auto* offerAdd = button(m_offer, "OfferAdd", QStringLiteral("Rejestruj także ten miernik"));
+    auto* offerDecline = button(m_offer, "OfferDecline", QStringLiteral("Nie rejestruj"));
+    auto* offerRow = new QHBoxLayout(m_offer);
+    offerRow->addWidget(m_offerText, 1);
+    offerRow->addWidget(offerAdd);
+    offerRow->addWidget(offerDecline);
+    m_offer->hide();
+
+    m_record = button(contents, "Record", QStringLiteral("Zapisz do pliku…"));
+    m_stopRecord = button(contents, "StopRecord", QStringLiteral("Zakończ zapis"));
+    m_savePlot = button(contents, "SavePlot", QStringLiteral("Zapisz wykres…"));
+    m_close = button(contents, "Close", QStringLiteral("Zamknij"));
+    auto* actions = new QHBoxLayout;
+    actions->addWidget(m_pause);
+    actions->addWidget(m_clear);
+    actions->addSpacing(12);
+    actions->addWidget(m_record);
+    actions->addWidget(m_stopRecord);
+    actions->addWidget(m_savePlot);
+    actions->addStretch();
+    actions->addWidget(m_removeMeter);
+    actions->addWidget(m_close);
+
+    m_file = new QLabel(contents);
+    m_file->setObjectName(QStringLiteral("RecordFile"));
+    m_file->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_file->setWordWrap(true);
 
     m_chart = new StripChart(contents);
 
@@ -167,6 +219,10 @@ void RecorderWindow::buildUi()
         bold.setBold(true);
         head->setFont(bold);
         grid->addWidget(head, 0, i + 1);
+        if (i == 0) {
+            head->setObjectName(QStringLiteral("CurrentHead"));
+            m_currentHead = head;
+        }
     }
     for (int box = 1; box <= kMeasureBoxes; ++box) {
         const QString caption = measureCaptionOf(box).trimmed();
@@ -176,12 +232,11 @@ void RecorderWindow::buildUi()
         r.show->setAccessibleName(caption);
         r.show->setIcon(swatch(trendColourOf(box)));
         r.show->setChecked(true);
-        r.value = number(values, QStringLiteral("Value%1").arg(box), caption);
-        r.min = number(values, QStringLiteral("Min%1").arg(box), caption + QStringLiteral(", minimum"));
-        r.max = number(values, QStringLiteral("Max%1").arg(box), caption + QStringLiteral(", maksimum"));
-        r.mean = number(values, QStringLiteral("Mean%1").arg(box), caption + QStringLiteral(", średnia"));
-        r.stddev = number(values, QStringLiteral("Std%1").arg(box),
-                          caption + QStringLiteral(", odchylenie standardowe"));
+        r.value = number(values, QStringLiteral("Value%1").arg(box));
+        r.min = number(values, QStringLiteral("Min%1").arg(box));
+        r.max = number(values, QStringLiteral("Max%1").arg(box));
+        r.mean = number(values, QStringLiteral("Mean%1").arg(box));
+        r.stddev = number(values, QStringLiteral("Std%1").arg(box));
         QFont strong = r.value->font();
         strong.setBold(true);
         r.value->setFont(strong);
@@ -192,61 +247,57 @@ void RecorderWindow::buildUi()
             grid->addWidget(w, box, column++);
         connect(r.show, &QCheckBox::toggled, this, [this] { showState(); });
     }
-
-
-    auto* fileFrame = new QGroupBox(QStringLiteral("Zapis do pliku"), contents);
-    m_record = button(fileFrame, "Record", QStringLiteral("Zapisz do pliku…"));
-    m_stopRecord = button(fileFrame, "StopRecord", QStringLiteral("Zakończ zapis"));
-    m_file = new QLabel(fileFrame);
-    m_file->setObjectName(QStringLiteral("RecordFile"));
-    m_file->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_file->setWordWrap(true);
-    auto* fileButtons = new QHBoxLayout;
-    fileButtons->addWidget(m_record);
-    fileButtons->addWidget(m_stopRecord);
-    fileButtons->addStretch();
-    auto* fileColumn = new QVBoxLayout(fileFrame);
-    fileColumn->addLayout(fileButtons);
-    fileColumn->addWidget(m_file);
-    fileColumn->addStretch();
-
-    m_savePlot = button(contents, "SavePlot", QStringLiteral("Zapisz wykres…"));
-    m_close = button(contents, "Close", QStringLiteral("Zamknij"));
-    auto* closing = new QHBoxLayout;
-    closing->addWidget(m_savePlot);
-    closing->addStretch();
-    closing->addWidget(m_close);
-    auto* side = new QVBoxLayout;
-    side->addWidget(fileFrame, 1);
-    side->addLayout(closing);
-
-    // The plot takes the window's width; the values and the file below it.
-    auto* bottom = new QHBoxLayout;
-    bottom->addWidget(values);
-    bottom->addLayout(side, 1);
+    grid->setColumnStretch(6, 1);
 
     m_status = new QLabel(contents);
     m_status->setObjectName(QStringLiteral("Status"));
     m_status->setWordWrap(true);
 
+    // The controls and buttons above the plot, so that they stay in view
+    // when a small screen scrolls the values below it.
     auto* layout = new QVBoxLayout(contents);
     layout->addLayout(top);
+    layout->addWidget(m_intervalNote);
+    layout->addLayout(actions);
+    layout->addWidget(m_offer);
     layout->addWidget(m_chart, 1);
-    layout->addLayout(bottom);
     layout->addWidget(m_status);
+    layout->addWidget(m_file);
+    layout->addWidget(values);
     resize(1000, 720);
 
     // Tab follows the screen; the window opens on "Wstrzymaj" all the same.
-    QList<QWidget*> order{m_interval, m_span, m_pause, m_clear};
+    QList<QWidget*> order{m_interval, m_span, m_meter, m_pause, m_clear, m_record, m_stopRecord, m_savePlot,
+                          m_removeMeter, m_close, offerAdd, offerDecline};
     for (int box = 1; box <= kMeasureBoxes; ++box)
         order << m_rows[static_cast<std::size_t>(box)].show;
-    order << m_record << m_stopRecord << m_savePlot << m_close;
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 
-    connect(m_interval, &QDoubleSpinBox::valueChanged, this,
-            [this](double seconds) { m_timer->setInterval(static_cast<int>(std::lround(seconds * 1000))); });
+    connect(m_interval, &QLineEdit::editingFinished, this, [this] { takeInterval(); });
     connect(m_span, &QComboBox::currentIndexChanged, this, [this] { showState(); });
+    connect(m_meter, &QComboBox::activated, this, [this](int i) {
+        m_recorder.setCurrent(static_cast<std::size_t>(i));
+        showState();
+    });
+    connect(m_removeMeter, &QPushButton::clicked, this, [this] {
+        m_recorder.removeMeter(m_recorder.current());
+        showState();
+    });
+    connect(offerAdd, &QPushButton::clicked, this, [this] {
+        std::int16_t model = 0;
+        std::int16_t address = 0;
+        if (m_recorder.offered(&model, &address))
+            m_recorder.setCurrent(m_recorder.addMeter(model, address));
+        showState();
+    });
+    connect(offerDecline, &QPushButton::clicked, this, [this] {
+        std::int16_t model = 0;
+        std::int16_t address = 0;
+        if (m_recorder.offered(&model, &address))
+            m_recorder.decline(model, address);
+        showState();
+    });
     connect(m_pause, &QPushButton::clicked, this, [this] { pauseOrGoOn(); });
     connect(m_clear, &QPushButton::clicked, this, [this] { clearPlot(); });
     connect(m_record, &QPushButton::clicked, this, [this] { recordToFile(); });
@@ -254,6 +305,31 @@ void RecorderWindow::buildUi()
     connect(m_savePlot, &QPushButton::clicked, this, [this] { savePlot(); });
     connect(m_close, &QPushButton::clicked, this, [this] { stop(); });
     showState();
+}
+
+void RecorderWindow::takeInterval()
+{
+    const int now = m_timer->interval();
+    QString text = m_interval->text().trimmed();
+    if (text.endsWith(QLatin1Char('s')))
+        text = text.chopped(1).trimmed();
+    const auto ms = parseSeconds(text, 0, 1 << 30);
+    QString problem;
+    if (!ms)
+        problem = QStringLiteral("„%1” nie jest liczbą sekund (np. 0,5 albo 2.25; co najwyżej trzy miejsca po przecinku).")
+                      .arg(m_interval->text());
+    else if (*ms < kLeastIntervalMs || *ms > kMostIntervalMs)
+        problem = QStringLiteral("%1 s jest poza zakresem: od 0,1 s do 3600 s (1 godzina).").arg(secondsNumberText(*ms));
+    if (!problem.isEmpty()) {
+        // The interval in force stays, and the window says so.
+        m_intervalNote->setText(problem + QStringLiteral(" Odświeżanie pozostaje co %1 s.").arg(secondsNumberText(now)));
+        m_intervalNote->show();
+        m_interval->setText(secondsNumberText(now));
+        return;
+    }
+    m_intervalNote->hide();
+    m_interval->setText(secondsNumberText(*ms));
+    m_timer->setInterval(*ms);
 }
 
 bool RecorderWindow::isRunning() const
@@ -282,7 +358,7 @@ void RecorderWindow::stop()
     m_timer->stop();
     m_paused = false;
     m_recorder.markBreak(m_clock.elapsed());
-    m_recorder.stopFile();
+    m_recorder.stopFiles();
     m_pause->setText(QStringLiteral("Wstrzymaj"));
     m_pause->setAccessibleName(m_pause->text());
     hide();
@@ -299,16 +375,18 @@ void RecorderWindow::closeEvent(QCloseEvent* event)
 void RecorderWindow::refresh()
 {
     const Recorder::Tick t = m_recorder.tick(m_clock.elapsed(), QDateTime::currentDateTime());
-    if (t.outcome == Recorder::Outcome::Skipped)
-        return;
     const QString time = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
-    if (t.outcome == Recorder::Outcome::Failed)
-        m_note = QStringLiteral("%1: wymiana z miernikiem nie powiodła się — przerwa w wykresie.").arg(time);
-    else
+    if (t.outcome == Recorder::Outcome::Skipped) {
+        m_note = QStringLiteral("%1: odświeżenie pominięte — łącze zajmowała inna wymiana (szary pas na wykresie).")
+                     .arg(time);
+    } else if (t.outcome == Recorder::Outcome::Failed) {
+        QStringList meters;
+        for (std::size_t i : t.failed)
+            meters << meterText(m_recorder.meter(i).model, m_recorder.meter(i).address);
+        m_note = QStringLiteral("%1: wymiana z miernikiem %2 nie powiodła się — przerwa w wykresie.")
+                     .arg(time, meters.join(QStringLiteral(", ")));
+    } else {
         m_note = QStringLiteral("Ostatni odczyt: %1").arg(time);
-    if (t.meterChanged) {
-        m_note += QStringLiteral(" Wybrano inny miernik w oknie głównym: wykres zaczyna się od nowa");
-        m_note += t.fileEnded ? QStringLiteral(", zapis do pliku zakończono.") : QStringLiteral(".");
     }
     showState();
     if (!t.fileError.isEmpty())
@@ -458,26 +536,82 @@ void RecorderWindow::showMeter()
     }
 }
 
+void RecorderWindow::showMeters()
+{
+    QStringList names;
+    for (std::size_t i = 0; i < m_recorder.meterCount(); ++i) {
+        const RecordedMeter& m = m_recorder.meter(i);
+        names << (m.isReview() ? QStringLiteral("Plik %1 (przegląd)").arg(QFileInfo(m.review).fileName())
+                               : meterText(m.model, m.address));
+    }
+    if (names.isEmpty())
+        names << meterText(m_link.MeterModel, m_link.MeterAddress);
+    QStringList now;
+    for (int i = 0; i < m_meter->count(); ++i)
+        now << m_meter->itemText(i);
+    if (now != names) {
+        const QSignalBlocker quiet(m_meter);
+        m_meter->clear();
+        m_meter->addItems(names);
+    }
+    m_meter->setCurrentIndex(std::min(static_cast<int>(m_recorder.current()), static_cast<int>(names.size()) - 1));
+    m_removeMeter->setEnabled(m_recorder.meterCount() > 1);
+}
+
+void RecorderWindow::showOffer()
+{
+    std::int16_t model = 0;
+    std::int16_t address = 0;
+    const bool offered = m_recorder.offered(&model, &address);
+    if (offered)
+        m_offerText->setText(QStringLiteral("W oknie głównym wybrano miernik %1. Rejestrator nadal zapisuje %2; "
+                                            "dotychczasowe wykresy i pliki zostają.")
+                                 .arg(meterText(model, address), m_meter->itemText(0)));
+    m_offer->setVisible(offered);
+}
+
 void RecorderWindow::showState()
 {
+    showMeters();
+    showOffer();
     showMeter();
     const TrendPlot plot = currentPlot();
     m_chart->setPlot(plot);
     const std::vector<int>& boxes = m_recorder.boxes();
     const std::vector<float>& latest = m_recorder.latest();
     const QLocale loc = locale();
+    const RecordedMeter& meter = m_recorder.shownMeter();
+    // During an outage the last good values stay, told apart as old: grey,
+    // and the column says from when.
+    const bool stale = meter.stale && meter.latestMs >= 0;
+    const QString since = stale ? m_recorder.wallTime(meter.latestMs).toString(QStringLiteral("HH:mm:ss")) : QString();
+    m_currentHead->setText(stale ? QStringLiteral("Z %1 (stare)").arg(since) : QStringLiteral("Bieżąca"));
+    m_currentHead->setToolTip(stale ? QStringLiteral("Ostatnie wartości, które nadeszły (o %1); od tej chwili "
+                                                     "wymiana z miernikiem się nie udaje.")
+                                          .arg(since)
+                                    : QString());
     for (std::size_t c = 0; c < boxes.size(); ++c) {
         const Row& r = m_rows[static_cast<std::size_t>(boxes[c])];
-        r.value->setText(c < latest.size() ? trendNumberText(latest[c], loc) : QString());
+        const QString caption = measureCaptionOf(boxes[c]).trimmed();
         const TrendStats s = trendStats(m_recorder.store(), static_cast<int>(c), plot.from, plot.to);
-        r.min->setText(trendNumberText(s.min, loc));
-        r.max->setText(trendNumberText(s.max, loc));
-        r.mean->setText(trendNumberText(s.mean, loc));
-        r.stddev->setText(trendNumberText(s.stddev, loc));
+        const QString current = c < latest.size() ? trendNumberText(latest[c], loc) : QString();
+        r.value->setText(current);
+        r.value->setStyleSheet(stale ? QStringLiteral("color: #808080; font-style: italic") : QString());
+        // A screen reader reads the name: the value's caption with its number.
+        auto say = [&](QLabel* l, const QString& what, const QString& text) {
+            l->setText(text);
+            l->setAccessibleName(QStringLiteral("%1, %2: %3").arg(caption, what, text.isEmpty() ? QStringLiteral("brak") : text));
+        };
+        say(r.value, stale ? QStringLiteral("ostatnia z %1, stara").arg(since) : QStringLiteral("bieżąca"), current);
+        say(r.min, QStringLiteral("minimum"), trendNumberText(s.min, loc));
+        say(r.max, QStringLiteral("maksimum"), trendNumberText(s.max, loc));
+        say(r.mean, QStringLiteral("średnia"), trendNumberText(s.mean, loc));
+        say(r.stddev, QStringLiteral("odchylenie standardowe"), trendNumberText(s.stddev, loc));
     }
 
     const CsvRecording& file = m_recorder.file();
     m_stopRecord->setEnabled(file.isRecording());
+    m_record->setEnabled(!meter.isReview());
     if (file.isRecording())
         m_file->setText(QStringLiteral("%1 — wierszy: %2").arg(QDir::toNativeSeparators(file.path())).arg(file.rows()));
     else if (!file.path().isEmpty())

@@ -11,8 +11,8 @@
 
 class QCheckBox;
 class QComboBox;
-class QDoubleSpinBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTimer;
 
@@ -72,6 +72,9 @@ private:
     void savePlot();
     void showState();   // panel, plot and buttons from the recorder
     void showMeter();   // which value rows the model has
+    void showMeters();  // the list of meters recorded
+    void showOffer();   // another meter selected in the main window
+    void takeInterval();
     TrendPlot currentPlot() const;
     QString chooseFile(const QString& title, const QStringList& filters, const QString& suggested);
     QString suggestedName(const QString& stem, const QString& suffix) const;
@@ -85,8 +88,14 @@ private:
     bool m_paused = false;
     QString m_note; // what the last refresh had to say
 
-    QDoubleSpinBox* m_interval = nullptr;
+    QLineEdit* m_interval = nullptr;
+    QLabel* m_intervalNote = nullptr;
     QComboBox* m_span = nullptr;
+    QComboBox* m_meter = nullptr;
+    QPushButton* m_removeMeter = nullptr;
+    QWidget* m_offer = nullptr;
+    QLabel* m_offerText = nullptr;
+    QLabel* m_currentHead = nullptr;
     QPushButton* m_pause = nullptr;
     QPushButton* m_clear = nullptr;
     StripChart* m_chart = nullptr;

@@ -18,6 +18,8 @@ namespace {
 constexpr QColor kGrid(225, 225, 225);
 constexpr QColor kAxis(120, 120, 120);
 constexpr QColor kFailed(255, 200, 200);
+constexpr QColor kSkipped(236, 236, 236);
+constexpr QColor kSkippedHatch(160, 160, 160);
 
 // 1, 2 or 5 times a power of ten, at least `rough`.
 double niceStep(double rough)
@@ -54,6 +56,56 @@ QString trendNumberText(double value, const QLocale& locale)
     return std::isnan(value) ? QString() : ValueText(static_cast<float>(value), locale);
 }
 
+QRect trendPlotBox(const QRect& area, const QFontMetrics& fm)
+{
+    // The value labels get a fixed room, as wide as the longest they can be:
+    // the plot's left edge stays put while the values change.
+    const int labelWidth = fm.horizontalAdvance(QStringLiteral("-0,000000"));
+    return area.adjusted(labelWidth + 10, 8, -12, -(fm.height() + 8));
+}
+
+namespace {
+
+// A range with room around a single value, so that a flat line is drawn in
+// the middle rather than on the frame.
+Range opened(Range range)
+{
+    if (range.high - range.low < 1e-12 * std::max(1.0, std::abs(range.high))) {
+        const double pad = std::max(std::abs(range.high) * 0.01, 1e-3);
+        range = {range.low - pad, range.high + pad};
+    }
+    // A little room above and below, so that no line runs along the frame.
+    const double margin = (range.high - range.low) * 0.03;
+    return {range.low - margin, range.high + margin};
+}
+
+void paintCursor(QPainter& painter, const QRect& box, int x, const QString& name)
+{
+    QPen pen(QColor(40, 40, 40));
+    pen.setStyle(Qt::DashLine);
+    pen.setCosmetic(true);
+    painter.setPen(pen);
+    painter.drawLine(x, box.top(), x, box.bottom());
+    const QFontMetrics fm = painter.fontMetrics();
+    const QRect tag(x + 2, box.top() + 2, fm.horizontalAdvance(name) + 6, fm.height());
+    painter.fillRect(tag, QColor(255, 255, 255, 220));
+    painter.setPen(QColor(40, 40, 40));
+    painter.drawText(tag, Qt::AlignCenter, name);
+}
+
+void paintCursors(QPainter& painter, const QRect& box, const TrendSpan& span, const TrendPlot& plot)
+{
+    painter.setClipping(false);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    const std::pair<const std::optional<qint64>*, const char*> cursors[] = {{&plot.cursorA, "A"}, {&plot.cursorB, "B"}};
+    for (const auto& [at, name] : cursors) {
+        if (*at && **at >= plot.from && **at <= plot.to)
+            paintCursor(painter, box, box.left() + span.columnOf(**at), QLatin1String(name));
+    }
+}
+
+} // namespace
+
 void paintTrend(QPainter& painter, const QRect& area, const TrendPlot& plot)
 {
     painter.save();
@@ -62,16 +114,15 @@ void paintTrend(QPainter& painter, const QRect& area, const TrendPlot& plot)
     const TrendStore* store = plot.store;
     const int channels = store ? store->channels() : 0;
 
-    // The value labels get a fixed room, as wide as the longest they can be:
-    // the plot's left edge stays put while the values change.
     const int labelWidth = fm.horizontalAdvance(QStringLiteral("-0,000000"));
-    const QRect box = area.adjusted(labelWidth + 10, 8, -12, -(fm.height() + 8));
+    const QRect box = trendPlotBox(area, fm);
     if (box.width() < 4 || box.height() < 4) {
         painter.restore();
         return;
     }
     const TrendSpan span{plot.from, plot.to, box.width()};
     std::vector<std::vector<TrendColumn>> columns(static_cast<std::size_t>(channels));
+    std::vector<Range> own(static_cast<std::size_t>(channels), Range{0, 1});
     bool any = false;
     Range range{0, 0};
     for (int c = 0; c < channels; ++c) {
@@ -79,42 +130,56 @@ void paintTrend(QPainter& painter, const QRect& area, const TrendPlot& plot)
         if (ch >= plot.shown.size() || !plot.shown[ch])
             continue;
         columns[ch] = downsample(*store, c, span);
+        bool anyHere = false;
         for (const TrendColumn& col : columns[ch]) {
             range = any ? Range{std::min(range.low, double(col.min)), std::max(range.high, double(col.max))}
                         : Range{col.min, col.max};
-            any = true;
+            own[ch] = anyHere ? Range{std::min(own[ch].low, double(col.min)), std::max(own[ch].high, double(col.max))}
+                              : Range{col.min, col.max};
+            any = anyHere = true;
         }
+        own[ch] = opened(own[ch]);
     }
-    if (range.high - range.low < 1e-12 * std::max(1.0, std::abs(range.high))) {
-        const double pad = std::max(std::abs(range.high) * 0.01, 1e-3);
-        range = {range.low - pad, range.high + pad};
-    }
-    // A little room above and below, so that no line runs along the frame.
-    const double margin = (range.high - range.low) * 0.03;
-    range = {range.low - margin, range.high + margin};
+    const bool manual = plot.scale == TrendScale::Manual && plot.high > plot.low;
+    const bool perValue = plot.scale == TrendScale::PerValue;
+    if (manual)
+        range = {plot.low, plot.high};
+    else if (perValue)
+        range = {0.0, 100.0};
+    else
+        range = opened(range);
     const int rows = std::max(2, box.height() / (fm.height() * 3));
     const double step = niceStep((range.high - range.low) / rows);
-    range = {std::floor(range.low / step) * step, std::ceil(range.high / step) * step};
+    if (!manual && !perValue)
+        range = {std::floor(range.low / step) * step, std::ceil(range.high / step) * step};
     const int decimals = std::clamp(static_cast<int>(-std::floor(std::log10(step))), 0, 6);
     const bool exponent = std::max(std::abs(range.low), std::abs(range.high)) >= 1e6 || step < 1e-5;
     auto label = [&](double v) {
         if (std::abs(v) < step * 1e-9)
             v = 0;
+        if (perValue)
+            return plot.locale.toString(v, 'f', 0) + QStringLiteral(" %");
         return exponent ? plot.locale.toString(v, 'g', 3) : plot.locale.toString(v, 'f', decimals);
     };
     auto yOf = [&](double v) {
         return box.bottom() - (v - range.low) / (range.high - range.low) * (box.height() - 1);
     };
 
-    // Refreshes that failed.
+    // Refreshes that failed: red. Refreshes skipped while another exchange
+    // held the link: grey and hatched, so the two are told apart in print too.
     if (store) {
-        for (const ColumnRange& r : failedColumns(*store, span))
+        for (const ColumnRange& r : gapColumns(*store, span, SampleKind::Failed))
             painter.fillRect(QRect(box.left() + r.x0, box.top(), r.x1 - r.x0 + 1, box.height()), kFailed);
+        for (const ColumnRange& r : gapColumns(*store, span, SampleKind::Skipped)) {
+            const QRect strip(box.left() + r.x0, box.top(), r.x1 - r.x0 + 1, box.height());
+            painter.fillRect(strip, kSkipped);
+            painter.fillRect(strip, QBrush(kSkippedHatch, Qt::BDiagPattern));
+        }
     }
 
     // Value grid and labels.
     painter.setPen(kGrid);
-    for (double v = range.low; v <= range.high + step / 2; v += step) {
+    for (double v = std::ceil(range.low / step - 1e-9) * step; v <= range.high + step * 1e-6; v += step) {
         const double y = yOf(v);
         painter.setPen(kGrid);
         painter.drawLine(QPointF(box.left(), y), QPointF(box.right(), y));
@@ -150,6 +215,7 @@ void paintTrend(QPainter& painter, const QRect& area, const TrendPlot& plot)
 
     if (!any) {
         painter.drawText(box, Qt::AlignCenter, QStringLiteral("Brak danych"));
+        paintCursors(painter, box, span, plot);
         painter.restore();
         return;
     }
@@ -187,17 +253,22 @@ void paintTrend(QPainter& painter, const QRect& area, const TrendPlot& plot)
         pen.setJoinStyle(Qt::RoundJoin);
         painter.setPen(pen);
         run.reserve(cols.size() * 4);
+        // Scaled on its own: the value's range onto the axis's 0 to 100 %.
+        const Range from = perValue ? own[static_cast<std::size_t>(c)] : range;
+        const double k = (range.high - range.low) / (from.high - from.low);
+        auto yOfValue = [&](float v) { return yOf(range.low + (double(v) - from.low) * k); };
         for (const TrendColumn& col : cols) {
             if (!col.joined)
                 flush();
             const double x = box.left() + col.x + 0.5;
-            add(x, yOf(col.first));
-            add(x, yOf(col.min));
-            add(x, yOf(col.max));
-            add(x, yOf(col.last));
+            add(x, yOfValue(col.first));
+            add(x, yOfValue(col.min));
+            add(x, yOfValue(col.max));
+            add(x, yOfValue(col.last));
         }
         flush();
     }
+    paintCursors(painter, box, span, plot);
     painter.restore();
 }
 

@@ -65,14 +65,14 @@ std::vector<TrendColumn> downsample(const TrendStore& store, int channel, const 
     return out;
 }
 
-std::vector<ColumnRange> failedColumns(const TrendStore& store, const TrendSpan& span)
+std::vector<ColumnRange> gapColumns(const TrendStore& store, const TrendSpan& span, SampleKind kind)
 {
     std::vector<ColumnRange> out;
     if (span.columns <= 0)
         return out;
     const std::size_t end = store.lowerBound(span.to + 1);
     for (std::size_t i = store.lowerBound(span.from); i < end; ++i) {
-        if (store.kind(i) != SampleKind::Failed)
+        if (store.kind(i) != kind)
             continue;
         const int x0 = span.columnOf(store.time(i));
         const int x1 = i + 1 < store.size() ? std::max(x0, span.columnOf(store.time(i + 1)) - 1) : x0;
@@ -114,6 +114,17 @@ TrendStats trendStats(const TrendStore& store, int channel, qint64 from, qint64 
     if (s.count > 1)
         s.stddev = std::sqrt(m2 / static_cast<double>(s.count - 1));
     return s;
+}
+
+float trendValueAt(const TrendStore& store, int channel, qint64 ms)
+{
+    constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+    if (store.empty() || channel < 0 || channel >= store.channels())
+        return nan;
+    std::size_t i = store.lowerBound(ms);
+    if (i == store.size() || (i > 0 && ms - store.time(i - 1) < store.time(i) - ms))
+        --i;
+    return store.kind(i) == SampleKind::Values ? store.value(i, channel) : nan;
 }
 
 } // namespace vardel

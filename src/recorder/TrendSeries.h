@@ -36,12 +36,13 @@ struct TrendColumn {
 // as quick to draw as a minute.
 std::vector<TrendColumn> downsample(const TrendStore& store, int channel, const TrendSpan& span);
 
-// Pixel ranges [x0, x1] where exchanges failed: from a failed refresh to the
-// next sample (at least one column), merged where they touch.
+// Pixel ranges [x0, x1] of the samples of one kind (failed or skipped
+// refreshes): from such a sample to the next sample (at least one column),
+// merged where they touch.
 struct ColumnRange {
     int x0, x1;
 };
-std::vector<ColumnRange> failedColumns(const TrendStore& store, const TrendSpan& span);
+std::vector<ColumnRange> gapColumns(const TrendStore& store, const TrendSpan& span, SampleKind kind);
 
 // Statistics of a value over the samples from `from` to `to` that carry it.
 // The standard deviation is the sample one (n - 1), as a spreadsheet gives
@@ -51,5 +52,10 @@ struct TrendStats {
     double min, max, mean, stddev;
 };
 TrendStats trendStats(const TrendStore& store, int channel, qint64 from, qint64 to);
+
+// A value at a cursor: that of the sample nearest to `ms` among the two
+// around it, when it carries the value; NaN on a gap (a failed, skipped or
+// missing refresh is not bridged with a guess).
+float trendValueAt(const TrendStore& store, int channel, qint64 ms);
 
 } // namespace vardel

@@ -48,16 +48,25 @@ void TrendStore::append(qint64 ms, std::span<const float> values)
     }
 }
 
-void TrendStore::appendFailure(qint64 ms)
+void TrendStore::appendEmpty(qint64 ms, SampleKind kind)
 {
     append(ms, {});
-    m_kinds[slot(m_size - 1)] = SampleKind::Failed;
+    m_kinds[slot(m_size - 1)] = kind;
+}
+
+void TrendStore::appendFailure(qint64 ms)
+{
+    appendEmpty(ms, SampleKind::Failed);
 }
 
 void TrendStore::appendBreak(qint64 ms)
 {
-    append(ms, {});
-    m_kinds[slot(m_size - 1)] = SampleKind::Break;
+    appendEmpty(ms, SampleKind::Break);
+}
+
+void TrendStore::appendSkipped(qint64 ms)
+{
+    appendEmpty(ms, SampleKind::Skipped);
 }
 
 std::size_t TrendStore::lowerBound(qint64 ms) const

@@ -15,9 +15,10 @@ namespace vardel {
 inline constexpr std::size_t kTrendCapacity = 86400;
 
 // What a sample is: the values of a refresh (NaN for a value the reply did
-// not carry), a refresh whose exchange failed, or a break (the recording was
-// paused) across which no line is drawn.
-enum class SampleKind : std::uint8_t { Values, Failed, Break };
+// not carry), a refresh whose exchange failed, a break (the recording was
+// paused) across which no line is drawn, or a refresh skipped because
+// another exchange held the link (no line across it either: nobody looked).
+enum class SampleKind : std::uint8_t { Values, Failed, Break, Skipped };
 
 // The recorder's memory: a ring of samples, each a time in milliseconds on a
 // steady clock and one float per value. Times never go back.
@@ -31,6 +32,7 @@ public:
     void append(qint64 ms, std::span<const float> values); // missing values: NaN
     void appendFailure(qint64 ms);
     void appendBreak(qint64 ms);
+    void appendSkipped(qint64 ms);
 
     int channels() const { return m_channels; }
     std::size_t size() const { return m_size; }
@@ -74,6 +76,7 @@ private:
         return s < m_capacity ? s : s - m_capacity;
     }
     std::size_t push(qint64 ms, SampleKind kind);
+    void appendEmpty(qint64 ms, SampleKind kind);
 
     int m_channels = 0;
     std::size_t m_capacity;

@@ -82,13 +82,14 @@ TEST(TrendSeries, ColumnsCarryTheirExtremesAndBreakAtEveryGap)
     at(6500, 6);    // column 6: not joined
     store.appendBreak(7000);
     at(8000, 7);    // column 8: not joined
-    at(9999, 8);    // column 9: joined
+    store.appendSkipped(9000); // the link was busy: nobody looked
+    at(9999, 8);    // column 9: not joined either
 
     const TrendSpan span{0, 9999, 10};
     const auto cols = downsample(store, 0, span);
     struct Want { int x; float min, max, first, last; bool joined; };
     const std::vector<Want> want{{0, 1, 5, 1, 2, false}, {2, 3, 3, 3, 3, true}, {4, 4, 4, 4, 4, false},
-                                 {6, 6, 6, 6, 6, false}, {8, 7, 7, 7, 7, false}, {9, 8, 8, 8, 8, true}};
+                                 {6, 6, 6, 6, 6, false}, {8, 7, 7, 7, 7, false}, {9, 8, 8, 8, 8, false}};
     ASSERT_EQ(cols.size(), want.size());
     for (std::size_t i = 0; i < want.size(); ++i) {
         SCOPED_TRACE(i);
@@ -100,10 +101,13 @@ TEST(TrendSeries, ColumnsCarryTheirExtremesAndBreakAtEveryGap)
         EXPECT_EQ(cols[i].joined, want[i].joined);
     }
 
-    const auto failed = failedColumns(store, span);
+    const auto failed = gapColumns(store, span, SampleKind::Failed);
     ASSERT_EQ(failed.size(), 1u);
     EXPECT_EQ(failed[0].x0, 5);
     EXPECT_EQ(failed[0].x1, 5);
+    const auto skipped = gapColumns(store, span, SampleKind::Skipped);
+    ASSERT_EQ(skipped.size(), 1u);
+    EXPECT_EQ(skipped[0].x0, 9);
 
     // A column begins exactly where the one before it ends, on any span.
     for (const TrendSpan odd : {TrendSpan{123, 98765, 37}, TrendSpan{-5000, 86399000, 1366}, TrendSpan{0, 59000, 900}}) {
@@ -268,18 +272,21 @@ TEST_F(RecorderOnSim, EveryTickIsARefreshOfTheSelectedMeter)
     EXPECT_EQ(recorder.latest()[0], store.value(2, 0));
     EXPECT_EQ(recorder.wallTime(2000), wall.addMSecs(2000));
 
-    // A tick while another exchange is under way skips its turn.
+    // A tick while another exchange is under way skips its turn, and leaves
+    // a mark of it.
     {
         const Module1::Busy busy(link);
         EXPECT_EQ(tick().outcome, Recorder::Outcome::Skipped);
     }
-    EXPECT_EQ(store.size(), 3u);
+    ASSERT_EQ(store.size(), 4u);
+    EXPECT_EQ(store.kind(3), SampleKind::Skipped);
+    EXPECT_EQ(store.time(3), 4000);
 
     // A reply two bytes short: its last value (Bilans Nr 1) is missing.
     ASSERT_TRUE(card.setFault(QStringLiteral("bad-length")));
     EXPECT_EQ(tick().outcome, Recorder::Outcome::Recorded);
-    EXPECT_FALSE(std::isnan(store.value(3, 4)));
-    EXPECT_TRUE(std::isnan(store.value(3, 5)));
+    EXPECT_FALSE(std::isnan(store.value(4, 4)));
+    EXPECT_TRUE(std::isnan(store.value(4, 5)));
     EXPECT_EQ(errors.receive + errors.transmit, 0);
 }
 
@@ -314,10 +321,9 @@ TEST_F(RecorderOnSim, AnOutageShowsTheErrorWindowOnceAndMarksTheGap)
         EXPECT_EQ(store.kind(i), kinds[i]) << i;
 }
 
-// The file holds the lines of `vardel-cli measure --format csv`: the same
-// header, one line per refresh, a failed refresh as a line of empty fields.
-// Another meter selected meanwhile ends the file, whole, and starts afresh.
-TEST_F(RecorderOnSim, TheFileHoldsTheCommandLinesCsvLines)
+// The file holds the lines of `vardel-cli measure --format csv` and a last
+// field saying why a line has no values: a failed or a skipped refresh.
+TEST_F(RecorderOnSim, TheFileHoldsTheCommandLinesCsvLinesAndWhyALineIsEmpty)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("pomiary.csv"));
@@ -328,29 +334,71 @@ TEST_F(RecorderOnSim, TheFileHoldsTheCommandLinesCsvLines)
     ASSERT_TRUE(card.setFault(QStringLiteral("no-meter")));
     EXPECT_EQ(tick().outcome, Recorder::Outcome::Failed);
     card.clearFaults();
-    EXPECT_EQ(recorder.file().rows(), 3);
+    {
+        const Module1::Busy busy(link);
+        EXPECT_EQ(tick().outcome, Recorder::Outcome::Skipped);
+    }
+    EXPECT_EQ(recorder.file().rows(), 4);
 
     const QStringList lines = QString::fromUtf8(test::readBytes(path)).split(QLatin1Char('\n'));
-    ASSERT_EQ(lines.size(), 5) << "header, three lines, nothing after the last LF";
-    EXPECT_EQ(lines[0], measureHeaderLine(OutputFormat::Csv, kModelKX3));
+    ASSERT_EQ(lines.size(), 6) << "header, four lines, nothing after the last LF";
+    EXPECT_EQ(lines[0], measureHeaderLine(OutputFormat::Csv, kModelKX3) + QStringLiteral(";Uwagi"));
     const TrendStore& store = recorder.store();
     std::vector<MeasuredValue> first;
     for (int c = 0; c < 6; ++c)
         first.push_back({recorder.boxes()[static_cast<std::size_t>(c)], 6 * c + 1, store.value(0, c)});
-    EXPECT_EQ(lines[1], measureRecordLine(OutputFormat::Csv, kModelKX3, wall.addMSecs(1000), first));
-    EXPECT_EQ(lines[3], measureRecordLine(OutputFormat::Csv, kModelKX3, wall.addMSecs(3000), {}));
-    EXPECT_TRUE(lines[3].endsWith(QStringLiteral(";;;;;;")));
-    EXPECT_TRUE(lines[4].isEmpty());
+    EXPECT_EQ(lines[1], measureRecordLine(OutputFormat::Csv, kModelKX3, wall.addMSecs(1000), first) + u';');
+    EXPECT_EQ(lines[3], measureRecordLine(OutputFormat::Csv, kModelKX3, wall.addMSecs(3000), {})
+                            + QStringLiteral(";błąd wymiany z miernikiem"));
+    EXPECT_EQ(lines[4], measureRecordLine(OutputFormat::Csv, kModelKX3, wall.addMSecs(4000), {})
+                            + QStringLiteral(";pominięto: łącze zajęte inną wymianą"));
+    EXPECT_TRUE(lines[5].isEmpty());
+}
+
+// Another meter selected in the main window wipes nothing: the recorder
+// offers it, and once added records both at every tick, each into its own
+// trend and file, the main window's selection left as the user set it.
+TEST_F(RecorderOnSim, AnotherMeterSelectedIsOfferedAndRecordedBesideTheFirst)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kx3.csv"));
+    ASSERT_TRUE(recorder.startFile(path, nullptr));
+    tick();
+    tick();
+    EXPECT_FALSE(recorder.offered(nullptr, nullptr));
 
     link.MeterModel = kModelKX4;
     link.MeterAddress = 3;
-    link.CardSetLink();
-    const Recorder::Tick t = tick();
-    EXPECT_TRUE(t.meterChanged);
-    EXPECT_FALSE(recorder.file().isRecording());
-    EXPECT_EQ(recorder.store().size(), 1u);
-    EXPECT_EQ(recorder.store().channels(), 10);
-    EXPECT_EQ(QString::fromUtf8(test::readBytes(path)).count(QLatin1Char('\n')), 4);
+    std::int16_t model = 0;
+    std::int16_t address = 0;
+    ASSERT_TRUE(recorder.offered(&model, &address));
+    EXPECT_EQ(model, kModelKX4);
+    EXPECT_EQ(address, 3);
+    EXPECT_EQ(tick().outcome, Recorder::Outcome::Recorded);
+    ASSERT_EQ(recorder.meterCount(), 1u);
+    EXPECT_EQ(recorder.store().size(), 3u) << "the KX-3's trend goes on";
+    EXPECT_TRUE(recorder.file().isRecording());
+
+    const std::size_t kx4 = recorder.addMeter(model, address);
+    EXPECT_FALSE(recorder.offered(nullptr, nullptr));
+    link.MeterModel = kModelKX2; // the user goes on in the main window
+    link.MeterAddress = 1;
+    EXPECT_EQ(tick().outcome, Recorder::Outcome::Recorded);
+    EXPECT_EQ(link.MeterModel, kModelKX2);
+    EXPECT_EQ(link.MeterAddress, 1);
+    EXPECT_EQ(recorder.meter(0).store.size(), 4u);
+    ASSERT_EQ(recorder.meter(kx4).store.size(), 1u);
+    EXPECT_EQ(recorder.meter(kx4).store.channels(), 10);
+    for (int c = 0; c < 10; ++c)
+        EXPECT_FALSE(std::isnan(recorder.meter(kx4).store.value(0, c))) << c;
+    EXPECT_EQ(errors.receive + errors.transmit, 0);
+
+    // Declined, the KX-2 is not offered again until another one is selected.
+    recorder.decline(kModelKX2, 1);
+    EXPECT_FALSE(recorder.offered(nullptr, nullptr));
+    recorder.removeMeter(kx4);
+    EXPECT_EQ(recorder.meterCount(), 1u);
+    EXPECT_EQ(QString::fromUtf8(test::readBytes(path)).count(QLatin1Char('\n')), 5);
 }
 
 // ---------------------------------------------------------------------------

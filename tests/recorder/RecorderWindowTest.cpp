@@ -13,7 +13,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDoubleSpinBox>
+#include <QLineEdit>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
@@ -103,15 +105,45 @@ TEST_F(RecorderWindowTest, OpensRefreshingTheSelectedMetersValues)
     const TrendStore& store = window.recorder().store();
     EXPECT_LE(all.from, store.time(0));
     EXPECT_EQ(all.to, store.time(store.size() - 1));
+}
 
-    // The interval: 0,1 s to an hour.
-    auto* interval = child<QDoubleSpinBox>("Interval");
-    interval->setValue(0.05);
-    EXPECT_EQ(window.timer().interval(), 100);
-    interval->setValue(5000);
-    EXPECT_EQ(window.timer().interval(), 3600000);
-    interval->setValue(2.5);
-    EXPECT_EQ(window.timer().interval(), 2500);
+// „Odświeżanie co” takes seconds with a point or a comma, as `vardel-cli
+// --interval` does; what it cannot take is refused in words, and the
+// interval in force stays: nothing is rounded or clamped behind the user's back.
+TEST_F(RecorderWindowTest, TheIntervalIsTakenAsTypedOrRefusedInWords)
+{
+    window.open();
+    auto* interval = child<QLineEdit>("Interval");
+    auto* note = child<QLabel>("IntervalNote");
+    struct Case {
+        const char* typed;
+        int ms;            // the interval afterwards
+        const char* shown; // the box afterwards
+        const char* says;  // the note; empty when none
+    };
+    const Case cases[] = {
+        {"0.5", 500, "0,5", ""},
+        {"2,25", 2250, "2,25", ""},
+        {"5000", 2250, "2,25", "5000 s jest poza zakresem"},
+        {"3600", 3600000, "3600", ""},
+        {"0,05", 3600000, "3600", "0,05 s jest poza zakresem"},
+        {"1,2345", 3600000, "3600", "nie jest liczbą sekund"},
+        {" 10 s", 10000, "10", ""},
+        {"0,1", 100, "0,1", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        interval->setText(QString::fromUtf8(c.typed));
+        emit interval->editingFinished();
+        EXPECT_EQ(window.timer().interval(), c.ms);
+        EXPECT_EQ(interval->text(), QString::fromUtf8(c.shown));
+        EXPECT_EQ(note->isVisibleTo(&window), *c.says != 0);
+        if (*c.says) {
+            EXPECT_TRUE(note->text().contains(QString::fromUtf8(c.says))) << note->text().toStdString();
+            EXPECT_TRUE(note->text().contains(QStringLiteral("pozostaje co %1 s").arg(QString::fromUtf8(c.shown))))
+                << note->text().toStdString();
+        }
+    }
 }
 
 TEST_F(RecorderWindowTest, PauseGoesOnAndAFailedExchangeIsAGapNotAnEnd)
@@ -133,8 +165,84 @@ TEST_F(RecorderWindowTest, PauseGoesOnAndAFailedExchangeIsAGapNotAnEnd)
     EXPECT_TRUE(window.isRunning());
     EXPECT_EQ(errors.receive, 1);
     EXPECT_TRUE(text("Status").contains(QStringLiteral("przerwa w wykresie"))) << text("Status").toStdString();
-    EXPECT_TRUE(text("Value1").isEmpty() == false) << "the last values stay";
+    // The last good values stay, said to be old, to the eye and to a screen reader.
+    EXPECT_FALSE(text("Value1").isEmpty());
+    EXPECT_TRUE(text("CurrentHead").endsWith(QStringLiteral("(stare)"))) << text("CurrentHead").toStdString();
+    EXPECT_TRUE(child<QLabel>("Value1")->accessibleName().contains(QStringLiteral("stara")));
+    card.clearFaults();
+    window.refresh();
+    EXPECT_EQ(text("CurrentHead"), QStringLiteral("Bieżąca"));
+    const QString name = child<QLabel>("Value1")->accessibleName();
+    EXPECT_TRUE(name.startsWith(QStringLiteral("Pomiar Nr 1, bieżąca: "))) << name.toStdString();
+    EXPECT_TRUE(name.endsWith(text("Value1"))) << name.toStdString();
+    EXPECT_TRUE(child<QLabel>("Std1")->accessibleName().endsWith(text("Std1")));
+
+    // A refresh skipped while another exchange holds the link is said so.
+    {
+        const Module1::Busy busy(link);
+        window.refresh();
+    }
+    EXPECT_EQ(window.recorder().store().kind(window.recorder().store().size() - 1), SampleKind::Skipped);
+    EXPECT_TRUE(text("Status").contains(QStringLiteral("pominięte"))) << text("Status").toStdString();
 }
+
+// Another meter chosen in the main window keeps the plot and the file; the
+// recorder asks, in a bar that stays until answered, whether to record it too.
+TEST_F(RecorderWindowTest, AnotherMeterInTheMainWindowIsAskedForAndNothingIsWiped)
+{
+    window.open();
+    QTRY_COMPARE(window.recorder().store().size(), 1u);
+    chosen = dir.filePath(QStringLiteral("kx3.csv"));
+    click("Record");
+    link.MeterModel = kModelKX4;
+    link.MeterAddress = 3;
+    for (int i = 0; i < 3; ++i)
+        window.refresh();
+    EXPECT_TRUE(child<QWidget>("Offer")->isVisible());
+    EXPECT_TRUE(text("OfferText").contains(QStringLiteral("KX-4, adres 3"))) << text("OfferText").toStdString();
+    EXPECT_EQ(window.recorder().store().size(), 4u);
+    EXPECT_TRUE(window.recorder().file().isRecording());
+
+    click("OfferAdd");
+    EXPECT_FALSE(child<QWidget>("Offer")->isVisible());
+    auto* meters = child<QComboBox>("Meter");
+    ASSERT_EQ(meters->count(), 2);
+    EXPECT_EQ(meters->itemText(1), QStringLiteral("KX-4, adres 3"));
+    EXPECT_EQ(meters->currentIndex(), 1) << "the new meter is shown";
+    window.refresh();
+    EXPECT_TRUE(child<QCheckBox>("Show10")->isVisible());
+    EXPECT_FALSE(text("Value10").isEmpty());
+    EXPECT_EQ(window.recorder().meter(0).store.size(), 5u);
+
+    click("RemoveMeter");
+    EXPECT_EQ(meters->count(), 1);
+    EXPECT_FALSE(child<QPushButton>("RemoveMeter")->isEnabled());
+    EXPECT_TRUE(window.recorder().file().isRecording()) << "the KX-3's file goes on";
+}
+
+// On 1024 x 768 at 125 % (819 x 614 logical pixels, less the frame) nothing
+// scrolls sideways: the plot's right end, the newest values, and the buttons
+// stay in view, the KX-4's ten values included.
+TEST_F(RecorderWindowTest, FitsASmallScaledScreenWithoutScrollingSideways)
+{
+    link.MeterModel = kModelKX4;
+    link.MeterAddress = 3;
+    window.open();
+    window.refresh();
+    window.resize(819, 580);
+    QTest::qWait(0);
+    auto* area = child<QScrollArea>("Contents");
+    EXPECT_FALSE(area->horizontalScrollBar()->isVisible());
+    EXPECT_LE(area->widget()->width(), area->viewport()->width());
+    for (const char* name : {"Chart", "Close", "Pause", "Record", "SavePlot"}) {
+        SCOPED_TRACE(name);
+        const QWidget* w = child<QWidget>(name);
+        const QRect inViewport(w->mapTo(area->viewport(), QPoint(0, 0)), w->size());
+        EXPECT_TRUE(area->viewport()->rect().contains(inViewport)) << inViewport.x() << "," << inViewport.y() << " "
+                                                                  << inViewport.width() << "x" << inViewport.height();
+    }
+}
+
 
 // „Zapisz do pliku…”: the file takes the command line's CSV lines, the window
 // names it and counts its rows; „Zakończ zapis” and closing the window end it
@@ -154,7 +262,7 @@ TEST_F(RecorderWindowTest, RecordsEveryRefreshIntoAFileItNames)
     EXPECT_TRUE(child<QPushButton>("StopRecord")->isEnabled());
     QStringList lines = QString::fromUtf8(test::readBytes(chosen)).split(QLatin1Char('\n'));
     ASSERT_EQ(lines.size(), 4);
-    EXPECT_EQ(lines[0], measureHeaderLine(OutputFormat::Csv, kModelKX3));
+    EXPECT_EQ(lines[0], recorderHeaderLine(kModelKX3));
 
     click("StopRecord");
     window.refresh();
