@@ -6,6 +6,7 @@
 #include "link/WindowHabits.h"
 #include "measure/MeasureInterval.h"
 #include "measure/MeasureValues.h"
+#include "recorder/CsvReview.h"
 #include "recorder/StripChart.h"
 #include "recorder/TrendExport.h"
 
@@ -65,6 +66,18 @@ QLabel* number(QWidget* parent, const QString& name)
     return l;
 }
 
+// A time difference as people read it: "12,3 s", "2 min 17,7 s", "3 h 02 min 17 s".
+QString durationText(qint64 ms, const QLocale& locale)
+{
+    const qint64 a = std::abs(ms);
+    const QString sign = ms < 0 ? QStringLiteral("−") : QString();
+    if (a < 60000)
+        return sign + locale.toString(static_cast<double>(a) / 1000.0, 'f', 1) + QStringLiteral(" s");
+    if (a < 3600000)
+        return sign + QStringLiteral("%1 min %2 s").arg(a / 60000).arg(locale.toString(static_cast<double>(a % 60000) / 1000.0, 'f', 1));
+    return sign + QStringLiteral("%1 h %2 min %3 s").arg(a / 3600000).arg((a / 60000) % 60, 2, 10, QLatin1Char('0')).arg((a / 1000) % 60);
+}
+
 QIcon swatch(const QColor& colour)
 {
     QPixmap p(14, 14);
@@ -100,6 +113,9 @@ RecorderWindow::RecorderWindow(Module1& link, QString startFolder, QWidget* pare
 
     m_choose = [this](const QString& title, const QStringList& filters, const QString& suggested) {
         return chooseFile(title, filters, suggested);
+    };
+    m_chooseOpen = [this](const QString& title, const QStringList& filters, const QString&) {
+        return chooseOpen(title, filters);
     };
     m_confirm = [this](const QString& title, const QString& text) {
         return ConfigFileDialogs::confirmWithMessageBox(this, title, text);
@@ -165,6 +181,7 @@ void RecorderWindow::buildUi()
     top->addSpacing(12);
     top->addWidget(meterLabel);
     top->addWidget(m_meter);
+    top->addWidget(m_removeMeter);
     top->addStretch();
 
     // A meter selected in the main window while others are recorded: asked
@@ -185,6 +202,7 @@ void RecorderWindow::buildUi()
 
     m_record = button(contents, "Record", QStringLiteral("Zapisz do pliku…"));
     m_stopRecord = button(contents, "StopRecord", QStringLiteral("Zakończ zapis"));
+    m_openRecording = button(contents, "OpenRecording", QStringLiteral("Otwórz zapis…"));
     m_savePlot = button(contents, "SavePlot", QStringLiteral("Zapisz wykres…"));
     m_close = button(contents, "Close", QStringLiteral("Zamknij"));
     auto* actions = new QHBoxLayout;
@@ -193,10 +211,55 @@ void RecorderWindow::buildUi()
     actions->addSpacing(12);
     actions->addWidget(m_record);
     actions->addWidget(m_stopRecord);
+    actions->addWidget(m_openRecording);
     actions->addWidget(m_savePlot);
     actions->addStretch();
-    actions->addWidget(m_removeMeter);
     actions->addWidget(m_close);
+
+    // How the plot is looked at: held or live, the value axis, the cursors.
+    m_freeze = button(contents, "Freeze", QStringLiteral("Zatrzymaj wykres"));
+    m_freeze->setToolTip(QStringLiteral("Wykres stoi, rejestracja trwa"));
+    m_live = button(contents, "Live", QStringLiteral("Na żywo"));
+    m_live->setToolTip(QStringLiteral("Z powrotem do najnowszych wartości (End na wykresie)"));
+    auto* scaleLabel = new QLabel(QStringLiteral("Skala Y"), contents);
+    m_scale = new QComboBox(contents);
+    m_scale->setObjectName(QStringLiteral("Scale"));
+    m_scale->setAccessibleName(scaleLabel->text());
+    m_scale->addItems({QStringLiteral("Wspólna"), QStringLiteral("Każda osobno (%)"), QStringLiteral("Ręczna")});
+    scaleLabel->setBuddy(m_scale);
+    m_scaleLow = new QLineEdit(contents);
+    m_scaleLow->setObjectName(QStringLiteral("ScaleLow"));
+    m_scaleLow->setAccessibleName(QStringLiteral("Skala Y od"));
+    m_scaleHigh = new QLineEdit(contents);
+    m_scaleHigh->setObjectName(QStringLiteral("ScaleHigh"));
+    m_scaleHigh->setAccessibleName(QStringLiteral("Skala Y do"));
+    for (QLineEdit* e : {m_scaleLow, m_scaleHigh}) {
+        e->setMaximumWidth(e->fontMetrics().horizontalAdvance(QStringLiteral("-1,234567E+05")));
+        e->setEnabled(false); // for the manual scale only
+    }
+    m_clearCursors = button(contents, "ClearCursors", QStringLiteral("Usuń kursory"));
+    m_clearCursors->setToolTip(QStringLiteral("Kursor A: kliknięcie na wykresie, kursor B: prawy przycisk"));
+    auto* view = new QHBoxLayout;
+    view->addWidget(m_freeze);
+    view->addWidget(m_live);
+    view->addSpacing(12);
+    view->addWidget(scaleLabel);
+    view->addWidget(m_scale);
+    view->addWidget(new QLabel(QStringLiteral("od"), contents));
+    view->addWidget(m_scaleLow);
+    view->addWidget(new QLabel(QStringLiteral("do"), contents));
+    view->addWidget(m_scaleHigh);
+    view->addStretch();
+    view->addWidget(m_clearCursors);
+    m_scaleNote = new QLabel(contents);
+    m_scaleNote->setObjectName(QStringLiteral("ScaleNote"));
+    m_scaleNote->setWordWrap(true);
+    m_scaleNote->setStyleSheet(QStringLiteral("color: #b00000"));
+    m_scaleNote->hide();
+    m_cursorText = new QLabel(contents);
+    m_cursorText->setObjectName(QStringLiteral("CursorText"));
+    m_cursorText->setWordWrap(true);
+    m_cursorText->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     m_file = new QLabel(contents);
     m_file->setObjectName(QStringLiteral("RecordFile"));
@@ -211,7 +274,7 @@ void RecorderWindow::buildUi()
     values->setObjectName(QStringLiteral("Values"));
     auto* grid = new QGridLayout(values);
     const QStringList heads{QStringLiteral("Bieżąca"), QStringLiteral("Min"), QStringLiteral("Maks"),
-                            QStringLiteral("Średnia"), QStringLiteral("Odch. std.")};
+                            QStringLiteral("Średnia"), QStringLiteral("Odch. std."), QStringLiteral("B − A")};
     for (int i = 0; i < heads.size(); ++i) {
         auto* head = new QLabel(heads[i], values);
         head->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -222,6 +285,10 @@ void RecorderWindow::buildUi()
         if (i == 0) {
             head->setObjectName(QStringLiteral("CurrentHead"));
             m_currentHead = head;
+        }
+        if (i == 5) {
+            head->setObjectName(QStringLiteral("DeltaHead"));
+            m_deltaHead = head;
         }
     }
     for (int box = 1; box <= kMeasureBoxes; ++box) {
@@ -237,17 +304,19 @@ void RecorderWindow::buildUi()
         r.max = number(values, QStringLiteral("Max%1").arg(box));
         r.mean = number(values, QStringLiteral("Mean%1").arg(box));
         r.stddev = number(values, QStringLiteral("Std%1").arg(box));
+        r.delta = number(values, QStringLiteral("Delta%1").arg(box));
         QFont strong = r.value->font();
         strong.setBold(true);
         r.value->setFont(strong);
         int column = 0;
         for (QWidget* w : {static_cast<QWidget*>(r.show), static_cast<QWidget*>(r.value),
                            static_cast<QWidget*>(r.min), static_cast<QWidget*>(r.max),
-                           static_cast<QWidget*>(r.mean), static_cast<QWidget*>(r.stddev)})
+                           static_cast<QWidget*>(r.mean), static_cast<QWidget*>(r.stddev),
+                           static_cast<QWidget*>(r.delta)})
             grid->addWidget(w, box, column++);
         connect(r.show, &QCheckBox::toggled, this, [this] { showState(); });
     }
-    grid->setColumnStretch(6, 1);
+    grid->setColumnStretch(7, 1);
 
     m_status = new QLabel(contents);
     m_status->setObjectName(QStringLiteral("Status"));
@@ -260,30 +329,55 @@ void RecorderWindow::buildUi()
     layout->addWidget(m_intervalNote);
     layout->addLayout(actions);
     layout->addWidget(m_offer);
+    layout->addLayout(view);
+    layout->addWidget(m_scaleNote);
     layout->addWidget(m_chart, 1);
+    layout->addWidget(m_cursorText);
     layout->addWidget(m_status);
     layout->addWidget(m_file);
     layout->addWidget(values);
     resize(1000, 720);
 
     // Tab follows the screen; the window opens on "Wstrzymaj" all the same.
-    QList<QWidget*> order{m_interval, m_span, m_meter, m_pause, m_clear, m_record, m_stopRecord, m_savePlot,
-                          m_removeMeter, m_close, offerAdd, offerDecline};
+    QList<QWidget*> order{m_interval, m_span,       m_meter,     m_removeMeter, m_pause,    m_clear,
+                          m_record,   m_stopRecord, m_openRecording, m_savePlot, m_close,   offerAdd,
+                          offerDecline, m_freeze,  m_live,      m_scale,       m_scaleLow, m_scaleHigh,
+                          m_clearCursors, m_chart};
     for (int box = 1; box <= kMeasureBoxes; ++box)
         order << m_rows[static_cast<std::size_t>(box)].show;
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 
     connect(m_interval, &QLineEdit::editingFinished, this, [this] { takeInterval(); });
-    connect(m_span, &QComboBox::currentIndexChanged, this, [this] { showState(); });
+    connect(m_span, &QComboBox::currentIndexChanged, this, [this] { goLive(); });
     connect(m_meter, &QComboBox::activated, this, [this](int i) {
         m_recorder.setCurrent(static_cast<std::size_t>(i));
-        showState();
+        goLive(); // another meter's clock: its own newest values
     });
     connect(m_removeMeter, &QPushButton::clicked, this, [this] {
         m_recorder.removeMeter(m_recorder.current());
+        goLive();
+    });
+    connect(m_freeze, &QPushButton::clicked, this, [this] {
+        const TrendPlot now = currentPlot();
+        setView(now.from, now.to);
+    });
+    connect(m_live, &QPushButton::clicked, this, [this] { goLive(); });
+    connect(m_chart, &StripChart::viewRequested, this, [this](qint64 from, qint64 to) { setView(from, to); });
+    connect(m_chart, &StripChart::liveRequested, this, [this] { goLive(); });
+    connect(m_chart, &StripChart::cursorRequested, this, [this](int which, qint64 ms) {
+        (which == 0 ? m_cursorA : m_cursorB) = ms;
         showState();
     });
+    connect(m_clearCursors, &QPushButton::clicked, this, [this] {
+        m_cursorA.reset();
+        m_cursorB.reset();
+        showState();
+    });
+    connect(m_scale, &QComboBox::currentIndexChanged, this, [this] { takeScale(); });
+    connect(m_scaleLow, &QLineEdit::editingFinished, this, [this] { takeScale(); });
+    connect(m_scaleHigh, &QLineEdit::editingFinished, this, [this] { takeScale(); });
+    connect(m_openRecording, &QPushButton::clicked, this, [this] { openRecording(); });
     connect(offerAdd, &QPushButton::clicked, this, [this] {
         std::int16_t model = 0;
         std::int16_t address = 0;
@@ -506,11 +600,16 @@ TrendPlot RecorderWindow::currentPlot() const
     TrendPlot plot;
     const TrendStore& store = m_recorder.store();
     plot.store = &store;
-    const qint64 length = kSpans[static_cast<std::size_t>(std::max(0, m_span->currentIndex()))];
-    plot.to = store.empty() ? std::max<qint64>(length, 1000) : store.time(store.size() - 1);
-    plot.from = length > 0 ? plot.to - length : (store.empty() ? 0 : store.time(0));
-    if (plot.to - plot.from < 1000)
-        plot.from = plot.to - 1000; // one sample alone still gets room
+    if (m_isLive) {
+        const qint64 length = kSpans[static_cast<std::size_t>(std::max(0, m_span->currentIndex()))];
+        plot.to = store.empty() ? std::max<qint64>(length, 1000) : store.time(store.size() - 1);
+        plot.from = length > 0 ? plot.to - length : (store.empty() ? 0 : store.time(0));
+        if (plot.to - plot.from < 1000)
+            plot.from = plot.to - 1000; // one sample alone still gets room
+    } else {
+        plot.from = m_viewFrom;
+        plot.to = m_viewTo;
+    }
     for (int box : m_recorder.boxes()) {
         plot.shown.push_back(m_rows[static_cast<std::size_t>(box)].show->isChecked());
         plot.colours.push_back(trendColourOf(box));
@@ -518,7 +617,132 @@ TrendPlot RecorderWindow::currentPlot() const
     const Recorder* recorder = &m_recorder;
     plot.wallTime = [recorder](qint64 ms) { return recorder->wallTime(ms); };
     plot.locale = locale();
+    plot.scale = m_scaleKind;
+    plot.low = m_low;
+    plot.high = m_high;
+    plot.cursorA = m_cursorA;
+    plot.cursorB = m_cursorB;
     return plot;
+}
+
+void RecorderWindow::setView(qint64 from, qint64 to)
+{
+    // Not past the newest sample nor before the oldest by more than the span:
+    // the plot never wanders off into nothing.
+    const TrendStore& store = m_recorder.store();
+    const qint64 length = std::max<qint64>(to - from, 1000);
+    if (!store.empty()) {
+        const qint64 newest = store.time(store.size() - 1);
+        const qint64 oldest = store.time(0);
+        from = std::clamp(from, std::min(oldest, newest - length), newest - length / 2);
+    }
+    m_isLive = false;
+    m_viewFrom = from;
+    m_viewTo = from + length;
+    showState();
+}
+
+void RecorderWindow::goLive()
+{
+    m_isLive = true;
+    m_cursorA.reset();
+    m_cursorB.reset();
+    showState();
+}
+
+void RecorderWindow::takeScale()
+{
+    m_scaleNote->hide();
+    const auto kind = static_cast<TrendScale>(std::max(0, m_scale->currentIndex()));
+    const bool manual = kind == TrendScale::Manual;
+    m_scaleLow->setEnabled(manual);
+    m_scaleHigh->setEnabled(manual);
+    if (!manual) {
+        m_scaleKind = kind;
+        showState();
+        return;
+    }
+    if (m_scaleLow->text().trimmed().isEmpty() && m_scaleHigh->text().trimmed().isEmpty()) {
+        // Start from what the plot shows now.
+        double low = 0;
+        double high = 0;
+        bool any = false;
+        const TrendPlot plot = currentPlot();
+        for (std::size_t c = 0; c < m_recorder.boxes().size(); ++c) {
+            if (!plot.shown[c])
+                continue;
+            const TrendStats st = trendStats(m_recorder.store(), static_cast<int>(c), plot.from, plot.to);
+            if (st.count == 0)
+                continue;
+            low = any ? std::min(low, st.min) : st.min;
+            high = any ? std::max(high, st.max) : st.max;
+            any = true;
+        }
+        if (!any || high <= low) {
+            low = any ? low - 1 : 0;
+            high = any ? high + 1 : 1;
+        }
+        m_scaleLow->setText(trendNumberText(low, locale()));
+        m_scaleHigh->setText(trendNumberText(high, locale()));
+    }
+    auto number = [](const QString& text, bool* ok) {
+        return QString(text.trimmed()).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(ok);
+    };
+    bool okLow = false;
+    bool okHigh = false;
+    const double low = number(m_scaleLow->text(), &okLow);
+    const double high = number(m_scaleHigh->text(), &okHigh);
+    QString problem;
+    if (!okLow || !okHigh || !std::isfinite(low) || !std::isfinite(high))
+        problem = QStringLiteral("Skala Y: „%1” nie jest liczbą.").arg(!okLow ? m_scaleLow->text() : m_scaleHigh->text());
+    else if (low >= high)
+        problem = QStringLiteral("Skala Y: dolna granica (%1) musi być mniejsza od górnej (%2).")
+                      .arg(m_scaleLow->text(), m_scaleHigh->text());
+    if (!problem.isEmpty()) {
+        // The scale in force stays, and the window says which it is.
+        m_scaleNote->setText(problem + (m_scaleKind == TrendScale::Manual
+                                            ? QStringLiteral(" Pozostaje od %1 do %2.")
+                                                  .arg(trendNumberText(m_low, locale()), trendNumberText(m_high, locale()))
+                                            : QStringLiteral(" Pozostaje skala dotychczasowa.")));
+        m_scaleNote->show();
+        showState();
+        return;
+    }
+    m_scaleKind = TrendScale::Manual;
+    m_low = low;
+    m_high = high;
+    showState();
+}
+
+QString RecorderWindow::chooseOpen(const QString& title, const QStringList& filters)
+{
+    QFileDialog dialog(this, title, m_startFolder);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(filters);
+    ConfigFileDialogs::speakPolish(dialog, false);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+void RecorderWindow::openRecording()
+{
+    const QString title = QStringLiteral("Otwarcie zapisu pomiarów");
+    const QString path = m_chooseOpen(title, {QStringLiteral("Pliki CSV (*.csv)")}, QString());
+    if (path.isEmpty())
+        return;
+    QString error;
+    std::unique_ptr<RecordedMeter> reviewed = readRecording(path, &error);
+    if (!reviewed) {
+        m_warn(title, error);
+        return;
+    }
+    m_recorder.setCurrent(m_recorder.addReview(std::move(reviewed)));
+    // The whole file at first.
+    m_span->setCurrentIndex(3);
+    goLive();
 }
 
 void RecorderWindow::showMeter()
@@ -533,7 +757,30 @@ void RecorderWindow::showMeter()
                            static_cast<QWidget*>(r.min), static_cast<QWidget*>(r.max),
                            static_cast<QWidget*>(r.mean), static_cast<QWidget*>(r.stddev)})
             w->setVisible(has);
+        r.delta->setVisible(has && m_cursorA && m_cursorB);
     }
+    m_deltaHead->setVisible(m_cursorA && m_cursorB);
+}
+
+void RecorderWindow::showView()
+{
+    m_freeze->setEnabled(m_isLive);
+    m_live->setEnabled(!m_isLive);
+    m_clearCursors->setEnabled(m_cursorA || m_cursorB);
+    const QLocale loc = locale();
+    auto at = [&](const std::optional<qint64>& ms) {
+        return m_recorder.wallTime(*ms).toString(QStringLiteral("HH:mm:ss,zzz")).chopped(2);
+    };
+    QStringList parts;
+    if (m_cursorA)
+        parts << QStringLiteral("Kursor A: %1").arg(at(m_cursorA));
+    if (m_cursorB)
+        parts << QStringLiteral("Kursor B: %1").arg(at(m_cursorB));
+    if (m_cursorA && m_cursorB)
+        parts << QStringLiteral("B − A: %1").arg(durationText(*m_cursorB - *m_cursorA, loc));
+    m_cursorText->setText(parts.isEmpty() ? QStringLiteral("Kursory: kliknięcie na wykresie (A), prawy przycisk (B).")
+                                          : parts.join(QStringLiteral("   ")));
+    m_cursorText->setAccessibleName(m_cursorText->text());
 }
 
 void RecorderWindow::showMeters()
@@ -556,6 +803,9 @@ void RecorderWindow::showMeters()
     }
     m_meter->setCurrentIndex(std::min(static_cast<int>(m_recorder.current()), static_cast<int>(names.size()) - 1));
     m_removeMeter->setEnabled(m_recorder.meterCount() > 1);
+    m_removeMeter->setText(m_recorder.shownMeter().isReview() ? QStringLiteral("Zamknij przegląd")
+                                                             : QStringLiteral("Usuń z rejestratora"));
+    m_removeMeter->setAccessibleName(m_removeMeter->text());
 }
 
 void RecorderWindow::showOffer()
@@ -583,9 +833,10 @@ void RecorderWindow::showState()
     const RecordedMeter& meter = m_recorder.shownMeter();
     // During an outage the last good values stay, told apart as old: grey,
     // and the column says from when.
-    const bool stale = meter.stale && meter.latestMs >= 0;
+    const bool stale = meter.stale && meter.latestMs >= 0 && !meter.isReview();
     const QString since = stale ? m_recorder.wallTime(meter.latestMs).toString(QStringLiteral("HH:mm:ss")) : QString();
-    m_currentHead->setText(stale ? QStringLiteral("Z %1 (stare)").arg(since) : QStringLiteral("Bieżąca"));
+    m_currentHead->setText(stale ? QStringLiteral("Z %1 (stare)").arg(since)
+                                 : (meter.isReview() ? QStringLiteral("Ostatnia w pliku") : QStringLiteral("Bieżąca")));
     m_currentHead->setToolTip(stale ? QStringLiteral("Ostatnie wartości, które nadeszły (o %1); od tej chwili "
                                                      "wymiana z miernikiem się nie udaje.")
                                           .arg(since)
@@ -607,7 +858,14 @@ void RecorderWindow::showState()
         say(r.max, QStringLiteral("maksimum"), trendNumberText(s.max, loc));
         say(r.mean, QStringLiteral("średnia"), trendNumberText(s.mean, loc));
         say(r.stddev, QStringLiteral("odchylenie standardowe"), trendNumberText(s.stddev, loc));
+        if (m_cursorA && m_cursorB) {
+            const int ch = static_cast<int>(c);
+            const double d = double(trendValueAt(m_recorder.store(), ch, *m_cursorB))
+                - double(trendValueAt(m_recorder.store(), ch, *m_cursorA));
+            say(r.delta, QStringLiteral("różnica B − A"), trendNumberText(d, loc));
+        }
     }
+    showView();
 
     const CsvRecording& file = m_recorder.file();
     m_stopRecord->setEnabled(file.isRecording());
@@ -621,9 +879,16 @@ void RecorderWindow::showState()
 
     const std::int16_t model = m_recorder.model() >= 0 ? m_recorder.model() : m_link.MeterModel;
     const std::int16_t address = m_recorder.model() >= 0 ? m_recorder.meterAddress() : m_link.MeterAddress;
-    QString state = QStringLiteral("Miernik %1.").arg(meterText(model, address));
+    QString state = meter.isReview()
+        ? QStringLiteral("Przegląd pliku %1 (tylko do odczytu, %2 – %3).")
+              .arg(QDir::toNativeSeparators(meter.review),
+                   m_recorder.wallTime(meter.store.time(0)).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                   m_recorder.wallTime(meter.store.time(meter.store.size() - 1)).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+        : QStringLiteral("Miernik %1.").arg(meterText(model, address));
     if (m_paused)
         state += QStringLiteral(" Wstrzymano.");
+    if (!m_isLive)
+        state += QStringLiteral(" Wykres zatrzymany, rejestracja trwa; „Na żywo” wraca do najnowszych wartości.");
     if (!m_note.isEmpty())
         state += QLatin1Char(' ') + m_note;
     m_status->setText(state);

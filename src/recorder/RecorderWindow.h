@@ -8,6 +8,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -54,6 +55,8 @@ public:
     using Confirm = std::function<bool(const QString& title, const QString& text)>;
     using Warn = std::function<void(const QString& title, const QString& text)>;
     void setFileChooser(FileChooser chooser) { m_choose = std::move(chooser); }
+    // The dialog that picks a recording to open (the chosen file, or empty).
+    void setOpenChooser(FileChooser chooser) { m_chooseOpen = std::move(chooser); }
     void setConfirm(Confirm confirm) { m_confirm = std::move(confirm); }
     void setWarn(Warn warn) { m_warn = std::move(warn); }
 
@@ -75,6 +78,12 @@ private:
     void showMeters();  // the list of meters recorded
     void showOffer();   // another meter selected in the main window
     void takeInterval();
+    void takeScale();
+    void showView();    // live or held, cursors, scale
+    void setView(qint64 from, qint64 to);
+    void goLive();
+    void openRecording();
+    QString chooseOpen(const QString& title, const QStringList& filters);
     TrendPlot currentPlot() const;
     QString chooseFile(const QString& title, const QStringList& filters, const QString& suggested);
     QString suggestedName(const QString& stem, const QString& suffix) const;
@@ -96,6 +105,27 @@ private:
     QWidget* m_offer = nullptr;
     QLabel* m_offerText = nullptr;
     QLabel* m_currentHead = nullptr;
+    QPushButton* m_freeze = nullptr;
+    QPushButton* m_live = nullptr;
+    QComboBox* m_scale = nullptr;
+    QLineEdit* m_scaleLow = nullptr;
+    QLineEdit* m_scaleHigh = nullptr;
+    QLabel* m_scaleNote = nullptr;
+    QPushButton* m_clearCursors = nullptr;
+    QLabel* m_cursorText = nullptr;
+    QLabel* m_deltaHead = nullptr;
+    QPushButton* m_openRecording = nullptr;
+
+    // What the plot shows: the newest span (live), or a span held still
+    // (zoomed, moved back, or frozen) while the refreshes go on.
+    bool m_isLive = true;
+    qint64 m_viewFrom = 0;
+    qint64 m_viewTo = 0;
+    std::optional<qint64> m_cursorA;
+    std::optional<qint64> m_cursorB;
+    TrendScale m_scaleKind = TrendScale::Common;
+    double m_low = 0.0;
+    double m_high = 1.0;
     QPushButton* m_pause = nullptr;
     QPushButton* m_clear = nullptr;
     StripChart* m_chart = nullptr;
@@ -106,6 +136,7 @@ private:
         QLabel* max = nullptr;
         QLabel* mean = nullptr;
         QLabel* stddev = nullptr;
+        QLabel* delta = nullptr; // B − A
     };
     std::array<Row, 11> m_rows{}; // by box number 1..10
     QPushButton* m_record = nullptr;
@@ -116,6 +147,7 @@ private:
     QLabel* m_status = nullptr;
 
     FileChooser m_choose;
+    FileChooser m_chooseOpen;
     Confirm m_confirm;
     Warn m_warn;
 };

@@ -15,6 +15,7 @@
 #include "support/TestFiles.h"
 
 #include <QDir>
+#include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -458,6 +459,67 @@ TEST(TrendPainter, GapsAreShadedAndNoLineCrossesThem)
     EXPECT_EQ(countColour(mid - 3, mid + 3, QColor(213, 94, 0)), 0);
     EXPECT_GT(countColour(plotLeft + width / 10, image.width() - 20, QColor(213, 94, 0)), 100);
     EXPECT_EQ(countColour(0, image.width() - 1, QColor(0, 114, 178)), 0) << "a hidden value is drawn";
+}
+
+// A value of 0..1 beside one of 1000..1001: on the common axis the small one
+// is a flat line at the bottom; each on its own, both fill the height; on a
+// typed range the large one lies outside and is not drawn over the frame.
+// The cursors are drawn where their times fall.
+TEST(TrendPainter, ScalesAndCursors)
+{
+    TrendStore store(2);
+    for (int s = 0; s <= 600; ++s) {
+        const float v[] = {static_cast<float>(s % 100) / 100.0f, 1001.0f - static_cast<float>(s % 100) / 100.0f};
+        store.append(s * 1000, v);
+    }
+    TrendPlot plot = plotOf(store);
+    QImage image(800, 400, QImage::Format_RGB32);
+    const QRect box = trendPlotBox(image.rect(), QFontMetrics(QFont()));
+    // Rows of the plot in which a colour appears.
+    auto rowsOf = [&](const QColor& colour) {
+        int top = image.height();
+        int bottom = -1;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = box.left(); x <= box.right(); ++x)
+                if (QColor(image.pixel(x, y)) == colour) {
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+        return bottom - top + 1;
+    };
+    auto paint = [&] {
+        image.fill(Qt::black);
+        QPainter painter(&image);
+        paintTrend(painter, image.rect(), plot);
+    };
+    const QColor small = plot.colours[0];
+    const QColor large = plot.colours[1];
+
+    paint();
+    EXPECT_LT(rowsOf(small), box.height() / 10);
+    plot.scale = TrendScale::PerValue;
+    paint();
+    EXPECT_GT(rowsOf(small), box.height() * 8 / 10);
+    EXPECT_GT(rowsOf(large), box.height() * 8 / 10);
+    plot.scale = TrendScale::Manual;
+    plot.low = 0.0;
+    plot.high = 2.0;
+    paint();
+    EXPECT_GT(rowsOf(small), box.height() * 4 / 10);
+    EXPECT_LE(rowsOf(large), 0) << "a value off the typed range is drawn";
+
+    plot.cursorA = 150000;
+    plot.cursorB = 450000;
+    plot.shown = {false, false};
+    paint();
+    const TrendSpan span{plot.from, plot.to, box.width()};
+    for (qint64 at : {*plot.cursorA, *plot.cursorB}) {
+        const int x = box.left() + span.columnOf(at);
+        int dark = 0;
+        for (int y = box.top(); y <= box.bottom(); ++y)
+            dark += QColor(image.pixel(x, y)) == QColor(40, 40, 40) ? 1 : 0;
+        EXPECT_GT(dark, box.height() / 3) << at;
+    }
 }
 
 TEST(TrendExport, PngSvgAndPdfHoldThePlotAndAnUnknownKindIsRefused)

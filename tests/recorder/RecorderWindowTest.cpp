@@ -6,6 +6,7 @@
 #include "measure/MeasureRecord.h"
 #include "recorder/RecorderWindow.h"
 #include "recorder/StripChart.h"
+#include "recorder/TrendSeries.h"
 #include "sim/SimCard.h"
 #include "support/CountingErrors.h"
 #include "support/TestFiles.h"
@@ -22,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -308,6 +310,196 @@ TEST_F(RecorderWindowTest, SavesThePlotAsAPictureOfTheChosenKind)
     click("SavePlot");
     ASSERT_EQ(warnings.size(), 1);
     EXPECT_TRUE(warnings[0].contains(QStringLiteral("png, svg albo pdf")));
+}
+
+// Ten minutes of refreshes a second apart, on the recorder's own clock.
+void fillTenMinutes(RecorderWindow& window)
+{
+    const QDateTime wall(QDate(2026, 12, 10), QTime(10, 0));
+    for (qint64 ms = 1000; ms <= 600000; ms += 1000)
+        window.recorder().tick(ms, wall.addMSecs(ms));
+}
+
+QPoint chartPoint(StripChart* chart, double share)
+{
+    const QRect box = trendPlotBox(chart->rect(), chart->fontMetrics());
+    return {box.left() + static_cast<int>(share * box.width()), box.center().y()};
+}
+
+// Looking back while the refreshes go on: the wheel and a dragged band zoom,
+// the keys move back in time, „Zatrzymaj wykres” holds the plot still, and
+// „Na żywo” (or End) brings back the newest values. Two cursors give the
+// time and each value's difference between them.
+TEST_F(RecorderWindowTest, ZoomPanFreezeAndCursorsWhileRecordingGoesOn)
+{
+    window.open();
+    window.resize(900, 700);
+    fillTenMinutes(window);
+    child<QComboBox>("Span")->setCurrentIndex(3);
+    StripChart* chart = window.chart();
+    auto plot = [&] { return chart->plot(); };
+    EXPECT_EQ(plot().to, 600000);
+    EXPECT_FALSE(child<QPushButton>("Live")->isEnabled());
+
+    // The wheel zooms in around the time under the mouse.
+    const qint64 before = plot().to - plot().from;
+    const QPoint middle = chartPoint(chart, 0.5);
+    const qint64 under = chart->timeAt(middle.x());
+    QWheelEvent wheel(middle, chart->mapToGlobal(middle), {}, QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(chart, &wheel);
+    EXPECT_NEAR(double(plot().to - plot().from), double(before) / 1.25, 2.0);
+    EXPECT_NEAR(double(chart->timeAt(middle.x())), double(under), 1500.0);
+    EXPECT_TRUE(child<QPushButton>("Live")->isEnabled());
+    EXPECT_TRUE(text("Status").contains(QStringLiteral("Wykres zatrzymany"))) << text("Status").toStdString();
+
+    // A band dragged from a quarter to a half of the plot becomes the plot.
+    const QPoint a = chartPoint(chart, 0.25);
+    const QPoint b = chartPoint(chart, 0.5);
+    const qint64 ta = chart->timeAt(a.x());
+    const qint64 tb = chart->timeAt(b.x());
+    QTest::mousePress(chart, Qt::LeftButton, {}, a);
+    QTest::mouseMove(chart, b);
+    QTest::mouseRelease(chart, Qt::LeftButton, {}, b);
+    EXPECT_EQ(plot().from, ta);
+    EXPECT_EQ(plot().to, tb);
+
+    // Left goes back a quarter of the span; the refreshes go on meanwhile,
+    // the held plot stays where it is.
+    const TrendPlot held = plot();
+    chart->setFocus();
+    QTest::keyClick(chart, Qt::Key_Left);
+    EXPECT_EQ(plot().from, held.from - (held.to - held.from) / 4);
+    const TrendPlot back = plot();
+    window.refresh();
+    EXPECT_EQ(window.recorder().store().time(window.recorder().store().size() - 1), 600000)
+        << "the clock never goes back";
+    EXPECT_EQ(window.recorder().store().size(), 601u);
+    EXPECT_EQ(plot().from, back.from);
+    EXPECT_EQ(plot().to, back.to);
+
+    // Cursor A by a click, B by a right click: the time between them and
+    // each value's difference, as the store has them.
+    const QPoint ca = chartPoint(chart, 0.2);
+    const QPoint cb = chartPoint(chart, 0.8);
+    QTest::mouseClick(chart, Qt::LeftButton, {}, ca);
+    EXPECT_FALSE(child<QLabel>("Delta1")->isVisible());
+    QTest::mouseClick(chart, Qt::RightButton, {}, cb);
+    ASSERT_TRUE(plot().cursorA && plot().cursorB);
+    const qint64 msA = *plot().cursorA;
+    const qint64 msB = *plot().cursorB;
+    EXPECT_EQ(msA, chart->timeAt(ca.x()));
+    EXPECT_TRUE(text("CursorText").contains(QStringLiteral("B − A: "))) << text("CursorText").toStdString();
+    const TrendStore& store = window.recorder().store();
+    const double delta = double(trendValueAt(store, 0, msB)) - double(trendValueAt(store, 0, msA));
+    EXPECT_TRUE(child<QLabel>("Delta1")->isVisible());
+    EXPECT_EQ(text("Delta1"), trendNumberText(delta, window.locale()));
+    click("ClearCursors");
+    EXPECT_FALSE(plot().cursorA || plot().cursorB);
+
+    // „Zatrzymaj wykres” holds the live plot; „Na żywo” follows again.
+    click("Live");
+    EXPECT_EQ(plot().to, 600000);
+    click("Freeze");
+    EXPECT_TRUE(child<QPushButton>("Live")->isEnabled());
+    const TrendPlot frozen = plot();
+    window.recorder().tick(700000, QDateTime::currentDateTime());
+    window.refresh();
+    EXPECT_EQ(plot().to, frozen.to);
+    QTest::keyClick(chart, Qt::Key_End);
+    EXPECT_EQ(plot().to, window.recorder().store().time(window.recorder().store().size() - 1));
+}
+
+// The value axis: common, each value on its own, or a range typed in; a
+// range that cannot be is refused in words and the one in force stays.
+TEST_F(RecorderWindowTest, TheValueAxisIsCommonPerValueOrTypedIn)
+{
+    window.open();
+    fillTenMinutes(window);
+    auto* scale = child<QComboBox>("Scale");
+    auto* low = child<QLineEdit>("ScaleLow");
+    auto* high = child<QLineEdit>("ScaleHigh");
+    EXPECT_FALSE(low->isEnabled());
+    scale->setCurrentIndex(1);
+    EXPECT_EQ(window.chart()->plot().scale, TrendScale::PerValue);
+
+    scale->setCurrentIndex(2);
+    EXPECT_TRUE(low->isEnabled());
+    EXPECT_FALSE(low->text().isEmpty()) << "starts from what the plot shows";
+    EXPECT_EQ(window.chart()->plot().scale, TrendScale::Manual);
+    struct Case {
+        const char* low;
+        const char* high;
+        double wantLow, wantHigh;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"-5,5", "20.25", -5.5, 20.25, ""},
+        {"10", "5", -5.5, 20.25, "musi być mniejsza"},
+        {"zero", "5", -5.5, 20.25, "nie jest liczbą"},
+        {"0", "1e3", 0, 1000, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.low);
+        low->setText(QString::fromUtf8(c.low));
+        high->setText(QString::fromUtf8(c.high));
+        emit high->editingFinished();
+        EXPECT_EQ(window.chart()->plot().low, c.wantLow);
+        EXPECT_EQ(window.chart()->plot().high, c.wantHigh);
+        EXPECT_EQ(child<QLabel>("ScaleNote")->isVisibleTo(&window), *c.says != 0);
+        if (*c.says) {
+            EXPECT_TRUE(text("ScaleNote").contains(QString::fromUtf8(c.says))) << text("ScaleNote").toStdString();
+        }
+    }
+}
+
+// A saved recording opens again in the same window, beside the live meters,
+// read-only: its values, failed and skipped refreshes as they were recorded.
+TEST_F(RecorderWindowTest, ASavedRecordingOpensForReviewReadOnly)
+{
+    window.open();
+    QTRY_COMPARE(window.recorder().store().size(), 1u);
+    chosen = dir.filePath(QStringLiteral("pomiary.csv"));
+    click("Record");
+    window.refresh();
+    ASSERT_TRUE(card.setFault(QStringLiteral("no-meter")));
+    window.refresh();
+    card.clearFaults();
+    {
+        const Module1::Busy busy(link);
+        window.refresh();
+    }
+    window.refresh();
+    click("StopRecord");
+    const std::vector<float> last = window.recorder().latest();
+
+    QString opened = chosen;
+    window.setOpenChooser([&](const QString&, const QStringList&, const QString&) { return opened; });
+    click("OpenRecording");
+    ASSERT_TRUE(warnings.isEmpty()) << warnings.join(u' ').toStdString();
+    auto* meters = child<QComboBox>("Meter");
+    ASSERT_EQ(meters->count(), 2);
+    EXPECT_EQ(meters->currentText(), QStringLiteral("Plik pomiary.csv (przegląd)"));
+    EXPECT_TRUE(text("Status").contains(QStringLiteral("tylko do odczytu"))) << text("Status").toStdString();
+    EXPECT_FALSE(child<QPushButton>("Record")->isEnabled());
+    const TrendStore& reviewed = window.recorder().store();
+    const SampleKind kinds[] = {SampleKind::Values, SampleKind::Failed, SampleKind::Skipped, SampleKind::Values};
+    ASSERT_EQ(reviewed.size(), std::size(kinds));
+    for (std::size_t i = 0; i < std::size(kinds); ++i)
+        EXPECT_EQ(reviewed.kind(i), kinds[i]) << i;
+    for (int c = 0; c < reviewed.channels(); ++c)
+        EXPECT_FLOAT_EQ(reviewed.value(3, c), last[static_cast<std::size_t>(c)]) << c;
+    window.refresh();
+    EXPECT_EQ(reviewed.size(), std::size(kinds)) << "a file under review takes no refreshes";
+    EXPECT_EQ(window.recorder().meter(0).store.size(), 6u) << "the live meter goes on";
+
+    // Not a recording: said so, nothing opened.
+    opened = dir.filePath(QStringLiteral("inny.csv"));
+    test::writeBytes(opened, "Czas;Temperatura\n2026-12-10T10:00:00.000+01:00;1.5\n");
+    click("OpenRecording");
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings[0].startsWith(QStringLiteral("Nie można wczytać pliku"))) << warnings[0].toStdString();
+    EXPECT_EQ(meters->count(), 2);
 }
 
 // Escape and „Zamknij” close as the frame does; the plot stays for the next
