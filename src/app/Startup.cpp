@@ -1,7 +1,7 @@
 #include "app/Startup.h"
 
 #include "fileio/FileLocations.h"
-#include "fileio/FileOwner.h"
+#include "fileio/SafeFile.h"
 #include "link/Module1.h"
 #include "portio/PortIoBackend.h"
 #include "sim/SimCard.h"
@@ -165,16 +165,6 @@ QString programFolder(const char* argv0)
     if (self.exists())
         return QFileInfo(self.canonicalFilePath()).absolutePath();
     return QFileInfo(QString::fromLocal8Bit(argv0)).absolutePath();
-}
-
-void keepQtSettingsOutOfUsersHome()
-{
-    if (!ownerForNewEntryAt(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)))
-        return;
-    const passwd* root = ::getpwuid(0);
-    const QString rootConfig = QDir(QString::fromLocal8Bit(root ? root->pw_dir : "/root")).filePath(QStringLiteral(".config"));
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, rootConfig);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, rootConfig);
 }
 
 std::uint16_t portCardAddress(std::int16_t settingsAddress)
