@@ -136,6 +136,9 @@ PortAccess reachCardPorts(const PortAccessSystem& system, const HelperGrant& gra
         access.granted = note.address;
         return access;
     }
+    const QString notAllowed = system.addressRefusal ? system.addressRefusal(address) : cardAddressRefusalText(address);
+    if (!notAllowed.isEmpty())
+        return refused(notAllowed);
     if (hasRawIo(ops))
         return {};
     // The helper could not gain its privilege: say so rather than let it
@@ -157,6 +160,9 @@ PortAccess reachCardPorts(const PortAccessSystem& system, const HelperGrant& gra
         return refused(helperMissingText(address, helper));
     if (error == EACCES) {
         const HelperGroup facts = system.helperGroup(helper);
+        // Only the program's own group is ever named to be joined.
+        if (facts.group != QLatin1String(kCardGroup))
+            return refused(wrongHelperGroupText(address, helper, facts.group));
         if (!facts.inSession)
             return refused(notMemberText(address, facts.user, facts.group, facts.listed));
     }

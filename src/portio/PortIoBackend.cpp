@@ -29,6 +29,7 @@ PortIoBackend::Access PortIoBackend::systemAccess()
     access.outb = [](std::uint8_t, std::uint16_t) {};
 #endif
     access.lockdown = [] { return kernelLockdownMode(); };
+    access.refusal = [](std::uint16_t cardAddress) { return cardAddressRefusalText(cardAddress); };
     return access;
 }
 
@@ -70,6 +71,14 @@ bool PortIoBackend::requestPair(std::uint16_t first, QString& message)
         message = systemPortsText(first);
         return false;
     }
+    // An address the administrator has not allowed (or one of the PC's own
+    // devices) is neither asked for nor touched, root's run included.
+    if (m_access.refusal) {
+        if (const QString refusal = m_access.refusal(first); !refusal.isEmpty()) {
+            message = refusal;
+            return false;
+        }
+    }
     if (!m_mayGrant) {
         // The privilege is gone: asking the kernel would only be refused.
         message = nextStartText(m_adopted);
@@ -105,7 +114,9 @@ bool PortIoBackend::reachable(std::uint16_t port)
     m_lastError = message;
     // The box already says "below 100h" for those. For adopted ports the
     // advice is the same whatever address comes next: said once.
-    if (isSystemPortPair(static_cast<std::int16_t>(first)) || (!m_mayGrant && std::exchange(m_toldNextStart, true)))
+    // A refused address is said each time; the next start's advice once.
+    const bool nextStart = !m_mayGrant && message == nextStartText(m_adopted);
+    if (isSystemPortPair(static_cast<std::int16_t>(first)) || (nextStart && std::exchange(m_toldNextStart, true)))
         return false;
     if (m_onMessage)
         m_onMessage(message);

@@ -25,6 +25,9 @@ public:
         std::function<void(std::uint8_t value, std::uint16_t port)> outb;
         // The kernel's lockdown mode ("integrity", "confidentiality"), else empty.
         std::function<QString()> lockdown;
+        // Why a card address may not be used (not allowed, a device of the
+        // PC's), else empty; none: every address above 100h may.
+        std::function<QString(std::uint16_t cardAddress)> refusal;
     };
     static Access systemAccess();
 

@@ -74,7 +74,7 @@ std::optional<PortGrantNote> parsePortGrant(std::string_view text)
 }
 
 HelperFailure runPortHelper(PrivilegeOps& ops, int argc, char** argv, char** envp, std::string_view selfPath,
-                            long pid)
+                            long pid, const CardAddressJudge& judge)
 {
     // Whatever goes wrong, nothing privileged stays behind to say so.
     const auto fail = [&ops](int code, const std::string& text) {
@@ -96,6 +96,13 @@ HelperFailure runPortHelper(PrivilegeOps& ops, int argc, char** argv, char** env
     if (!folder)
         return fail(3, "Nie można ustalić folderu programów.");
 
+    // Membership entrusts a user with the card's allowed addresses, never
+    // with the PC's own devices.
+    if (!isSystemPortPair(static_cast<std::int16_t>(*address))) {
+        const CardAddressVerdict verdict = judge ? judge(*address) : judgeCardAddress(*address);
+        if (verdict.kind != CardAddressVerdict::Kind::Allowed)
+            return fail(2, cardAddressRefusal(*address, verdict));
+    }
     const PortGrantResult grant = grantCardPorts(ops, *address);
     if (grant.grant == PortGrant::SystemPorts)
         return fail(2, "Adres karty " + hex(*address) + "h: " + kSystemPortsText + '.');
