@@ -252,7 +252,7 @@ CardOpen openCard(const StartOptions& options, const QString& programDir, std::u
         if (!card.backend)
             return CardOpen::Unavailable;
         card.portIo = static_cast<PortIoBackend*>(card.backend.get());
-        lockFolder = systemLockFolder();
+        lockFolder = systemLockFolder(fileLocations(programDir).installed);
         lockPath = portCardLockPath(lockFolder, cardAddress);
     }
 

@@ -1,6 +1,7 @@
 #include "portio/PortAccess.h"
 
 #include "link/Module1.h"
+#include "portio/PortIoBackend.h"
 #include "portio/PortTexts.h"
 
 #include <QDir>
@@ -107,6 +108,7 @@ PortAccessSystem PortAccessSystem::real()
     system.startHelper = startHelperFile;
     system.lockdown = [] { return kernelLockdownMode(); };
     system.helperGroup = systemHelperGroup;
+    system.portReadable = PortIoBackend::portReadable;
     return system;
 }
 
@@ -131,6 +133,10 @@ PortAccess reachCardPorts(const PortAccessSystem& system, const HelperGrant& gra
         if (note.result != 0)
             return refused(kernelRefusalText(note.address, note.result, true,
                                              note.result == EPERM ? system.lockdown() : QString()));
+        // A note forged under no_new_privs would otherwise end the program
+        // at its first inb.
+        if (system.portReadable && !system.portReadable(static_cast<std::uint16_t>(note.address + 1)))
+            return refused(forgedGrantText(note.address));
         PortAccess access;
         access.way = PortAccess::Way::Granted;
         access.granted = note.address;

@@ -57,6 +57,9 @@ struct PortAccessSystem {
     // Why a card address may not be used, else empty (none: the system's
     // list and devices, cardAddressRefusalText).
     std::function<QString(std::uint16_t address)> addressRefusal;
+    // Whether a port the helper's note says was granted can be read (none:
+    // believed).
+    std::function<bool(std::uint16_t port)> portReadable;
     static PortAccessSystem real();
 };
 

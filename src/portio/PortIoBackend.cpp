@@ -5,6 +5,8 @@
 #include "portio/PortTexts.h"
 
 #include <cerrno>
+#include <csetjmp>
+#include <csignal>
 #include <utility>
 
 // inb and outb: x86 only. Elsewhere ioperm is refused (ENOSYS), so they are
@@ -31,6 +33,39 @@ PortIoBackend::Access PortIoBackend::systemAccess()
     access.lockdown = [] { return kernelLockdownMode(); };
     access.refusal = [](std::uint16_t cardAddress) { return cardAddressRefusalText(cardAddress); };
     return access;
+}
+
+namespace {
+
+sigjmp_buf g_probeFault;
+
+void onProbeFault(int)
+{
+    siglongjmp(g_probeFault, 1);
+}
+
+} // namespace
+
+bool PortIoBackend::portReadable(std::uint16_t port)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    struct sigaction probe {};
+    struct sigaction before {};
+    probe.sa_handler = onProbeFault;
+    sigemptyset(&probe.sa_mask);
+    if (::sigaction(SIGSEGV, &probe, &before) != 0)
+        return false;
+    bool readable = false;
+    if (sigsetjmp(g_probeFault, 1) == 0) {
+        static_cast<void>(::inb(port));
+        readable = true;
+    }
+    ::sigaction(SIGSEGV, &before, nullptr);
+    return readable;
+#else
+    static_cast<void>(port);
+    return false;
+#endif
 }
 
 PortIoBackend::PortIoBackend(Access access, bool mayGrant) : m_access(std::move(access)), m_mayGrant(mayGrant) {}

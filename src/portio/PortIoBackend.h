@@ -44,6 +44,11 @@ public:
     // the next start; the message handler is told so once.
     static std::unique_ptr<PortIoBackend> adopt(std::uint16_t grantedAddress, Access access = systemAccess());
 
+    // Whether this process may really read `port` (an inb on a port not
+    // granted raises SIGSEGV, caught here): what a note in the environment
+    // claims is tried before it is believed.
+    static bool portReadable(std::uint16_t port);
+
     void vbOut(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t vbInp(std::uint16_t port) override;
 

@@ -123,6 +123,13 @@ QString unreadableGrantText(std::uint16_t first)
         .arg(pairText(first), QString::fromLatin1(kPortGrantVariable));
 }
 
+QString forgedGrantText(std::uint16_t first)
+{
+    return QStringLiteral("Brak dostępu do portów karty %1: zmienna środowiska %2 mówi, że je przydzielono, ale "
+                          "program pomocniczy tego nie zrobił. Uruchom program zwyczajnie, bez tej zmiennej.")
+        .arg(pairText(first), QString::fromLatin1(kPortGrantVariable));
+}
+
 QString cardAddressRefusalText(std::uint16_t address)
 {
     const CardAddressVerdict verdict = judgeCardAddress(address);

@@ -31,6 +31,8 @@ QString helperStartText(std::uint16_t first, const QString& helperPath, int erro
 QString unsafeHelperText(std::uint16_t first, const QString& helperPath);
 QString noNewPrivilegesText(std::uint16_t first, const QString& helperPath);
 QString unreadableGrantText(std::uint16_t first);
+// The note says the ports were granted, but they cannot be read.
+QString forgedGrantText(std::uint16_t first);
 
 // Why the card at `address` may not be used: not in the administrator's list
 // of card addresses (the file named), or a device of the PC's there. Empty

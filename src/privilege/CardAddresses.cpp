@@ -43,14 +43,7 @@ bool parseAddress(std::string_view text, unsigned& value)
 
 std::string hex(unsigned value)
 {
-    char digits[8] = {};
-    const auto end = std::to_chars(digits, digits + sizeof digits, value, 16).ptr;
-    std::string text(digits, end);
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'f')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return text + 'h';
+    return upperHex(value) + 'h';
 }
 
 bool overlaps(unsigned address, const PortRange& range)
@@ -84,6 +77,18 @@ bool readSmall(int fd, std::size_t limit, std::string& text)
 }
 
 } // namespace
+
+std::string upperHex(unsigned value)
+{
+    char digits[8] = {};
+    const auto end = std::to_chars(digits, digits + sizeof digits, value, 16).ptr;
+    std::string text(digits, end);
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'f')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
 
 AllowList parseAllowList(std::string_view text)
 {

@@ -83,6 +83,9 @@ CardAddressVerdict judgeCardAddress(std::uint16_t address, const AllowListFile& 
 // The same with the system's file and devices.
 CardAddressVerdict judgeCardAddress(std::uint16_t address);
 
+// "340" for 340h: as the helper writes addresses.
+std::string upperHex(unsigned value);
+
 // The helper's one-line refusal (Polish, UTF-8), empty for Allowed.
 std::string cardAddressRefusal(std::uint16_t address, const CardAddressVerdict& verdict,
                                const char* path = kCardAddressesFile);

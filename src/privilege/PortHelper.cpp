@@ -12,18 +12,6 @@ namespace vardel {
 
 namespace {
 
-std::string hex(unsigned value)
-{
-    char digits[8] = {};
-    const auto end = std::to_chars(digits, digits + sizeof digits, value, 16).ptr;
-    std::string text(digits, end);
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'f')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return text;
-}
-
 template <typename T>
 bool takeNumber(std::string_view& text, T& value, int base)
 {
@@ -54,7 +42,7 @@ constexpr char kDropFailed[] = "vardel-ports: nie można odrzucić uprawnień; p
 
 std::string formatPortGrant(const PortGrantNote& note)
 {
-    return hex(note.address) + ' ' + std::to_string(note.result) + ' ' + std::to_string(note.pid);
+    return upperHex(note.address) + ' ' + std::to_string(note.result) + ' ' + std::to_string(note.pid);
 }
 
 std::optional<PortGrantNote> parsePortGrant(std::string_view text)
@@ -105,7 +93,7 @@ HelperFailure runPortHelper(PrivilegeOps& ops, int argc, char** argv, char** env
     }
     const PortGrantResult grant = grantCardPorts(ops, *address);
     if (grant.grant == PortGrant::SystemPorts)
-        return fail(2, "Adres karty " + hex(*address) + "h: " + kSystemPortsText + '.');
+        return fail(2, "Adres karty " + upperHex(*address) + "h: " + kSystemPortsText + '.');
     if (!dropPrivileges(ops))
         return {3, kDropFailed};
 

@@ -147,5 +147,26 @@ TEST_F(RootRuns, NoNameOnTheCommandLineLeadsRootIntoAnotherUsersFilesOrThroughTh
     }
 }
 
+// A note of the port helper typed by hand, for this very process and under
+// no_new_privs as the helper leaves it: the ports it claims are tried before
+// they are used, so the claim ends in a refusal, not in a crash at the first
+// inb.
+TEST(PortGrantNote, AForgedNoteIsRefusedWithAMessageNotACrash)
+{
+    QProcess shell;
+    shell.start(QStringLiteral("sh"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("exec setpriv --no-new-privs env VARDEL_PORT_GRANT=\"340 0 $$\" \"$0\" --card port "
+                                "card-test"),
+                 QStringLiteral(VARDEL_BIN_DIR "/vardel-cli")});
+    ASSERT_TRUE(shell.waitForFinished(60000));
+    EXPECT_EQ(shell.exitStatus(), QProcess::NormalExit) << "it crashed";
+    EXPECT_EQ(shell.exitCode(), 3);
+    const QString err = QString::fromUtf8(shell.readAllStandardError());
+    EXPECT_TRUE(err.contains(QStringLiteral("zmienna środowiska VARDEL_PORT_GRANT mówi, że je przydzielono, ale program "
+                                            "pomocniczy tego nie zrobił")))
+        << err.toStdString();
+}
+
 } // namespace
 } // namespace vardel
