@@ -1,6 +1,7 @@
 #include "app/CardLock.h"
 
 #include "fileio/SafeFile.h"
+#include "fileio/SafePath.h"
 #include "link/Module1.h"
 
 #include <QDir>
@@ -235,8 +236,14 @@ void CardLock::release()
         return;
     // Removed while still held, so that nobody can lock the old file after
     // the next holder created a new one; a waiter that opened it already
-    // sees it is gone and opens again. A file someone else made stays.
-    if (m_created && sameFile(m_fd, m_at.folder(), m_at.name()))
+    // sees it is gone and opens again. The holder removes a file the loser
+    // of a race made (it never got the lock, so may not remove it) too,
+    // unless it is another user's in a shared folder, which stays theirs.
+    struct stat st {};
+    const bool ours = m_created
+        || (::fstat(m_fd, &st) == 0
+            && (st.st_uid == ::geteuid() || !isSharedStickyFolder(m_at.folderStat())));
+    if (ours && sameFile(m_fd, m_at.folder(), m_at.name()))
         ::unlinkat(m_at.folder(), m_at.name().constData(), 0);
     ::close(m_fd);
     m_fd = -1;
@@ -260,8 +267,10 @@ QString cardLockFailedMessage(std::uint16_t cardAddress, const CardLock& lock)
         .arg(QString::fromStdString(hexText(cardAddress)), where, lock.error());
 }
 
-QString systemLockFolder()
+QString systemLockFolder(bool installed)
 {
+    if (installed)
+        return QString::fromLatin1(kPackageLockFolder);
     for (const QString& folder : {QStringLiteral("/run/lock"), QStringLiteral("/var/lock")}) {
         if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0)
             return folder;

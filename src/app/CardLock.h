@@ -69,9 +69,15 @@ QString cardBusyMessage(std::uint16_t cardAddress, qint64 holder);
 // to jest dowiązanie symboliczne, a nie zwykły plik.”
 QString cardLockFailedMessage(std::uint16_t cardAddress, const CardLock& lock);
 
-// The system's lock folder: /run/lock, else /var/lock, else the temporary
-// folder (the first that can be written).
-QString systemLockFolder();
+// The installed package's lock folder for the real card, made at boot
+// (tmpfiles.d) for root and the card's group alone: no other user can take
+// the card from them by locking it first.
+inline constexpr char kPackageLockFolder[] = "/run/vardel";
+
+// The real card's lock folder: kPackageLockFolder for an installed program;
+// in a build tree /run/lock, else /var/lock, else the temporary folder (the
+// first that can be written).
+QString systemLockFolder(bool installed = false);
 // The lock of the real card at an address: "vardel-340h.lock" in `folder`.
 QString portCardLockPath(const QString& folder, std::uint16_t cardAddress);
 // The lock of a simulated card: beside its state file (the real file when the

@@ -1,7 +1,6 @@
 #include "app/Settings.h"
 
 #include "fileio/FileLocations.h"
-#include "fileio/FileOwner.h"
 #include "config/ListInput.h"
 #include "fileio/SafeFile.h"
 #include "link/Module1.h"

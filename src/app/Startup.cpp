@@ -1,7 +1,7 @@
 #include "app/Startup.h"
 
 #include "fileio/FileLocations.h"
-#include "fileio/FileOwner.h"
+#include "fileio/SafeFile.h"
 #include "link/Module1.h"
 #include "portio/PortIoBackend.h"
 #include "sim/SimCard.h"
@@ -167,16 +167,6 @@ QString programFolder(const char* argv0)
     return QFileInfo(QString::fromLocal8Bit(argv0)).absolutePath();
 }
 
-void keepQtSettingsOutOfUsersHome()
-{
-    if (!ownerForNewEntryAt(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)))
-        return;
-    const passwd* root = ::getpwuid(0);
-    const QString rootConfig = QDir(QString::fromLocal8Bit(root ? root->pw_dir : "/root")).filePath(QStringLiteral(".config"));
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, rootConfig);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, rootConfig);
-}
-
 std::uint16_t portCardAddress(std::int16_t settingsAddress)
 {
     // The window then shows the address of the file refused, while the
@@ -262,7 +252,7 @@ CardOpen openCard(const StartOptions& options, const QString& programDir, std::u
         if (!card.backend)
             return CardOpen::Unavailable;
         card.portIo = static_cast<PortIoBackend*>(card.backend.get());
-        lockFolder = systemLockFolder();
+        lockFolder = systemLockFolder(fileLocations(programDir).installed);
         lockPath = portCardLockPath(lockFolder, cardAddress);
     }
 

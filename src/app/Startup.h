@@ -50,11 +50,6 @@ QString noDisplayMessage();
 // simulator's state and the port helper are found from there.
 QString programFolder(const char* argv0);
 
-// Root running with another user's folders (sudo -E keeps HOME): Qt's own
-// settings file (the file dialogs' last folder and history) goes to root's
-// home rather than becoming root's file in the user's. Before any QSettings.
-void keepQtSettingsOutOfUsersHome();
-
 // The real card's address for a card address from the settings: a pair
 // below 100h leaves the default 340h in force, as the link does.
 std::uint16_t portCardAddress(std::int16_t settingsAddress);

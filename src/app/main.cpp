@@ -5,6 +5,7 @@
 #include "app/Startup.h"
 #include "config/RegisterTable.h"
 #include "fileio/OutputStream.h"
+#include "fileio/RootEnvironment.h"
 #include "fileio/SafeFile.h"
 #include "link/LinkTrace.h"
 #include "link/Module1.h"
@@ -174,7 +175,6 @@ int run(int argc, char** argv, int wakeFd)
         std::fprintf(stderr, "vardel: %s\n", qPrintable(noDisplayMessage()));
         return 2;
     }
-    keepQtSettingsOutOfUsersHome();
     const auto guiApp = openWindowSystem(argc, argv, 2, true);
     QApplication& app = *guiApp;
     // Qt's own dialogs and buttons speak the program's language.
@@ -238,6 +238,10 @@ int main(int argc, char** argv)
         wake[0] = wake[1] = -1;
     installStopSignals(g_stop, wake[1]);
     holdStandardStreams();
+    // Before any Qt object: root runs in its own folders and loads no code
+    // another user's environment points to.
+    if (const QString note = confineRootEnvironment(); !note.isEmpty())
+        std::fprintf(stderr, "vardel: %s\n", qPrintable(note));
     try {
         return run(argc, argv, wake[0]);
     } catch (const std::bad_alloc&) {

@@ -4,6 +4,7 @@
 #include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
 #include "fileio/OutputStream.h"
+#include "fileio/RootEnvironment.h"
 #include "fileio/SafeFile.h"
 #include "link/Module1.h"
 
@@ -150,6 +151,10 @@ int main(int argc, char** argv)
     // in the system.
     installStopSignals(g_stop);
     holdStandardStreams();
+    // Before any Qt object: root runs in its own folders and loads no code
+    // another user's environment points to.
+    if (const QString note = confineRootEnvironment(); !note.isEmpty())
+        writeLine(g_err, QStringLiteral("vardel-cli: ") + note);
     // A privilege the program was started with is gone before this line
     // (privilege/DropAtStart.cpp). What the port helper left for it is taken
     // now, before anything could hand it on.

@@ -1,10 +1,11 @@
 #include "fileio/SafeFile.h"
 
-#include "fileio/FileOwner.h"
 #include "fileio/OutputStream.h"
 #include "fileio/SafePath.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QRandomGenerator>
 
@@ -39,6 +40,9 @@ QString fileKindText(mode_t mode)
 }
 
 namespace {
+
+// A name with nothing there yet, for rootRefusal.
+const struct stat kNoFile {};
 
 QString sizeText(qint64 bytes)
 {
@@ -252,6 +256,11 @@ bool readWholeFile(const QString& path, qint64 maxBytes, QByteArray& bytes, QStr
             return std::make_pair(fileKindText(st.st_mode), false);
         if (st.st_nlink > 1 && isSharedStickyFolder(at.folderStat()))
             return std::make_pair(QStringLiteral("plik ma kilka nazw (dowiązania twarde), a folder jest wspólny"), true);
+        // Root reads nothing through a second name others could have given
+        // one of its files: what it read might be written where they see it.
+        if (st.st_nlink > 1 && ::geteuid() == 0 && !isRootOnlyFolder(at.folderStat()))
+            return std::make_pair(QStringLiteral("plik ma kilka nazw (dowiązania twarde), a folder jest dostępny dla innych"),
+                                  true);
         if (st.st_size > maxBytes)
             return std::make_pair(tooLarge(maxBytes), false);
         return std::nullopt;
@@ -355,6 +364,9 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
         if (::faccessat(folder, name.constData(), W_OK, AT_EACCESS) != 0)
             return fail(systemErrorText(errno));
     }
+    if (const QString refused = rootRefusal(exists ? st : kNoFile, at.folderStat(), at.folderText(), false);
+        !refused.isEmpty())
+        return fail(refused);
     removeLeftovers(at);
 
     Temporary temp(folder);
@@ -372,10 +384,6 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
             // Stays ours; nothing is lost by that.
         }
         ::fchmod(temp.fd(), st.st_mode & 07777);
-    } else if (const auto owner = ownerForNewEntry(at.folderStat(), ::geteuid())) {
-        if (::fchown(temp.fd(), owner->uid, owner->gid) != 0) {
-            // Stays root's; the file is written all the same.
-        }
     }
 
     // fsync reports what the page cache accepted but the disk did not (a
@@ -414,18 +422,65 @@ int openForAppend(const QString& path, QString* reason, int* errnum)
     if (!at.resolve(path))
         return fail(at.reason(), at.error());
     struct stat st {};
-    if (::fstatat(at.folder(), at.name().constData(), &st, at.statFlags()) == 0) {
+    const bool exists = ::fstatat(at.folder(), at.name().constData(), &st, at.statFlags()) == 0;
+    if (exists) {
         if (S_ISDIR(st.st_mode))
             return fail(fileKindText(st.st_mode), EISDIR);
         if ((S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode)) && !at.procLink()
             && isForeignInSharedFolder(st, at.folderStat()))
             return fail(foreignFileText(st.st_uid), 0);
     }
+    if (!at.procLink()) {
+        if (const QString refused = rootRefusal(exists ? st : kNoFile, at.folderStat(), at.folderText(), true);
+            !refused.isEmpty())
+            return fail(refused, 0);
+    }
     const int fd = ::openat(at.folder(), at.name().constData(),
                             O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY | O_CLOEXEC | at.openFlags(), 0666);
     if (fd < 0)
         return fail(systemErrorText(errno), errno);
     return fd;
+}
+
+bool makeFolders(const QString& path, QString* reason)
+{
+    ResolvedPath at;
+    if (!at.resolve(path)) {
+        if (at.error() != ENOENT || path.isEmpty()) {
+            if (reason)
+                *reason = at.reason();
+            return false;
+        }
+        // A folder on the way is missing: made first, then this one.
+        const QString clean = QDir::cleanPath(QDir(path).absolutePath());
+        const QString parent = QFileInfo(clean).path();
+        if (parent == clean || !makeFolders(parent, reason) || !at.resolve(path)) {
+            if (reason && reason->isEmpty())
+                *reason = at.reason();
+            return false;
+        }
+    }
+    struct stat st {};
+    if (::fstatat(at.folder(), at.name().constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return true;
+        if (reason)
+            *reason = QStringLiteral("to nie jest folder");
+        return false;
+    }
+    if (const QString refused = rootRefusal(kNoFile, at.folderStat(), at.folderText(), false); !refused.isEmpty()) {
+        if (reason)
+            *reason = refused;
+        return false;
+    }
+    if (::mkdirat(at.folder(), at.name().constData(), 0777) == 0)
+        return true;
+    const int e = errno;
+    if (e == EEXIST && ::fstatat(at.folder(), at.name().constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
+        return true;
+    if (reason)
+        *reason = e == EACCES || e == EPERM ? at.folderNotWritableText() : systemErrorText(e);
+    return false;
 }
 
 } // namespace vardel

@@ -52,7 +52,8 @@ bool readWholeFile(const QString& path, qint64 maxBytes, QByteArray& bytes, QStr
 // An existing target that is not a regular file (device, FIFO, socket,
 // folder) is refused, as is one the user may not write and another user's
 // file in a shared sticky folder; an existing file keeps its permissions, a
-// new one gets newFileMode (less the umask). On failure: false and a Polish
+// new one gets newFileMode (less the umask). Running as root it writes only
+// into root's folders and over root's files (rootRefusal). On failure: false and a Polish
 // reason (without the path of the file; it names the folder when the folder
 // is the cause).
 bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* reason, mode_t newFileMode = 0666);
@@ -60,9 +61,16 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
 // Opens a log the program appends to (the bus monitor of --trace), created
 // when missing, reached by the same rule for links; another user's file or
 // FIFO in a shared sticky folder is refused, as the kernel would refuse it.
-// A FIFO of one's own is taken: a live viewer may read it. The open may wait
+// A FIFO of one's own is taken: a live viewer may read it. Root appends
+// only to its own file in its own folder, with one name unless the folder is
+// root's alone. The open may wait
 // for that viewer; a stop signal ends the wait (EINTR). -1 and a Polish
 // reason (errnum: the system's code, 0 for a refusal) on failure.
 int openForAppend(const QString& path, QString* reason, int* errnum = nullptr);
+
+// Makes the folder at `path` and every missing folder above it, reached by
+// the same rule for links. False when it is not there afterwards, with a
+// Polish reason.
+bool makeFolders(const QString& path, QString* reason = nullptr);
 
 } // namespace vardel

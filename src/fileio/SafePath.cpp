@@ -53,12 +53,20 @@ QByteArray parentOf(const QByteArray& folder)
     return slash == 0 ? QByteArrayLiteral("/") : folder.left(slash);
 }
 
-// The kernel's own rule (fs.protected_symlinks) for a link in a folder.
-bool mayFollow(const struct stat& link, const struct stat& folder)
+} // namespace
+
+bool mayFollowLink(const struct stat& link, const struct stat& folder, uid_t effectiveUid)
 {
-    return link.st_uid == ::geteuid() || (folder.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH)
+    // Root follows its own links only: any other user's link, wherever it
+    // lies, could lead it to a file only root may touch.
+    if (effectiveUid == 0)
+        return link.st_uid == 0;
+    // The kernel's own rule (fs.protected_symlinks), whatever the system says.
+    return link.st_uid == effectiveUid || (folder.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH)
         || folder.st_uid == link.st_uid;
 }
+
+namespace {
 
 bool onProcFs(int folder)
 {
@@ -192,10 +200,16 @@ bool ResolvedPath::resolve(const QString& path, bool followLast)
             struct stat folder {};
             if (::fstat(m_folder, &folder) != 0)
                 return fail(errno, systemErrorText(errno));
-            if (!mayFollow(st, folder))
+            if (!mayFollowLink(st, folder, ::geteuid())) {
+                const QString link = QFile::decodeName(joined(m_folderPath, part));
+                if (::geteuid() == 0)
+                    return fail(0, QStringLiteral("%1 jest dowiązaniem należącym do użytkownika %2; program działający "
+                                                  "jako root go nie użyje")
+                                       .arg(link, userName(st.st_uid)));
                 return fail(0, QStringLiteral("dowiązanie symboliczne %1 w folderze wspólnym należy do innego "
                                               "użytkownika (%2)")
-                                   .arg(QFile::decodeName(joined(m_folderPath, part)), userName(st.st_uid)));
+                                   .arg(link, userName(st.st_uid)));
+            }
             // /proc/self/fd/2 names a pipe or a terminal, not a path: only
             // the kernel can follow it.
             if (last && onProcFs(m_folder)) {
@@ -248,6 +262,32 @@ bool isSharedStickyFolder(const struct stat& folder, bool groupToo)
 bool isForeignInSharedFolder(const struct stat& file, const struct stat& folder)
 {
     return isSharedStickyFolder(folder) && file.st_uid != ::geteuid() && file.st_uid != folder.st_uid;
+}
+
+bool isRootOnlyFolder(const struct stat& folder)
+{
+    return folder.st_uid == 0 && (folder.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+QString rootRefusal(const struct stat& file, const struct stat& folder, const QString& folderText, bool appending)
+{
+    if (::geteuid() != 0)
+        return {};
+    if (folder.st_uid != 0)
+        return QStringLiteral("folder %1 należy do innego użytkownika (%2); program działający jako root nie "
+                              "zapisuje w cudzych folderach")
+            .arg(folderText, userName(folder.st_uid));
+    if (file.st_mode == 0)
+        return {};
+    if (file.st_uid != 0)
+        return QStringLiteral("plik należy do innego użytkownika (%1); program działający jako root nie zapisuje "
+                              "w cudzych plikach")
+            .arg(userName(file.st_uid));
+    // A second name in a folder others may write to can be anyone's way to
+    // one of root's files (without fs.protected_hardlinks).
+    if (appending && file.st_nlink > 1 && !isRootOnlyFolder(folder))
+        return QStringLiteral("plik ma kilka nazw (dowiązania twarde), a folder jest dostępny dla innych");
+    return {};
 }
 
 QString userName(uid_t uid)

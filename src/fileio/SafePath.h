@@ -15,6 +15,7 @@ namespace vardel {
 // runs as, or its folder is not sticky and open to all, or the folder's owner
 // owns the link too. Any other user's link there is refused, so nobody can
 // lead the program's writes, reads or locks to a file of their choosing.
+// Root follows root's own links only, wherever they lie.
 //
 // The result is the folder that holds the last name, kept open, and that
 // name: whatever is done there afterwards (create, rename, open, unlink) is
@@ -66,6 +67,19 @@ private:
     int m_error = 0;
     bool m_procLink = false;
 };
+
+// Whether a process whose effective user is `effectiveUid` follows the link
+// described by `link` in `folder` (see ResolvedPath).
+bool mayFollowLink(const struct stat& link, const struct stat& folder, uid_t effectiveUid);
+
+// Root's folder that nobody else may write to.
+bool isRootOnlyFolder(const struct stat& folder);
+
+// Why a program running as root does not write `file` (st_mode 0: a name not
+// there yet) in `folder`: the folder or the file is another user's, or it
+// appends to a file with several names in a folder others may write to.
+// Empty when it may, and always for any other user. The folder as shown.
+QString rootRefusal(const struct stat& file, const struct stat& folder, const QString& folderText, bool appending);
 
 // A folder others may put files into, guarded by the sticky bit (/tmp,
 // /run/lock): sticky and writable for all, or for a group too when

@@ -1,6 +1,7 @@
 #include "portio/PortAccess.h"
 
 #include "link/Module1.h"
+#include "portio/PortIoBackend.h"
 #include "portio/PortTexts.h"
 
 #include <QDir>
@@ -107,6 +108,7 @@ PortAccessSystem PortAccessSystem::real()
     system.startHelper = startHelperFile;
     system.lockdown = [] { return kernelLockdownMode(); };
     system.helperGroup = systemHelperGroup;
+    system.portReadable = PortIoBackend::portReadable;
     return system;
 }
 
@@ -131,11 +133,18 @@ PortAccess reachCardPorts(const PortAccessSystem& system, const HelperGrant& gra
         if (note.result != 0)
             return refused(kernelRefusalText(note.address, note.result, true,
                                              note.result == EPERM ? system.lockdown() : QString()));
+        // A note forged under no_new_privs would otherwise end the program
+        // at its first inb.
+        if (system.portReadable && !system.portReadable(static_cast<std::uint16_t>(note.address + 1)))
+            return refused(forgedGrantText(note.address));
         PortAccess access;
         access.way = PortAccess::Way::Granted;
         access.granted = note.address;
         return access;
     }
+    const QString notAllowed = system.addressRefusal ? system.addressRefusal(address) : cardAddressRefusalText(address);
+    if (!notAllowed.isEmpty())
+        return refused(notAllowed);
     if (hasRawIo(ops))
         return {};
     // The helper could not gain its privilege: say so rather than let it
@@ -157,6 +166,9 @@ PortAccess reachCardPorts(const PortAccessSystem& system, const HelperGrant& gra
         return refused(helperMissingText(address, helper));
     if (error == EACCES) {
         const HelperGroup facts = system.helperGroup(helper);
+        // Only the program's own group is ever named to be joined.
+        if (facts.group != QLatin1String(kCardGroup))
+            return refused(wrongHelperGroupText(address, helper, facts.group));
         if (!facts.inSession)
             return refused(notMemberText(address, facts.user, facts.group, facts.listed));
     }

@@ -54,6 +54,12 @@ struct PortAccessSystem {
     std::function<int(const QByteArray& path, char* const argv[])> startHelper;
     std::function<QString()> lockdown;
     std::function<HelperGroup(const QString& helperPath)> helperGroup;
+    // Why a card address may not be used, else empty (none: the system's
+    // list and devices, cardAddressRefusalText).
+    std::function<QString(std::uint16_t address)> addressRefusal;
+    // Whether a port the helper's note says was granted can be read (none:
+    // believed).
+    std::function<bool(std::uint16_t port)> portReadable;
     static PortAccessSystem real();
 };
 
@@ -61,7 +67,8 @@ struct PortAccessSystem {
 // object exists: the helper's grant when the program came back through it;
 // else the process's own privilege (root); else the helper is started with
 // this program's name and arguments, which ends this process image when it
-// works. The helper must be a regular file of root's (or of the user's own,
+// works. An address the administrator has not allowed is refused before
+// either, root's run included. The helper must be a regular file of root's (or of the user's own,
 // in a build tree) that nobody else may change. Never returns OwnPrivilege for a process that lacks CAP_SYS_RAWIO.
 PortAccess reachCardPorts(const PortAccessSystem& system, const HelperGrant& grant, std::uint16_t address,
                           const char* program, char** argv, const QString& programDir);

@@ -5,6 +5,8 @@
 #include "portio/PortTexts.h"
 
 #include <cerrno>
+#include <csetjmp>
+#include <csignal>
 #include <utility>
 
 // inb and outb: x86 only. Elsewhere ioperm is refused (ENOSYS), so they are
@@ -29,7 +31,41 @@ PortIoBackend::Access PortIoBackend::systemAccess()
     access.outb = [](std::uint8_t, std::uint16_t) {};
 #endif
     access.lockdown = [] { return kernelLockdownMode(); };
+    access.refusal = [](std::uint16_t cardAddress) { return cardAddressRefusalText(cardAddress); };
     return access;
+}
+
+namespace {
+
+sigjmp_buf g_probeFault;
+
+void onProbeFault(int)
+{
+    siglongjmp(g_probeFault, 1);
+}
+
+} // namespace
+
+bool PortIoBackend::portReadable(std::uint16_t port)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    struct sigaction probe {};
+    struct sigaction before {};
+    probe.sa_handler = onProbeFault;
+    sigemptyset(&probe.sa_mask);
+    if (::sigaction(SIGSEGV, &probe, &before) != 0)
+        return false;
+    bool readable = false;
+    if (sigsetjmp(g_probeFault, 1) == 0) {
+        static_cast<void>(::inb(port));
+        readable = true;
+    }
+    ::sigaction(SIGSEGV, &before, nullptr);
+    return readable;
+#else
+    static_cast<void>(port);
+    return false;
+#endif
 }
 
 PortIoBackend::PortIoBackend(Access access, bool mayGrant) : m_access(std::move(access)), m_mayGrant(mayGrant) {}
@@ -70,6 +106,14 @@ bool PortIoBackend::requestPair(std::uint16_t first, QString& message)
         message = systemPortsText(first);
         return false;
     }
+    // An address the administrator has not allowed (or one of the PC's own
+    // devices) is neither asked for nor touched, root's run included.
+    if (m_access.refusal) {
+        if (const QString refusal = m_access.refusal(first); !refusal.isEmpty()) {
+            message = refusal;
+            return false;
+        }
+    }
     if (!m_mayGrant) {
         // The privilege is gone: asking the kernel would only be refused.
         message = nextStartText(m_adopted);
@@ -105,7 +149,9 @@ bool PortIoBackend::reachable(std::uint16_t port)
     m_lastError = message;
     // The box already says "below 100h" for those. For adopted ports the
     // advice is the same whatever address comes next: said once.
-    if (isSystemPortPair(static_cast<std::int16_t>(first)) || (!m_mayGrant && std::exchange(m_toldNextStart, true)))
+    // A refused address is said each time; the next start's advice once.
+    const bool nextStart = !m_mayGrant && message == nextStartText(m_adopted);
+    if (isSystemPortPair(static_cast<std::int16_t>(first)) || (nextStart && std::exchange(m_toldNextStart, true)))
         return false;
     if (m_onMessage)
         m_onMessage(message);

@@ -25,6 +25,9 @@ public:
         std::function<void(std::uint8_t value, std::uint16_t port)> outb;
         // The kernel's lockdown mode ("integrity", "confidentiality"), else empty.
         std::function<QString()> lockdown;
+        // Why a card address may not be used (not allowed, a device of the
+        // PC's), else empty; none: every address above 100h may.
+        std::function<QString(std::uint16_t cardAddress)> refusal;
     };
     static Access systemAccess();
 
@@ -40,6 +43,11 @@ public:
     // are granted already and no others can be. A new card address waits for
     // the next start; the message handler is told so once.
     static std::unique_ptr<PortIoBackend> adopt(std::uint16_t grantedAddress, Access access = systemAccess());
+
+    // Whether this process may really read `port` (an inb on a port not
+    // granted raises SIGSEGV, caught here): what a note in the environment
+    // claims is tried before it is believed.
+    static bool portReadable(std::uint16_t port);
 
     void vbOut(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t vbInp(std::uint16_t port) override;

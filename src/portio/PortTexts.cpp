@@ -2,6 +2,7 @@
 
 #include "fileio/SafeFile.h"
 #include "link/Module1.h"
+#include "privilege/CardAddresses.h"
 #include "privilege/PortHelper.h"
 
 #include <cerrno>
@@ -43,9 +44,10 @@ QString kernelRefusalText(std::uint16_t first, int error, bool privileged, const
             .arg(ports);
     }
     if (error == EPERM && privileged && !lockdown.isEmpty()) {
-        return QStringLiteral("Jądro systemu blokuje bezpośredni dostęp do portów karty %1, także dla roota "
-                              "(tryb lockdown „%2”, włączany przez Secure Boot). Aby używać karty, wyłącz Secure "
-                              "Boot w ustawieniach UEFI tego komputera i uruchom system ponownie.")
+        return QStringLiteral("Jądro systemu działa w trybie lockdown („%2”; włącza go zwykle Secure Boot) i nie "
+                              "przydziela bezpośredniego dostępu do portów karty %1 nikomu, także rootowi. To "
+                              "zabezpieczenie systemu: jak obsługiwać kartę na tym komputerze, rozstrzyga "
+                              "administrator.")
             .arg(ports, lockdown);
     }
     if (error == EPERM && privileged) {
@@ -119,6 +121,27 @@ QString unreadableGrantText(std::uint16_t first)
     return QStringLiteral("Brak dostępu do portów karty %1: nie wiadomo, czy program pomocniczy je przydzielił "
                           "(nieprawidłowa zmienna środowiska %2).")
         .arg(pairText(first), QString::fromLatin1(kPortGrantVariable));
+}
+
+QString forgedGrantText(std::uint16_t first)
+{
+    return QStringLiteral("Brak dostępu do portów karty %1: zmienna środowiska %2 mówi, że je przydzielono, ale "
+                          "program pomocniczy tego nie zrobił. Uruchom program zwyczajnie, bez tej zmiennej.")
+        .arg(pairText(first), QString::fromLatin1(kPortGrantVariable));
+}
+
+QString cardAddressRefusalText(std::uint16_t address)
+{
+    const CardAddressVerdict verdict = judgeCardAddress(address);
+    return QString::fromStdString(cardAddressRefusal(address, verdict));
+}
+
+QString wrongHelperGroupText(std::uint16_t first, const QString& helperPath, const QString& groupName)
+{
+    return QStringLiteral("Brak dostępu do portów karty %1: program pomocniczy %2 należy do grupy „%3”, a nie do "
+                          "grupy „%4”; instalacja jest uszkodzona. Administrator naprawia ją poleceniem "
+                          "„sudo dpkg-reconfigure vardel”.")
+        .arg(pairText(first), helperPath, groupName, group());
 }
 
 QString nextStartText(std::uint16_t granted)

@@ -31,6 +31,16 @@ QString helperStartText(std::uint16_t first, const QString& helperPath, int erro
 QString unsafeHelperText(std::uint16_t first, const QString& helperPath);
 QString noNewPrivilegesText(std::uint16_t first, const QString& helperPath);
 QString unreadableGrantText(std::uint16_t first);
+// The note says the ports were granted, but they cannot be read.
+QString forgedGrantText(std::uint16_t first);
+
+// Why the card at `address` may not be used: not in the administrator's list
+// of card addresses (the file named), or a device of the PC's there. Empty
+// when it may. Reads the list and the PCI devices each time.
+QString cardAddressRefusalText(std::uint16_t address);
+
+// The helper's group is not the program's own: the installation is broken.
+QString wrongHelperGroupText(std::uint16_t first, const QString& helperPath, const QString& group);
 
 // "Adres karty" changed after the start while the ports of `granted` were
 // all this program was given.

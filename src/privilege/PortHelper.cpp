@@ -12,18 +12,6 @@ namespace vardel {
 
 namespace {
 
-std::string hex(unsigned value)
-{
-    char digits[8] = {};
-    const auto end = std::to_chars(digits, digits + sizeof digits, value, 16).ptr;
-    std::string text(digits, end);
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'f')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return text;
-}
-
 template <typename T>
 bool takeNumber(std::string_view& text, T& value, int base)
 {
@@ -54,7 +42,7 @@ constexpr char kDropFailed[] = "vardel-ports: nie można odrzucić uprawnień; p
 
 std::string formatPortGrant(const PortGrantNote& note)
 {
-    return hex(note.address) + ' ' + std::to_string(note.result) + ' ' + std::to_string(note.pid);
+    return upperHex(note.address) + ' ' + std::to_string(note.result) + ' ' + std::to_string(note.pid);
 }
 
 std::optional<PortGrantNote> parsePortGrant(std::string_view text)
@@ -74,7 +62,7 @@ std::optional<PortGrantNote> parsePortGrant(std::string_view text)
 }
 
 HelperFailure runPortHelper(PrivilegeOps& ops, int argc, char** argv, char** envp, std::string_view selfPath,
-                            long pid)
+                            long pid, const CardAddressJudge& judge)
 {
     // Whatever goes wrong, nothing privileged stays behind to say so.
     const auto fail = [&ops](int code, const std::string& text) {
@@ -96,9 +84,16 @@ HelperFailure runPortHelper(PrivilegeOps& ops, int argc, char** argv, char** env
     if (!folder)
         return fail(3, "Nie można ustalić folderu programów.");
 
+    // Membership entrusts a user with the card's allowed addresses, never
+    // with the PC's own devices.
+    if (!isSystemPortPair(static_cast<std::int16_t>(*address))) {
+        const CardAddressVerdict verdict = judge ? judge(*address) : judgeCardAddress(*address);
+        if (verdict.kind != CardAddressVerdict::Kind::Allowed)
+            return fail(2, cardAddressRefusal(*address, verdict));
+    }
     const PortGrantResult grant = grantCardPorts(ops, *address);
     if (grant.grant == PortGrant::SystemPorts)
-        return fail(2, "Adres karty " + hex(*address) + "h: " + kSystemPortsText + '.');
+        return fail(2, "Adres karty " + upperHex(*address) + "h: " + kSystemPortsText + '.');
     if (!dropPrivileges(ops))
         return {3, kDropFailed};
 

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "privilege/CardAddresses.h"
 #include "privilege/PrivilegeOps.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,8 +17,10 @@ namespace vardel {
 // root:vardel, mode 0750, with CAP_SYS_RAWIO). It grants the ports of the
 // card at ADDRESS (hexadecimal), drops every privilege for good and then
 // starts <prefix>/bin/PROGRAM (vardel or vardel-cli) with the arguments,
-// telling it the outcome in kPortGrantVariable. It reads no file, no
-// variable and no library of the program.
+// telling it the outcome in kPortGrantVariable. Only addresses the
+// administrator allows (CardAddresses.h) are granted. It reads no file but
+// that list and the PCI devices' I/O ranges, no variable and no library of
+// the program.
 inline constexpr char kPortHelperName[] = "vardel-ports";
 // Where it lies, seen from the programs' folder (<prefix>/bin).
 inline constexpr char kPortHelperFolder[] = "../libexec/vardel";
@@ -42,9 +46,13 @@ struct HelperFailure {
     std::string message;
 };
 
+// Decides whether a card address may be granted (the system's list and
+// devices unless a test hands in its own).
+using CardAddressJudge = std::function<CardAddressVerdict(std::uint16_t)>;
+
 // The helper's whole run. `selfPath` is its own file (/proc/self/exe), `pid`
 // its process id.
 HelperFailure runPortHelper(PrivilegeOps& ops, int argc, char** argv, char** envp, std::string_view selfPath,
-                            long pid);
+                            long pid, const CardAddressJudge& judge = {});
 
 } // namespace vardel

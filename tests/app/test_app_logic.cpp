@@ -370,28 +370,6 @@ TEST(StartOptions, ProgramEndsOnAStopSignalAndOnTooFewDescriptors)
     }
 }
 
-// Root run with a user's HOME (sudo -E): Qt's own settings file (the file
-// dialogs' history) must not become root's file in the user's folder. In
-// root's own folders it stays where Qt puts it.
-TEST(StartOptions, RootKeepsQtSettingsOutOfAUsersHome)
-{
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "only root can write into another user's folder";
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    test::ScopedEnv env;
-    env.set("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("own/.config")));
-    keepQtSettingsOutOfUsersHome();
-    EXPECT_TRUE(QSettings(QSettings::UserScope, QStringLiteral("QtProject")).fileName().startsWith(dir.path()));
-
-    const QString home = dir.filePath(QStringLiteral("home"));
-    ASSERT_TRUE(QDir().mkdir(home));
-    ASSERT_EQ(::chown(QFile::encodeName(home).constData(), 65534, 65534), 0);
-    env.set("XDG_CONFIG_HOME", home + QStringLiteral("/.config"));
-    keepQtSettingsOutOfUsersHome();
-    EXPECT_FALSE(QSettings(QSettings::UserScope, QStringLiteral("QtProject")).fileName().startsWith(home));
-}
-
 // The program's own .ts file is read as it stands: a text is found by its
 // context, else by its source alone; a broken file gives no texts at all.
 TEST(OwnTranslations, ReadFromTheTsFileByContextThenBySource)

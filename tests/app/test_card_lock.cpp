@@ -6,12 +6,14 @@
 #include "link/Module1.h"
 #include "support/FakePort.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vardel {
@@ -127,9 +129,45 @@ TEST_F(CardLockTest, PortLockFollowsTheCardAddress)
     EXPECT_EQ(third.take(portCardLockPath(folder, 0x340)), Outcome::Busy);
 }
 
+// Two programs start at once: the loser of the race created the file (O_EXCL)
+// but the winner, who found it there, locked it first. The loser never held
+// the lock and may not remove it; the winner removes it when it lets go,
+// as it would its own. Another user's file in a shared folder stays theirs.
+TEST_F(CardLockTest, TheFileALoserOfTheRaceMadeIsRemovedByTheHolder)
+{
+    {
+        QFile loser(path); // made, never locked, nothing written
+        ASSERT_TRUE(loser.open(QIODevice::WriteOnly));
+    }
+    CardLock winner;
+    ASSERT_EQ(winner.take(path), Outcome::Taken);
+    winner.release();
+    EXPECT_FALSE(QFileInfo::exists(path)) << "an empty lock file is left behind";
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "another user's file needs root";
+    const QString shared = dir.filePath(QStringLiteral("wspolny"));
+    ASSERT_TRUE(QDir().mkdir(shared));
+    ::chmod(QFile::encodeName(shared).constData(), 01777);
+    const QString theirs = shared + QStringLiteral("/vardel-340h.lock");
+    {
+        QFile file(theirs);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    ::chmod(QFile::encodeName(theirs).constData(), 0644);
+    ASSERT_EQ(::chown(QFile::encodeName(theirs).constData(), 65534, 65534), 0);
+    ASSERT_EQ(winner.take(theirs), Outcome::Taken);
+    winner.release();
+    EXPECT_TRUE(QFileInfo::exists(theirs));
+}
+
 TEST(CardLockPaths, NamedAfterTheCardOrBesideTheStateFile)
 {
     EXPECT_EQ(portCardLockPath(QStringLiteral("/run/lock"), 0x340), QStringLiteral("/run/lock/vardel-340h.lock"));
+    // The installed program's real card: the package's folder for root and
+    // the card's group alone; a build tree keeps the system's lock folder.
+    EXPECT_EQ(systemLockFolder(true), QStringLiteral("/run/vardel"));
+    EXPECT_NE(systemLockFolder(false), QStringLiteral("/run/vardel"));
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString real = dir.filePath(QStringLiteral("real.txt"));

@@ -5,7 +5,6 @@
 #include "app/Settings.h"
 #include "config/RegisterTable.h"
 #include "config/RegisterTexts.h"
-#include "fileio/FileOwner.h"
 #include "fileio/SafeFile.h"
 #include "fileio/SafePath.h"
 #include "files/ConfigFile.h"
@@ -275,52 +274,122 @@ TEST(SafeWrite, AFolderThatCannotBeWrittenIsNamedAsTheReason)
     }
 }
 
-namespace {
 
-uid_t ownerOf(const QString& path)
+// Root acts on root's own files only. Planted by a user (nobody) in their
+// home and by a group member in a group folder (root's, open to the group,
+// sticky or not): links to a root-only file and folder, hard links to that
+// file, folders and files made beforehand. None of them may lead root's
+// writer, appender, reader or folder maker to a file of root's, nor get a
+// byte of root's into a folder or file of the user's.
+TEST(RootRuns, NothingAnotherUserPlantsLeadsRootAstrayOrGetsItsFiles)
 {
-    struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_uid : uid_t(-1);
-}
-
-} // namespace
-
-// Root (a program run through sudo, which may keep the user's HOME) writing
-// into a user's folder: every file and folder it makes there is the user's,
-// so that the user's own runs can replace them later. In root's own folders
-// nothing changes hands, and nobody else's writes are touched.
-TEST(SafeWrite, RootGivesWhatItMakesInAUsersFolderToThatUser)
-{
-    struct stat folder {};
-    folder.st_uid = 1000;
-    folder.st_gid = 1001;
-    EXPECT_EQ(ownerForNewEntry(folder, 0), (FileOwner{1000, 1001}));
-    EXPECT_EQ(ownerForNewEntry(folder, 1000), std::nullopt);
-    EXPECT_EQ(ownerForNewEntry(folder, 1002), std::nullopt);
-    folder.st_uid = 0;
-    EXPECT_EQ(ownerForNewEntry(folder, 0), std::nullopt);
-
     if (::geteuid() != 0)
-        GTEST_SKIP() << "only root writes into another user's folder";
+        GTEST_SKIP() << "planting files as another user needs root";
+    constexpr uid_t kNobody = 65534;
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString home = dir.filePath(QStringLiteral("home"));
-    ASSERT_TRUE(QDir().mkdir(home));
-    ASSERT_EQ(::chown(QFile::encodeName(home).constData(), 65534, 65534), 0);
-    for (const Writer& w : writers()) {
-        SCOPED_TRACE(w.name);
-        // As the program makes its data folder: ~/.local/share/vardel.
-        const QString folderPath = home + QStringLiteral("/.local/") + QLatin1String(w.name) + QStringLiteral("/vardel");
-        ASSERT_TRUE(makeFolders(folderPath));
-        const QString file = folderPath + QStringLiteral("/file");
-        EXPECT_EQ(w.write(file), QString());
-        EXPECT_EQ(ownerOf(file), 65534u);
-        EXPECT_EQ(ownerOf(folderPath), 65534u);
-        EXPECT_EQ(ownerOf(home + QStringLiteral("/.local")), 65534u);
+    const QString rootOnly = dir.filePath(QStringLiteral("root"));
+    const QString victim = rootOnly + QStringLiteral("/shadow");
+    const auto asNobody = [](const QString& p) { return ::lchown(QFile::encodeName(p).constData(), kNobody, kNobody) == 0; };
 
-        const QString own = dir.filePath(QStringLiteral("own-") + QLatin1String(w.name));
-        EXPECT_EQ(w.write(own), QString());
-        EXPECT_EQ(ownerOf(own), 0u);
+    struct Folder {
+        const char* name;
+        mode_t mode;
+        uid_t owner;
+    };
+    const Folder folders[] = {{"home of nobody", 0755, kNobody},
+                              {"group folder", 0775, 0},
+                              {"sticky group folder", 01770, 0}};
+    // What each consumer does with the path, "" when it succeeds.
+    struct Plant {
+        const char* what;
+        std::function<bool(const QString&)> make; // empty: nothing planted
+        const char* path;                          // relative to the folder
+        const char* writer;
+        const char* appender;
+        const char* reader;
+        const char* folderMaker;
+    };
+    const char* const viaLink = "jest dowiązaniem należącym do użytkownika nobody; program działający jako root go nie użyje";
+    const char* const foreignFile = "plik należy do innego użytkownika (nobody)";
+    const char* const foreignFolder = "należy do innego użytkownika (nobody); program działający jako root nie zapisuje";
+    const char* const twoNames = "plik ma kilka nazw (dowiązania twarde)";
+    const auto linkTo = [&](const QString& target) {
+        return [&, target](const QString& p) { return QFile::link(target, p) && asNobody(p); };
+    };
+    const std::vector<Plant> plants = {
+        {"link to root's file", linkTo(victim), "VardelSim.txt", viaLink, viaLink, viaLink, viaLink},
+        {"link to a root-only folder", linkTo(rootOnly), "historia-symulatora/x", viaLink, viaLink, viaLink, viaLink},
+        {"hard link to root's file",
+         [&](const QString& p) { return ::link(QFile::encodeName(victim).constData(), QFile::encodeName(p).constData()) == 0; },
+         "VardelSim.txt", "", twoNames, twoNames, "to nie jest folder"},
+        {"folder made beforehand", [&](const QString& p) { return QDir().mkdir(p) && asNobody(p); },
+         "historia-symulatora/x", foreignFolder, foreignFolder, "plik nie istnieje", foreignFolder},
+        {"file made beforehand",
+         [&](const QString& p) {
+             test::writeBytes(p, "cudzy");
+             return ::chmod(QFile::encodeName(p).constData(), 0666) == 0 && asNobody(p);
+         },
+         "bus.log", foreignFile, foreignFile, "", "to nie jest folder"},
+    };
+    struct Consumer {
+        const char* name;
+        std::function<QString(const QString&)> use;
+        const char* Plant::*expected;
+    };
+    const Consumer consumers[] = {
+        {"writer", [](const QString& p) { QString r; return writeFileAtomically(p, "ROOT", &r) ? QString() : r; }, &Plant::writer},
+        {"appender",
+         [](const QString& p) {
+             QString r;
+             const int fd = openForAppend(p, &r);
+             if (fd < 0)
+                 return r;
+             const bool ok = ::write(fd, "ROOT", 4) == 4;
+             ::close(fd);
+             return ok ? QString() : QStringLiteral("write");
+         },
+         &Plant::appender},
+        {"reader", [](const QString& p) { QByteArray b; QString r; return readWholeFile(p, kSmallFileLimit, b, &r) ? QString() : r; },
+         &Plant::reader},
+        {"folder maker", [](const QString& p) { QString r; return makeFolders(p, &r) ? QString() : r; }, &Plant::folderMaker},
+    };
+
+    for (const Folder& f : folders) {
+        for (const Plant& plant : plants) {
+            for (const Consumer& consumer : consumers) {
+                SCOPED_TRACE(std::string(f.name) + ", " + plant.what + ", " + consumer.name);
+                const QString folder = dir.filePath(QString::fromLatin1(f.name));
+                QDir(folder).removeRecursively();
+                QDir(rootOnly).removeRecursively();
+                ASSERT_TRUE(QDir().mkdir(folder) && QDir().mkdir(rootOnly));
+                ::chown(QFile::encodeName(folder).constData(), f.owner, kNobody);
+                ::chmod(QFile::encodeName(folder).constData(), f.mode);
+                ::chmod(QFile::encodeName(rootOnly).constData(), 0700);
+                test::writeBytes(victim, "TAJNE");
+                ::chmod(QFile::encodeName(victim).constData(), 0600);
+                const QString planted = folder + QLatin1Char('/') + QString::fromLatin1(plant.path).section(QLatin1Char('/'), 0, 0);
+                ASSERT_TRUE(plant.make(planted));
+                const QStringList before = entries(folder);
+
+                const QString reason = consumer.use(folder + QLatin1Char('/') + QString::fromLatin1(plant.path));
+                QString expected = QString::fromUtf8(plant.*(consumer.expected));
+                // In the user's own home every write is refused for the folder.
+                if (f.owner == kNobody && consumer.expected != &Plant::reader && expected != QString::fromUtf8(viaLink)
+                    && expected != QStringLiteral("to nie jest folder"))
+                    expected = QString::fromUtf8(foreignFolder);
+                if (expected.isEmpty())
+                    EXPECT_EQ(reason, QString());
+                else
+                    EXPECT_TRUE(reason.contains(expected)) << reason.toStdString();
+                EXPECT_EQ(readBytes(victim), QByteArray("TAJNE"));
+                EXPECT_EQ(entries(rootOnly), QStringList{QStringLiteral("shadow")});
+                EXPECT_EQ(entries(folder), before) << "nothing left beside the plant";
+                if (plant.path == std::string("bus.log") && consumer.expected != &Plant::reader) {
+                    EXPECT_EQ(readBytes(planted), QByteArray("cudzy"));
+                }
+            }
+        }
     }
 }
 
@@ -438,7 +507,7 @@ TEST(PlantedFiles, NothingAnotherUserPlantsInASharedFolderLeadsTheWriterReaderOr
         const char* lock;
         const char* lockOwner;
     };
-    const char* const byNobody = "w folderze wspólnym należy do innego użytkownika (nobody)";
+    const char* const byNobody = "jest dowiązaniem należącym do użytkownika nobody";
     const Plant plants[] = {
         {"symlink to root's file", symlinkTo(victim), byNobody, byNobody,
          "to jest dowiązanie symboliczne, a nie zwykły plik", "nobody"},
@@ -534,48 +603,61 @@ TEST(PlantedFiles, NothingAnotherUserPlantsInASharedFolderLeadsTheWriterReaderOr
 
 // The kernel's rule for links in shared folders, whatever the system's
 // settings: a link is followed when it is ours, when its folder is not
-// sticky and open to all, or when the folder's owner owns it too.
-TEST(PlantedFiles, ALinkIsFollowedOnlyWhereTheKernelWouldFollowIt)
+// sticky and open to all, or when the folder's owner owns it too. Root
+// follows root's links only, wherever they lie.
+TEST(PlantedFiles, ALinkIsFollowedOnlyWhereTheKernelWouldFollowItAndByRootOnlyWhenItIsRoots)
 {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "links of another user need root";
+    constexpr uid_t kUser = 1000;
     struct Case {
         const char* what;
         mode_t folderMode;
         uid_t folderOwner;
         uid_t linkOwner;
-        bool followed;
+        bool followedByUser; // run as kUser
+        bool followedByRoot;
     };
     const Case cases[] = {
-        {"another user's link in a sticky folder open to all", 01777, 0, 65534, false},
-        {"our own link there", 01777, 0, 0, true},
-        {"the folder owner's link there", 01777, 65534, 65534, true},
-        {"another user's link in a sticky folder open to a group only", 01770, 0, 65534, true},
-        {"another user's link in a folder open to all, not sticky", 0777, 0, 65534, true},
+        {"another user's link in a sticky folder open to all", 01777, 0, 65534, false, false},
+        {"our own link there", 01777, 0, kUser, true, false},
+        {"root's link there", 01777, 0, 0, true, true},
+        {"the folder owner's link there", 01777, 65534, 65534, true, false},
+        {"another user's link in a sticky folder open to a group only", 01770, 0, 65534, true, false},
+        {"another user's link in a folder open to all, not sticky", 0777, 0, 65534, true, false},
+        {"the owner's link in a home", 0755, 65534, 65534, true, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        struct stat folder {};
+        folder.st_mode = S_IFDIR | c.folderMode;
+        folder.st_uid = c.folderOwner;
+        struct stat link {};
+        link.st_mode = S_IFLNK | 0777;
+        link.st_uid = c.linkOwner;
+        EXPECT_EQ(mayFollowLink(link, folder, kUser), c.followedByUser);
+        EXPECT_EQ(mayFollowLink(link, folder, 0), c.followedByRoot);
+    }
+
+    // The rule in the walk itself, as the last name and as a folder on the way.
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "links of another user need root";
+    for (const uid_t linkOwner : {uid_t{0}, uid_t{65534}}) {
         QTemporaryDir dir;
         const QString folder = dir.filePath(QStringLiteral("f"));
         ASSERT_TRUE(QDir().mkdir(folder));
-        ::chmod(QFile::encodeName(folder).constData(), c.folderMode);
-        ::chown(QFile::encodeName(folder).constData(), c.folderOwner, c.folderOwner);
         const QString target = dir.filePath(QStringLiteral("cel"));
         test::writeBytes(target, "x");
-        // As the last name and as a folder on the way.
         for (const QString& link : {folder + QStringLiteral("/l"), folder + QStringLiteral("/d")}) {
             ASSERT_TRUE(QFile::link(link.endsWith(QLatin1Char('l')) ? target : dir.path(), link));
-            ::lchown(QFile::encodeName(link).constData(), c.linkOwner, c.linkOwner);
+            ::lchown(QFile::encodeName(link).constData(), linkOwner, linkOwner);
         }
         for (const QString& path : {folder + QStringLiteral("/l"), folder + QStringLiteral("/d/cel")}) {
             ResolvedPath at;
-            EXPECT_EQ(at.resolve(path), c.followed) << path.toStdString() << ": " << at.reason().toStdString();
-            if (c.followed) {
+            EXPECT_EQ(at.resolve(path), linkOwner == 0) << path.toStdString() << ": " << at.reason().toStdString();
+            if (linkOwner == 0)
                 EXPECT_EQ(at.pathText(), target);
-            } else {
-                EXPECT_TRUE(at.reason().endsWith(QStringLiteral("w folderze wspólnym należy do innego użytkownika (nobody)")))
+            else
+                EXPECT_TRUE(at.reason().contains(QStringLiteral("jest dowiązaniem należącym do użytkownika nobody")))
                     << at.reason().toStdString();
-            }
         }
     }
 }

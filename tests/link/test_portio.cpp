@@ -27,8 +27,8 @@ TEST(PortIo, RefusalMessagesNameThePortsAndTheWayOut)
     };
     const Case cases[] = {
         {ENOSYS, true, {}, QStringLiteral("jądro nie obsługuje ioperm")},
-        {EPERM, true, QStringLiteral("integrity"), QStringLiteral("tryb lockdown „integrity”, włączany przez Secure Boot")},
-        {EPERM, true, QStringLiteral("confidentiality"), QStringLiteral("wyłącz Secure Boot w ustawieniach UEFI")},
+        {EPERM, true, QStringLiteral("integrity"), QStringLiteral("w trybie lockdown („integrity”; włącza go zwykle Secure Boot)")},
+        {EPERM, true, QStringLiteral("confidentiality"), QStringLiteral("rozstrzyga administrator")},
         {EPERM, true, {}, QStringLiteral("SELinux lub AppArmor")},
         {EPERM, false, {}, QStringLiteral("członkowie grupy „vardel” (sudo adduser NAZWA vardel")},
         {EINVAL, true, {}, QStringLiteral("poza zakresem portów")},
@@ -41,6 +41,8 @@ TEST(PortIo, RefusalMessagesNameThePortsAndTheWayOut)
         EXPECT_TRUE(text.contains(c.says));
         EXPECT_FALSE(text.contains(QString::fromLocal8Bit(std::strerror(c.error))));
         EXPECT_FALSE(text.contains(QStringLiteral("CAP_SYS_RAWIO")));
+        // Secure Boot guards the kernel: never advised off.
+        EXPECT_FALSE(text.contains(QStringLiteral("wyłącz"))) << "advises turning something off";
     }
 }
 
@@ -179,6 +181,41 @@ TEST(PortIo, AdoptedPortsServeOnlyTheirCardAndTellOnceAboutANewAddress)
 
     // Back on the card it was given, it works again.
     EXPECT_EQ(backend->vbInp(0x341), 4);
+}
+
+// "Adres karty" moved to an address the administrator has not allowed: root's
+// back end does not ask the kernel for it, an adopted one does not call it
+// the next start's address; nothing is read or written there, and the
+// window is told which file the administrator edits.
+TEST(PortIo, AnAddressNotAllowedIsNeitherAskedForNorTouchedAndTheWindowIsToldWhy)
+{
+    const auto refusal = [](std::uint16_t address) {
+        return address == 0x340 || address == 0x300 ? QString()
+                                                     : QStringLiteral("Adres karty %1h nie jest dozwolony.").arg(address, 0, 16);
+    };
+    for (const bool adopted : {false, true}) {
+        SCOPED_TRACE(adopted ? "adopted" : "root's own");
+        FakeKernel kernel;
+        PortIoBackend::Access access = kernel.access();
+        access.refusal = refusal;
+        QString message;
+        auto backend = adopted ? PortIoBackend::adopt(0x340, access) : PortIoBackend::open(0x340, message, access);
+        ASSERT_NE(backend, nullptr);
+        QStringList told;
+        backend->setMessageHandler([&told](const QString& m) { told << m; });
+        const std::size_t asked = kernel.requests.size();
+        for (std::uint16_t port : {std::uint16_t{0x1F1}, std::uint16_t{0x1F1}, std::uint16_t{0x3F9}}) {
+            // As the link goes: the command port first.
+            EXPECT_EQ(backend->vbInp(port), 0xFF);
+            backend->vbOut(port, 0x80);
+        }
+        EXPECT_EQ(kernel.requests.size(), asked) << "the kernel is not asked for a pair not allowed";
+        EXPECT_TRUE(kernel.traffic.empty()) << "nothing reaches a port not allowed";
+        EXPECT_EQ(told, (QStringList{QStringLiteral("Adres karty 1f0h nie jest dozwolony."),
+                                     QStringLiteral("Adres karty 3f8h nie jest dozwolony.")}));
+        // An allowed one: root's back end takes it, an adopted one waits for the next start.
+        EXPECT_EQ(backend->vbInp(0x301), adopted ? 0xFF : 4);
+    }
 }
 
 // Ports below 100h (DMA, interrupt controllers...) are never asked for, at

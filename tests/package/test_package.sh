@@ -80,7 +80,8 @@ for f in usr/bin/vardel usr/bin/vardel-cli usr/libexec/vardel/vardel-ports \
     usr/share/man/man1/vardel.1.gz usr/share/man/man1/vardel-cli.1.gz \
     usr/share/bash-completion/completions/vardel-cli \
     usr/share/doc/vardel/copyright usr/share/doc/vardel/changelog.Debian.gz \
-    usr/share/doc/vardel/pomoc/index.html usr/share/doc/vardel/pomoc/rejestrator.html; do
+    usr/share/doc/vardel/pomoc/index.html usr/share/doc/vardel/pomoc/rejestrator.html \
+    etc/vardel/adresy-kart.conf usr/lib/tmpfiles.d/vardel.conf; do
     [[ -e $root/$f ]] || fail "missing /$f"
 done
 
@@ -97,6 +98,11 @@ for f in usr/bin/vardel usr/bin/vardel-cli usr/libexec/vardel/vardel-ports; do
     mode=$(dpkg-deb -c "$deb" | awk -v f="./$f" '$6 == f { print $1, $2 }')
     [[ $mode == "-rwxr-xr-x root/root" ]] || fail "/$f is shipped as $mode"
 done
+# The list of card addresses is the administrator's: a conffile, 340h alone.
+[[ $(dpkg-deb --info "$deb" conffiles 2>/dev/null) == "/etc/vardel/adresy-kart.conf" ]] ||
+    fail "conffiles: $(dpkg-deb --info "$deb" conffiles 2>&1)"
+[[ $(grep -v '^#' "$root/etc/vardel/adresy-kart.conf") == "340" ]] || fail "the shipped list allows more than 340h"
+grep -qx 'd /run/vardel 0770 root vardel -' "$root/usr/lib/tmpfiles.d/vardel.conf" || fail "the lock folder's tmpfiles entry"
 for script in postinst postrm; do
     dpkg-deb --info "$deb" "$script" >"$work/$script" 2>/dev/null || fail "no $script"
     sh -n "$work/$script" || fail "$script is not valid sh"

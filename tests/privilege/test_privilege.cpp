@@ -8,6 +8,11 @@
 #include "privilege/Privilege.h"
 
 #include "support/ScopedEnv.h"
+#include "support/TestFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vardel {
@@ -173,6 +179,8 @@ struct Row {
     bool helperByHand = false; // the helper started with `address` as it stands
     bool listed = false;  // the group lists the user, the session does not carry it
     bool programNoNewPrivs = false;
+    const char* allowList = nullptr; // the administrator's list; none: 340h alone
+    const char* helperGroup = "vardel";
     // What comes of it.
     const char* outcome;  // "granted", "own", "refused", "exit 2"
     QString says;         // part of the message
@@ -209,6 +217,12 @@ Result run(const Row& row)
         throw Started{path, strings(argv), strings(envp)};
     };
     const std::string helperPath = kHelper.toStdString();
+    AllowListFile allowFile;
+    allowFile.state = AllowListFile::State::Read;
+    allowFile.list = parseAllowList(row.allowList ? row.allowList : "340\n");
+    const CardAddressJudge judge = [&allowFile](std::uint16_t address) {
+        return judgeCardAddress(address, allowFile, {});
+    };
     bool helperRan = false;
     const auto runHelper = [&](std::vector<std::string> args) {
         helperRan = true;
@@ -220,7 +234,7 @@ Result run(const Row& row)
         char env1[] = "VARDEL_PORT_GRANT=340 0 1"; // a stale one, replaced
         char* envp[] = {env0, env1, nullptr};
         const HelperFailure failure = runPortHelper(helper, static_cast<int>(args.size()), argv.data(), envp,
-                                                    helperPath, static_cast<long>(::getpid()));
+                                                    helperPath, static_cast<long>(::getpid()), judge);
         result.outcome = "exit " + std::to_string(failure.exitCode);
         result.message = QString::fromStdString(failure.message);
     };
@@ -246,7 +260,10 @@ Result run(const Row& row)
     system.lockdown = [&row] { return QString::fromLatin1(row.lockdown); };
     system.helperGroup = [&row](const QString& path) {
         EXPECT_EQ(path, kHelper);
-        return HelperGroup{QStringLiteral("jan"), QStringLiteral("vardel"), row.listed, false};
+        return HelperGroup{QStringLiteral("jan"), QString::fromLatin1(row.helperGroup), row.listed, false};
+    };
+    system.addressRefusal = [&judge](std::uint16_t address) {
+        return QString::fromStdString(cardAddressRefusal(address, judge(address), "/etc/vardel/adresy-kart.conf"));
     };
 
     const auto settle = [&](FakeProcess& process, const HelperGrant& grant) {
@@ -260,12 +277,13 @@ Result run(const Row& row)
         case PortAccess::Way::OwnPrivilege: {
             // Root asks the kernel as it goes, from the program itself.
             PortIoBackend::Access ports;
+            ports.refusal = system.addressRefusal;
             ports.ioperm = [&process](unsigned long from, unsigned long n, int on) {
                 return process.ioperm(from, n, on);
             };
             ports.lockdown = system.lockdown;
             QString message;
-            result.outcome = PortIoBackend::open(0x340, message, ports) ? "own" : "refused";
+            result.outcome = PortIoBackend::open(address, message, ports) ? "own" : "refused";
             result.message = message;
             break;
         }
@@ -335,12 +353,13 @@ TEST(PrivilegedStep, EachUserMachineAndAddress)
          .kernelAsked = false},
         {.name = "kernel in lockdown",
          .root = false, .member = true, .kernelError = EPERM, .lockdown = "integrity", .outcome = "refused",
-         .says = QStringLiteral("(tryb lockdown „integrity”, włączany przez Secure Boot). Aby używać karty, wyłącz "
-                                "Secure Boot w ustawieniach UEFI")},
+         .says = QStringLiteral("Jądro systemu działa w trybie lockdown („integrity”; włącza go zwykle Secure Boot) "
+                                "i nie przydziela bezpośredniego dostępu do portów karty 340h–341h nikomu, także "
+                                "rootowi. To zabezpieczenie systemu: jak obsługiwać kartę na tym komputerze, "
+                                "rozstrzyga administrator.")},
         {.name = "root, kernel in lockdown",
          .root = true, .member = false, .kernelError = EPERM, .lockdown = "confidentiality", .outcome = "refused",
-         .says = QStringLiteral("blokuje bezpośredni dostęp do portów karty 340h–341h, także dla roota (tryb "
-                                "lockdown „confidentiality”")},
+         .says = QStringLiteral("w trybie lockdown („confidentiality”")},
         {.name = "no port I/O in this kernel",
          .root = false, .member = true, .kernelError = ENOSYS, .outcome = "refused",
          .says = QStringLiteral("portów karty 340h–341h nie jest dostępny w tym systemie: jądro nie obsługuje ioperm")},
@@ -370,6 +389,31 @@ TEST(PrivilegedStep, EachUserMachineAndAddress)
         {.name = "an address the step may not grant",
          .root = false, .member = true, .address = "10340", .helperByHand = true, .outcome = "exit 2",
          .says = QStringLiteral("vardel-ports: Nieprawidłowy adres karty: 10340"), .kernelAsked = false},
+        {.name = "a member asks for an address the administrator has not allowed",
+         .root = false, .member = true, .address = "300", .outcome = "refused",
+         .says = QStringLiteral("Adres karty 300h nie jest dozwolony. Administrator dopisuje dozwolone adresy w pliku "
+                                "/etc/vardel/adresy-kart.conf."),
+         .kernelAsked = false},
+        {.name = "the same address by hand to the helper",
+         .root = false, .member = true, .address = "300", .helperByHand = true, .outcome = "exit 2",
+         .says = QStringLiteral("vardel-ports: Adres karty 300h nie jest dozwolony."), .kernelAsked = false},
+        {.name = "root, an address not allowed: nothing asked, nothing touched",
+         .root = true, .member = false, .address = "300", .outcome = "refused",
+         .says = QStringLiteral("Adres karty 300h nie jest dozwolony."), .kernelAsked = false},
+        {.name = "an allowed address",
+         .root = false, .member = true, .address = "300", .allowList = "340\n300-31F\n", .outcome = "granted",
+         .says = QStringLiteral("300")},
+        {.name = "the disk controller, though the list allows it",
+         .root = false, .member = true, .address = "1F0", .helperByHand = true, .allowList = "100-3FF\n",
+         .outcome = "exit 2",
+         .says = QStringLiteral("Adres karty 1F0h obejmuje porty urządzenia komputera (kontroler dysków IDE (pierwszy "
+                                "kanał)); nie zostanie przydzielony."),
+         .kernelAsked = false},
+        {.name = "a helper of another group: the installation is broken",
+         .root = false, .member = false, .helperGroup = "root", .outcome = "refused",
+         .says = QStringLiteral("program pomocniczy /opt/vardel/libexec/vardel/vardel-ports należy do grupy „root”, a "
+                                "nie do grupy „vardel”; instalacja jest uszkodzona."),
+         .kernelAsked = false},
         {.name = "an address with other characters",
          .root = false, .member = true, .address = "340h", .helperByHand = true, .outcome = "exit 2",
          .says = QStringLiteral("Nieprawidłowy adres karty: 340h"), .kernelAsked = false},
@@ -519,6 +563,155 @@ TEST(PrivilegedStep, DropThatFailsIsReported)
         runPortHelper(stubborn, 3, argv, nullptr, "/opt/vardel/libexec/vardel/vardel-ports", 1);
     EXPECT_EQ(failure.exitCode, 3);
     EXPECT_EQ(failure.message, "vardel-ports: nie można odrzucić uprawnień; program nie został uruchomiony.");
+}
+
+
+// The administrator's list of card addresses: addresses and ranges within the
+// ISA range; anything else on a line, or a range that leaves the ISA range,
+// makes the whole file unused rather than half read.
+TEST(CardAddresses, TheListTakesAddressesAndIsaRangesAndNothingElse)
+{
+    struct Case {
+        const char* text;
+        bool ok;
+        std::vector<PortRange> allowed;
+        int badLine;
+    };
+    const Case cases[] = {
+        {"340\n", true, {{0x340, 0x340}}, 0},
+        {"# karta\n\n  340h  # domyślna\r\n300-31F\nA000\n", true, {{0x340, 0x340}, {0x300, 0x31F}, {0xA000, 0xA000}}, 0},
+        {"", true, {}, 0},
+        {"340\n300-4FF\n", false, {}, 2},   // a range outside 100h-3FFh
+        {"0-3FF\n", false, {}, 1},
+        {"340 300\n", false, {}, 1},
+        {"10340\n", false, {}, 1},
+        {"31F-300\n", false, {}, 1},
+        {"-\n", false, {}, 1},
+        {"0x340\n", false, {}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const AllowList list = parseAllowList(c.text);
+        EXPECT_EQ(list.ok, c.ok);
+        EXPECT_EQ(list.allowed, c.allowed);
+        EXPECT_EQ(list.badLine, c.badLine);
+    }
+}
+
+// With the package's default file (340h alone), on a PC without PCI I/O
+// ranges there, the one pair a member can have granted is 340h-341h; every
+// fixed device of the PC stays refused even when the list names it, and so
+// does a PCI device's I/O range.
+TEST(CardAddresses, OnlyAllowedPairsAwayFromThePcsDevicesAreGranted)
+{
+    AllowListFile file;
+    file.state = AllowListFile::State::Read;
+    file.list = parseAllowList("340\n");
+    std::vector<unsigned> granted;
+    for (unsigned address = 0x100; address <= 0xFFFE; ++address) {
+        if (judgeCardAddress(static_cast<std::uint16_t>(address), file, {}).kind == CardAddressVerdict::Kind::Allowed)
+            granted.push_back(address);
+    }
+    EXPECT_EQ(granted, std::vector<unsigned>{0x340});
+
+    file.list = parseAllowList("100-3FF\n4D0\nCF8\nCF9\nA78\n");
+    const std::vector<PciRange> pci = {{{0x200, 0x21F}, "0000:00:1f.0"}};
+    struct Case {
+        unsigned address;
+        CardAddressVerdict::Kind kind;
+        const char* detail;
+    };
+    using Kind = CardAddressVerdict::Kind;
+    const Case cases[] = {
+        {0x1F0, Kind::FixedDevice, "kontroler dysków IDE"}, {0x1EF, Kind::FixedDevice, "IDE"}, // 1EFh-1F0h
+        {0x176, Kind::FixedDevice, "IDE"},         {0x3F6, Kind::FixedDevice, "IDE"},
+        {0x372, Kind::FixedDevice, "dyskietek"},   {0x3F8, Kind::FixedDevice, "COM1"},
+        {0x2E8, Kind::FixedDevice, "COM4"},        {0x378, Kind::FixedDevice, "LPT1"},
+        {0x278, Kind::FixedDevice, "LPT2"},        {0x3BC, Kind::FixedDevice, "LPT"},
+        {0x3C0, Kind::FixedDevice, "VGA"},         {0x4D0, Kind::FixedDevice, "ELCR"},
+        {0xCF8, Kind::FixedDevice, "PCI"},         {0xCF9, Kind::FixedDevice, "reset"},
+        {0xA78, Kind::FixedDevice, "Plug and Play"},
+        {0x21F, Kind::PciDevice, "urządzenie PCI 0000:00:1f.0 (200h–21Fh)"},
+        {0x1FF, Kind::PciDevice, "0000:00:1f.0"},  // 1FFh-200h
+        {0x340, Kind::Allowed, ""},               {0x2A0, Kind::Allowed, ""},
+        {0x400, Kind::NotListed, ""},              // outside the list's range
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        const CardAddressVerdict verdict = judgeCardAddress(static_cast<std::uint16_t>(c.address), file, pci);
+        EXPECT_EQ(verdict.kind, c.kind);
+        EXPECT_NE(verdict.detail.find(c.detail), std::string::npos) << verdict.detail;
+    }
+}
+
+TEST(CardAddresses, PciIoRangesAreReadFromTheDevicesResourceFiles)
+{
+    EXPECT_EQ(parsePciIoRanges("0x000000000000e000 0x000000000000e01f 0x0000000000040101\n"
+                               "0x00000000fe000000 0x00000000fe0fffff 0x0000000000040200\n"
+                               "0x0000000000000000 0x0000000000000000 0x0000000000000000\n"
+                               "junk\n0x00000000000001f0 0x00000000000001f7 0x0000000000000110"),
+              (std::vector<PortRange>{{0xE000, 0xE01F}, {0x1F0, 0x1F7}}));
+}
+
+// The list is trusted only as root's and changed by nobody else: a file or a
+// folder another user may write, a link, or another kind of file is not used
+// at all; a missing file allows 340h alone.
+TEST(CardAddresses, TheListIsTrustedOnlyWhenNobodyButRootCanChangeIt)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "files of root's and of another user need root";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray folder = QFile::encodeName(dir.path()) + "/vardel";
+    const QByteArray path = folder + "/adresy-kart.conf";
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        AllowListFile::State state;
+        const char* why;
+    };
+    const auto write = [&](mode_t mode, uid_t owner) {
+        ::mkdir(folder.constData(), 0755);
+        test::writeBytes(QFile::decodeName(path), "300\n");
+        ::chmod(path.constData(), mode);
+        ::chown(path.constData(), owner, 0);
+    };
+    const Case cases[] = {
+        {"root's 0644", [&] { write(0644, 0); }, AllowListFile::State::Read, ""},
+        {"missing", [&] { ::mkdir(folder.constData(), 0755); }, AllowListFile::State::Missing, ""},
+        {"no folder", [] {}, AllowListFile::State::Missing, ""},
+        {"writable by its group", [&] { write(0664, 0); }, AllowListFile::State::Untrusted, "mogą go zmienić inni"},
+        {"another user's", [&] { write(0644, 65534); }, AllowListFile::State::Untrusted, "nie należy do roota"},
+        {"in a folder others may write", [&] { write(0644, 0); ::chmod(folder.constData(), 0777); },
+         AllowListFile::State::Untrusted, "może zmienić ktoś inny niż root"},
+        {"a link to root's file",
+         [&] {
+             ::mkdir(folder.constData(), 0755);
+             test::writeBytes(dir.filePath(QStringLiteral("inny")), "300\n");
+             ::symlink(QFile::encodeName(dir.filePath(QStringLiteral("inny"))).constData(), path.constData());
+         },
+         AllowListFile::State::Untrusted, "dowiązanie"},
+        {"a FIFO", [&] { ::mkdir(folder.constData(), 0755); ::mkfifo(path.constData(), 0644); },
+         AllowListFile::State::Untrusted, "to nie jest zwykły plik"},
+        {"a line of nonsense",
+         [&] {
+             write(0644, 0);
+             test::writeBytes(QFile::decodeName(path), "340\nwszystkie\n");
+         },
+         AllowListFile::State::Malformed, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(QFile::decodeName(folder)).removeRecursively();
+        c.make();
+        const AllowListFile file = readAllowListFile(path.constData());
+        EXPECT_EQ(file.state, c.state);
+        EXPECT_NE(file.why.find(c.why), std::string::npos) << file.why;
+        const bool grants300 = judgeCardAddress(0x300, file, {}).kind == CardAddressVerdict::Kind::Allowed;
+        const bool grants340 = judgeCardAddress(0x340, file, {}).kind == CardAddressVerdict::Kind::Allowed;
+        EXPECT_EQ(grants300, c.state == AllowListFile::State::Read);
+        EXPECT_EQ(grants340, c.state == AllowListFile::State::Missing);
+    }
 }
 
 } // namespace
