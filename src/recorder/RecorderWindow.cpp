@@ -827,6 +827,12 @@ void RecorderWindow::showState()
     showMeter();
     const TrendPlot plot = currentPlot();
     m_chart->setPlot(plot);
+    // What the plot spans, for a screen reader (the numbers are in the table).
+    m_chart->setAccessibleDescription(
+        QStringLiteral("Od %1 do %2%3")
+            .arg(m_recorder.wallTime(plot.from).toString(QStringLiteral("HH:mm:ss")),
+                 m_recorder.wallTime(plot.to).toString(QStringLiteral("HH:mm:ss")),
+                 m_isLive ? QStringLiteral(", na żywo") : QStringLiteral(", zatrzymany")));
     const std::vector<int>& boxes = m_recorder.boxes();
     const std::vector<float>& latest = m_recorder.latest();
     const QLocale loc = locale();

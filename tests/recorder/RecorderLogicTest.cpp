@@ -5,6 +5,7 @@
 #include "link/Module1.h"
 #include "measure/MeasureRecord.h"
 #include "recorder/CsvRecording.h"
+#include "recorder/CsvReview.h"
 #include "recorder/Recorder.h"
 #include "recorder/TrendExport.h"
 #include "recorder/TrendPainter.h"
@@ -400,6 +401,43 @@ TEST_F(RecorderOnSim, AnotherMeterSelectedIsOfferedAndRecordedBesideTheFirst)
     recorder.removeMeter(kx4);
     EXPECT_EQ(recorder.meterCount(), 1u);
     EXPECT_EQ(QString::fromUtf8(test::readBytes(path)).count(QLatin1Char('\n')), 5);
+}
+
+// A file of `measure --format csv --decimal-comma` read back: the model from
+// the header, comma decimals, times across the night the clocks go back
+// (by their offsets, 1,256 s apart, not an hour back); and what is no recording.
+TEST(CsvReview, ReadsTheCommandLinesFileAcrossAChangeOfTheClocks)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kx2.csv"));
+    test::writeBytes(path, "Czas;Pomiar Nr 1;Pomiar Nr 2;Funkcja Nr 1;Bilans Nr 1\n"
+                           "2026-10-25T02:59:58.844+02:00;22,74867;1;2;3\n"
+                           "2026-10-25T02:00:00.100+01:00;;;;\n");
+    QString error;
+    const auto meter = readRecording(path, &error);
+    ASSERT_NE(meter, nullptr) << error.toStdString();
+    EXPECT_EQ(meter->model, kModelKX2);
+    ASSERT_EQ(meter->store.size(), 2u);
+    EXPECT_FLOAT_EQ(meter->store.value(0, 0), 22.74867f);
+    EXPECT_EQ(meter->store.time(1), 1256);
+    EXPECT_EQ(meter->store.kind(1), SampleKind::Failed);
+
+    const struct {
+        const char* bytes;
+        const char* says;
+    } bad[] = {
+        {"Czas;Temperatura\n2026-12-10T10:00:00.000+01:00;1\n", "nagłówek nie odpowiada"},
+        {"Czas;Pomiar Nr 1;Pomiar Nr 2;Funkcja Nr 1;Bilans Nr 1\nwczoraj;1;2;3;4\n", "nieprawidłowy czas w wierszu 2"},
+        {"Czas;Pomiar Nr 1;Pomiar Nr 2;Funkcja Nr 1;Bilans Nr 1\n2026-12-10T10:00:00.000+01:00;1;x;3;4\n",
+         "nieprawidłowa liczba w wierszu 2"},
+        {"Czas;Pomiar Nr 1;Pomiar Nr 2;Funkcja Nr 1;Bilans Nr 1\n", "nie zawiera żadnego odczytu"},
+    };
+    for (const auto& b : bad) {
+        SCOPED_TRACE(b.says);
+        test::writeBytes(path, b.bytes);
+        EXPECT_EQ(readRecording(path, &error), nullptr);
+        EXPECT_TRUE(error.contains(QString::fromUtf8(b.says))) << error.toStdString();
+    }
 }
 
 // ---------------------------------------------------------------------------
