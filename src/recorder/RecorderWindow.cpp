@@ -815,10 +815,15 @@ void RecorderWindow::showOffer()
     std::int16_t model = 0;
     std::int16_t address = 0;
     const bool offered = m_recorder.offered(&model, &address);
-    if (offered)
+    if (offered) {
+        QStringList recorded;
+        for (std::size_t i = 0; i < m_recorder.meterCount(); ++i)
+            if (!m_recorder.meter(i).isReview())
+                recorded << meterText(m_recorder.meter(i).model, m_recorder.meter(i).address);
         m_offerText->setText(QStringLiteral("W oknie głównym wybrano miernik %1. Rejestrator nadal zapisuje %2; "
                                             "dotychczasowe wykresy i pliki zostają.")
-                                 .arg(meterText(model, address), m_meter->itemText(0)));
+                                 .arg(meterText(model, address), recorded.join(QStringLiteral(", "))));
+    }
     m_offer->setVisible(offered);
 }
 
