@@ -497,6 +497,25 @@ TEST(TrendPainter, GapsAreShadedAndNoLineCrossesThem)
     EXPECT_EQ(countColour(mid - 3, mid + 3, QColor(213, 94, 0)), 0);
     EXPECT_GT(countColour(plotLeft + width / 10, image.width() - 20, QColor(213, 94, 0)), 100);
     EXPECT_EQ(countColour(0, image.width() - 1, QColor(0, 114, 178)), 0) << "a hidden value is drawn";
+
+    // Refreshes skipped for another exchange: grey, not red, and no line across.
+    TrendStore skipped(2);
+    for (int s = 0; s <= 600; ++s) {
+        const float v[] = {0.0f, static_cast<float>(s % 50)};
+        if (s >= 200 && s < 260)
+            skipped.appendSkipped(s * 1000);
+        else
+            skipped.append(s * 1000, v);
+    }
+    plot.store = &skipped;
+    image.fill(Qt::black);
+    QPainter again(&image);
+    paintTrend(again, image.rect(), plot);
+    again.end();
+    EXPECT_GT(countColour(mid - 3, mid + 3, QColor(236, 236, 236)) + countColour(mid - 3, mid + 3, QColor(160, 160, 160)),
+              100);
+    EXPECT_EQ(countColour(mid - 3, mid + 3, QColor(255, 200, 200)), 0);
+    EXPECT_EQ(countColour(mid - 3, mid + 3, QColor(213, 94, 0)), 0);
 }
 
 // A value of 0..1 beside one of 1000..1001: on the common axis the small one
