@@ -349,7 +349,7 @@ void RecorderWindow::buildUi()
         setTabOrder(order[i - 1], order[i]);
 
     connect(m_interval, &QLineEdit::editingFinished, this, [this] { takeInterval(); });
-    connect(m_span, &QComboBox::currentIndexChanged, this, [this] { goLive(); });
+    connect(m_span, &QComboBox::currentIndexChanged, this, [this] { goLive(true); });
     connect(m_meter, &QComboBox::activated, this, [this](int i) {
         m_recorder.setCurrent(static_cast<std::size_t>(i));
         goLive(); // another meter's clock: its own newest values
@@ -362,9 +362,9 @@ void RecorderWindow::buildUi()
         const TrendPlot now = currentPlot();
         setView(now.from, now.to);
     });
-    connect(m_live, &QPushButton::clicked, this, [this] { goLive(); });
+    connect(m_live, &QPushButton::clicked, this, [this] { goLive(true); });
     connect(m_chart, &StripChart::viewRequested, this, [this](qint64 from, qint64 to) { setView(from, to); });
-    connect(m_chart, &StripChart::liveRequested, this, [this] { goLive(); });
+    connect(m_chart, &StripChart::liveRequested, this, [this] { goLive(true); });
     connect(m_chart, &StripChart::cursorRequested, this, [this](int which, qint64 ms) {
         (which == 0 ? m_cursorA : m_cursorB) = ms;
         showState();
@@ -507,7 +507,7 @@ void RecorderWindow::pauseOrGoOn()
 void RecorderWindow::clearPlot()
 {
     m_recorder.clear();
-    showState();
+    goLive(); // a held span of what is gone would show nothing
 }
 
 QString RecorderWindow::suggestedName(const QString& stem, const QString& suffix) const
@@ -642,11 +642,13 @@ void RecorderWindow::setView(qint64 from, qint64 to)
     showState();
 }
 
-void RecorderWindow::goLive()
+void RecorderWindow::goLive(bool keepCursors)
 {
     m_isLive = true;
-    m_cursorA.reset();
-    m_cursorB.reset();
+    if (!keepCursors) {
+        m_cursorA.reset();
+        m_cursorB.reset();
+    }
     showState();
 }
 
@@ -802,7 +804,7 @@ void RecorderWindow::showMeters()
         m_meter->addItems(names);
     }
     m_meter->setCurrentIndex(std::min(static_cast<int>(m_recorder.current()), static_cast<int>(names.size()) - 1));
-    m_removeMeter->setEnabled(m_recorder.meterCount() > 1);
+    m_removeMeter->setEnabled(m_recorder.meterCount() > 1 || m_recorder.shownMeter().isReview());
     m_removeMeter->setText(m_recorder.shownMeter().isReview() ? QStringLiteral("Zamknij przegląd")
                                                              : QStringLiteral("Usuń z rejestratora"));
     m_removeMeter->setAccessibleName(m_removeMeter->text());
@@ -813,10 +815,15 @@ void RecorderWindow::showOffer()
     std::int16_t model = 0;
     std::int16_t address = 0;
     const bool offered = m_recorder.offered(&model, &address);
-    if (offered)
+    if (offered) {
+        QStringList recorded;
+        for (std::size_t i = 0; i < m_recorder.meterCount(); ++i)
+            if (!m_recorder.meter(i).isReview())
+                recorded << meterText(m_recorder.meter(i).model, m_recorder.meter(i).address);
         m_offerText->setText(QStringLiteral("W oknie głównym wybrano miernik %1. Rejestrator nadal zapisuje %2; "
                                             "dotychczasowe wykresy i pliki zostają.")
-                                 .arg(meterText(model, address), m_meter->itemText(0)));
+                                 .arg(meterText(model, address), recorded.join(QStringLiteral(", "))));
+    }
     m_offer->setVisible(offered);
 }
 
@@ -827,6 +834,12 @@ void RecorderWindow::showState()
     showMeter();
     const TrendPlot plot = currentPlot();
     m_chart->setPlot(plot);
+    // What the plot spans, for a screen reader (the numbers are in the table).
+    m_chart->setAccessibleDescription(
+        QStringLiteral("Od %1 do %2%3")
+            .arg(m_recorder.wallTime(plot.from).toString(QStringLiteral("HH:mm:ss")),
+                 m_recorder.wallTime(plot.to).toString(QStringLiteral("HH:mm:ss")),
+                 m_isLive ? QStringLiteral(", na żywo") : QStringLiteral(", zatrzymany")));
     const std::vector<int>& boxes = m_recorder.boxes();
     const std::vector<float>& latest = m_recorder.latest();
     const QLocale loc = locale();

@@ -81,7 +81,8 @@ private:
     void takeScale();
     void showView();    // live or held, cursors, scale
     void setView(qint64 from, qint64 to);
-    void goLive();
+    // The newest span again; the cursors go too unless kept (same clock).
+    void goLive(bool keepCursors = false);
     void openRecording();
     QString chooseOpen(const QString& title, const QStringList& filters);
     TrendPlot currentPlot() const;

@@ -5,6 +5,7 @@
 #include "link/Module1.h"
 #include "measure/MeasureRecord.h"
 #include "recorder/CsvRecording.h"
+#include "recorder/CsvReview.h"
 #include "recorder/Recorder.h"
 #include "recorder/TrendExport.h"
 #include "recorder/TrendPainter.h"
@@ -402,6 +403,43 @@ TEST_F(RecorderOnSim, AnotherMeterSelectedIsOfferedAndRecordedBesideTheFirst)
     EXPECT_EQ(QString::fromUtf8(test::readBytes(path)).count(QLatin1Char('\n')), 5);
 }
 
+// A file of `measure --format csv --decimal-comma` read back: the model from
+// the header, comma decimals, times across the night the clocks go back
+// (by their offsets, 1,256 s apart, not an hour back); and what is no recording.
+TEST(CsvReview, ReadsTheCommandLinesFileAcrossAChangeOfTheClocks)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kx2.csv"));
+    test::writeBytes(path, "Czas;Pomiar Nr 1;Pomiar Nr 2;Funkcja Nr 1;Bilans Nr 1\n"
+                           "2026-10-25T02:59:58.844+02:00;22,74867;1;2;3\n"
+                           "2026-10-25T02:00:00.100+01:00;;;;\n");
+    QString error;
+    const auto meter = readRecording(path, &error);
+    ASSERT_NE(meter, nullptr) << error.toStdString();
+    EXPECT_EQ(meter->model, kModelKX2);
+    ASSERT_EQ(meter->store.size(), 2u);
+    EXPECT_FLOAT_EQ(meter->store.value(0, 0), 22.74867f);
+    EXPECT_EQ(meter->store.time(1), 1256);
+    EXPECT_EQ(meter->store.kind(1), SampleKind::Failed);
+
+    const struct {
+        const char* bytes;
+        const char* says;
+    } bad[] = {
+        {"Czas;Temperatura\n2026-12-10T10:00:00.000+01:00;1\n", "nagłówek nie odpowiada"},
+        {"Czas;Pomiar Nr 1;Pomiar Nr 2;Funkcja Nr 1;Bilans Nr 1\nwczoraj;1;2;3;4\n", "nieprawidłowy czas w wierszu 2"},
+        {"Czas;Pomiar Nr 1;Pomiar Nr 2;Funkcja Nr 1;Bilans Nr 1\n2026-12-10T10:00:00.000+01:00;1;x;3;4\n",
+         "nieprawidłowa liczba w wierszu 2"},
+        {"Czas;Pomiar Nr 1;Pomiar Nr 2;Funkcja Nr 1;Bilans Nr 1\n", "nie zawiera żadnego odczytu"},
+    };
+    for (const auto& b : bad) {
+        SCOPED_TRACE(b.says);
+        test::writeBytes(path, b.bytes);
+        EXPECT_EQ(readRecording(path, &error), nullptr);
+        EXPECT_TRUE(error.contains(QString::fromUtf8(b.says))) << error.toStdString();
+    }
+}
+
 // ---------------------------------------------------------------------------
 
 TrendStore gappedStore()
@@ -459,6 +497,25 @@ TEST(TrendPainter, GapsAreShadedAndNoLineCrossesThem)
     EXPECT_EQ(countColour(mid - 3, mid + 3, QColor(213, 94, 0)), 0);
     EXPECT_GT(countColour(plotLeft + width / 10, image.width() - 20, QColor(213, 94, 0)), 100);
     EXPECT_EQ(countColour(0, image.width() - 1, QColor(0, 114, 178)), 0) << "a hidden value is drawn";
+
+    // Refreshes skipped for another exchange: grey, not red, and no line across.
+    TrendStore skipped(2);
+    for (int s = 0; s <= 600; ++s) {
+        const float v[] = {0.0f, static_cast<float>(s % 50)};
+        if (s >= 200 && s < 260)
+            skipped.appendSkipped(s * 1000);
+        else
+            skipped.append(s * 1000, v);
+    }
+    plot.store = &skipped;
+    image.fill(Qt::black);
+    QPainter again(&image);
+    paintTrend(again, image.rect(), plot);
+    again.end();
+    EXPECT_GT(countColour(mid - 3, mid + 3, QColor(236, 236, 236)) + countColour(mid - 3, mid + 3, QColor(160, 160, 160)),
+              100);
+    EXPECT_EQ(countColour(mid - 3, mid + 3, QColor(255, 200, 200)), 0);
+    EXPECT_EQ(countColour(mid - 3, mid + 3, QColor(213, 94, 0)), 0);
 }
 
 // A value of 0..1 beside one of 1000..1001: on the common axis the small one

@@ -201,7 +201,9 @@ TEST_F(RecorderWindowTest, AnotherMeterInTheMainWindowIsAskedForAndNothingIsWipe
     for (int i = 0; i < 3; ++i)
         window.refresh();
     EXPECT_TRUE(child<QWidget>("Offer")->isVisible());
-    EXPECT_TRUE(text("OfferText").contains(QStringLiteral("KX-4, adres 3"))) << text("OfferText").toStdString();
+    EXPECT_TRUE(text("OfferText").contains(QStringLiteral("wybrano miernik KX-4, adres 3. Rejestrator nadal zapisuje "
+                                                          "KX-3, adres 2;")))
+        << text("OfferText").toStdString();
     EXPECT_EQ(window.recorder().store().size(), 4u);
     EXPECT_TRUE(window.recorder().file().isRecording());
 
