@@ -272,7 +272,7 @@ MeterResult ProgramRun::programMeter(std::int16_t address)
         return meter;
     };
 
-    std::vector<std::int16_t> models;
+    ModelFinding finding;
     {
         ProgressDisplay step = m_session.progress(QStringLiteral("Rozpoznawanie miernika"));
         step.update(0, 0);
@@ -291,27 +291,27 @@ MeterResult ProgramRun::programMeter(std::int16_t address)
                 : QStringLiteral("brak odpowiedzi");
             return meter;
         }
-        models = modelsAnswering(m_link);
+        finding = checkMeterModel(m_link);
         if (m_ctx.stopRequested())
             return unfinished();
     }
-    meter.model = modelsText(models);
-    const QString fileModel = modelNameOf(m_model);
-    if (models.empty()) {
+    // Only a proven model is written: the layouts overlap in the meter's
+    // memory, and one model's layout written into another scatters the
+    // configuration and may move the meter off the line.
+    meter.model = modelText(finding);
+    if (!finding.model) {
         meter.result = QStringLiteral("unknown-model");
-        meter.text = QStringLiteral("nie można ustalić modelu, nie zapisano");
+        if (finding.readFailed)
+            meter.text = QStringLiteral("nie można ustalić modelu (miernik przestał odpowiadać), nie zapisano");
+        else if (finding.possible.size() > 1)
+            meter.text = QStringLiteral("nie można ustalić modelu (pasuje %1), nie zapisano").arg(meter.model);
+        else
+            meter.text = QStringLiteral("nie można ustalić modelu, nie zapisano");
         return meter;
     }
-    if (std::find(models.begin(), models.end(), m_model) == models.end()) {
+    if (*finding.model != m_model) {
         meter.result = QStringLiteral("other-model");
-        meter.text = QStringLiteral("inny model niż w pliku (%1), nie zapisano").arg(fileModel);
-        return meter;
-    }
-    if (models.size() > 1) {
-        // Two models fit the same registers: writing one's layout into the
-        // other would scatter the configuration.
-        meter.result = QStringLiteral("unknown-model");
-        meter.text = QStringLiteral("nie można ustalić modelu (pasuje %1), nie zapisano").arg(meter.model);
+        meter.text = QStringLiteral("inny model niż w pliku (%1), nie zapisano").arg(modelNameOf(m_model));
         return meter;
     }
 

@@ -234,9 +234,10 @@ TEST_F(CliAtThePoint, AStoppedProgramRecordsTheMeterUnderWayAsUnfinished)
 {
     const QString file = kx3File();
     card->sim.meters().push_back(SimMeter::factory(kModelKX3, 4));
-    // Meter 2: its probe, five reads of its link registers, 100 writes; then
-    // meter 4's probe and model reads, and ten of its writes.
-    card->stopAtStart = 106 + 6 + 10;
+    // Meter 2: its probe, twelve reads of the model check (the link
+    // registers of the three layouts, two more to rule out the KX-2), 100
+    // writes; then meter 4's probe and model reads, and ten of its writes.
+    card->stopAtStart = 113 + 13 + 10;
     const QString log = path(QStringLiteral("linia.csv"));
     const Outcome r = run({QStringLiteral("program"), file, QStringLiteral("--addresses=2,4"), QStringLiteral("--log"), log});
     EXPECT_EQ(r.code, 128 + SIGINT);
