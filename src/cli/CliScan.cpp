@@ -14,15 +14,6 @@ namespace {
 constexpr int kProbeRequestBytes = 4;
 constexpr int kProbeReplyBytes = 6;
 
-// "2 min 15 s", "40 s": what is left, rounded up to whole seconds.
-QString timeLeftText(std::chrono::nanoseconds left)
-{
-    const auto seconds = std::chrono::ceil<std::chrono::seconds>(left).count();
-    if (seconds < 60)
-        return QStringLiteral("%1 s").arg(seconds);
-    return QStringLiteral("%1 min %2 s").arg(seconds / 60).arg(seconds % 60);
-}
-
 } // namespace
 
 std::chrono::nanoseconds probeReplyBound(std::int16_t baudCode, std::chrono::milliseconds response)
