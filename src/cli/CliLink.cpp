@@ -5,6 +5,17 @@
 
 namespace vardel {
 
+QString timeLeftText(std::chrono::nanoseconds left)
+{
+    const auto seconds = std::chrono::ceil<std::chrono::seconds>(left).count();
+    if (seconds < 60)
+        return QStringLiteral("%1 s").arg(seconds);
+    if (seconds < 3600)
+        return QStringLiteral("%1 min %2 s").arg(seconds / 60).arg(seconds % 60);
+    const auto minutes = (seconds + 59) / 60;
+    return QStringLiteral("%1 h %2 min").arg(minutes / 60).arg(minutes % 60);
+}
+
 QString CliErrors::message(const QString& what) const
 {
     QString text = m_first == Kind::Receive ? QStringLiteral("Błąd odbioru danych")

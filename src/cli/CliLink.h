@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 
 namespace vardel {
@@ -53,6 +54,10 @@ private:
 // cursor stays at the start of the upper one. Such a display wipes both
 // lines when it is done, so that the run's next step or its next result line
 // takes their place.
+// What is left, rounded up to whole seconds, for a progress line: "40 s",
+// "2 min 15 s", "1 h 16 min".
+QString timeLeftText(std::chrono::nanoseconds left);
+
 class ProgressDisplay {
 public:
     using Writer = std::function<void(const QByteArray& bytes)>;

@@ -113,8 +113,9 @@ constexpr std::array<OptionInfo, 19> kOptions{{
 }};
 
 // Options of scan, diff, write, program and the machine-readable results.
-constexpr std::array<OptionInfo, 11> kBenchOptions{{
+constexpr std::array<OptionInfo, 12> kBenchOptions{{
     {"--verify", nullptr, false, bit(CliCommand::Write) | bit(CliCommand::Program)},
+    {"--no-verify", nullptr, false, bit(CliCommand::Program)},
     {"--change-link", nullptr, false, bit(CliCommand::Write)},
     {"--backup", nullptr, false, bit(CliCommand::Write) | bit(CliCommand::Program)},
     {"--bauds", nullptr, true, bit(CliCommand::Scan)},
@@ -199,6 +200,10 @@ bool applyBenchOption(const OptionInfo& o, const QString& value, CliOptions& opt
     const QLatin1String name(o.name);
     if (name == QLatin1String("--verify")) {
         options.verifyAfterWrite = true;
+        return true;
+    }
+    if (name == QLatin1String("--no-verify")) {
+        options.noVerify = true;
         return true;
     }
     if (name == QLatin1String("--change-link")) {
@@ -468,6 +473,10 @@ bool parseCliArguments(const QStringList& args, CliOptions& options, QString& er
         return std::any_of(seen.begin(), seen.end(),
                            [option](const Seen& s) { return QLatin1String(s.option->name) == QLatin1String(option); });
     };
+    if (options.verifyAfterWrite && options.noVerify) {
+        error = QStringLiteral("Opcje --verify i --no-verify wykluczają się");
+        return false;
+    }
     if (options.command == CliCommand::Write && given("--format") && !options.verifyAfterWrite) {
         error = QStringLiteral("Opcja --format dotyczy polecenia write tylko razem z --verify");
         return false;
@@ -502,8 +511,9 @@ QString cliUsageText()
         "                            miernik: adres, prędkość, model\n"
         "  program PLIK --addresses A-B|LISTA\n"
         "                            zapis pliku do kolejnych mierników jak write (--eeprom, --verify,\n"
-        "                            --backup, --log); każdy miernik zachowuje swój adres, prędkość\n"
-        "                            i kontrolę nadawania; wiersz i rekord na miernik\n"
+        "                            --no-verify, --backup, --log); każdy miernik zachowuje swój\n"
+        "                            adres, prędkość i kontrolę nadawania; wiersz i rekord na\n"
+        "                            miernik; --eeprom sprawdza po resecie, chyba że --no-verify\n"
         "  diff A B                  porównanie dwóch plików konfiguracji, pole po polu\n"
         "  history                   konfiguracje odczytane z mierników i zapisane do nich, od\n"
         "                            najnowszej (--meter-address N, --model: tylko tego miernika)\n"
@@ -536,6 +546,8 @@ QString cliUsageText()
         "  --verify                  write, program: potem odczyt i porównanie z plikiem jak verify\n"
         "                            (z --eeprom: po końcu zapisu w EEPROM reset miernika\n"
         "                            i odczyt tego, co EEPROM zachował)\n"
+        "  --no-verify               program --eeprom: bez sprawdzenia po resecie (wynik\n"
+        "                            stored-unverified zamiast ok)\n"
         "  --backup                  write, program: najpierw odczyt konfiguracji miernika do historii\n"
         "  --change-link             write: zgoda na plik, który zmienia adres, prędkość lub\n"
         "                            kontrolę nadawania miernika (z --verify odczyt pod nowym)\n"
@@ -564,8 +576,9 @@ QString cliUsageText()
         "Kody wyjścia: 0 powodzenie, 1 błąd wymiany danych lub karta niegotowa (scan: żaden\n"
         "miernik nie odpowiedział; program: nie każdy miernik zaprogramowano), 2 błędne użycie\n"
         "lub błąd pliku (diff: także pliki różnych modeli), 3 karta niedostępna lub używana\n"
-        "przez inny program, 4 różnice (verify, write --verify, diff), 130 przerwane przez\n"
-        "Ctrl+C, 143 zakończone sygnałem SIGTERM.\n");
+        "przez inny program, 4 różnice (verify, write --verify, diff), 129 zamknięty terminal\n"
+        "lub sesja (SIGHUP), 130 przerwane przez Ctrl+C, 141 zamknięty potok na wyjściu\n"
+        "(np. | head -1; bez komunikatu), 143 zakończone sygnałem SIGTERM.\n");
     return text;
 }
 

@@ -56,6 +56,7 @@ struct CliOptions {
     // Service-bench additions.
     QString secondFile;                  // diff A B: B (A is `file`)
     bool verifyAfterWrite = false;       // write, program --verify
+    bool noVerify = false;               // program --no-verify: --eeprom without its proof
     bool changeLink = false;             // write --change-link: the file may move the meter
     bool backup = false;                 // write, program --backup: the meter's configuration into the history first
     std::vector<std::int16_t> scanBauds; // scan --bauds: baud codes in order; empty: all six

@@ -14,6 +14,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QMap>
 
 #include <algorithm>
 #include <cerrno>
@@ -35,10 +36,13 @@ const QStringList& recordFields()
     return fields;
 }
 
-// What became of one meter. `result` is the word scripts test: ok,
-// no-answer, other-model, unknown-model, the step of the write that failed
-// (card, guard, backup, write, store, store-wait, reset, start, read-back,
-// differs), or unfinished.
+// What became of one meter. `result` is the word scripts test: ok (written,
+// stored and proven after the reset), what a run not asked to prove leaves
+// (stored-unverified, ram-verified, ram-only), no-answer, other-model,
+// unknown-model, the step of the write that failed (card, guard, backup,
+// write, store, store-wait, reset, start, read-back, differs), or, for the
+// meter a stop cut short, how far it got (unfinished-untouched,
+// unfinished-ram, unfinished-store-requested, unfinished-stored).
 struct MeterResult {
     int address = 0;
     QString model;          // as found: "KX-3", "KX-2|KX-4", "nieznany"; empty when nobody answered
@@ -46,8 +50,40 @@ struct MeterResult {
     QString text;           // for people, after „Adres N (model): ”
     QStringList said;       // what the write said on the way
     QStringList differing;  // register labels
-    bool ok() const { return result == QLatin1String("ok"); }
+    bool programmed = false; // written as the run asked
+    bool unfinished() const { return result.startsWith(QLatin1String("unfinished")); }
 };
+
+// Messages said one after the other, each ending as a sentence: a message
+// without its full stop would run into the next („… historia Zapisano …”).
+QString sentences(const QStringList& said)
+{
+    QStringList parts;
+    for (int i = 0; i < said.size(); ++i) {
+        QString part = said[i].trimmed();
+        if (i + 1 < said.size() && !part.isEmpty() && !QStringLiteral(".!?:").contains(part.back()))
+            part += QLatin1Char('.');
+        parts << part;
+    }
+    return parts.join(QLatin1Char(' '));
+}
+
+// "1-3,7,9-10": the addresses as --addresses takes them, runs joined.
+QString addressList(const std::vector<int>& addresses)
+{
+    QStringList parts;
+    for (std::size_t i = 0; i < addresses.size();) {
+        std::size_t j = i;
+        while (j + 1 < addresses.size() && addresses[j + 1] == addresses[j] + 1)
+            ++j;
+        parts << (j > i + 1 ? QStringLiteral("%1-%2").arg(addresses[i]).arg(addresses[j])
+                            : QString::number(addresses[i]));
+        if (j == i + 1)
+            parts << QString::number(addresses[j]);
+        i = j + 1;
+    }
+    return parts.join(QLatin1Char(','));
+}
 
 QString stepResult(WriteStep step)
 {
@@ -169,6 +205,7 @@ private:
     MeterResult programMeter(std::int16_t address);
     void report(const MeterResult& meter);
     QString runLine(int index, std::int16_t address) const;
+    QString summary(const QString& stoppedAt) const;
 
     MeterSession& m_session;
     Module1& m_link;
@@ -183,15 +220,49 @@ private:
     ProgramLog m_log;
     std::optional<CliResults> m_results;
     int m_programmed = 0;
+    // A run asked to store proves each meter unless told not to: a line
+    // wants every `ok` to mean the meter keeps its configuration.
+    bool m_verify = false;
+    std::chrono::nanoseconds m_started{0}; // card time
+    int m_finished = 0;
+    QStringList m_words;             // in the order they first came
+    QMap<QString, int> m_wordCount;
+    std::vector<int> m_again;        // addresses to run again
 };
 
 QString ProgramRun::runLine(int index, std::int16_t address) const
 {
-    return QStringLiteral("Programowanie: miernik %1 z %2 (adres %3), zaprogramowano %4")
-        .arg(index + 1)
-        .arg(m_opt.addresses.size())
-        .arg(address)
-        .arg(m_programmed);
+    QString line = QStringLiteral("Programowanie: miernik %1 z %2 (adres %3), zaprogramowano %4")
+                       .arg(index + 1)
+                       .arg(m_opt.addresses.size())
+                       .arg(address)
+                       .arg(m_programmed);
+    // The meters still to come take, on the card's clock, what those done
+    // took on average.
+    if (m_finished > 0) {
+        const auto spent = m_link.cardClock().cardTime() - m_started;
+        const auto left = spent / m_finished * (static_cast<int>(m_opt.addresses.size()) - m_finished);
+        line += QStringLiteral(", zostało ok. %1").arg(timeLeftText(left));
+    }
+    return line;
+}
+
+QString ProgramRun::summary(const QString& stoppedAt) const
+{
+    const int total = static_cast<int>(m_opt.addresses.size());
+    QString text = QStringLiteral("Zaprogramowano %1 z %2 %3").arg(m_programmed).arg(total)
+                       .arg(total == 1 ? QStringLiteral("miernika") : QStringLiteral("mierników"));
+    if (!stoppedAt.isEmpty())
+        text += QStringLiteral(" (przerwano %1)").arg(stoppedAt);
+    text += QLatin1Char('.');
+    QStringList counts;
+    for (const QString& word : m_words)
+        counts << QStringLiteral("%1 %2").arg(word).arg(m_wordCount.value(word));
+    if (!counts.isEmpty())
+        text += QStringLiteral("\nWyniki: %1.").arg(counts.join(QStringLiteral(", ")));
+    if (!m_again.empty())
+        text += QStringLiteral("\nDo powtórzenia: --addresses %1").arg(addressList(m_again));
+    return text;
 }
 
 int ProgramRun::run()
@@ -219,6 +290,8 @@ int ProgramRun::run()
         return kExitLinkFailed;
 
     m_configured = linkInUse(m_link);
+    m_verify = m_opt.verifyAfterWrite || (m_opt.eeprom && !m_opt.noVerify);
+    m_started = m_link.cardClock().cardTime();
     m_results.emplace(m_ctx, m_opt.format, recordFields());
     m_results->begin();
     QString line;
@@ -230,14 +303,23 @@ int ProgramRun::run()
         const std::int16_t address = m_opt.addresses[i];
         line = runLine(static_cast<int>(i), address);
         const MeterResult meter = programMeter(address);
-        if (meter.ok())
+        ++m_finished;
+        if (meter.programmed)
             ++m_programmed;
+        else
+            m_again.push_back(address);
+        if (!m_wordCount.contains(meter.result))
+            m_words << meter.result;
+        ++m_wordCount[meter.result];
         report(meter);
-        if (meter.result == QLatin1String("unfinished"))
+        if (meter.unfinished())
             stoppedAt = QStringLiteral("przy adresie %1").arg(address);
         else if (m_ctx.stopRequested() && i + 1 < m_opt.addresses.size())
             stoppedAt = QStringLiteral("po adresie %1").arg(address);
     }
+    // The meters a stop left out are to be run again as well.
+    for (std::size_t i = static_cast<std::size_t>(m_finished); i < m_opt.addresses.size(); ++i)
+        m_again.push_back(m_opt.addresses[i]);
     m_session.setRunLine(nullptr);
     m_session.setSay(m_ctx.err);
 
@@ -248,13 +330,9 @@ int ProgramRun::run()
     m_link.setStopFlag(m_ctx.stopSignal);
     m_errors.clear();
 
-    const int total = static_cast<int>(m_opt.addresses.size());
-    QString summary = QStringLiteral("Zaprogramowano %1 z %2 %3").arg(m_programmed).arg(total)
-                          .arg(total == 1 ? QStringLiteral("miernika") : QStringLiteral("mierników"));
-    if (!stoppedAt.isEmpty())
-        summary += QStringLiteral(" (przerwano %1)").arg(stoppedAt);
-    m_results->summary(summary + QLatin1Char('.'));
-    return m_programmed == total ? kExitOk : kExitLinkFailed;
+    for (const QString& said : summary(stoppedAt).split(QLatin1Char('\n')))
+        m_results->summary(said);
+    return m_programmed == static_cast<int>(m_opt.addresses.size()) ? kExitOk : kExitLinkFailed;
 }
 
 MeterResult ProgramRun::programMeter(std::int16_t address)
@@ -265,14 +343,36 @@ MeterResult ProgramRun::programMeter(std::int16_t address)
     m_session.setSay([&meter](const QString& message) { meter.said << message; });
     useLink(m_link, {address, m_configured.baudCode, m_configured.transmitCheck});
 
-    const auto unfinished = [&meter] {
-        meter.result = QStringLiteral("unfinished");
-        meter.text = QStringLiteral("niedokończony, przerwano");
+    // What a stop leaves the meter with, as the word and for people.
+    const auto unfinished = [&meter, this](WriteReach reached, int sent) {
+        switch (reached) {
+        case WriteReach::Untouched:
+            meter.result = QStringLiteral("unfinished-untouched");
+            meter.text = QStringLiteral("niedokończony, przerwano: nic nie zapisano");
+            break;
+        case WriteReach::Ram:
+            meter.result = QStringLiteral("unfinished-ram");
+            meter.text = QStringLiteral("niedokończony, przerwano w trakcie zapisu do RAM (rejestr %1 z %2), bez "
+                                        "zapisu w pamięci EEPROM: po resecie miernik wróci do poprzedniej konfiguracji")
+                             .arg(sent)
+                             .arg(m_file.RegCount);
+            break;
+        case WriteReach::StoreRequested:
+            meter.result = QStringLiteral("unfinished-store-requested");
+            meter.text = QStringLiteral("niedokończony, przerwano: wysłano polecenie zapisu w pamięci EEPROM, "
+                                        "nie wiadomo, czy zapis się skończył");
+            break;
+        case WriteReach::Stored:
+            meter.result = QStringLiteral("unfinished-stored");
+            meter.text = QStringLiteral("niedokończony, przerwano: miernik skończył zapis w pamięci EEPROM, "
+                                        "nie sprawdzono go po resecie");
+            break;
+        }
         meter.said.clear();
         return meter;
     };
 
-    std::vector<std::int16_t> models;
+    ModelFinding finding;
     {
         ProgressDisplay step = m_session.progress(QStringLiteral("Rozpoznawanie miernika"));
         step.update(0, 0);
@@ -283,7 +383,7 @@ MeterResult ProgramRun::programMeter(std::int16_t address)
         std::int16_t flag = 1;
         m_link.ReadConfigReg(0, value, flag);
         if (m_ctx.stopRequested())
-            return unfinished();
+            return unfinished(WriteReach::Untouched, 0);
         if (flag != 0) {
             meter.result = QStringLiteral("no-answer");
             meter.text = m_errors.first() == CliErrors::Kind::Transmit
@@ -291,45 +391,58 @@ MeterResult ProgramRun::programMeter(std::int16_t address)
                 : QStringLiteral("brak odpowiedzi");
             return meter;
         }
-        models = modelsAnswering(m_link);
+        finding = checkMeterModel(m_link);
         if (m_ctx.stopRequested())
-            return unfinished();
+            return unfinished(WriteReach::Untouched, 0);
     }
-    meter.model = modelsText(models);
-    const QString fileModel = modelNameOf(m_model);
-    if (models.empty()) {
+    // Only a proven model is written: the layouts overlap in the meter's
+    // memory, and one model's layout written into another scatters the
+    // configuration and may move the meter off the line.
+    meter.model = modelText(finding);
+    if (!finding.model) {
         meter.result = QStringLiteral("unknown-model");
-        meter.text = QStringLiteral("nie można ustalić modelu, nie zapisano");
+        if (finding.readFailed)
+            meter.text = QStringLiteral("nie można ustalić modelu (miernik przestał odpowiadać), nie zapisano");
+        else if (finding.possible.size() > 1)
+            meter.text = QStringLiteral("nie można ustalić modelu (pasuje %1), nie zapisano").arg(meter.model);
+        else
+            meter.text = QStringLiteral("nie można ustalić modelu, nie zapisano");
         return meter;
     }
-    if (std::find(models.begin(), models.end(), m_model) == models.end()) {
+    if (*finding.model != m_model) {
         meter.result = QStringLiteral("other-model");
-        meter.text = QStringLiteral("inny model niż w pliku (%1), nie zapisano").arg(fileModel);
-        return meter;
-    }
-    if (models.size() > 1) {
-        // Two models fit the same registers: writing one's layout into the
-        // other would scatter the configuration.
-        meter.result = QStringLiteral("unknown-model");
-        meter.text = QStringLiteral("nie można ustalić modelu (pasuje %1), nie zapisano").arg(meter.model);
+        meter.text = QStringLiteral("inny model niż w pliku (%1), nie zapisano").arg(modelNameOf(m_model));
         return meter;
     }
 
     m_errors.clear();
     const RegisterTable table = withOwnLink(m_file, m_model, linkInUse(m_link));
-    const WriteOutcome outcome =
-        m_session.write(table, {m_opt.eeprom, m_opt.verifyAfterWrite, m_opt.backup, false});
+    const WriteOutcome outcome = m_session.write(table, {m_opt.eeprom, m_verify, m_opt.backup, false});
     if (m_ctx.stopRequested() && outcome.step != WriteStep::Done)
-        return unfinished();
+        return unfinished(outcome.reached, outcome.registersSent);
     meter.result = stepResult(outcome.step);
     for (const int r : outcome.differing)
         meter.differing << registerLabel(m_model, r);
-    if (outcome.step == WriteStep::Done)
-        meter.text = QStringLiteral("zaprogramowano");
-    else if (outcome.step == WriteStep::Differs)
+    if (outcome.step == WriteStep::Done) {
+        // Only what was proven after the reset is `ok`.
+        meter.programmed = true;
+        if (m_opt.eeprom && m_verify) {
+            meter.text = QStringLiteral("zaprogramowano");
+        } else if (m_opt.eeprom) {
+            meter.result = QStringLiteral("stored-unverified");
+            meter.text = QStringLiteral("zapisano w pamięci EEPROM bez sprawdzenia (--no-verify)");
+        } else if (m_verify) {
+            meter.result = QStringLiteral("ram-verified");
+            meter.text = QStringLiteral("zapisano do RAM i sprawdzono, bez zapisu w pamięci EEPROM");
+        } else {
+            meter.result = QStringLiteral("ram-only");
+            meter.text = QStringLiteral("zapisano do RAM, bez zapisu w pamięci EEPROM, nie sprawdzono");
+        }
+    } else if (outcome.step == WriteStep::Differs) {
         meter.text = QStringLiteral("po zapisie różnice w rejestrach %1").arg(meter.differing.join(QStringLiteral(", ")));
-    else
+    } else {
         meter.text = QStringLiteral("nie zaprogramowano");
+    }
     return meter;
 }
 
@@ -339,7 +452,7 @@ void ProgramRun::report(const MeterResult& meter)
     // What the line for people says of the meter, and what the write said.
     QString message = meter.text;
     if (!meter.said.isEmpty())
-        message += QStringLiteral(" — ") + meter.said.join(QLatin1Char(' '));
+        message += QStringLiteral(" — ") + sentences(meter.said);
     const std::vector<RecordValue> record{
         RecordValue::fromText(time),
         RecordValue::fromInteger(meter.address),

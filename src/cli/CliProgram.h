@@ -13,9 +13,8 @@ struct RegisterTable;
 // from FILE under its model) to the meter at every address in turn, as write
 // does, with every guard and proof of write, and goes on with the next meter
 // when one fails. Each meter keeps its own address, baud rate and transmit
-// check: first the model is told from the registers that set them (scan's
-// rule); a meter of another model, or one whose model cannot be told, is not
-// written; the registers then get the values the meter itself holds, never
+// check: first the model is told (checkMeterModel, as scan does); a meter
+// of another model, or one whose model is not proven, is not written; the registers then get the values the meter itself holds, never
 // the file's. One line per meter on stdout (or one record with --format),
 // one record per meter appended to --log (CSV or JSON lines by its
 // extension), written as each meter ends; on a stop the meter under way is

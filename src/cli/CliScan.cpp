@@ -14,35 +14,6 @@ namespace {
 constexpr int kProbeRequestBytes = 4;
 constexpr int kProbeReplyBytes = 6;
 
-// How many of the meter's registers under this model's layout hold the link
-// the card reached it at: -1 when one does not (or cannot be read).
-int fits(Module1& link, const MeterModelInfo& model, const MeterLink& at)
-{
-    link.MeterModel = model.model;
-    int held = 0;
-    const auto holds = [&link, &held](int reg, int expected) {
-        if (reg < 0)
-            return true;
-        float value = 0.0f;
-        std::int16_t flag = 1;
-        link.ReadConfigReg(static_cast<std::int16_t>(reg), value, flag);
-        ++held;
-        return flag == 0 && value == static_cast<float>(expected);
-    };
-    const bool all = holds(model.link.address, at.address) && holds(model.link.baudCode, at.baudCode)
-        && holds(model.link.transmitCheck, at.transmitCheck);
-    return all ? held : -1;
-}
-
-// "2 min 15 s", "40 s": what is left, rounded up to whole seconds.
-QString timeLeftText(std::chrono::nanoseconds left)
-{
-    const auto seconds = std::chrono::ceil<std::chrono::seconds>(left).count();
-    if (seconds < 60)
-        return QStringLiteral("%1 s").arg(seconds);
-    return QStringLiteral("%1 min %2 s").arg(seconds / 60).arg(seconds % 60);
-}
-
 } // namespace
 
 std::chrono::nanoseconds probeReplyBound(std::int16_t baudCode, std::chrono::milliseconds response)
@@ -52,34 +23,14 @@ std::chrono::nanoseconds probeReplyBound(std::int16_t baudCode, std::chrono::mil
     return needs + needs / 5 + std::chrono::milliseconds(20);
 }
 
-std::vector<std::int16_t> modelsAnswering(Module1& link)
+QString modelText(const ModelFinding& finding)
 {
-    const std::int16_t selected = link.MeterModel;
-    const MeterLink at = linkInUse(link);
-    // A model whose layout holds the address too says more than one whose
-    // baud code and transmit check (small numbers any memory may hold)
-    // happen to match: only the models with the most registers held count.
-    std::vector<std::int16_t> models;
-    int most = 0;
-    for (const MeterModelInfo& model : meterModels()) {
-        const int held = fits(link, model, at);
-        if (held > most)
-            models.clear();
-        if (held >= most && held > 0) {
-            models.push_back(model.model);
-            most = held;
-        }
-    }
-    link.MeterModel = selected;
-    return models;
-}
-
-QString modelsText(const std::vector<std::int16_t>& models)
-{
-    if (models.empty())
+    if (finding.model)
+        return modelNameOf(*finding.model);
+    if (finding.possible.size() < 2)
         return QStringLiteral("nieznany");
     QStringList names;
-    for (const std::int16_t model : models)
+    for (const std::int16_t model : finding.possible)
         names << modelNameOf(model);
     return names.join(QLatin1Char('|'));
 }
@@ -148,10 +99,10 @@ int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const C
                 continue;
             }
 
-            const std::vector<std::int16_t> models = modelsAnswering(link);
+            const ModelFinding finding = checkMeterModel(link);
             // A model read that Ctrl+C cut short tells nothing about the
             // meter: it answered, but was not checked.
-            const QString model = context.stopRequested() ? QStringLiteral("niesprawdzony") : modelsText(models);
+            const QString model = context.stopRequested() ? QStringLiteral("niesprawdzony") : modelText(finding);
             bar.hide();
             const int rate = baudRateOf(code);
             results.add(QStringLiteral("%1 %2 %3").arg(address).arg(rate).arg(model),

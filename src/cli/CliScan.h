@@ -2,6 +2,7 @@
 
 #include "cli/CliCommands.h"
 #include "cli/CliLink.h"
+#include "link/ModelCheck.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,10 +17,7 @@ class Module1;
 
 // scan: every baud rate and address of the options is loaded into the card as
 // CardSetLink does, and register 0 of the KX-2 layout is read as a harmless
-// probe. A meter that answers is told apart by reading the registers that
-// set its own link (MeterModels); it is the model whose registers hold the
-// address, the baud code and the transmit check it answered at
-// (modelsAnswering). One line
+// probe. A meter that answers is told apart by checkMeterModel. One line
 // per meter on stdout: "1 19200 KX-2"; "nieznany" when no model fits,
 // "KX-2|KX-4" when several do, "niesprawdzony" when Ctrl+C cut the model
 // read short (or one record each with --format). --first ends the scan at
@@ -35,15 +33,8 @@ int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const C
 // A silent address costs this instead of the link's full reply wait.
 std::chrono::nanoseconds probeReplyBound(std::int16_t baudCode, std::chrono::milliseconds response);
 
-// The models whose registers that set a meter's own link hold the link
-// `link` talks at now (address where the model keeps it, baud code, transmit
-// check): the meter there is one of them. Of several, those whose layout
-// holds more of it (the KX-3 keeps the address too) win. Reads with the full
-// reply wait; a register that cannot be read does not fit. Leaves
-// link.MeterModel as it was.
-std::vector<std::int16_t> modelsAnswering(Module1& link);
-
-// "KX-3", "KX-2|KX-4", or "nieznany" for none.
-QString modelsText(const std::vector<std::int16_t>& models);
+// The model as scan and program name it: "KX-3"; "KX-2|KX-4" when the
+// meter's memory cannot tell several apart; "nieznany" otherwise.
+QString modelText(const ModelFinding& finding);
 
 } // namespace vardel

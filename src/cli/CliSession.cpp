@@ -145,6 +145,16 @@ WriteOutcome MeterSession::readBack(const RegisterTable& table)
 
 WriteOutcome MeterSession::write(const RegisterTable& table, const WriteRequest& request)
 {
+    m_reached = WriteReach::Untouched;
+    m_sent = 0;
+    WriteOutcome outcome = writeSteps(table, request);
+    outcome.reached = m_reached;
+    outcome.registersSent = m_sent;
+    return outcome;
+}
+
+WriteOutcome MeterSession::writeSteps(const RegisterTable& table, const WriteRequest& request)
+{
     // A file whose address, baud code or transmit check are not the link in
     // use would move the meter off the network at its next start: only when
     // the user says so.
@@ -179,6 +189,9 @@ WriteOutcome MeterSession::write(const RegisterTable& table, const WriteRequest&
     // acknowledgement is awaited: the link's errors counted by then are the
     // card's failures to send, and any after the last register belong to
     // the EEPROM request.
+    // A stop that came before the first register leaves the meter untouched.
+    if (stopSignal() != 0)
+        return {WriteStep::Registers, kExitOk, {}};
     std::optional<int> unsent; // the first register the card did not report sent
     int errorsSeen = m_errors.count();
     TransferResult result;
@@ -186,6 +199,8 @@ WriteOutcome MeterSession::write(const RegisterTable& table, const WriteRequest&
         ProgressDisplay bar = progress(QStringLiteral("Zapis rejestrów"));
         result = WriteConfiguration(m_link, table, request.eeprom, [&](int done, int total) {
             bar.update(done, total);
+            m_sent = done;
+            m_reached = WriteReach::Ram;
             if (!unsent && m_errors.count() > errorsSeen)
                 unsent = done - 1;
             errorsSeen = m_errors.count();
@@ -207,6 +222,8 @@ WriteOutcome MeterSession::write(const RegisterTable& table, const WriteRequest&
         return {WriteStep::Registers, linkFailed(registerText(*unsent)), {}};
     if (m_errors.count() > errorsSeen)
         return {WriteStep::StoreRequest, linkFailed(QStringLiteral("zapis w pamięci EEPROM")), {}};
+    if (request.eeprom && stopSignal() == 0)
+        m_reached = WriteReach::StoreRequested;
     keepInHistory(table, HistoryKind::Written);
     if (!request.eeprom) {
         if (guard.changesLink())
@@ -238,6 +255,9 @@ WriteOutcome MeterSession::proveStore(const RegisterTable& table, const LinkGuar
     steps.after = guard.after;
     steps.follow = [this](const MeterLink& to) { useLink(m_link, to); };
     steps.progress = [&](RestartStep step, std::chrono::nanoseconds waited, std::chrono::nanoseconds bound) {
+        // Past the wait for the store, the meter has answered after it.
+        if (step != RestartStep::Storing)
+            m_reached = WriteReach::Stored;
         if (barStep != step) {
             bar.reset();
             bar.emplace(progress(step == RestartStep::Storing ? QStringLiteral("Oczekiwanie na koniec zapisu w EEPROM (s)")
@@ -248,6 +268,8 @@ WriteOutcome MeterSession::proveStore(const RegisterTable& table, const LinkGuar
         bar->update(static_cast<int>(Seconds(waited).count()), static_cast<int>(Seconds(bound).count() + 0.5));
     };
     const RestartOutcome restarted = restartAfterStore(m_link, steps);
+    if (restarted.ok || restarted.failedAt != RestartStep::Storing)
+        m_reached = WriteReach::Stored;
     bar.reset();
     if (m_trace)
         m_trace->finish();

@@ -43,10 +43,20 @@ enum class WriteStep {
     Differs,      // the read-back differs from the file
 };
 
+// How far the meter got, whatever stopped the write: what it is left with.
+enum class WriteReach {
+    Untouched,      // nothing written
+    Ram,            // registers written to RAM (some or all), no store asked
+    StoreRequested, // the EEPROM store request went out; its end not seen
+    Stored,         // the meter answered after its store (and may have been reset)
+};
+
 struct WriteOutcome {
     WriteStep step = WriteStep::Done;
     int code = kExitOk;          // write's exit code for it
     std::vector<int> differing;  // registers the read-back found different
+    WriteReach reached = WriteReach::Untouched;
+    int registersSent = 0;       // write requests that went out
 };
 
 // Registers of the meter compared with a configuration, as verify does.
@@ -99,6 +109,7 @@ public:
     WriteOutcome write(const RegisterTable& table, const WriteRequest& request);
 
 private:
+    WriteOutcome writeSteps(const RegisterTable& table, const WriteRequest& request);
     WriteOutcome proveStore(const RegisterTable& table, const LinkGuard& guard);
     WriteOutcome readBack(const RegisterTable& table);
 
@@ -113,6 +124,8 @@ private:
     ShowComparison m_showComparison;
     const QString* m_runLine = nullptr;
     QStringList m_simShown;
+    WriteReach m_reached = WriteReach::Untouched;
+    int m_sent = 0;
 };
 
 // What the meter holds of a configuration: its registers, none of the

@@ -134,7 +134,12 @@ int run(int argc, char** argv, const HelperGrant& grant)
 
     context.programDir = QCoreApplication::applicationDirPath();
     context.out = [](const QString& line) { writeLine(g_out, line); };
-    context.err = [](const QString& line) { writeLine(g_err, line); };
+    // Once the reader of the output has gone, nobody is told anything more:
+    // a closed pipe ends the command quietly.
+    context.err = [](const QString& line) {
+        if (g_stop.load() != SIGPIPE)
+            writeLine(g_err, line);
+    };
     context.rawErr = [](const QByteArray& bytes) { writeTo(g_err, bytes); };
     context.outputLost = outputLost;
     context.stderrIsTerminal = isatty(STDERR_FILENO) == 1;

@@ -193,6 +193,32 @@ private:
 
 } // namespace
 
+bool makeFolderPath(const QString& path, QString* reason)
+{
+    const QString clean = QDir::cleanPath(QDir(path).absolutePath());
+    // Each folder on the way, from the top: the first that cannot be made
+    // says why.
+    QString at;
+    for (const QString& part : clean.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        at += QLatin1Char('/') + part;
+        const QByteArray name = QFile::encodeName(at);
+        struct stat st {};
+        if (::stat(name.constData(), &st) == 0) {
+            if (S_ISDIR(st.st_mode))
+                continue;
+            if (reason)
+                *reason = systemErrorText(ENOTDIR);
+            return false;
+        }
+        if (::mkdir(name.constData(), 0777) != 0 && errno != EEXIST) {
+            if (reason)
+                *reason = systemErrorText(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
 QString systemErrorText(int errnum)
 {
     switch (errnum) {

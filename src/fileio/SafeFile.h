@@ -22,6 +22,11 @@ inline constexpr qint64 kConfigFileLimit = qint64{16} << 20;
 // („brak miejsca na dysku”), never an English system text.
 QString systemErrorText(int errnum);
 
+// Makes the folder at `path` with every missing folder above it, as
+// QDir::mkpath does; false and the Polish reason when it is not there
+// afterwards („brak uprawnień”, „to nie jest folder”).
+bool makeFolderPath(const QString& path, QString* reason);
+
 // Why a file of this kind is refused where a regular file is expected
 // („to jest potok (FIFO), a nie zwykły plik”).
 QString fileKindText(mode_t mode);

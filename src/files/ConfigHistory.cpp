@@ -1,5 +1,7 @@
 #include "files/ConfigHistory.h"
 
+#include "fileio/SafeFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -42,8 +44,9 @@ ConfigHistory::ConfigHistory(QString folder, int limit)
 FileResult ConfigHistory::record(const RegisterTable& table, std::int16_t model, int address, HistoryKind kind,
                                  const QDateTime& at)
 {
-    if (!QDir().mkpath(m_folder))
-        return {false, QStringLiteral("Nie można utworzyć folderu historii konfiguracji %1").arg(QDir::toNativeSeparators(m_folder))};
+    if (QString reason; !makeFolderPath(m_folder, &reason))
+        return {false, QStringLiteral("Nie można utworzyć folderu historii konfiguracji %1: %2")
+                           .arg(QDir::toNativeSeparators(m_folder), reason)};
     // Every file its own millisecond: the names sort as the records were made.
     const QDir dir(m_folder);
     QDateTime when = at;

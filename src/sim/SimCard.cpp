@@ -392,7 +392,7 @@ bool SimCard::meterRequest(SimMeter& meter, const std::vector<std::uint8_t>& bod
             refreshLiveValues(meter);
         reply.resize(n);
         for (std::size_t i = 0; i < n; ++i)
-            reply[i] = meter.ram[(from + i) % SimMeter::kMemorySize];
+            reply[i] = meter.readByte(from + i);
         return true;
     }
     case 2: { // write memory
@@ -401,7 +401,10 @@ bool SimCard::meterRequest(SimMeter& meter, const std::vector<std::uint8_t>& bod
             return false;
         const std::size_t to = addressOf();
         for (std::size_t i = 0; i < body[3]; ++i) {
-            std::uint8_t& cell = meter.ram[(to + i) % SimMeter::kMemorySize];
+            const std::size_t place = (to + i) % SimMeter::kMemorySize;
+            if (!meter.hasMemoryAt(place))
+                continue; // lost, and acknowledged all the same: the meter checks no address
+            std::uint8_t& cell = meter.ram[place];
             meter.changed |= cell != body[4 + i];
             cell = body[4 + i];
         }

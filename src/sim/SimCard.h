@@ -91,6 +91,16 @@ struct SimMeter {
     static int liveValueCount(std::int16_t model);      // 4, 6, 10
     static constexpr std::uint16_t kLiveBase = 513;
     std::size_t liveEnd() const;
+    // Whether the meter has memory at this address: its configuration
+    // registers and its live values. Anywhere else a read gives 0 and a write
+    // is lost, whatever another model keeps there.
+    bool hasMemoryAt(std::size_t at) const;
+    // A byte as a read request gets it: RAM where the meter has memory, else 0.
+    std::uint8_t readByte(std::size_t at) const
+    {
+        at %= kMemorySize;
+        return hasMemoryAt(at) ? ram[at] : std::uint8_t{0};
+    }
 
     // A meter straight from the factory: defaults in EEPROM and RAM.
     static SimMeter factory(std::int16_t model, int address, int baudCode = 4);

@@ -89,6 +89,13 @@ std::size_t SimMeter::liveEnd() const
     return kLiveBase + 6 * static_cast<std::size_t>(liveValueCount(model));
 }
 
+bool SimMeter::hasMemoryAt(std::size_t at) const
+{
+    const std::size_t base = configBase(model);
+    const std::size_t end = base + 6 * static_cast<std::size_t>(registerCount(model));
+    return (at >= base && at < end) || (at >= kLiveBase && at < liveEnd());
+}
+
 SimMeter SimMeter::factory(std::int16_t model, int address, int baudCode)
 {
     SimMeter m;

@@ -5,6 +5,7 @@
 
 #include "cli/CliCommands.h"
 
+#include <QByteArray>
 #include <QStringList>
 
 #include <gtest/gtest.h>
@@ -19,8 +20,10 @@ struct CliOutcome {
     QString err;
 };
 
+// terminal: stderr is taken for a terminal, and what the progress lines draw
+// is kept there.
 inline CliOutcome runInProcess(const QStringList& args, const QString& programDir, PortBackend* port,
-                               const std::atomic<int>* stop = nullptr)
+                               const std::atomic<int>* stop = nullptr, QByteArray* terminal = nullptr)
 {
     CliOptions options;
     QString error;
@@ -30,7 +33,11 @@ inline CliOutcome runInProcess(const QStringList& args, const QString& programDi
     context.programDir = programDir;
     context.out = [&r](const QString& line) { r.out += line + QLatin1Char('\n'); };
     context.err = [&r](const QString& line) { r.err += line + QLatin1Char('\n'); };
-    context.rawErr = [](const QByteArray&) {};
+    context.rawErr = [terminal](const QByteArray& bytes) {
+        if (terminal)
+            *terminal += bytes;
+    };
+    context.stderrIsTerminal = terminal != nullptr;
     context.stopSignal = stop;
     context.port = port;
     r.code = runCli(options, context);

@@ -201,6 +201,8 @@ TEST(CliArguments, MistakesAreRefusedWithTheirReason)
         {"write a.KX3 --log l.csv", "Opcja --log nie dotyczy polecenia write"},
         {"scan --response-time 60001", "Nieprawidłowa wartość opcji --response-time: 60001"},
         {"program a.KX3 --addresses 1 --first", "Opcja --first nie dotyczy polecenia program"},
+        {"program a.KX3 --addresses 1 --eeprom --verify --no-verify", "Opcje --verify i --no-verify wykluczają się"},
+        {"write a.KX3 --eeprom --no-verify", "Opcja --no-verify nie dotyczy polecenia write"},
         {"measure --interval 0.05", "Nieprawidłowa wartość opcji --interval: 0.05"},
         {"measure --interval 1e3", "Nieprawidłowa wartość opcji --interval: 1e3"},
         {"measure --format xml", "Nieprawidłowa wartość opcji --format: xml"},
@@ -238,6 +240,18 @@ TEST(CliErrorsTest, TheFirstErrorNamesTheMessage)
     errors.clear();
     errors.showTransmitError();
     EXPECT_EQ(errors.message(), QStringLiteral("Błąd nadawania danych"));
+}
+
+TEST(ProgressDisplayTest, TimeLeftIsWrittenInTheUnitsThatMatter)
+{
+    using namespace std::chrono;
+    const std::pair<nanoseconds, const char*> cases[] = {
+        {milliseconds(1), "1 s"},         {seconds(59), "59 s"},           {milliseconds(59001), "1 min 0 s"},
+        {seconds(135), "2 min 15 s"},     {seconds(3599), "59 min 59 s"},  {seconds(3600), "1 h 0 min"},
+        {seconds(76 * 60 + 1), "1 h 17 min"},
+    };
+    for (const auto& [left, text] : cases)
+        EXPECT_EQ(timeLeftText(left), QString::fromUtf8(text)) << text;
 }
 
 TEST(ProgressDisplayTest, DrawsOnATerminalOnly)

@@ -816,7 +816,7 @@ TEST_F(CliProcess, ProgramWritesEveryMeterKeepingItsOwnLinkAndRecordsEach)
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, QString());
     const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 8) << r.out.toStdString();
+    ASSERT_EQ(lines.size(), 10) << r.out.toStdString();
     EXPECT_EQ(lines.mid(0, 6), QStringList({QStringLiteral("Adres 1 (KX-3): zaprogramowano") + stored,
                                             QStringLiteral("Adres 2 (KX-3): zaprogramowano") + stored,
                                             QStringLiteral("Adres 3 (KX-3): zaprogramowano") + stored,
@@ -826,7 +826,10 @@ TEST_F(CliProcess, ProgramWritesEveryMeterKeepingItsOwnLinkAndRecordsEach)
                                                            "(rejestr 0): brak potwierdzenia zapisu")}));
     EXPECT_TRUE(lines[6].startsWith(QStringLiteral("Adres 7 (KX-3): po zapisie różnice w rejestrach 3, 4, 5,")))
         << lines[6].toStdString();
-    EXPECT_EQ(lines[7], QStringLiteral("Zaprogramowano 3 z 7 mierników."));
+    // The summary counts each result and names the meters to run again.
+    EXPECT_EQ(lines.mid(7), QStringList({QStringLiteral("Zaprogramowano 3 z 7 mierników."),
+                                         QStringLiteral("Wyniki: ok 3, other-model 1, no-answer 1, write 1, differs 1."),
+                                         QStringLiteral("Do powtórzenia: --addresses 4-7")}));
 
     // Meter 3 keeps its own address: the file's 2 never reached register 0.
     r = cli(QStringList{QStringLiteral("verify"), file, QStringLiteral("--model=KX-3"), QStringLiteral("--meter-address=3")});
@@ -837,12 +840,12 @@ TEST_F(CliProcess, ProgramWritesEveryMeterKeepingItsOwnLinkAndRecordsEach)
     r = cli({QStringLiteral("program"), file, QStringLiteral("--addresses=2"), QStringLiteral("--log=") + log,
              QStringLiteral("--format=json")});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
-    EXPECT_EQ(r.err, QStringLiteral("Zaprogramowano 1 z 1 miernika.\n"));
+    EXPECT_EQ(r.err, QStringLiteral("Zaprogramowano 1 z 1 miernika.\nWyniki: ram-only 1.\n"));
     QJsonParseError error;
     const QJsonObject printed = QJsonDocument::fromJson(r.out.toUtf8(), &error).object();
     ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out.toStdString();
     EXPECT_EQ(printed.value(QStringLiteral("address")).toInt(), 2);
-    EXPECT_EQ(printed.value(QStringLiteral("result")).toString(), QStringLiteral("ok"));
+    EXPECT_EQ(printed.value(QStringLiteral("result")).toString(), QStringLiteral("ram-only")) << "not proven: not ok";
 
     const QString sha256 = QString::fromLatin1(QCryptographicHash::hash(fixture.bytes(), QCryptographicHash::Sha256).toHex());
     const QStringList rows = QString::fromUtf8(readBytes(log)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -852,7 +855,7 @@ TEST_F(CliProcess, ProgramWritesEveryMeterKeepingItsOwnLinkAndRecordsEach)
                                                QStringLiteral("differences"), QStringLiteral("message")}));
     const QStringList results{QStringLiteral("ok"),        QStringLiteral("ok"),        QStringLiteral("ok"),
                               QStringLiteral("other-model"), QStringLiteral("no-answer"), QStringLiteral("write"),
-                              QStringLiteral("differs"),   QStringLiteral("ok")};
+                              QStringLiteral("differs"),   QStringLiteral("ram-only")};
     const QRegularExpression stamp(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$)"));
     for (int i = 1; i < rows.size(); ++i) {
         SCOPED_TRACE(rows[i].toStdString());
@@ -881,6 +884,60 @@ TEST_F(CliProcess, ProgramWritesEveryMeterKeepingItsOwnLinkAndRecordsEach)
         EXPECT_EQ(o.keys().size(), 8);
         EXPECT_EQ(o.value(QStringLiteral("address")).toInt(), 4 + i);
     }
+}
+
+// Meters that passed for a KX-3 in the KX-3's layout: a KX-4 at address 0,
+// 1200 baud, transmit check 0 (the layout lies outside its configuration and
+// reads 0), and a KX-2 whose scaling registers hold 1 and 4 (its registers
+// 8-10 are the KX-3's 0-2). Each is its own model, and nothing is written.
+TEST_F(CliProcess, ProgramWritesNothingIntoAMeterThatOnlyLooksLikeItsModel)
+{
+    const QByteArray state = "[miernik]\r\nmodel=KX-4\r\nadres=0\r\nbaud=0\r\nr171=0\r\n"
+                             "[miernik]\r\nmodel=KX-2\r\nadres=1\r\nbaud=4\r\nr8=1\r\nr9=4\r\n";
+    ASSERT_TRUE(writeBytes(path(QStringLiteral("sim.txt")), state));
+    const QString file = path(QStringLiteral("linia.KX3"));
+    ASSERT_TRUE(writeBytes(file, fixture.bytes()));
+    struct Case {
+        QStringList link;
+        QString found;
+    };
+    const Case cases[] = {
+        {{"--addresses", "0", "--baud", "1200", "--transmit-check", "0"}, "0 1200 KX-4"},
+        {{"--addresses", "1", "--baud", "19200", "--transmit-check", "1"}, "1 19200 KX-2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.found.toStdString());
+        // The run's own baud rate and transmit check, none of the fixed ones.
+        const QStringList card{QStringLiteral("--card-address=340h"), QStringLiteral("--master-address=0")};
+        CliRun r = cli(QStringList{QStringLiteral("scan"), QStringLiteral("--bauds"), c.link[3]} + c.link.mid(0, 2)
+                           + c.link.mid(4) + card,
+                       cliBinary(), false);
+        EXPECT_EQ(r.out, c.found + QLatin1Char('\n'));
+        r = cli(QStringList{QStringLiteral("program"), file, QStringLiteral("--eeprom")} + c.link + card, cliBinary(), false);
+        EXPECT_EQ(r.code, 1);
+        const QString model = c.found.section(QLatin1Char(' '), 2);
+        EXPECT_TRUE(r.out.startsWith(QStringLiteral("Adres %1 (%2): inny model niż w pliku (KX-3), nie zapisano\n")
+                                         .arg(c.link[1], model)))
+            << r.out.toStdString();
+    }
+    EXPECT_EQ(readBytes(path(QStringLiteral("sim.txt"))), state);
+}
+
+// What the write said on the way stands in the meter's line sentence by
+// sentence, and a history folder that cannot be made says why.
+TEST_F(CliProcess, ProgramSaysEachMessageOfAMeterAsASentenceWithItsReason)
+{
+    const QString file = path(QStringLiteral("linia.KX3"));
+    ASSERT_TRUE(writeBytes(file, fixture.bytes()));
+    const QString history = path(QStringLiteral("historia-symulatora"));
+    ASSERT_TRUE(writeBytes(history, "w drodze"));
+    const CliRun r = cli({QStringLiteral("program"), file, QStringLiteral("--addresses=2"), QStringLiteral("--eeprom")});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith(QStringLiteral("Adres 2 (KX-3): zaprogramowano — Nie można utworzyć folderu historii "
+                                                "konfiguracji %1: część ścieżki nie jest folderem. Zapisano konfigurację "
+                                                "w pamięci EEPROM miernika (sprawdzono po resecie).\n")
+                                     .arg(history)))
+        << r.out.toStdString();
 }
 
 TEST_F(CliProcess, ProgramRefusesWhatItCannotRecordOrWrite)
@@ -1259,6 +1316,25 @@ TEST_F(CliProcess, LostOutputIsAFailureAndAClosedPipeEndsQuietly)
                              QStringLiteral("/bin/bash"));
     EXPECT_EQ(piped.code, 128 + SIGPIPE);
     EXPECT_EQ(piped.err, QString());
+
+    // A reader gone before the first line: scan and program stop there and
+    // say nothing more (no summary, no "scan cut short").
+    const QString file3 = path(QStringLiteral("linia.KX3"));
+    ASSERT_TRUE(writeBytes(file3, fixture.bytes()));
+    const QStringList runs[] = {
+        {"scan", "--bauds", "19200", "--addresses", "1-5"},
+        {"scan", "--bauds", "19200", "--addresses", "1-5", "--format", "json"},
+        {"program", file3, "--addresses", "1-5"},
+        {"program", file3, "--addresses", "1-5", "--format", "csv"},
+    };
+    for (const QStringList& args : runs) {
+        SCOPED_TRACE(args.join(QLatin1Char(' ')).toStdString());
+        const CliRun gone = cli(QStringList{"-c", "(sleep 0.3; exec \"$0\" \"$@\") | true; exit \"${PIPESTATUS[0]}\"",
+                                            cliBinary()} + args,
+                                QStringLiteral("/bin/bash"));
+        EXPECT_EQ(gone.code, 128 + SIGPIPE);
+        EXPECT_EQ(gone.err, QString());
+    }
 }
 
 // A call blocked in the system ends at the signal: the open of a bus monitor

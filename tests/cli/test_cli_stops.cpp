@@ -234,28 +234,105 @@ TEST_F(CliAtThePoint, AStoppedProgramRecordsTheMeterUnderWayAsUnfinished)
 {
     const QString file = kx3File();
     card->sim.meters().push_back(SimMeter::factory(kModelKX3, 4));
-    // Meter 2: its probe, five reads of its link registers, 100 writes; then
-    // meter 4's probe and model reads, and ten of its writes.
-    card->stopAtStart = 106 + 6 + 10;
+    // Meter 2: its probe, twelve reads of the model check (the link
+    // registers of the three layouts, two more to rule out the KX-2), 100
+    // writes; then meter 4's probe and model reads, and ten of its writes.
+    card->stopAtStart = 113 + 13 + 10;
     const QString log = path(QStringLiteral("linia.csv"));
     const Outcome r = run({QStringLiteral("program"), file, QStringLiteral("--addresses=2,4"), QStringLiteral("--log"), log});
     EXPECT_EQ(r.code, 128 + SIGINT);
     EXPECT_EQ(r.err, QString());
-    EXPECT_EQ(r.out.toStdString(), "Adres 2 (KX-3): zaprogramowano\n"
-                                   "Adres 4 (KX-3): niedokończony, przerwano\n"
-                                   "Zaprogramowano 1 z 2 mierników (przerwano przy adresie 4).\n");
+    EXPECT_EQ(r.out.toStdString(), "Adres 2 (KX-3): zapisano do RAM, bez zapisu w pamięci EEPROM, nie sprawdzono\n"
+                                   "Adres 4 (KX-3): niedokończony, przerwano w trakcie zapisu do RAM (rejestr 10 z 100), "
+                                   "bez zapisu w pamięci EEPROM: po resecie miernik wróci do poprzedniej konfiguracji\n"
+                                   "Zaprogramowano 1 z 2 mierników (przerwano przy adresie 4).\n"
+                                   "Wyniki: ram-only 1, unfinished-ram 1.\n"
+                                   "Do powtórzenia: --addresses 4\n");
     QFile records(log);
     ASSERT_TRUE(records.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(records.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3);
     EXPECT_EQ(lines[0], QStringLiteral("time;address;model;file;sha256;result;differences;message"));
     EXPECT_TRUE(lines[1].contains(QStringLiteral(";2;KX-3;"))) << lines[1].toStdString();
-    EXPECT_TRUE(lines[1].contains(QStringLiteral(";ok;;zaprogramowano"))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].contains(QStringLiteral(";ram-only;;zapisano do RAM"))) << lines[1].toStdString();
     EXPECT_TRUE(lines[2].contains(QStringLiteral(";4;KX-3;"))) << lines[2].toStdString();
-    EXPECT_TRUE(lines[2].endsWith(QStringLiteral(";unfinished;;niedokończony, przerwano"))) << lines[2].toStdString();
+    EXPECT_TRUE(lines[2].contains(QStringLiteral(";unfinished-ram;;niedokończony, przerwano w trakcie zapisu do RAM")))
+        << lines[2].toStdString();
 
     EXPECT_EQ(card->sim.cardRegister(13), 2);
     EXPECT_EQ(card->sim.cardRegister(11), 128 + 4);
+}
+
+// On a terminal the run's line says how long the meters still to come take,
+// from the card time those done took; the first meter has nothing to go by.
+TEST_F(CliAtThePoint, ProgramsRunLineShowsTheTimeLeft)
+{
+    const QString file = kx3File();
+    for (const int address : {4, 5})
+        card->sim.meters().push_back(SimMeter::factory(kModelKX3, address));
+    QByteArray drawn;
+    // The simulated card itself: its clock is the card time the run reads.
+    const Outcome r = test::runInProcess({QStringLiteral("program"), file, QStringLiteral("--addresses=2,4,5")}, dir.path(),
+                                         &card->sim, &stop, &drawn);
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    const QString text = QString::fromUtf8(drawn);
+    const QRegularExpression first(QStringLiteral("Programowanie: miernik 1 z 3 \\(adres 2\\), zaprogramowano 0\\n"));
+    EXPECT_TRUE(first.match(text).hasMatch()) << text.toStdString();
+    // A RAM-only write of a KX-3 at 19200 baud takes about 3 s of card time.
+    int left[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
+        const QRegularExpression line(QStringLiteral("miernik %1 z 3 \\(adres %2\\), zaprogramowano %3, zostało ok. (\\d+) s\\n")
+                                          .arg(i + 2)
+                                          .arg(i == 0 ? 4 : 5)
+                                          .arg(i + 1));
+        const QRegularExpressionMatch m = line.match(text);
+        ASSERT_TRUE(m.hasMatch()) << text.toStdString();
+        left[i] = m.captured(1).toInt();
+    }
+    EXPECT_GE(left[0], 4);
+    EXPECT_LE(left[0], 8);
+    EXPECT_GE(left[1], 2);
+    EXPECT_LE(left[1], 4);
+}
+
+// Where a stop leaves the meter, in the record's word and its message:
+// during the model check nothing was written; during the registers part of
+// them are in RAM; during the wait for the store the store was asked for;
+// during the wait for the start after the reset the store was over. The
+// meters the run did not reach are to be run again.
+TEST_F(CliAtThePoint, AStoppedProgramSaysHowFarTheMeterGot)
+{
+    const QString file = kx3File();
+    // One meter's exchanges with --eeprom (proven by default): the probe and
+    // twelve reads of the model check (13), 100 writes (113), the store
+    // request (114), three reads until the store is over (117), the reset
+    // (118), three reads until it has started (121), the read-back.
+    struct Case {
+        int stopAt;
+        const char* word;
+        const char* text;
+    };
+    const Case cases[] = {
+        {5, "unfinished-untouched", "niedokończony, przerwano: nic nie zapisano"},
+        {63, "unfinished-ram", "niedokończony, przerwano w trakcie zapisu do RAM (rejestr 50 z 100)"},
+        {116, "unfinished-store-requested", "niedokończony, przerwano: wysłano polecenie zapisu w pamięci EEPROM"},
+        {120, "unfinished-stored", "niedokończony, przerwano: miernik skończył zapis w pamięci EEPROM"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.word);
+        freshCard().stopAtStart = c.stopAt;
+        const Outcome r = run({QStringLiteral("program"), file, QStringLiteral("--addresses=2,5-7"),
+                               QStringLiteral("--eeprom"), QStringLiteral("--format=csv")});
+        EXPECT_EQ(r.code, 128 + SIGINT);
+        const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), 2) << r.out.toStdString();
+        EXPECT_TRUE(lines[1].contains(QStringLiteral(";%1;;%2").arg(QLatin1String(c.word), QString::fromUtf8(c.text))))
+            << lines[1].toStdString();
+        EXPECT_EQ(r.err, QStringLiteral("Zaprogramowano 0 z 4 mierników (przerwano przy adresie 2).\n"
+                                        "Wyniki: %1 1.\n"
+                                        "Do powtórzenia: --addresses 2,5-7\n")
+                             .arg(QLatin1String(c.word)));
+    }
 }
 
 } // namespace

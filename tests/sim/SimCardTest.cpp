@@ -116,6 +116,29 @@ TEST_F(SimLink, WriteGoesToRamAndIsAcknowledged)
     EXPECT_EQ(card.meterAt(1)->ram, card.meterAt(1)->eeprom);
 }
 
+// A meter has memory for its configuration and its live values only: the
+// KX-3's layout read from the KX-4 at 3 gives 0, whatever bytes the state
+// file gave that place, and a write there is acknowledged and lost.
+TEST_F(SimLink, MemoryOutsideTheConfigurationReadsZeroAndKeepsNothing)
+{
+    SimMeter* kx4 = card.meterAt(3);
+    ASSERT_NE(kx4, nullptr);
+    const std::vector<std::uint8_t> eeprom = kx4->eeprom;
+    std::fill(kx4->ram.begin() + 633, kx4->ram.begin() + 651, std::uint8_t{0x42});
+    useMeter(kModelKX3, 3);
+    std::int16_t flag = 1;
+    for (std::int16_t r = 0; r < 3; ++r) {
+        EXPECT_EQ(readReg(r, flag), 0.0f) << r;
+        EXPECT_EQ(flag, 0);
+    }
+    EXPECT_EQ(writeReg(0, 7.0f), 0);
+    EXPECT_EQ(readReg(0, flag), 0.0f);
+    // Its own registers answer as ever.
+    useMeter(kModelKX4, 3);
+    EXPECT_EQ(readReg(170, flag), 4.0f);
+    EXPECT_EQ(kx4->eeprom, eeprom);
+}
+
 TEST_F(SimLink, EepromStoreKeepsWhatMeterResetOtherwiseDrops)
 {
     std::int16_t flag = 1;
