@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vardel {
@@ -39,9 +40,14 @@ FileLocations fileLocations(const QString& programDir)
     // access() asks for the real user: root running /usr/bin/vardel could
     // write there, which is why the shared names files count as installed too.
     const bool writable = ::access(QFile::encodeName(program.absolutePath()).constData(), W_OK) == 0;
+    // Root run from another user's build tree keeps its files in its own
+    // folders: it writes into no folder of another user's.
+    struct stat folder {};
+    const bool anotherUsers = ::geteuid() == 0 && ::stat(QFile::encodeName(program.absolutePath()).constData(), &folder) == 0
+        && folder.st_uid != 0;
 
     FileLocations places;
-    places.installed = namesShared || !writable;
+    places.installed = namesShared || !writable || anotherUsers;
     places.namesDir = namesShared ? QDir::cleanPath(shared.absolutePath()) : program.absolutePath();
     if (places.installed) {
         places.configDir = userFolder(QStandardPaths::GenericConfigLocation);

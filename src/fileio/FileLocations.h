@@ -8,7 +8,9 @@ namespace vardel {
 // (the build tree, a copied folder) everything lies beside the program. An
 // installed program (a folder the user cannot write to, or the names files
 // kept in <prefix>/share/vardel rather than beside it) keeps the user's files
-// in the user's own folders and reads the names files from the package.
+// in the user's own folders and reads the names files from the package. Root
+// running a program in another user's folder (a build tree) counts as
+// installed: its files go to root's own folders.
 struct FileLocations {
     bool installed = false;
     QString configDir; // Vardel.cfg: $XDG_CONFIG_HOME/vardel when installed

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 
 using namespace vardel;
 using vardel::test::ScopedEnv;
@@ -91,6 +93,25 @@ TEST(FileLocations, BesideTheProgramOrInTheUsersFolders)
         EXPECT_EQ(places.namesDir, tree.path(c.namesDir));
         EXPECT_EQ(places.startDir, tree.path(c.start));
     }
+}
+
+// Root running another user's build tree writes nothing beside it: its files
+// go to root's folders, the names files are still read beside the program.
+TEST(FileLocations, RootInAnotherUsersBuildTreeUsesItsOwnFolders)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "another user's build tree needs root";
+    Tree tree(Tree::Names::Beside);
+    ScopedEnv env;
+    env.set("HOME", tree.home);
+    env.set("XDG_CONFIG_HOME", std::nullopt);
+    env.set("XDG_DATA_HOME", std::nullopt);
+    ASSERT_EQ(::chown(QFile::encodeName(tree.bin).constData(), 65534, 65534), 0);
+    const FileLocations places = fileLocations(tree.bin);
+    EXPECT_TRUE(places.installed);
+    EXPECT_EQ(places.configDir, tree.path("home/.config/vardel"));
+    EXPECT_EQ(places.dataDir, tree.path("home/.local/share/vardel"));
+    EXPECT_EQ(places.namesDir, tree.bin);
 }
 
 TEST(FileLocations, InstalledProgramReadsSharedNamesAndCreatesItsConfigFolderOnlyWhenWriting)

@@ -16,7 +16,9 @@
 #include "sim/SimCard.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -184,3 +186,16 @@ TEST(HelpWindowTest, ContentsSearchLinksAndEscape)
 
 } // namespace
 } // namespace vardel
+
+// The pages are compiled in without their files' times, so that two
+// checkouts of one commit (their files made at different moments) give the
+// same program and the same package.
+TEST(HelpTopics, ThePagesCarryNoFileTimes)
+{
+    const QStringList pages = QDir(QStringLiteral(":/vardel/pomoc")).entryList(QDir::Files);
+    ASSERT_FALSE(pages.isEmpty());
+    for (const QString& page : pages) {
+        const QDateTime stamp = QFileInfo(QStringLiteral(":/vardel/pomoc/") + page).lastModified();
+        EXPECT_TRUE(!stamp.isValid() || stamp.toMSecsSinceEpoch() == 0) << page.toStdString() << ": " << stamp.toString().toStdString();
+    }
+}
