@@ -489,7 +489,8 @@ TEST_F(MainWindow, TabFollowsTheScreenAndStopsOnTheTickedButtons)
     EXPECT_EQ(QApplication::focusWidget()->objectName(), QStringLiteral("Option2")) << "KX-3 is ticked";
 
     const QStringList expected{QStringLiteral("Option2"), QStringLiteral("Text2"),    QStringLiteral("Text3"),
-                               QStringLiteral("Check1"),  QStringLiteral("Option8"),  QStringLiteral("Text1"),
+                               QStringLiteral("Check1"),  QStringLiteral("Option8"),  QStringLiteral("Text5"),
+                               QStringLiteral("Text1"),
                                QStringLiteral("Command1"), QStringLiteral("Command2"),
                                QStringLiteral("Command6"), QStringLiteral("Command7"), QStringLiteral("Command9"),
                                QStringLiteral("Save"),    QStringLiteral("Load"),     QStringLiteral("Print"),

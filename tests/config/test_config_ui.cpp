@@ -272,10 +272,12 @@ protected:
         use(kModelKX3);
         for (int r = 0; r < kRegisterSlots; ++r)
             table.RegValue[static_cast<std::size_t>(r)] = static_cast<float>(r) * 0.5f - 7.0f;
-        // The meter's own address, baud code and transmit check: the link in use.
+        // The meter's own address, baud code, transmit check and response
+        // time: the link in use.
         table.RegValue[0] = 2.0f;
         table.RegValue[1] = 4.0f;
         table.RegValue[2] = 1.0f;
+        table.RegValue[3] = 20.0f;
         form = windows.writeWindow();
         form->setEepromPause(kPause);
         form->setAsk([this](const QString&, const QString& text, bool yesByDefault) {

@@ -464,24 +464,35 @@ TEST_F(SimLink, PowerCycleReloadsRamAndCutsAStoreShort)
 
 TEST_F(SimLink, TwoMetersOnOneLinkGarbleEachOther)
 {
+    // Both answer at once: a bit either pulls low reads low, so the reply
+    // comes, but it is neither meter's.
     card.meters().push_back(SimMeter::factory(kModelKX2, 2));
-    std::int16_t flag = 0;
+    useMeter(kModelKX3, 2);
+    const SimMeter& kx3 = *card.meterAt(2);
+    const SimMeter& kx2 = card.meters().back();
+    const std::size_t at = SimMeter::configBase(kModelKX3);
+    std::int16_t flag = 1;
     readReg(0, flag);
-    EXPECT_EQ(flag, 1);
-    EXPECT_EQ(errors.receive, 1);
+    ASSERT_EQ(flag, 0);
+    bool garbled = false;
+    for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(link.RxBuf[i + 1], kx3.ram[at + i] & kx2.ram[at + i]) << i;
+        garbled |= link.RxBuf[i + 1] != kx3.ram[at + i];
+    }
+    EXPECT_TRUE(garbled) << "the KX-3's own reply would pass for a healthy one";
 }
 
 TEST(SimFaults, MalformedFaultsAreRefused)
 {
     SimCard card;
-    for (const char* faultText : {"dead", "no-ack=3", "no-store=1", "slow-reply=0", "slow-reply=x", "bad-length=0",
+    for (const char* faultText : {"dead", "no-ack=3", "no-store=1", "no-reset=1", "slow-reply=0", "slow-reply=x", "bad-length=0",
                              "oversized-reply=252", "oversized-reply=65536"}) {
         QString error;
         EXPECT_FALSE(card.setFault(QString::fromLatin1(faultText), &error)) << faultText;
         EXPECT_TRUE(error.contains(QStringLiteral("usterk"))) << error.toStdString();
     }
     EXPECT_EQ(card.faults().slowReply, 0);
-    EXPECT_EQ(SimCard::faultNames().size(), 8);
+    EXPECT_EQ(SimCard::faultNames().size(), 9);
 }
 
 TEST_F(SimLink, LiveValuesMoveLikeAProcess)

@@ -221,7 +221,7 @@ TEST_F(SimState, DamagedFileGivesFactoryMetersAndSaysWhy)
         {"[miernik]\r\nmodel=KX-2\r\nadres=1\r\nram.r64=1\r\n", "wiersz 4: rejestr 64 poza zakresem modelu KX-2"},
         {"[miernik]\r\nmodel=KX-3\r\nadres=1\r\ndo_resetu.baud=6\r\n", "wiersz 4: nieprawidłowa wartość „6”"},
         {"[miernik]\r\nmodel=KX-3\r\nadres=1\r\nusterki=dead-card\r\n",
-         "wiersz 4: usterka „dead-card” nie dotyczy jednego miernika (tylko no-ack, no-store)"},
+         "wiersz 4: usterka „dead-card” nie dotyczy jednego miernika (tylko no-ack, no-store, no-reset)"},
         {QByteArray("\x00\xff\x12garbage", 10), "wiersz 1"},
     };
     for (const Case& c : cases) {
