@@ -999,6 +999,114 @@ TEST_F(CliProcess, WriteThatMovesTheMeterIsRefusedUnlessAskedAndThenFollowsIt)
         << r.err.toStdString();
 }
 
+// A meter that answers late: the link's usual wait misses it, the response
+// time given reaches it, and a configuration that would make a meter answer
+// later than the link waits is never written.
+TEST_F(CliProcess, AMeterThatAnswersLateStaysWithinReach)
+{
+    ASSERT_TRUE(writeBytes(path(QStringLiteral("sim.txt")), "[miernik]\r\nmodel=KX-3\r\nadres=2\r\nr3=800\r\n"));
+    const QStringList measure{QStringLiteral("measure"), QStringLiteral("--count=1")};
+    const QStringList scan{QStringLiteral("scan"), QStringLiteral("--addresses=2"), QStringLiteral("--bauds=19200")};
+    const QStringList late{QStringLiteral("--response-time=800")};
+    struct Case {
+        QStringList args;
+        int code;
+        QString out; // a prefix
+    };
+    const Case reach[] = {
+        {measure + kx3(), 1, ""},
+        {measure + kx3() + late, 0, "Pomiar Nr 1: "},
+        {scan, 1, ""},
+        {scan + late, 0, "2 19200 KX-3\n"},
+    };
+    for (const Case& c : reach) {
+        SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+        const CliRun r = cli(c.args);
+        EXPECT_EQ(r.code, c.code) << r.err.toStdString();
+        if (c.out.isEmpty()) {
+            EXPECT_EQ(r.out, QString());
+        } else {
+            EXPECT_TRUE(r.out.startsWith(c.out)) << r.out.toStdString();
+        }
+    }
+
+    QFile::remove(path(QStringLiteral("sim.txt"))); // the factory's 20 ms meters
+    ConfigFixture typo = fixture;
+    typo.values[3] = QStringLiteral(" 800");
+    const QString file = path(QStringLiteral("typo.KX3"));
+    ASSERT_TRUE(writeBytes(file, typo.bytes()));
+    const QString refused = QStringLiteral("Czas odpowiedzi 800 ms jest dłuższy niż najdłuższe oczekiwanie łącza przy 19200 "
+                                           "bodach (466 ms). Aby czekać dłużej, podaj --response-time.\n");
+    const QString written = QStringLiteral("Wysłano polecenie zapisu w pamięci EEPROM (miernik go nie potwierdza).\n"
+                                           "Po resecie miernik będzie odpowiadał pod adresem 2 z prędkością 19200 bodów.\n");
+    const QString write = QStringLiteral("write");
+    const QString eeprom = QStringLiteral("--eeprom");
+    const QString changeLink = QStringLiteral("--change-link");
+    const struct {
+        QStringList args;
+        int code;
+        QString err;
+    } writes[] = {
+        {{write, file, eeprom}, 2, refused},
+        {{write, file, eeprom, changeLink}, 2, refused},
+        {{write, file, eeprom, late[0]}, 2,
+         "Rejestr 3 (Czas odpowiedzi miernika [ms]): w mierniku 20, w pliku 800\n"
+         "Zapis zmieniłby łącze miernika. Użyj --change-link, aby mimo to zapisać.\n"},
+        {{write, file, eeprom, changeLink, late[0]}, 0, written},
+    };
+    for (const auto& w : writes) {
+        SCOPED_TRACE(w.args.join(QLatin1Char(' ')).toStdString());
+        const CliRun r = cli(w.args + kx3());
+        EXPECT_EQ(r.code, w.code);
+        EXPECT_EQ(r.err, w.err);
+    }
+}
+
+// Every proof names the meter it proved: no move onto a meter that is there
+// already, a reset the meter did not take is caught, and a store lost on the
+// way to a new link is told from a lost meter by one look at the old one.
+TEST_F(CliProcess, AProofNamesTheMeterItProved)
+{
+    ConfigFixture moved = fixture;
+    moved.values[0] = QStringLiteral(" 3"); // where the factory's KX-4 answers
+    const QString ontoKx4 = path(QStringLiteral("onto3.KX3"));
+    ASSERT_TRUE(writeBytes(ontoKx4, moved.bytes()));
+    moved.values[0] = QStringLiteral(" 7");
+    moved.values[1] = QStringLiteral(" 3");
+    const QString to7 = path(QStringLiteral("to7.KX3"));
+    ASSERT_TRUE(writeBytes(to7, moved.bytes()));
+    const QString stay = path(QStringLiteral("stay.KX3"));
+    ASSERT_TRUE(writeBytes(stay, fixture.bytes()));
+
+    struct Case {
+        const char* what;
+        QByteArray state; // empty: the factory network
+        QString file;
+        QString err;
+    };
+    const Case cases[] = {
+        {"onto another meter", "", ontoKx4,
+         "Pod adresem 3 z prędkością 19200 bodów odpowiada już inny miernik (KX-4); miernika nie przeniesiono.\n"},
+        {"a reset not taken", "usterki=no-reset", stay,
+         "Miernik odpowiedział zaraz po resecie: reset nie został przyjęty.\n"},
+        {"a store lost on the way to 7", "usterki=no-store", to7,
+         "Miernik wrócił do poprzedniej konfiguracji z pamięci EEPROM — zapis w EEPROM się nie udał.\n"
+         "Miernik odpowiada dalej pod adresem 2 z prędkością 19200 bodów.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(path(QStringLiteral("sim.txt")));
+        if (!c.state.isEmpty()) {
+            ASSERT_TRUE(writeBytes(path(QStringLiteral("sim.txt")), "[miernik]\r\nmodel=KX-3\r\nadres=2\r\n" + c.state + "\r\n"));
+        }
+        const CliRun r = cli(QStringList{QStringLiteral("write"), c.file, QStringLiteral("--eeprom"), QStringLiteral("--verify"),
+                                         QStringLiteral("--change-link")} + kx3());
+        EXPECT_NE(r.code, 0);
+        EXPECT_EQ(r.out, QString());
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
 // A store request gets no answer. It is called done only when the meter,
 // restarted from its EEPROM, gives back what was written; the reset waits
 // for the store, and a meter that does not come back is named by its step.
