@@ -42,6 +42,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <tuple>
+
 using namespace vardel;
 using vardel::test::FakePort;
 
@@ -211,6 +214,19 @@ TEST_F(MainWindow, LinkParameterChangesReachTheCardAtOnce)
     find<QRadioButton>("Option3")->click();
     EXPECT_EQ(link.MeterModel, 2);
     EXPECT_EQ(table.RegCount, 255);
+
+    // The response time: empty is the link's usual wait; a refused text
+    // leaves the last valid value in force; Vardel.cfg never holds it.
+    QLineEdit* text5 = find<QLineEdit>("Text5");
+    EXPECT_EQ(link.responseTime(), std::nullopt);
+    for (const auto& [text, inForce, rejected] :
+         {std::tuple{"800", std::optional<int>(800), false}, std::tuple{"70000", std::optional<int>(800), true},
+          std::tuple{"2,5", std::optional<int>(800), true}, std::tuple{"", std::optional<int>(), false}}) {
+        SCOPED_TRACE(text);
+        text5->setText(QString::fromLatin1(text));
+        EXPECT_EQ(link.responseTime(), inForce ? std::optional(std::chrono::milliseconds(*inForce)) : std::nullopt);
+        EXPECT_EQ(text5->property("rejected").toBool(), rejected);
+    }
 }
 
 TEST_F(MainWindow, CardAddressBoxMovesThePortsAndRefusesBadAddresses)
