@@ -37,6 +37,10 @@ namespace {
 
 QString hexBoxText(int value) { return QString::fromStdString(hexText(value)); }
 
+const QString kResponseTimeTip = QStringLiteral(
+    "Dla miernika, który odpowiada później niż zwykle: oczekiwanie na odpowiedź trwa tyle, ile on potrzebuje. "
+    "Puste: zwykłe oczekiwanie łącza (ok. 0,6 s).");
+
 QPushButton* button(QWidget* parent, const char* name, const QString& caption)
 {
     auto* b = new QPushButton(caption, parent);
@@ -184,6 +188,14 @@ void Form1::buildUi()
     }
     keepTabStopOnTick(baudGroup);
     linkLayout->addWidget(frame3, 3, 0, 1, 2);
+    // How long the meter takes to answer is part of its link too. Kept for
+    // this run only (Vardel.cfg holds its nine numbers); empty: the link's
+    // usual wait.
+    m_text5 = box(frame2, "Text5", QStringLiteral("Czas odpowiedzi miernika [ms]"));
+    m_text5->setPlaceholderText(QStringLiteral("zwykłe oczekiwanie"));
+    m_text5->setToolTip(kResponseTimeTip);
+    linkLayout->addWidget(label(frame2, "Label6", QStringLiteral("Czas odpowiedzi miernika [ms]"), m_text5), 4, 0);
+    linkLayout->addWidget(m_text5, 4, 1);
 
     // Parametry karty w PC
     QGroupBox* frame4 = frame(contents, "Frame4", QStringLiteral("Parametry karty w PC"));
@@ -252,7 +264,7 @@ void Form1::buildUi()
     QList<QWidget*> tabOrder{m_model[0], m_model[1], m_model[2], m_text2, m_text3, m_check1};
     for (QRadioButton* b : m_baud)
         tabOrder << b;
-    tabOrder << m_text1 << m_text4 << command1 << command2 << command6 << command7 << command9 << save << load
+    tabOrder << m_text5 << m_text1 << m_text4 << command1 << command2 << command6 << command7 << command9 << save << load
              << print << command8 << command5 << kxReset << command4 << command3;
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
@@ -270,6 +282,7 @@ void Form1::buildUi()
     connect(m_text1, &QLineEdit::textChanged, this, [this] { Text1_Change(); });
     connect(m_text2, &QLineEdit::textChanged, this, [this] { Text2_Change(); });
     connect(m_text3, &QLineEdit::textChanged, this, [this] { Text3_Change(); });
+    connect(m_text5, &QLineEdit::textChanged, this, [this] { Text5_Change(); });
     connect(command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(command4, &QPushButton::clicked, this, [this] { Command4_Click(); });
@@ -395,6 +408,26 @@ void Form1::Text3_Change()
         m_link.MeterAddress = *address;
     markAddressBox(m_text3, address.has_value());
     m_link.CardSetLink();
+}
+
+void Form1::Text5_Change()
+{
+    // Whole milliseconds as the meter's register holds them; a text that is
+    // none stays in red and the last valid value stays in force.
+    const QString text = m_text5->text().trimmed();
+    bool ok = text.isEmpty();
+    if (ok) {
+        m_link.setResponseTime(std::nullopt);
+    } else {
+        const int ms = text.toInt(&ok);
+        ok = ok && ms >= 0 && ms <= kMaxResponseTimeMs;
+        if (ok)
+            m_link.setResponseTime(std::chrono::milliseconds(ms));
+    }
+    m_text5->setStyleSheet(ok ? QString() : QStringLiteral("QLineEdit { color: red; }"));
+    m_text5->setToolTip(ok ? kResponseTimeTip
+                           : QStringLiteral("Czas odpowiedzi: liczba całkowita od 0 do %1 ms").arg(kMaxResponseTimeMs));
+    m_text5->setProperty("rejected", !ok);
 }
 
 void Form1::followMeter(const MeterLink& to)

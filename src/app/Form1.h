@@ -50,6 +50,7 @@ public:
     void Text1_Change();
     void Text2_Change();
     void Text3_Change();
+    void Text5_Change();               // "Czas odpowiedzi miernika [ms]"
     void Command1_Click();             // "Test karty"
     void Command2_Click();             // "Reset karty"
     void Command4_Click();             // "Koniec pracy"
@@ -112,6 +113,7 @@ private:
     QLineEdit* m_text2 = nullptr; // "Adres sieciowy master-a"
     QLineEdit* m_text3 = nullptr; // "Adres sieciowy miernika"
     QLineEdit* m_text4 = nullptr; // "Status karty"
+    QLineEdit* m_text5 = nullptr; // "Czas odpowiedzi miernika [ms]"
     QTimer* m_timer1 = nullptr;
 
     std::unique_ptr<ErrorForms> m_errors;

@@ -177,6 +177,8 @@ int Runner::run()
     m_link->BaudCode = m_opt.baudCode.value_or(settings.BaudCode);
     m_link->TransmitCheck = m_opt.transmitCheck.value_or(settings.TransmitCheck);
     m_link->RegBase = settings.RegBase;
+    if (m_opt.responseTimeMs)
+        m_link->setResponseTime(std::chrono::milliseconds(*m_opt.responseTimeMs));
     m_link->setErrorWindows(&m_errors);
     if (needsModel(m_opt.command))
         selectModel(*m_link, m_table, model, m_ctx.programDir);

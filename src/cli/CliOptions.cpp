@@ -126,7 +126,9 @@ constexpr std::array<OptionInfo, 12> kBenchOptions{{
          | bit(CliCommand::CardTest) | bit(CliCommand::CardReset) | bit(CliCommand::Write) | bit(CliCommand::Program)},
     {"--decimal-comma", nullptr, false, bit(CliCommand::Measure)},
     {"--first", nullptr, false, bit(CliCommand::Scan)},
-    {"--response-time", nullptr, true, bit(CliCommand::Scan)},
+    {"--response-time", nullptr, true,
+     bit(CliCommand::Read) | bit(CliCommand::Write) | bit(CliCommand::Verify) | bit(CliCommand::Measure)
+         | bit(CliCommand::ResetMeter) | bit(CliCommand::Scan) | bit(CliCommand::Program)},
     {"--log", nullptr, true, bit(CliCommand::Program)},
 }};
 
@@ -224,9 +226,9 @@ bool applyBenchOption(const OptionInfo& o, const QString& value, CliOptions& opt
     }
     if (name == QLatin1String("--response-time")) {
         // Milliseconds as the meter's register holds them, up to a minute.
-        const auto ms = strictInteger(value, 0, 60000);
+        const auto ms = strictInteger(value, 0, kMaxResponseTimeMs);
         if (ms)
-            options.scanResponseMs = *ms;
+            options.responseTimeMs = *ms;
         return ms.has_value();
     }
     if (name == QLatin1String("--log")) {
@@ -512,8 +514,9 @@ QString cliUsageText()
         "  program PLIK --addresses A-B|LISTA\n"
         "                            zapis pliku do kolejnych mierników jak write (--eeprom, --verify,\n"
         "                            --no-verify, --backup, --log); każdy miernik zachowuje swój\n"
-        "                            adres, prędkość i kontrolę nadawania; wiersz i rekord na\n"
-        "                            miernik; --eeprom sprawdza po resecie, chyba że --no-verify\n"
+        "                            adres, prędkość, kontrolę nadawania i czas odpowiedzi; wiersz\n"
+        "                            i rekord na miernik; --eeprom sprawdza po resecie, chyba że\n"
+        "                            --no-verify\n"
         "  diff A B                  porównanie dwóch plików konfiguracji, pole po polu\n"
         "  history                   konfiguracje odczytane z mierników i zapisane do nich, od\n"
         "                            najnowszej (--meter-address N, --model: tylko tego miernika)\n"
@@ -549,8 +552,9 @@ QString cliUsageText()
         "  --no-verify               program --eeprom: bez sprawdzenia po resecie (wynik\n"
         "                            stored-unverified zamiast ok)\n"
         "  --backup                  write, program: najpierw odczyt konfiguracji miernika do historii\n"
-        "  --change-link             write: zgoda na plik, który zmienia adres, prędkość lub\n"
-        "                            kontrolę nadawania miernika (z --verify odczyt pod nowym)\n"
+        "  --change-link             write: zgoda na plik, który zmienia adres, prędkość,\n"
+        "                            kontrolę nadawania lub czas odpowiedzi miernika (z --verify\n"
+        "                            odczyt pod nowym)\n"
         "  --force                   read, write, verify, print, diff, program: użycie pliku\n"
         "                            z rozszerzeniem innego modelu niż wybrany\n"
         "  --pdf PLIK                print: plik PDF\n"
@@ -562,8 +566,12 @@ QString cliUsageText()
         "  --addresses A-B|LISTA     scan, program: adresy sieciowe, np. 1-32 albo 1,4,7-9\n"
         "                            (scan: domyślnie 0-255)\n"
         "  --first                   scan: koniec po pierwszym znalezionym mierniku\n"
-        "  --response-time MS        scan: najdłuższy czas odpowiedzi szukanych mierników w ms\n"
-        "                            (domyślnie 20, ustawienie fabryczne)\n"
+        "  --response-time MS        czas odpowiedzi miernika w ms (0..60000): każde oczekiwanie\n"
+        "                            na odpowiedź trwa tyle, ile potrzebuje taki miernik; scan:\n"
+        "                            najdłuższy czas szukanych mierników (domyślnie 20, ustawienie\n"
+        "                            fabryczne); write: pozwala zapisać czas odpowiedzi do tej\n"
+        "                            wartości; read, write, verify, measure, reset-meter, scan,\n"
+        "                            program\n"
         "  --log PLIK                program: dopisuje rekord na miernik, CSV (.csv) albo\n"
         "                            JSON (.jsonl, obiekt na wiersz)\n"
         "  --format text|csv|json    measure, scan, verify, write --verify, diff, card-test,\n"

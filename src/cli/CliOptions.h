@@ -64,7 +64,9 @@ struct CliOptions {
     // order given, each once; empty: scan takes 0..255, program needs them.
     std::vector<std::int16_t> addresses;
     bool scanFirstOnly = false;          // scan --first: stop at the first meter found
-    int scanResponseMs = 20;             // scan --response-time: the slowest meter looked for
+    // --response-time: the meter's response time; every reply wait lasts what
+    // such a meter needs (scan: the slowest meter looked for, else 20 ms).
+    std::optional<int> responseTimeMs;
     QString log;                         // program --log: the records appended, CSV or JSON lines
     int intervalMs = 1000;               // measure --interval
     OutputFormat format = OutputFormat::Text; // --format of measure, scan, verify, diff, card-test ...

@@ -171,8 +171,10 @@ private:
 };
 
 // The registers that set the meter's own link get the values it holds
-// itself, which the model check has just read: the link it answers at.
-RegisterTable withOwnLink(RegisterTable table, std::int16_t model, const MeterLink& own)
+// itself, which the model check has just read: the link it answers at, and
+// the response time it answers in (when it could be read).
+RegisterTable withOwnLink(RegisterTable table, std::int16_t model, const MeterLink& own,
+                          std::optional<float> ownResponse)
 {
     const MeterLinkRegisters regs = linkRegistersOf(model);
     const auto put = [&table](int reg, int value) {
@@ -182,6 +184,8 @@ RegisterTable withOwnLink(RegisterTable table, std::int16_t model, const MeterLi
     put(regs.address, own.address);
     put(regs.baudCode, own.baudCode);
     put(regs.transmitCheck, own.transmitCheck);
+    if (ownResponse && regs.responseTime >= 0 && regs.responseTime < table.RegCount)
+        table.RegValue[static_cast<std::size_t>(regs.responseTime)] = *ownResponse;
     return table;
 }
 
@@ -416,7 +420,7 @@ MeterResult ProgramRun::programMeter(std::int16_t address)
     }
 
     m_errors.clear();
-    const RegisterTable table = withOwnLink(m_file, m_model, linkInUse(m_link));
+    const RegisterTable table = withOwnLink(m_file, m_model, linkInUse(m_link), readResponseTime(m_link));
     const WriteOutcome outcome = m_session.write(table, {m_opt.eeprom, m_verify, m_opt.backup, false});
     if (m_ctx.stopRequested() && outcome.step != WriteStep::Done)
         return unfinished(outcome.reached, outcome.registersSent);

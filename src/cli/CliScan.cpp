@@ -50,7 +50,8 @@ int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const C
     const std::int16_t savedBaud = link.BaudCode;
     const std::int16_t savedModel = link.MeterModel;
 
-    const std::chrono::milliseconds response(options.scanResponseMs);
+    const std::chrono::milliseconds response =
+        options.responseTimeMs ? std::chrono::milliseconds(*options.responseTimeMs) : kFactoryResponseTime;
     const int perBaud = static_cast<int>(addresses.size());
     const int total = static_cast<int>(bauds.size()) * perBaud;
     // What the probes still to come take when nobody answers them, which is

@@ -1,5 +1,7 @@
 #include "cli/CliSession.h"
 
+#include "cli/CliScan.h"
+
 #include "config/ConfigTransfer.h"
 #include "config/LinkGuard.h"
 #include "config/RegisterTexts.h"
@@ -8,6 +10,7 @@
 #include "sim/SimCard.h"
 
 #include <optional>
+#include <utility>
 
 namespace vardel {
 
@@ -143,22 +146,8 @@ WriteOutcome MeterSession::readBack(const RegisterTable& table)
     return {};
 }
 
-WriteOutcome MeterSession::write(const RegisterTable& table, const WriteRequest& request)
+WriteOutcome MeterSession::refuseByGuard(const LinkGuard& guard, const WriteRequest& request)
 {
-    m_reached = WriteReach::Untouched;
-    m_sent = 0;
-    WriteOutcome outcome = writeSteps(table, request);
-    outcome.reached = m_reached;
-    outcome.registersSent = m_sent;
-    return outcome;
-}
-
-WriteOutcome MeterSession::writeSteps(const RegisterTable& table, const WriteRequest& request)
-{
-    // A file whose address, baud code or transmit check are not the link in
-    // use would move the meter off the network at its next start: only when
-    // the user says so.
-    const LinkGuard guard = checkLinkChanges(m_link, table);
     const std::int16_t model = m_link.MeterModel;
     if (guard.unusable()) {
         for (const QString& line : guard.unusableLines(model))
@@ -171,8 +160,51 @@ WriteOutcome MeterSession::writeSteps(const RegisterTable& table, const WriteReq
         m_say(QStringLiteral("Zapis zmieniłby łącze miernika. Użyj --change-link, aby mimo to zapisać."));
         return {WriteStep::Guard, kExitUsage, {}};
     }
+    return {};
+}
+
+WriteOutcome MeterSession::write(const RegisterTable& table, const WriteRequest& request)
+{
+    m_reached = WriteReach::Untouched;
+    m_sent = 0;
+    WriteOutcome outcome = writeSteps(table, request);
+    outcome.reached = m_reached;
+    outcome.registersSent = m_sent;
+    return outcome;
+}
+
+WriteOutcome MeterSession::writeSteps(const RegisterTable& table, const WriteRequest& request)
+{
+    // A file whose address, baud code, transmit check or response time are
+    // not the link in use would move the meter off the network at its next
+    // start: only when the user says so. What the file alone tells is
+    // refused before the card is touched.
+    if (const WriteOutcome refused = refuseByGuard(checkLinkChanges(m_link, table), request);
+        refused.step != WriteStep::Done)
+        return refused;
     if (!prepareLink())
         return {WriteStep::Card, kExitLinkFailed, {}};
+    // The meter's response time is its own: read, so that a change of it is
+    // named like any other change of the link.
+    const LinkGuard guard = checkLinkChanges(m_link, table, readResponseTime(m_link));
+    if (stopSignal() != 0)
+        return {WriteStep::Guard, kExitOk, {}};
+    if (const WriteOutcome refused = refuseByGuard(guard, request); refused.step != WriteStep::Done)
+        return refused;
+    if (guard.movesMeter()) {
+        // Moved onto a meter that is there already, it would garble every
+        // reply of both, and a proof would hear the other one.
+        const MeterLink to = guard.after;
+        const std::optional<QString> found = meterAnsweringAt(m_link, to, [](Module1& link) {
+            return modelText(checkMeterModel(link));
+        });
+        if (stopSignal() != 0)
+            return {WriteStep::Guard, kExitOk, {}};
+        if (found) {
+            m_say(linkTakenText(to, *found));
+            return {WriteStep::Guard, kExitUsage, {}};
+        }
+    }
     if (request.backup) {
         // The meter's configuration as it is, into the history, before
         // anything of it is overwritten. Without it nothing is written.
@@ -287,13 +319,37 @@ WriteOutcome MeterSession::proveStore(const RegisterTable& table, const LinkGuar
             return {WriteStep::Storing, kExitLinkFailed, {}};
         case RestartStep::Reset:
             return {WriteStep::Reset, linkFailed(QStringLiteral("reset miernika")), {}};
+        case RestartStep::ResetIgnored:
+            m_say(QStringLiteral("Miernik odpowiedział zaraz po resecie: reset nie został przyjęty."));
+            return {WriteStep::Reset, kExitLinkFailed, {}};
         case RestartStep::Starting:
+            if (restarted.backAtOldLink) {
+                m_say(storeLostText());
+                m_say(QStringLiteral("Miernik odpowiada dalej %1.").arg(linkPlaceText(linkInUse(m_link))));
+                return {WriteStep::Starting, kExitLinkFailed, {}};
+            }
             m_say(QStringLiteral("Miernik nie odpowiada po resecie %1 (czekano %2).")
                       .arg(linkPlaceText(guard.after), seconds(kStartBound)));
             return {WriteStep::Starting, kExitLinkFailed, {}};
         }
     }
-    const WriteOutcome checked = readBack(table);
+    // The meter restarted from its EEPROM after acknowledging every
+    // register: whatever differs now, the EEPROM did not keep. One line says
+    // so rather than a list of registers.
+    const ShowComparison show = std::exchange(m_showComparison, {});
+    const Comparison c = compare(table);
+    m_showComparison = show;
+    WriteOutcome checked;
+    if (c.code != kExitOk)
+        checked = {WriteStep::ReadBack, c.code, {}};
+    else if (!c.differing.empty())
+        checked = {WriteStep::Differs, kExitDiffers, c.differing};
+    if (stopSignal() == 0) {
+        if (checked.step == WriteStep::Differs)
+            m_say(storeLostText());
+        else if (c.code == kExitOk && m_showComparison)
+            m_showComparison(table, c);
+    }
     if (checked.step == WriteStep::Done) {
         m_say(QStringLiteral("Zapisano konfigurację w pamięci EEPROM miernika (sprawdzono po resecie)."));
         if (guard.changesLink())

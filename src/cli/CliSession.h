@@ -110,6 +110,8 @@ public:
 
 private:
     WriteOutcome writeSteps(const RegisterTable& table, const WriteRequest& request);
+    // The guard's refusal said, or Done when it lets the write go on.
+    WriteOutcome refuseByGuard(const LinkGuard& guard, const WriteRequest& request);
     WriteOutcome proveStore(const RegisterTable& table, const LinkGuard& guard);
     WriteOutcome readBack(const RegisterTable& table);
 

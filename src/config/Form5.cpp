@@ -106,28 +106,24 @@ void Form5::Form5_Command1_Click()
     // say) must not start a second one over it.
     if (m_writing)
         return;
-    // Asked before anything goes out: a table whose link registers differ
-    // from the link in use moves the meter where the program cannot see it.
-    const LinkGuard guard = checkLinkChanges(m_link, m_table);
-    const QString title = windowTitle();
-    const QString where = QStringLiteral("w konfiguracji");
-    if (guard.unusable()) {
-        m_warn(title, QStringLiteral("Nie zapisano konfiguracji: miernik nie przyjmie tych ustawień łącza.\n")
-                          + guard.unusableLines(m_link.MeterModel, where).join(QLatin1Char('\n')));
-        return;
-    }
-    if (guard.changesLink()
-        && !m_ask(title,
-                  QStringLiteral("Konfiguracja zmienia łącze miernika:\n%1\nPo zapisie w pamięci EEPROM i resecie miernik "
-                                 "będzie odpowiadał %2. Zapisać mimo to?")
-                      .arg(guard.lines(m_link.MeterModel, where).join(QLatin1Char('\n')), linkPlaceText(guard.after)),
-                  false))
-        return;
-
+    // From the first look at the meter on: the guard reads it, and an event
+    // let through meanwhile must find the window busy.
     m_writing = true;
     m_command1->setEnabled(false);
     m_command2->setEnabled(false);
     m_check1->setEnabled(false);
+    const auto release = [this] {
+        m_command1->setEnabled(true);
+        m_command2->setEnabled(true);
+        m_check1->setEnabled(true);
+        m_writing = false;
+    };
+    const std::optional<LinkGuard> allowed = askAboutLink();
+    if (!allowed) {
+        release();
+        return;
+    }
+    const LinkGuard& guard = *allowed;
 
     m_progress->setFractionalMaximum(m_table.RegCount);
     m_progress->setFractionalValue(0.001);
@@ -143,10 +139,7 @@ void Form5::Form5_Command1_Click()
         },
         m_pause);
 
-    m_command1->setEnabled(true);
-    m_command2->setEnabled(true);
-    m_check1->setEnabled(true);
-    m_writing = false;
+    release();
     hide();
     m_eepromFlag = 0;
     if (!m_lastResult.complete)
@@ -155,6 +148,41 @@ void Form5::Form5_Command1_Click()
         m_written();
     if (store && guard.changesLink() && m_follow)
         offerToFollow(guard);
+}
+
+std::optional<LinkGuard> Form5::askAboutLink()
+{
+    // Asked before anything goes out: a table whose link registers differ
+    // from the link in use moves the meter where the program cannot see it.
+    // The meter's response time is its own: read for the question.
+    const std::optional<float> response = readResponseTime(m_link);
+    LinkGuard guard = checkLinkChanges(m_link, m_table, response);
+    const QString title = windowTitle();
+    const QString where = QStringLiteral("w konfiguracji");
+    if (guard.unusable()) {
+        m_warn(title, QStringLiteral("Nie zapisano konfiguracji: miernik nie przyjmie tych ustawień łącza.\n")
+                          + guard.unusableLines(m_link.MeterModel, where,
+                                                QStringLiteral("wpisz dłuższy czas w polu „Czas odpowiedzi "
+                                                               "miernika [ms]” okna głównego"))
+                                .join(QLatin1Char('\n')));
+        return std::nullopt;
+    }
+    if (guard.changesLink()
+        && !m_ask(title,
+                  QStringLiteral("Konfiguracja zmienia łącze miernika:\n%1\nPo zapisie w pamięci EEPROM i resecie miernik "
+                                 "będzie odpowiadał %2. Zapisać mimo to?")
+                      .arg(guard.lines(m_link.MeterModel, where).join(QLatin1Char('\n')), linkPlaceText(guard.after)),
+                  false))
+        return std::nullopt;
+    if (guard.movesMeter()) {
+        // Onto a meter that answers there already, both would garble each
+        // other's replies for good.
+        if (const std::optional<QString> found = meterAnsweringAt(m_link, guard.after, m_identify)) {
+            m_warn(title, linkTakenText(guard.after, *found));
+            return std::nullopt;
+        }
+    }
+    return guard;
 }
 
 void Form5::offerToFollow(const LinkGuard& guard)
@@ -184,8 +212,17 @@ void Form5::offerToFollow(const LinkGuard& guard)
         break;
     case RestartStep::Reset:
         break; // the transmit error window says it
+    case RestartStep::ResetIgnored:
+        m_warn(title, QStringLiteral("Miernik odpowiedział zaraz po resecie: reset nie został przyjęty. "
+                                     "Parametry łącza w oknie głównym są bez zmian."));
+        break;
     case RestartStep::Starting:
-        m_warn(title, QStringLiteral("Miernik nie odpowiada po resecie %1.").arg(linkPlaceText(guard.after)));
+        if (restarted.backAtOldLink)
+            m_warn(title, QStringLiteral("%1 Miernik odpowiada dalej %2; parametry łącza w oknie głównym wróciły "
+                                         "do poprzednich.")
+                              .arg(storeLostText(), linkPlaceText(linkInUse(m_link))));
+        else
+            m_warn(title, QStringLiteral("Miernik nie odpowiada po resecie %1.").arg(linkPlaceText(guard.after)));
         break;
     }
 }

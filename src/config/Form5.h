@@ -2,12 +2,14 @@
 
 #include "config/ConfigTransfer.h"
 #include "config/LinkGuard.h"
+#include "config/StoreProof.h"
 
 #include <QWidget>
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class QCheckBox;
 class QLabel;
@@ -52,6 +54,9 @@ public:
     // The main window's link parameters set to where the meter answers
     // (without it, nothing is offered after a write that moves the meter).
     void setLinkFollower(std::function<void(const MeterLink&)> follow) { m_follow = std::move(follow); }
+    // Names a meter found answering where a write would move this one
+    // (without it the refusal says only that one answers there).
+    void setMeterIdentifier(IdentifyMeter identify) { m_identify = std::move(identify); }
     // Told after every complete write (the history keeps it).
     void setWrittenHandler(std::function<void()> written) { m_written = std::move(written); }
     // The defaults: message boxes over this window.
@@ -66,6 +71,8 @@ public:
     QLineEdit* counter() const { return m_text1; }
 
 private:
+    // The guard's question and refusals; the guard when the write may go on.
+    std::optional<LinkGuard> askAboutLink();
     void offerToFollow(const LinkGuard& guard);
 
     Module1& m_link;
@@ -76,6 +83,7 @@ private:
     TransferResult m_lastResult;
     std::function<void(const MeterLink&)> m_follow;
     std::function<void()> m_written;
+    IdentifyMeter m_identify;
     Ask m_ask;
     Warn m_warn;
 

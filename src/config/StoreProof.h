@@ -4,6 +4,9 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
+
+#include <QString>
 
 namespace vardel {
 
@@ -25,12 +28,31 @@ inline constexpr std::chrono::seconds kStartBound{5};
 bool waitUntilMeterAnswers(Module1& link, std::chrono::nanoseconds bound,
                            const std::function<void(std::chrono::nanoseconds waited)>& waited = {});
 
+// Whether anyone answers at `at` (one read of register 0 of the selected
+// model, with the reply wait in force; the link goes back where it was
+// afterwards). `identify` runs while the link is still at `at` and names
+// what answered there. Nothing when nobody answers.
+using IdentifyMeter = std::function<QString(Module1& link)>;
+std::optional<QString> meterAnsweringAt(Module1& link, const MeterLink& at, const IdentifyMeter& identify = {});
+// „Pod adresem 7 z prędkością 9600 bodów odpowiada już inny miernik (KX-3);
+// miernika nie przeniesiono.”
+QString linkTakenText(const MeterLink& at, const QString& found);
+// What a store that did not take leaves: the meter restarted from what its
+// EEPROM held before.
+QString storeLostText();
+
 // After an EEPROM store request: the steps that make the meter run on what
 // its EEPROM kept, never resetting it while it may still be storing.
-enum class RestartStep { Storing, Reset, Starting };
+// ResetIgnored: the meter answered at once after the reset, which a meter
+// that starts never does: the reset was not taken.
+enum class RestartStep { Storing, Reset, ResetIgnored, Starting };
 struct RestartOutcome {
     bool ok = false;
     RestartStep failedAt = RestartStep::Storing;
+    // Starting failed at a new link, and the meter answers at the old one:
+    // it started from its old EEPROM (the store did not take); the link has
+    // been followed back there.
+    bool backAtOldLink = false;
 };
 struct RestartSteps {
     // Where the meter answers once started, and how the program follows it
@@ -41,7 +63,8 @@ struct RestartSteps {
     std::function<void(RestartStep, std::chrono::nanoseconds waited, std::chrono::nanoseconds bound)> progress;
 };
 // Waits until the meter answers again (the store is over), sends the reset,
-// follows the meter to `after` and waits until it answers there.
+// sees it silent while it starts (one unanswered read at once), follows it
+// to `after` and waits until it answers there.
 RestartOutcome restartAfterStore(Module1& link, const RestartSteps& steps);
 
 } // namespace vardel

@@ -41,6 +41,9 @@ struct MeterLinkRegisters {
 inline constexpr char kLinkAddressName[] = "Adres sieciowy miernika";
 inline constexpr char kLinkBaudCodeName[] = "Prędkość transmisji (kod)";
 inline constexpr char kLinkTransmitCheckName[] = "Kontrola nadawania";
+inline constexpr char kLinkResponseTimeName[] = "Czas odpowiedzi miernika [ms]";
+// The longest response time a meter takes from its register.
+inline constexpr int kMaxResponseTimeMs = 60000;
 
 // Everything the program knows of one model, in one place for every user:
 // the windows, the files, the command line and the simulated meters.

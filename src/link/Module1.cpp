@@ -1,5 +1,6 @@
 #include "link/Module1.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace vardel {
@@ -93,29 +94,77 @@ void Module1::CardSetLink()
     CardWriteReg(11, static_cast<std::int16_t>(mode));
 }
 
-void Module1::WaitRegister128(std::int16_t reg, std::int16_t& flag, std::chrono::nanoseconds deadline)
+void Module1::WaitRegister128(std::int16_t reg, std::int16_t& flag, std::chrono::nanoseconds deadline,
+                              std::chrono::nanoseconds atLeast)
 {
     // The clock is looked at every few reads: a read is a few microseconds of
     // the card's time, and a look may cost the PC more than the read.
     constexpr long kClockEvery = 16;
+    const bool byClock = deadline > std::chrono::nanoseconds::zero();
+    const bool extended = atLeast > std::chrono::nanoseconds::zero();
     flag = 0;
     int notReadyInARow = 0;
-    for (long i = 0; i < kCompletionTries && !stopRequested(); ++i) {
+    for (long i = 0; !stopRequested(); ++i) {
+        if (!byClock && i >= kCompletionTries) {
+            // The count is over; a response time given keeps the wait going
+            // on the card's clock until that meter's reply is due.
+            if (!extended || (i % kClockEvery == 0 && cardClock().cardTime() >= atLeast))
+                break;
+        }
         bool ready = false;
         if (readRegister(reg, ready) == 128)
             return;
         notReadyInARow = ready ? 0 : notReadyInARow + 1;
         if (notReadyInARow == kNotReadyReadsInWait)
             break; // the card is dead: the rest of the count would change nothing
-        if (deadline > std::chrono::nanoseconds::zero() && i % kClockEvery == kClockEvery - 1
-            && cardClock().cardTime() >= deadline)
+        if (byClock && i % kClockEvery == kClockEvery - 1 && cardClock().cardTime() >= deadline)
             break;
     }
     flag = 1;
 }
 
+std::chrono::nanoseconds Module1::replyWaitInForce(int replyBytes, std::int16_t baudCode) const
+{
+    const auto full = fullReplyWait();
+    if (!m_response)
+        return full;
+    return std::max(full, replyWaitNeeded(baudCode, *m_response, replyBytes));
+}
+
+std::chrono::nanoseconds Module1::replyExtension(int replyBytes) const
+{
+    if (!m_response)
+        return std::chrono::nanoseconds::zero();
+    return cardClock().cardTime() + replyWaitNeeded(BaudCode, *m_response, replyBytes);
+}
+
+std::chrono::nanoseconds fullReplyWait()
+{
+    constexpr std::int64_t kReadsPerPoll = 4; // status, command, status, data
+    return std::chrono::microseconds(kCompletionTries * kReadsPerPoll);
+}
+
+std::chrono::nanoseconds replyWaitNeeded(std::int16_t baudCode, std::chrono::milliseconds response, int replyBytes)
+{
+    const std::chrono::nanoseconds r = response;
+    return wireTime(replyBytes, baudCode) + r + r / 5 + kCardTurnaround;
+}
+
+int longestResponseMs(std::int16_t baudCode, std::chrono::nanoseconds wait, int replyBytes)
+{
+    const auto left = wait - kCardTurnaround - wireTime(replyBytes, baudCode);
+    if (left < std::chrono::nanoseconds::zero())
+        return -1;
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(left * 5 / 6).count());
+}
+
+int longestReplyBytes(std::int16_t model)
+{
+    return std::max<int>(kBasNumberSize, Module1::MeasureBlockLength(model));
+}
+
 void Module1::WaitSendDone(std::int16_t& flag) { WaitRegister128(7, flag); }
-void Module1::WaitReplyDone(std::int16_t& flag) { WaitRegister128(6, flag); }
+void Module1::WaitReplyDone(std::int16_t& flag) { WaitRegister128(6, flag, {}, replyExtension(kBasNumberSize)); }
 
 std::uint8_t Module1::CardReset()
 {
@@ -175,7 +224,9 @@ std::int16_t Module1::Exchange(const std::uint8_t* body, int length, bool expect
     if (!expectReply)
         return 0;
 
-    WaitRegister128(6, flag, deadline);
+    // The reply's length is the read's last body byte.
+    WaitRegister128(6, flag, deadline, deadline > std::chrono::nanoseconds::zero() ? std::chrono::nanoseconds::zero()
+                                                                                     : replyExtension(body[length - 1]));
     if (flag != 0) {
         notify(stopRequested() ? LinkEvent::AnswerStopped : LinkEvent::ReplyTimeout);
         if (m_errors)

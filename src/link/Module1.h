@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,25 @@ inline constexpr int kResetSettleReads = 501;
 // kCompletionTries. One failed exchange on a dead card thus costs under 10^6
 // status reads instead of 3 * 10^9.
 inline constexpr int kNotReadyReadsInWait = 32;
+
+// Part of every reply wait that is no meter's doing: the card's own turn-around.
+inline constexpr std::chrono::milliseconds kCardTurnaround{20};
+// What a meter answers in when nobody has set it otherwise.
+inline constexpr std::chrono::milliseconds kFactoryResponseTime{20};
+// The reply wait of kCompletionTries reads in card time: each read is four
+// port operations of one ISA bus cycle (about 0.60 s).
+std::chrono::nanoseconds fullReplyWait();
+// How long after the request went out a reply of `replyBytes` bytes needs at
+// a baud code from a meter that answers in `response`: its wire time, the
+// response time and a fifth more of it (a meter a little slower than it
+// says), and the card's turn-around.
+std::chrono::nanoseconds replyWaitNeeded(std::int16_t baudCode, std::chrono::milliseconds response, int replyBytes);
+// The inverse: the longest response time, in whole milliseconds, that a
+// wait of `wait` still catches; -1 when not even an instant answer fits.
+int longestResponseMs(std::int16_t baudCode, std::chrono::nanoseconds wait, int replyBytes);
+// The longest reply the program awaits from a model: its measured values,
+// or one number, whichever is longer.
+int longestReplyBytes(std::int16_t model);
 
 // 340h: the card's address when the settings give none (or one below 100h).
 inline constexpr std::int16_t kDefaultCardAddress = 832;
@@ -72,8 +92,20 @@ public:
     };
     bool busy() const { return m_busy > 0; }
 
+    // The meter's response time as the user gave it (--response-time, the
+    // main window's field). With one, every reply wait lasts at least what a
+    // meter of that response time needs at the baud rate in use, measured on
+    // the card's clock; without, the waits keep their try counts exactly.
+    void setResponseTime(std::optional<std::chrono::milliseconds> response) { m_response = response; }
+    std::optional<std::chrono::milliseconds> responseTime() const { return m_response; }
+    // How long a reply of `replyBytes` at a baud code is waited for after
+    // its request went out, in card time: the full wait, or longer for a
+    // response time given.
+    std::chrono::nanoseconds replyWaitInForce(int replyBytes, std::int16_t baudCode) const;
+
     void setErrorWindows(ErrorWindows* windows) { m_errors = windows; }
     void setControls(const LinkControls* controls) { m_controls = controls; }
+    const LinkControls* controls() const { return m_controls; }
     void setListener(LinkListener* listener) { m_listener = listener; }
     ErrorWindows* errorWindows() const { return m_errors; }
     // A stop request: once `flag` is not 0 every wait fails at once, as a
@@ -104,10 +136,10 @@ public:
     // --- meter exchanges ---
     void ReadConfigReg(std::int16_t r, float& value, std::int16_t& flag);
     // The same read with the reply wait bounded on the card's clock: it ends
-    // once `replyBound` has passed since the request was started (or at the
-    // full try count, whichever comes first). Only a probe of an address
-    // where nobody may answer wants this; every other exchange keeps the
-    // full wait.
+    // once `replyBound` has passed since the request was started, on the
+    // card's clock alone: shorter than the full wait for a probe of an
+    // address where nobody may answer, longer for a meter that answers
+    // late. Every other exchange keeps the full wait.
     void ReadConfigReg(std::int16_t r, float& value, std::int16_t& flag, std::chrono::nanoseconds replyBound);
     void RequestMeasureBlock(std::int16_t& flag);
     // Copies the reply payload into RxBuf(1..n). Returns the flag: 1 when the
@@ -134,9 +166,14 @@ private:
     void out(std::int16_t port, int value);
     // CardReadReg that also says whether the card was ready for it.
     std::int16_t readRegister(std::int16_t reg, bool& ready);
-    // deadline: card time at which the wait gives up; zero for none.
+    // deadline: card time at which the wait gives up, whatever the count;
+    // atLeast: card time before which the count does not end it. Zero for none.
     void WaitRegister128(std::int16_t reg, std::int16_t& flag,
-                         std::chrono::nanoseconds deadline = std::chrono::nanoseconds::zero());
+                         std::chrono::nanoseconds deadline = std::chrono::nanoseconds::zero(),
+                         std::chrono::nanoseconds atLeast = std::chrono::nanoseconds::zero());
+    // Card time until which a reply wait starting now goes on past its count
+    // for the response time given; zero without one.
+    std::chrono::nanoseconds replyExtension(int replyBytes) const;
     void ClearBufferPositions();
     // Steps 1-6 of the common exchange (and 7-8 when a reply is expected).
     // replyBound: see the bounded ReadConfigReg; zero for the full wait.
@@ -151,6 +188,7 @@ private:
     const std::atomic<int>* m_stop = nullptr;
     const CardClock* m_clock = nullptr;
     SteadyCardClock m_steadyClock;
+    std::optional<std::chrono::milliseconds> m_response;
     int m_busy = 0;
 };
 

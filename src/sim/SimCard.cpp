@@ -342,23 +342,34 @@ void SimCard::requestArrived()
     if (m_faults.noMeter || m_request.empty())
         return;
     // Every meter set to this address, rate and transmit check hears the
-    // request and does what it asks; two answers at once garble each other.
+    // request and does what it asks; two answers at once garble each other
+    // on the wire: a bit either sender pulls low reads low (a wired AND), and
+    // the frame lasts as long as the longer one.
     int answers = 0;
-    std::vector<std::uint8_t> reply;
+    std::vector<std::uint8_t> garbled;
     nanoseconds response{0};
     for (SimMeter& meter : m_meters) {
         updateMeter(meter, m_sentAt);
         if (meter.address != m_requestAddress || meter.baudCode != m_requestBaud
             || meter.transmitCheck != m_requestCheck)
             continue;
-        if (meterRequest(meter, m_request, m_sentAt, reply)) {
-            ++answers;
+        std::vector<std::uint8_t> reply;
+        if (!meterRequest(meter, m_request, m_sentAt, reply))
+            continue;
+        if (answers++ == 0) {
+            garbled = std::move(reply);
             response = meter.response;
+            continue;
         }
+        for (std::size_t i = 0; i < std::min(garbled.size(), reply.size()); ++i)
+            garbled[i] &= reply[i];
+        if (reply.size() > garbled.size())
+            garbled.insert(garbled.end(), reply.begin() + static_cast<std::ptrdiff_t>(garbled.size()), reply.end());
+        response = std::max(response, meter.response);
     }
-    if (answers != 1)
+    if (answers == 0)
         return;
-    m_pendingReply = std::move(reply);
+    m_pendingReply = std::move(garbled);
     m_replyPending = true;
     m_replyPolls = m_faults.slowReply > 0 ? m_faults.slowReply : 1;
     m_replyAt = m_sentAt + response + SimClock::wireTime(static_cast<int>(m_pendingReply.size()), m_requestBaud);
@@ -376,7 +387,7 @@ bool SimCard::meterRequest(SimMeter& meter, const std::vector<std::uint8_t>& bod
     if (at < meter.busyUntil) {
         // Busy storing, it still takes a reset: the one request that cuts a
         // store short. Starting, it hears nothing.
-        if (meter.storing && body[0] == 170)
+        if (meter.storing && body[0] == 170 && !m_faults.noReset && !meter.noReset)
             resetMeter(meter, at);
         return false;
     }
@@ -419,7 +430,8 @@ bool SimCard::meterRequest(SimMeter& meter, const std::vector<std::uint8_t>& bod
             storeEeprom(meter, at);
         return false;
     case 170:
-        resetMeter(meter, at);
+        if (!m_faults.noReset && !meter.noReset)
+            resetMeter(meter, at);
         return false;
     default:
         return false;

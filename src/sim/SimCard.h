@@ -30,6 +30,7 @@ struct SimFaults {
     bool noMeter = false;   // no-meter: requests go out, no meter ever answers
     bool noAck = false;     // no-ack: writes reach RAM but are never acknowledged
     bool noStore = false;   // no-store: the EEPROM store request is dropped
+    bool noReset = false;   // no-reset: the reset request is ignored (the meter runs on)
     int slowReply = 0;      // slow-reply=K: a reply completes no sooner than the K-th poll of register 6
     int badLength = 0;      // bad-length=K: reported reply length off by K (default -2)
     int oversizedReply = 0; // oversized-reply=K: reported reply length K (default 40000)
@@ -72,9 +73,10 @@ struct SimMeter {
     std::chrono::milliseconds storePerRegister = kDefaultStorePerRegister;
     std::chrono::milliseconds startup = kDefaultStartup;
     // Faults of this meter alone (`usterki=` of its section): it never
-    // acknowledges a write, or drops the store request.
+    // acknowledges a write, drops the store request, or ignores a reset.
     bool noAck = false;
     bool noStore = false;
+    bool noReset = false;
 
     // --- while the program runs ---
     nanoseconds busyUntil{0};               // storing or starting until then

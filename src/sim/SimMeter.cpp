@@ -136,7 +136,7 @@ SimLink SimMeter::linkFromEeprom() const
     take(regs.baudCode, 0, 5, l.baudCode);
     take(regs.transmitCheck, 0, 1, l.transmitCheck);
     int ms = -1;
-    take(regs.responseTime, 0, 60000, ms);
+    take(regs.responseTime, 0, kMaxResponseTimeMs, ms);
     if (ms >= 0)
         l.response = std::chrono::milliseconds(ms);
     return l;

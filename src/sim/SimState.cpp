@@ -34,6 +34,7 @@ const FaultInfo kFaults[] = {
     {"no-meter", false, 0, 0, 0, "żaden miernik nie odpowiada"},
     {"no-ack", false, 0, 0, 0, "miernik nie potwierdza zapisu rejestru"},
     {"no-store", false, 0, 0, 0, "miernik pomija żądanie zapisu w pamięci EEPROM"},
+    {"no-reset", false, 0, 0, 0, "miernik pomija żądanie resetu i pracuje dalej"},
     {"slow-reply", true, 1000, 1, 1000000000, "odpowiedź kompletna dopiero po K odczytach rejestru 6 (domyślnie 1000)"},
     {"bad-length", true, -2, -65535, 65535, "długość odpowiedzi zgłaszana z błędem K bajtów (domyślnie -2)"},
     {"oversized-reply", true, 40000, 253, 65535, "zgłaszana długość odpowiedzi K, za duża dla bufora (domyślnie 40000)"},
@@ -84,7 +85,7 @@ struct MeterDraft {
     // The link in use until the next reset, where it differs from the EEPROM's.
     std::optional<int> inUseAddress, inUseBaud, inUseCheck, inUseResponseMs;
     std::optional<int> storeMs, startMs;
-    bool noAck = false, noStore = false;
+    bool noAck = false, noStore = false, noReset = false;
 };
 
 bool putRegisters(const MeterDraft& d, const std::vector<MeterDraft::Reg>& regs,
@@ -134,6 +135,7 @@ bool buildMeter(const MeterDraft& d, SimMeter& out, QString& reason)
         m.storePerRegister = std::chrono::milliseconds(*d.storeMs);
     m.noAck = d.noAck;
     m.noStore = d.noStore;
+    m.noReset = d.noReset;
     if (d.startMs)
         m.startup = std::chrono::milliseconds(*d.startMs);
     m.markFiled();
@@ -193,6 +195,8 @@ bool parseSimFault(const QString& faultText, SimFaults& faults, QString* error)
             faults.noAck = true;
         else if (name == QLatin1String("no-store"))
             faults.noStore = true;
+        else if (name == QLatin1String("no-reset"))
+            faults.noReset = true;
         else if (name == QLatin1String("slow-reply"))
             faults.slowReply = k;
         else if (name == QLatin1String("bad-length"))
@@ -335,9 +339,11 @@ bool parseSimState(const QByteArray& bytes, SimStateData& state, QString* reason
                     d.noAck = true;
                 else if (name == QLatin1String("no-store"))
                     d.noStore = true;
+                else if (name == QLatin1String("no-reset"))
+                    d.noReset = true;
                 else if (!name.isEmpty())
                     return fail(lineReason(lineNo, QStringLiteral("usterka „%1” nie dotyczy jednego miernika "
-                                                                  "(tylko no-ack, no-store)")
+                                                                  "(tylko no-ack, no-store, no-reset)")
                                                        .arg(name)));
             }
         } else if (key == QLatin1String("zapis_ms")) {
@@ -480,7 +486,7 @@ QByteArray simStateText(const SimStateData& state)
         << QStringLiteral(";          rN = rejestr konfiguracyjny N w EEPROM-ie, @AAAA = bajty EEPROM od adresu AAAA (szesnastkowo),")
         << QStringLiteral(";          ram.rN, ram.@AAAA = RAM, gdzie różni się od EEPROM-u,")
         << QStringLiteral(";          do_resetu.adres/baud/kontrola/czas_ms = łącze w użyciu, gdy EEPROM ma już inne (do resetu),")
-        << QStringLiteral(";          usterki = no-ack i/lub no-store tylko tego miernika,")
+        << QStringLiteral(";          usterki = no-ack, no-store i/lub no-reset tylko tego miernika,")
         << QStringLiteral(";          zapis_ms = czas zapisu jednego rejestru w EEPROM-ie (domyślnie %1), start_ms = czas startu (domyślnie %2).")
                .arg(SimMeter::kDefaultStorePerRegister.count())
                .arg(SimMeter::kDefaultStartup.count())
@@ -514,6 +520,8 @@ QByteArray simStateText(const SimStateData& state)
             faults << QStringLiteral("no-ack");
         if (m.noStore)
             faults << QStringLiteral("no-store");
+        if (m.noReset)
+            faults << QStringLiteral("no-reset");
         if (!faults.isEmpty())
             out << QStringLiteral("usterki=%1").arg(faults.join(QLatin1Char(',')));
     }

@@ -42,6 +42,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <tuple>
+
 using namespace vardel;
 using vardel::test::FakePort;
 
@@ -211,6 +214,19 @@ TEST_F(MainWindow, LinkParameterChangesReachTheCardAtOnce)
     find<QRadioButton>("Option3")->click();
     EXPECT_EQ(link.MeterModel, 2);
     EXPECT_EQ(table.RegCount, 255);
+
+    // The response time: empty is the link's usual wait; a refused text
+    // leaves the last valid value in force; Vardel.cfg never holds it.
+    QLineEdit* text5 = find<QLineEdit>("Text5");
+    EXPECT_EQ(link.responseTime(), std::nullopt);
+    for (const auto& [text, inForce, rejected] :
+         {std::tuple{"800", std::optional<int>(800), false}, std::tuple{"70000", std::optional<int>(800), true},
+          std::tuple{"2,5", std::optional<int>(800), true}, std::tuple{"", std::optional<int>(), false}}) {
+        SCOPED_TRACE(text);
+        text5->setText(QString::fromLatin1(text));
+        EXPECT_EQ(link.responseTime(), inForce ? std::optional(std::chrono::milliseconds(*inForce)) : std::nullopt);
+        EXPECT_EQ(text5->property("rejected").toBool(), rejected);
+    }
 }
 
 TEST_F(MainWindow, CardAddressBoxMovesThePortsAndRefusesBadAddresses)
@@ -489,7 +505,8 @@ TEST_F(MainWindow, TabFollowsTheScreenAndStopsOnTheTickedButtons)
     EXPECT_EQ(QApplication::focusWidget()->objectName(), QStringLiteral("Option2")) << "KX-3 is ticked";
 
     const QStringList expected{QStringLiteral("Option2"), QStringLiteral("Text2"),    QStringLiteral("Text3"),
-                               QStringLiteral("Check1"),  QStringLiteral("Option8"),  QStringLiteral("Text1"),
+                               QStringLiteral("Check1"),  QStringLiteral("Option8"),  QStringLiteral("Text5"),
+                               QStringLiteral("Text1"),
                                QStringLiteral("Command1"), QStringLiteral("Command2"),
                                QStringLiteral("Command6"), QStringLiteral("Command7"), QStringLiteral("Command9"),
                                QStringLiteral("Save"),    QStringLiteral("Load"),     QStringLiteral("Print"),

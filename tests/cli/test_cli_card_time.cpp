@@ -93,6 +93,22 @@ TEST_F(CardTime, ASlowMeterIsFoundWhenScanIsToldItsResponseTime)
     EXPECT_GT(patient.cardTime, quick.cardTime);
 }
 
+// The time left that the progress line shows is the sum of the probes'
+// bounds: a silent probe lasts its bound, also one longer than the link's
+// usual wait (it once stopped at 0.6 s whatever --response-time said).
+TEST_F(CardTime, ASilentProbeLastsTheBoundTheTimeLeftCounts)
+{
+    for (const int ms : {20, 2000}) {
+        SCOPED_TRACE(ms);
+        const Outcome r = run({QStringLiteral("scan"), QStringLiteral("--bauds=19200"), QStringLiteral("--addresses=1-2"),
+                               QStringLiteral("--response-time=%1").arg(ms)});
+        EXPECT_EQ(r.code, 1);
+        const Seconds bounds = 2 * probeReplyBound(4, std::chrono::milliseconds(ms));
+        EXPECT_GE(r.cardTime, bounds);
+        EXPECT_LT(r.cardTime, bounds * 1.01 + Seconds(0.01));
+    }
+}
+
 // --first ends at the first meter found, and the card gets its link back.
 TEST_F(CardTime, ScanFirstStopsAtTheFirstMeter)
 {

@@ -84,7 +84,7 @@ TEST(CliArguments, EveryCommandWithItsOwnOptions)
     ASSERT_TRUE(parseCliArguments(split("scan --addresses 9 --first --response-time 150"), o, error));
     EXPECT_EQ(o.addresses, (std::vector<std::int16_t>{9}));
     EXPECT_TRUE(o.scanFirstOnly);
-    EXPECT_EQ(o.scanResponseMs, 150);
+    EXPECT_EQ(o.responseTimeMs, 150);
 
     // A production line's list: ranges and single addresses, each once, in
     // the order given.

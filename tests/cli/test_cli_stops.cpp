@@ -195,7 +195,7 @@ TEST_F(CliAtThePoint, AScanStoppedBeforeAnyAnswerClaimsNoSilence)
 TEST_F(CliAtThePoint, AStopDuringTheStoreIsLoggedAsStopped)
 {
     const QString file = kx3File();
-    card->stopAtStart = 101; // 100 registers, then the store
+    card->stopAtStart = 102; // the response time read, 100 registers, then the store
     const QString trace = path(QStringLiteral("bus.log"));
     const Outcome r = run({QStringLiteral("write"), file, QStringLiteral("--eeprom"), QStringLiteral("--trace"), trace});
     EXPECT_EQ(r.code, 128 + SIGINT);
@@ -216,7 +216,7 @@ TEST_F(CliAtThePoint, AMissedSendConfirmationNamesItsRegister)
     const QString file = kx3File();
     for (const bool eeprom : {false, true}) {
         SCOPED_TRACE(eeprom ? "--eeprom" : "plain");
-        freshCard().unreportedStart = 6; // register 5
+        freshCard().unreportedStart = 7; // the response time read, then register 5
         QStringList args{QStringLiteral("write"), file};
         if (eeprom)
             args << QStringLiteral("--eeprom");
@@ -235,9 +235,10 @@ TEST_F(CliAtThePoint, AStoppedProgramRecordsTheMeterUnderWayAsUnfinished)
     const QString file = kx3File();
     card->sim.meters().push_back(SimMeter::factory(kModelKX3, 4));
     // Meter 2: its probe, twelve reads of the model check (the link
-    // registers of the three layouts, two more to rule out the KX-2), 100
-    // writes; then meter 4's probe and model reads, and ten of its writes.
-    card->stopAtStart = 113 + 13 + 10;
+    // registers of the three layouts, two more to rule out the KX-2), two of
+    // its response time (its own for the file, the guard's), 100 writes; then
+    // meter 4's probe, model and response time reads, and ten of its writes.
+    card->stopAtStart = 115 + 15 + 10;
     const QString log = path(QStringLiteral("linia.csv"));
     const Outcome r = run({QStringLiteral("program"), file, QStringLiteral("--addresses=2,4"), QStringLiteral("--log"), log});
     EXPECT_EQ(r.code, 128 + SIGINT);

@@ -272,10 +272,12 @@ protected:
         use(kModelKX3);
         for (int r = 0; r < kRegisterSlots; ++r)
             table.RegValue[static_cast<std::size_t>(r)] = static_cast<float>(r) * 0.5f - 7.0f;
-        // The meter's own address, baud code and transmit check: the link in use.
+        // The meter's own address, baud code, transmit check and response
+        // time: the link in use.
         table.RegValue[0] = 2.0f;
         table.RegValue[1] = 4.0f;
         table.RegValue[2] = 1.0f;
+        table.RegValue[3] = 20.0f;
         form = windows.writeWindow();
         form->setEepromPause(kPause);
         form->setAsk([this](const QString&, const QString& text, bool yesByDefault) {
@@ -459,6 +461,54 @@ TEST_F(SimWrite, ALinkNoMeterCanTakeIsNotWritten)
                                                     "przyjmuje tylko liczby całkowite od 0 do 5")))
         << warnings[0].toStdString();
     EXPECT_TRUE(recorder.requests(2).empty());
+}
+
+// What the window refuses without a question: a move onto a link where
+// another meter answers, and a response time the link cannot wait for
+// (with the way to allow it); the meter is not written either way.
+TEST_F(SimWrite, NeitherAnOccupiedLinkNorAResponseTooLateIsWritten)
+{
+    struct Case {
+        const char* what;
+        int reg;
+        float value;
+        QList<bool> answers;
+        int questions;
+        QString warning;
+    };
+    const Case cases[] = {
+        {"onto the KX-4 at 3", 0, 3.0f, {true}, 1,
+         "Pod adresem 3 z prędkością 19200 bodów odpowiada już inny miernik; miernika nie przeniesiono."},
+        {"800 ms", 3, 800.0f, {}, 0,
+         "Nie zapisano konfiguracji: miernik nie przyjmie tych ustawień łącza.\n"
+         "Czas odpowiedzi 800 ms jest dłuższy niż najdłuższe oczekiwanie łącza przy 19200 bodach (466 ms). Aby czekać "
+         "dłużej, wpisz dłuższy czas w polu „Czas odpowiedzi miernika [ms]” okna głównego."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const float before = table.RegValue[static_cast<std::size_t>(c.reg)];
+        table.RegValue[static_cast<std::size_t>(c.reg)] = c.value;
+        questions.clear();
+        warnings.clear();
+        answers = c.answers;
+        recorder.events.clear();
+        windows.Form1_Command9_Click();
+        child<QPushButton>(form, "Command1")->click();
+        EXPECT_EQ(questions.size(), c.questions);
+        EXPECT_EQ(warnings, QStringList{c.warning});
+        EXPECT_TRUE(recorder.requests(2).empty());
+        EXPECT_EQ(linkInUse(link), (MeterLink{2, 4, 1})) << "the link back where it was";
+        table.RegValue[static_cast<std::size_t>(c.reg)] = before;
+    }
+    // The response time given to the link allows it.
+    link.setResponseTime(std::chrono::milliseconds(800));
+    table.RegValue[3] = 800.0f;
+    warnings.clear();
+    answers = {true};
+    child<QPushButton>(form, "Command1")->click();
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(recorder.requests(2).size(), 100u);
+    link.setResponseTime(std::nullopt);
 }
 
 TEST_F(SimWrite, WriteCannotBeStartedOrClosedWhileItRuns)

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <vector>
 
 namespace vardel {
@@ -84,6 +85,65 @@ TEST(LinkGuard, NamesEveryRegisterThatWouldMoveTheMeter)
     }
     EXPECT_EQ(linkPlaceText({7, 3, 1}), QStringLiteral("pod adresem 7 z prędkością 9600 bodów"));
     EXPECT_EQ(linkPlaceText({1, 3, 0}), QStringLiteral("pod adresem 1 z prędkością 9600 bodów, bez kontroli nadawania"));
+}
+
+// The response time is part of the link: a change of it is named like the
+// others, and a value the reply wait in force cannot catch at the baud rate
+// the meter will answer at is refused, however the write is asked for.
+TEST(LinkGuard, TheResponseTimeIsPartOfTheLinkAndBoundByTheWaitInForce)
+{
+    struct Case {
+        const char* what;
+        std::int16_t model;
+        int reg;                 // the response time register
+        float inFile;
+        std::optional<float> inMeter;
+        std::optional<int> given; // --response-time
+        std::int16_t baudAfter;   // the file's baud code (19200 in use)
+        QStringList lines;
+        QString refusal;          // the last unusable line, if any
+    };
+    const QString slow = QStringLiteral("Czas odpowiedzi %1 ms jest dłuższy niż najdłuższe oczekiwanie łącza przy %2 "
+                                        "bodach (%3 ms). Aby czekać dłużej, podaj --response-time.");
+    const Case cases[] = {
+        {"unchanged", kModelKX3, 3, 20.0f, 20.0f, std::nullopt, 4, {}, {}},
+        {"80 for 20", kModelKX3, 3, 80.0f, 20.0f, std::nullopt, 4,
+         {"Rejestr 3 (Czas odpowiedzi miernika [ms]): w mierniku 20, w pliku 80"}, {}},
+        {"the meter not read: no change named", kModelKX2, 53, 80.0f, std::nullopt, std::nullopt, 4, {}, {}},
+        {"800 for 80", kModelKX3, 3, 800.0f, 20.0f, std::nullopt, 4,
+         {"Rejestr 3 (Czas odpowiedzi miernika [ms]): w mierniku 20, w pliku 800"}, slow.arg(800).arg(19200).arg(466)},
+        {"800 with 800 given", kModelKX3, 3, 800.0f, 20.0f, 800, 4,
+         {"Rejestr 3 (Czas odpowiedzi miernika [ms]): w mierniku 20, w pliku 800"}, {}},
+        {"900 with 800 given", kModelKX3, 3, 900.0f, 20.0f, 800, 4,
+         {"Rejestr 3 (Czas odpowiedzi miernika [ms]): w mierniku 20, w pliku 900"}, slow.arg(900).arg(19200).arg(800)},
+        // Unchanged, but at the new baud rate the wait no longer catches it.
+        {"KX-4 at 1200 baud", kModelKX4, 172, 80.0f, 80.0f, std::nullopt, 0,
+         {"Rejestr AAh (Prędkość transmisji (kod)): w mierniku 4, w pliku 0"}, slow.arg(80).arg(1200).arg(52)},
+        {"a fraction", kModelKX2, 53, 20.5f, 20.0f, std::nullopt, 4,
+         {"Rejestr 35h (Czas odpowiedzi miernika [ms]): w mierniku 20, w pliku 20.5"},
+         "Rejestr 35h (Czas odpowiedzi miernika [ms]): w pliku 20.5, a miernik przyjmuje tylko liczby całkowite od 0 do 60000"},
+    };
+    NoCard card;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Module1 link(card);
+        link.MeterModel = c.model;
+        link.MeterAddress = 3;
+        if (c.given)
+            link.setResponseTime(milliseconds(*c.given));
+        RegisterTable table = factoryTable(c.model, 3);
+        table.RegValue[static_cast<std::size_t>(c.reg)] = c.inFile;
+        table.RegValue[static_cast<std::size_t>(linkRegistersOf(c.model).baudCode)] = c.baudAfter;
+
+        const LinkGuard guard = checkLinkChanges(link, table, c.inMeter);
+        EXPECT_EQ(guard.lines(c.model), c.lines);
+        EXPECT_EQ(guard.unusable(), !c.refusal.isEmpty());
+        if (!c.refusal.isEmpty()) {
+            ASSERT_FALSE(guard.unusableLines(c.model).isEmpty());
+            EXPECT_EQ(guard.unusableLines(c.model).back(), c.refusal);
+        }
+        EXPECT_EQ(guard.movesMeter(), c.baudAfter != 4) << "a response time alone moves nobody";
+    }
 }
 
 // Every request with the card time it was reported sent at.
@@ -209,6 +269,71 @@ TEST_F(Proof, AMeterThatDoesNotComeBackIsGivenUpWithinTheBound)
         EXPECT_GE(waited, c.bound);
         EXPECT_LT(waited, c.bound + milliseconds(700)) << "one reply wait past the bound at most";
     }
+}
+
+// The proof names the meter it proved: a meter that ignores the reset
+// answers at once and is caught; one whose store was lost and that was to
+// move is found back where it was; one already at a link is named there.
+TEST_F(Proof, TheMeterMustBeSeenToRestartAndIsFoundWhereItStarted)
+{
+    struct Case {
+        const char* what;
+        void (*fault)(SimMeter&);
+        MeterLink after;
+        bool ok;
+        RestartStep failedAt;
+        bool backAtOldLink;
+    };
+    const Case cases[] = {
+        {"stored and restarted", [](SimMeter&) {}, {2, 4, 1}, true, RestartStep::Starting, false},
+        {"ignores the reset", [](SimMeter& m) { m.noReset = true; }, {2, 4, 1}, false, RestartStep::ResetIgnored, false},
+        {"ignores the reset, was to move", [](SimMeter& m) { m.noReset = true; }, {7, 3, 1}, false,
+         RestartStep::ResetIgnored, false},
+        {"store lost, was to move", [](SimMeter& m) { m.noStore = true; }, {7, 3, 1}, false, RestartStep::Starting, true},
+        {"slow start", [](SimMeter& m) { m.startup = milliseconds(4000); }, {2, 4, 1}, true, RestartStep::Starting, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        card.meters() = factoryNetwork();
+        SimMeter& meter = *card.meterAt(2);
+        c.fault(meter);
+        use(kModelKX3, 2);
+        link.BaudCode = 4;
+        link.CardSetLink();
+        RegisterTable table = factoryTable(kModelKX3, 2);
+        table.RegValue[0] = static_cast<float>(c.after.address);
+        table.RegValue[1] = static_cast<float>(c.after.baudCode);
+        ASSERT_TRUE(WriteConfiguration(link, table, true, {}, milliseconds(0)).complete);
+
+        const RestartOutcome outcome = restartAfterStore(link, steps(c.after));
+        EXPECT_EQ(outcome.ok, c.ok);
+        if (!c.ok) {
+            EXPECT_EQ(outcome.failedAt, c.failedAt);
+        }
+        EXPECT_EQ(outcome.backAtOldLink, c.backAtOldLink);
+        // The link is where the meter answers now, wherever that is.
+        float value = 0.0f;
+        std::int16_t flag = 1;
+        link.ReadConfigReg(0, value, flag);
+        EXPECT_EQ(flag, 0) << "link at " << link.MeterAddress;
+        if (c.backAtOldLink) {
+            EXPECT_EQ(linkInUse(link), (MeterLink{2, 4, 1}));
+        }
+    }
+}
+
+TEST_F(Proof, AMeterAlreadyAtALinkIsNamedAndTheLinkComesBack)
+{
+    use(kModelKX3, 2);
+    const auto name = [](Module1& l) { return QStringLiteral("adres %1").arg(l.MeterAddress); };
+    EXPECT_EQ(meterAnsweringAt(link, {3, 4, 1}, name), QStringLiteral("adres 3"));
+    EXPECT_EQ(meterAnsweringAt(link, {7, 4, 1}, name), std::nullopt);
+    EXPECT_EQ(meterAnsweringAt(link, {3, 3, 1}, name), std::nullopt) << "the KX-4 answers at 19200 only";
+    EXPECT_EQ(linkInUse(link), (MeterLink{2, 4, 1}));
+    EXPECT_EQ(errors.shown, 0) << "silence is an answer here";
+    EXPECT_EQ(linkTakenText({3, 4, 1}, QStringLiteral("KX-4")),
+              QStringLiteral("Pod adresem 3 z prędkością 19200 bodów odpowiada już inny miernik (KX-4); miernika nie "
+                             "przeniesiono."));
 }
 
 TEST_F(Proof, ADeadCardEndsTheWaitAtOnce)

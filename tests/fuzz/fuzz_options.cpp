@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(address >= 0 && address <= 255);
         FUZZ_CHECK(cli.addresses.size() <= 256);
         FUZZ_CHECK(cli.command != CliCommand::Program || !cli.addresses.empty());
-        FUZZ_CHECK(cli.scanResponseMs >= 0 && cli.scanResponseMs <= 60000);
+        FUZZ_CHECK(!cli.responseTimeMs || (*cli.responseTimeMs >= 0 && *cli.responseTimeMs <= 60000));
         for (const std::int16_t baud : cli.scanBauds)
             FUZZ_CHECK(baud >= 0 && baud <= 5);
         FUZZ_CHECK(cli.waitLimitMs >= -1 && cli.waitLimitMs <= 86400 * 1000);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 
 namespace vardel {
 namespace {
@@ -325,6 +326,7 @@ private:
 
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
+using std::chrono::seconds;
 
 TEST_F(SimLink, ExchangesTakeTheTimeOfARealCardAndAsManyPolls)
 {
@@ -376,6 +378,83 @@ TEST_F(SimLink, ExchangesTakeTheTimeOfARealCardAndAsManyPolls)
         EXPECT_GE(took, onTheWire);
         EXPECT_LT(took, onTheWire + microseconds(500)) << "the request loading and the last polls";
     }
+}
+
+// A meter set to answer late is out of reach of the link's usual wait; the
+// response time given to the link makes every reply wait last what such a
+// meter needs, on the card's clock, and no longer.
+TEST_F(SimLink, AResponseTimeGivenMakesEveryReplyWaitLastWhatThatMeterNeeds)
+{
+    enum class Exchange { Read, Write, Measure, Probe };
+    struct Case {
+        const char* what;
+        std::int16_t model, address, baud;
+        milliseconds meter;                  // its response time; none there for address 9
+        std::optional<milliseconds> given;   // --response-time
+        Exchange exchange;
+        bool answered;
+    };
+    const Case cases[] = {
+        {"read, 2 s meter, usual wait", kModelKX3, 2, 4, milliseconds(2000), std::nullopt, Exchange::Read, false},
+        {"read, 2 s meter, 2 s given", kModelKX3, 2, 4, milliseconds(2000), milliseconds(2000), Exchange::Read, true},
+        {"write, 2 s meter, usual wait", kModelKX3, 2, 4, milliseconds(2000), std::nullopt, Exchange::Write, false},
+        {"write, 2 s meter, 2 s given", kModelKX3, 2, 4, milliseconds(2000), milliseconds(2000), Exchange::Write, true},
+        {"KX-4 live values at 1200, 100 ms meter, given", kModelKX4, 3, 0, milliseconds(100), milliseconds(100),
+         Exchange::Measure, true},
+        // A probe's bound longer than the usual wait is kept, not cut at the count.
+        {"probe bounded at 3 s, 2 s meter", kModelKX3, 2, 4, milliseconds(2000), std::nullopt, Exchange::Probe, true},
+        {"read, silent address, 2 s given", kModelKX3, 9, 4, milliseconds(20), milliseconds(2000), Exchange::Read, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        card.meters() = factoryNetwork();
+        for (SimMeter& m : card.meters()) {
+            m.baudCode = c.baud;
+            m.response = c.meter;
+        }
+        useMeter(c.model, c.address, c.baud);
+        link.setCardClock(&card.cardClock());
+        link.setResponseTime(c.given);
+        errors = {};
+        const auto before = card.cardClock().now();
+        std::int16_t flag = 1;
+        float value = 0.0f;
+        switch (c.exchange) {
+        case Exchange::Read: link.ReadConfigReg(0, value, flag); break;
+        case Exchange::Write: flag = writeReg(5, 25.0f); break;
+        case Exchange::Measure: link.RequestMeasureBlock(flag); break;
+        case Exchange::Probe: link.ReadConfigReg(0, value, flag, seconds(3)); break;
+        }
+        const auto took = card.cardClock().now() - before;
+        EXPECT_EQ(flag, c.answered ? 0 : 1);
+        if (!c.answered && c.given) {
+            // Silence costs what that meter would need, from the request out.
+            const auto needs = replyWaitNeeded(c.baud, *c.given, 6) + SimClock::wireTime(4, c.baud);
+            EXPECT_GE(took, needs);
+            EXPECT_LT(took, needs + milliseconds(1));
+        }
+        if (!c.given && c.exchange != Exchange::Probe && !c.answered) {
+            EXPECT_LT(took, milliseconds(700)) << "the usual wait keeps its count";
+        }
+    }
+    link.setResponseTime(std::nullopt);
+}
+
+TEST(ReplyWait, TheLongestResponseTimeIsWhatTheWaitCatchesAtThatBaudRate)
+{
+    // The usual wait: 149999 reads of four bus cycles.
+    EXPECT_EQ(fullReplyWait(), microseconds(599996));
+    // A KX-4's live values at 1200 baud take 517 ms of wire: little is left.
+    EXPECT_EQ(longestResponseMs(0, fullReplyWait(), longestReplyBytes(kModelKX4)), 52);
+    EXPECT_EQ(longestResponseMs(4, fullReplyWait(), longestReplyBytes(kModelKX3)), 466);
+    // Whatever response time is given, a wait made for it catches it again.
+    for (const int ms : {0, 20, 466, 800, 60000}) {
+        for (std::int16_t baud = 0; baud <= 5; ++baud) {
+            const auto wait = replyWaitNeeded(baud, milliseconds(ms), 60);
+            EXPECT_EQ(longestResponseMs(baud, wait, 60), ms) << ms << " ms at code " << baud;
+        }
+    }
+    EXPECT_EQ(longestResponseMs(0, milliseconds(100), 60), -1) << "not even an instant answer fits";
 }
 
 TEST_F(SimLink, MeterAnswersAtTheLinkItsEepromHoldsOnceReset)
@@ -487,24 +566,35 @@ TEST_F(SimLink, PowerCycleReloadsRamAndCutsAStoreShort)
 
 TEST_F(SimLink, TwoMetersOnOneLinkGarbleEachOther)
 {
+    // Both answer at once: a bit either pulls low reads low, so the reply
+    // comes, but it is neither meter's.
     card.meters().push_back(SimMeter::factory(kModelKX2, 2));
-    std::int16_t flag = 0;
+    useMeter(kModelKX3, 2);
+    const SimMeter& kx3 = *card.meterAt(2);
+    const SimMeter& kx2 = card.meters().back();
+    const std::size_t at = SimMeter::configBase(kModelKX3);
+    std::int16_t flag = 1;
     readReg(0, flag);
-    EXPECT_EQ(flag, 1);
-    EXPECT_EQ(errors.receive, 1);
+    ASSERT_EQ(flag, 0);
+    bool garbled = false;
+    for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(link.RxBuf[i + 1], kx3.ram[at + i] & kx2.ram[at + i]) << i;
+        garbled |= link.RxBuf[i + 1] != kx3.ram[at + i];
+    }
+    EXPECT_TRUE(garbled) << "the KX-3's own reply would pass for a healthy one";
 }
 
 TEST(SimFaults, MalformedFaultsAreRefused)
 {
     SimCard card;
-    for (const char* faultText : {"dead", "no-ack=3", "no-store=1", "slow-reply=0", "slow-reply=x", "bad-length=0",
+    for (const char* faultText : {"dead", "no-ack=3", "no-store=1", "no-reset=1", "slow-reply=0", "slow-reply=x", "bad-length=0",
                              "oversized-reply=252", "oversized-reply=65536"}) {
         QString error;
         EXPECT_FALSE(card.setFault(QString::fromLatin1(faultText), &error)) << faultText;
         EXPECT_TRUE(error.contains(QStringLiteral("usterk"))) << error.toStdString();
     }
     EXPECT_EQ(card.faults().slowReply, 0);
-    EXPECT_EQ(SimCard::faultNames().size(), 8);
+    EXPECT_EQ(SimCard::faultNames().size(), 9);
 }
 
 TEST_F(SimLink, LiveValuesMoveLikeAProcess)

@@ -221,7 +221,7 @@ TEST_F(SimState, DamagedFileGivesFactoryMetersAndSaysWhy)
         {"[miernik]\r\nmodel=KX-2\r\nadres=1\r\nram.r64=1\r\n", "wiersz 4: rejestr 64 poza zakresem modelu KX-2"},
         {"[miernik]\r\nmodel=KX-3\r\nadres=1\r\ndo_resetu.baud=6\r\n", "wiersz 4: nieprawidłowa wartość „6”"},
         {"[miernik]\r\nmodel=KX-3\r\nadres=1\r\nusterki=dead-card\r\n",
-         "wiersz 4: usterka „dead-card” nie dotyczy jednego miernika (tylko no-ack, no-store)"},
+         "wiersz 4: usterka „dead-card” nie dotyczy jednego miernika (tylko no-ack, no-store, no-reset)"},
         {QByteArray("\x00\xff\x12garbage", 10), "wiersz 1"},
     };
     for (const Case& c : cases) {
@@ -314,7 +314,7 @@ TEST_F(SimState, HandWrittenFileSetsCardMetersAndFaults)
     // line ends of any editor (a bare CR once swallowed the whole network
     // as one comment).
     QByteArray typed = "; mój plik\n[karta]\nadres=300h\nusterki=no-ack, no-store, slow-reply=7\n\n"
-                       "[miernik]\nmodel=kx4\nadres=7\nbaud=2\nr3=250\nusterki=no-ack\n";
+                       "[miernik]\nmodel=kx4\nadres=7\nbaud=2\nr3=250\nusterki=no-ack, no-reset\n";
     for (const char* lineEnd : {"\r", "\r\n"}) {
         writeBytes(path, QByteArray(typed).replace('\n', lineEnd));
         auto card = SimCard::create({path, {}}, messages);
@@ -339,13 +339,14 @@ TEST_F(SimState, HandWrittenFileSetsCardMetersAndFaults)
     EXPECT_EQ(m.configValue(3), 250.0f);
     EXPECT_EQ(m.configValue(4, true), 4.0f) << "registers not named keep their factory value";
     EXPECT_TRUE(m.noAck) << "a fault of this meter alone";
+    EXPECT_TRUE(m.noReset);
     EXPECT_FALSE(m.noStore);
 
     // Saving keeps the file's faults, not those of this run's command line.
     ASSERT_TRUE(card->saveState());
     const QByteArray text = readBytes(path);
     EXPECT_TRUE(text.contains("\r\n[karta]\r\nadres=768\r\nusterki=no-ack,no-store,slow-reply=7\r\n")) << text.toStdString();
-    EXPECT_TRUE(text.endsWith("\r\nusterki=no-ack\r\n")) << text.toStdString();
+    EXPECT_TRUE(text.endsWith("\r\nusterki=no-ack,no-reset\r\n")) << text.toStdString();
 }
 
 TEST_F(SimState, UnknownCommandLineFaultStopsTheStart)
