@@ -305,9 +305,10 @@ TEST_F(CliAtThePoint, AStoppedProgramSaysHowFarTheMeterGot)
 {
     const QString file = kx3File();
     // One meter's exchanges with --eeprom (proven by default): the probe and
-    // twelve reads of the model check (13), 100 writes (113), the store
-    // request (114), three reads until the store is over (117), the reset
-    // (118), three reads until it has started (121), the read-back.
+    // twelve reads of the model check (13), two of its response time (15),
+    // 100 writes (115), the store request (116), three reads until the store
+    // is over (119), the reset (120), reads until it has started, the
+    // read-back.
     struct Case {
         int stopAt;
         const char* word;
@@ -315,9 +316,9 @@ TEST_F(CliAtThePoint, AStoppedProgramSaysHowFarTheMeterGot)
     };
     const Case cases[] = {
         {5, "unfinished-untouched", "niedokończony, przerwano: nic nie zapisano"},
-        {63, "unfinished-ram", "niedokończony, przerwano w trakcie zapisu do RAM (rejestr 50 z 100)"},
-        {116, "unfinished-store-requested", "niedokończony, przerwano: wysłano polecenie zapisu w pamięci EEPROM"},
-        {120, "unfinished-stored", "niedokończony, przerwano: miernik skończył zapis w pamięci EEPROM"},
+        {65, "unfinished-ram", "niedokończony, przerwano w trakcie zapisu do RAM (rejestr 50 z 100)"},
+        {118, "unfinished-store-requested", "niedokończony, przerwano: wysłano polecenie zapisu w pamięci EEPROM"},
+        {122, "unfinished-stored", "niedokończony, przerwano: miernik skończył zapis w pamięci EEPROM"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.word);
