@@ -5,6 +5,8 @@
 
 #include <sys/types.h>
 
+#include <functional>
+
 namespace vardel {
 
 // Upper bounds for the files the program reads whole. Each is far above what
@@ -56,6 +58,12 @@ bool readWholeFile(const QString& path, qint64 maxBytes, QByteArray& bytes, QStr
 // reason (without the path of the file; it names the folder when the folder
 // is the cause).
 bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* reason, mode_t newFileMode = 0666);
+
+// Clears what writeFileAtomically leaves in `folder` when it is killed
+// half-way, for every target whose name `isTarget` accepts: a folder of many
+// files each written once (the history) would otherwise keep them for good.
+// The same care as there: only ours, older than this run, not being written.
+void removeTemporaryLeftovers(const QString& folder, const std::function<bool(const QByteArray&)>& isTarget);
 
 // Opens a log the program appends to (the bus monitor of --trace), created
 // when missing, reached by the same rule for links; another user's file or
