@@ -1091,10 +1091,27 @@ TEST_F(CliProcess, HistoryKeepsEveryConfigurationReadOrWritten)
     EXPECT_EQ(kinds, QStringList({"zapis", "odczyt", "odczyt"})) << "newest first";
     EXPECT_EQ(readBytes(lines[0].section(QLatin1Char(' '), 6)), fixture.bytes());
 
-    r = cli({QStringLiteral("history"), QStringLiteral("--meter-address=3")});
+    // A filter that matches nothing says so: the history itself is not empty.
+    r = cli({QStringLiteral("history"), QStringLiteral("--meter-address=3"), QStringLiteral("--model=KX-3")});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, QString());
-    EXPECT_EQ(r.err, QStringLiteral("Brak zapisanych konfiguracji w %1.\n").arg(folder));
+    EXPECT_EQ(r.err, QStringLiteral("Żadna z zapisanych konfiguracji w %1 nie dotyczy miernika: adres 3, model KX-3.\n").arg(folder));
+
+    // The same entries as records, for a script.
+    r = cli({QStringLiteral("history"), QStringLiteral("--format=csv")});
+    EXPECT_EQ(r.code, 0);
+    const QStringList csv = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(csv.size(), 4) << r.out.toStdString();
+    EXPECT_EQ(csv[0], QStringLiteral("time;model;address;kind;file"));
+    const QRegularExpression csvLine(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d;KX-3;2;written;%1$)")
+                                         .arg(QRegularExpression::escape(lines[0].section(QLatin1Char(' '), 6))));
+    EXPECT_TRUE(csvLine.match(csv[1]).hasMatch()) << csv[1].toStdString();
+    r = cli({QStringLiteral("history"), QStringLiteral("--format=json"), QStringLiteral("--meter-address=2")});
+    EXPECT_EQ(r.code, 0);
+    const QStringList json = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(json.size(), 3) << r.out.toStdString();
+    EXPECT_TRUE(json[2].startsWith(QStringLiteral("{\"time\":\"")) && json[2].contains(QStringLiteral("\"model\":\"KX-3\",\"address\":2,\"kind\":\"read\",\"file\":\"")))
+        << json[2].toStdString();
 
     // The meter as it was before the write, back from the copy --backup made.
     const QString before = lines[1].section(QLatin1Char(' '), 6);
