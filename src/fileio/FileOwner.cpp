@@ -63,4 +63,20 @@ bool makeFolders(const QString& path)
     return true;
 }
 
+void shareWithFolderGroup(const QString& made)
+{
+    const QByteArray path = QFile::encodeName(made);
+    const QByteArray folder = QFile::encodeName(QFileInfo(made).absolutePath());
+    struct stat parent {};
+    struct stat entry {};
+    if (::stat(folder.constData(), &parent) != 0 || ::lstat(path.constData(), &entry) != 0)
+        return;
+    const bool groupFolder = (parent.st_mode & S_IWGRP) && !(parent.st_mode & S_IWOTH);
+    if (!groupFolder || entry.st_uid != ::geteuid() || !(S_ISREG(entry.st_mode) || S_ISDIR(entry.st_mode)))
+        return;
+    const mode_t wanted = S_ISDIR(entry.st_mode) ? S_IRWXG | S_ISGID : S_IRGRP | S_IWGRP;
+    if ((entry.st_mode & wanted) != wanted)
+        ::chmod(path.constData(), (entry.st_mode & 07777) | wanted);
+}
+
 } // namespace vardel

@@ -34,4 +34,12 @@ std::optional<FileOwner> ownerForNewEntryAt(const QString& path);
 // afterwards.
 bool makeFolders(const QString& path);
 
+// Files that users of one group share (the simulated card's state, its
+// history) in a folder of that group: writable by the group, whatever the
+// umask of the user who made them first; a folder made there is open to the
+// group too. Nothing changes where the folder is not group-writable, or is
+// open to all (/tmp), or the entry is not ours. `made` is the file or
+// folder just made in such a folder.
+void shareWithFolderGroup(const QString& made);
+
 } // namespace vardel

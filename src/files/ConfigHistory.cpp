@@ -1,5 +1,6 @@
 #include "files/ConfigHistory.h"
 
+#include "fileio/FileOwner.h"
 #include "fileio/SafeFile.h"
 
 #include <QDir>
@@ -101,6 +102,7 @@ FileResult ConfigHistory::record(const RegisterTable& table, std::int16_t model,
         return {false, QStringLiteral("Nie można utworzyć folderu historii konfiguracji %1: %2.")
                            .arg(QDir::toNativeSeparators(m_folder), why)};
     }
+    shareWithFolderGroup(m_folder);
     // Writes killed half-way leave hidden files that no later write of the
     // same name would find: each history file is written only once.
     removeTemporaryLeftovers(m_folder, isHistoryName);
@@ -124,6 +126,7 @@ FileResult ConfigHistory::record(const RegisterTable& table, std::int16_t model,
     const FileResult written = WriteConfigFile(table, path);
     if (!written.ok)
         return written;
+    shareWithFolderGroup(path);
 
     // The entry just written stays, whatever else the folder holds. Of the
     // others the newest are kept; a date ahead of the clock (a clock set

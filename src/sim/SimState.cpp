@@ -1,9 +1,12 @@
 #include "sim/SimState.h"
 
+#include "fileio/FileOwner.h"
 #include "fileio/SafeFile.h"
 #include "link/BasNumber.h"
 #include "link/Module1.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -12,6 +15,8 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+
+#include <sys/stat.h>
 
 namespace vardel {
 
@@ -560,7 +565,17 @@ bool writeSimStateBytes(const QString& path, const QByteArray& bytes, QString* r
                           .arg(kSimStateLimit >> 20);
         return false;
     }
-    return writeFileAtomically(path, bytes, reason);
+    if (!writeFileAtomically(path, bytes, reason)) {
+        // Users sharing the card in a group folder: files made there keep
+        // the folder's group only when the folder says so.
+        struct stat folder {};
+        if (reason && ::stat(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &folder) == 0
+            && (folder.st_mode & S_IWGRP) && !(folder.st_mode & S_IWOTH) && !(folder.st_mode & S_ISGID))
+            *reason += QStringLiteral(" (folder wspólny grupy: ustaw chmod g+s na folderze i g+rw na pliku)");
+        return false;
+    }
+    shareWithFolderGroup(path);
+    return true;
 }
 
 } // namespace vardel

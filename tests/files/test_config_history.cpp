@@ -182,3 +182,30 @@ TEST_F(History, ImpossibleNamesAreNotEntries)
 
 } // namespace
 } // namespace vardel
+
+namespace vardel {
+namespace {
+
+// In a group's folder the history folder and its files are the group's to
+// write, whatever the umask of the user who made them.
+TEST(HistoryShared, AHistoryInAGroupFolderIsTheGroups)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 02770), 0);
+    const QString folder = dir.filePath(QStringLiteral("historia"));
+    const mode_t before = ::umask(077);
+    const bool ok = ConfigHistory(folder).record(kx3Table(1.0f), kModelKX3, 2, HistoryKind::Read).ok;
+    ::umask(before);
+    ASSERT_TRUE(ok);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 02070, 02070u);
+    const std::vector<HistoryEntry> kept = ConfigHistory(folder).entries();
+    ASSERT_EQ(kept.size(), 1u);
+    ASSERT_EQ(::stat(QFile::encodeName(kept[0].path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0660, 0660u);
+}
+
+} // namespace
+} // namespace vardel

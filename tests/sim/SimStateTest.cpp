@@ -474,3 +474,32 @@ TEST(SimStateSize, AFileTooLargeStopsTheStartAndIsNeverWritten)
 
 } // namespace
 } // namespace vardel
+
+namespace vardel {
+namespace {
+
+// Users of one group share the simulated card in a group folder: the state
+// file the first of them makes is the group's to write, whatever her umask.
+TEST(SimStateShared, TheStateFileInAGroupFolderIsTheGroups)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString shared = dir.filePath(QStringLiteral("linia"));
+    ASSERT_TRUE(QDir().mkdir(shared));
+    ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 02770), 0);
+    const QString path = QDir(shared).filePath(QStringLiteral("VardelSim.txt"));
+    const mode_t before = ::umask(077);
+    QStringList messages;
+    auto card = SimCard::create({path, {}}, messages);
+    ASSERT_TRUE(card);
+    storeThroughLink(*card, 2);
+    ::umask(before);
+    EXPECT_TRUE(card->takeMessages().isEmpty());
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0660, 0660u);
+    EXPECT_EQ(st.st_mode & 0007, 0u) << "nothing given to others";
+}
+
+} // namespace
+} // namespace vardel
