@@ -22,7 +22,7 @@ const QString kTimeFormat = QStringLiteral("yyyy-MM-dd_HH-mm-ss-zzz");
 const QRegularExpression& namePattern()
 {
     static const QRegularExpression pattern(QStringLiteral(
-        R"(^((\d{4})-(\d\d)-(\d\d)_(\d\d)-(\d\d)-(\d\d)-\d{3})_(KX-[234])_adres-(\d{1,3})_(odczyt|zapis)\.KX[234]$)"));
+        R"(^((\d{4})-(\d\d)-(\d\d)_(\d\d)-(\d\d)-(\d\d)-\d{3})_(KX-[234])_adres-(0|[1-9]\d{0,2})_(odczyt|zapis)\.KX[234]$)"));
     return pattern;
 }
 

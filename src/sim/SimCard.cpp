@@ -564,11 +564,16 @@ bool SimCard::saveMeter(SimMeter& meter, QString* error)
             return saveState(error);
     }
     FileCopy& file = *m_fileCopy;
-    // The section is found by the link the file gave the meter, which a
-    // reset may have changed since.
-    const auto same = std::find_if(file.state.meters.begin(), file.state.meters.end(), [&meter](const SimMeter& m) {
-        return m.address == meter.fileAddress && m.baudCode == meter.fileBaudCode;
-    });
+    // The section is found by the model and the link the file gave the
+    // meter, which a reset may have changed since; of meters that share a
+    // link (one moved onto another's), its own place in the network first.
+    const auto fits = [&meter](const SimMeter& m) {
+        return m.model == meter.model && m.address == meter.fileAddress && m.baudCode == meter.fileBaudCode;
+    };
+    const auto own = static_cast<std::size_t>(&meter - m_meters.data());
+    const auto same = own < file.state.meters.size() && fits(file.state.meters[own])
+        ? file.state.meters.begin() + static_cast<std::ptrdiff_t>(own)
+        : std::find_if(file.state.meters.begin(), file.state.meters.end(), fits);
     const std::size_t index = static_cast<std::size_t>(same - file.state.meters.begin());
     const SimMeter view = meter.whenStored();
     QByteArray section = simMeterSection(view);

@@ -167,6 +167,7 @@ TEST_F(History, ImpossibleNamesAreNotEntries)
         "2026-12-10_10-00-61-000_KX-3_adres-2_odczyt.KX3",
         "2026-12-10_10-00-00-000_KX-3_adres-256_odczyt.KX3",
         "2026-12-10_10-00-00-000_KX-3_adres-999_zapis.KX3",
+        "2026-12-10_10-00-00-000_KX-3_adres-007_zapis.KX3", // never written so
         "2026-12-10_10-00-00-000_KX-3_adres-2_odczyt.KX2", // model and extension disagree
     };
     for (const char* name : names)

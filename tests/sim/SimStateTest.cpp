@@ -503,3 +503,46 @@ TEST(SimStateShared, TheStateFileInAGroupFolderIsTheGroups)
 
 } // namespace
 } // namespace vardel
+
+namespace vardel {
+namespace {
+
+// A meter moved onto another's address has a section of its own: its
+// stores never overwrite the other meter's.
+TEST(SimStateShared, AMeterMovedOntoAnothersAddressKeepsItsOwnSection)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("VardelSim.txt"));
+    QStringList messages;
+    auto card = SimCard::create({path, {}}, messages);
+    ASSERT_TRUE(card);
+    SimMeter* kx3 = card->meterAt(2);
+    kx3->setConfigValue(0, 1.0f); // onto the KX-2's address
+    storeThroughLink(*card, 2);
+    card->passTime(std::chrono::seconds(5));
+    Module1 link(*card);
+    link.MeterAddress = 2;
+    link.CardSetLink();
+    link.SendMeterReset();
+    card->passTime(std::chrono::seconds(5));
+    ASSERT_TRUE(card->saveChanges());
+    for (const float value : {7.0f, 8.0f}) {
+        card->meters()[1].setConfigValue(9, value);
+        card->meters()[1].changed = true;
+        ASSERT_TRUE(card->saveChanges());
+    }
+
+    SimStateData filed;
+    QString reason;
+    ASSERT_EQ(loadSimState(path, filed, &reason), SimStateLoad::Loaded) << reason.toStdString();
+    ASSERT_EQ(filed.meters.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(filed.meters[i].model, static_cast<std::int16_t>(i));
+        EXPECT_EQ(filed.meters[i].address, i == 2 ? 3 : 1);
+    }
+    EXPECT_EQ(filed.meters[1].configValue(9), 8.0f);
+}
+
+} // namespace
+} // namespace vardel
