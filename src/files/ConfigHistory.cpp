@@ -6,25 +6,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSet>
 
 #include <algorithm>
 #include <optional>
 #include <utility>
 
+#include <dirent.h>
+
 namespace vardel {
 
 namespace {
 
 const QString kTimeFormat = QStringLiteral("yyyy-MM-dd_HH-mm-ss-zzz");
-
-const QRegularExpression& namePattern()
-{
-    static const QRegularExpression pattern(QStringLiteral(
-        R"(^((\d{4})-(\d\d)-(\d\d)_(\d\d)-(\d\d)-(\d\d)-\d{3})_(KX-[234])_adres-(0|[1-9]\d{0,2})_(odczyt|zapis)\.KX[234]$)"));
-    return pattern;
-}
 
 struct Named {
     QString name;
@@ -34,45 +28,95 @@ struct Named {
     HistoryKind kind = HistoryKind::Read;
 };
 
-// A name of ours with a date that can be (no 30 February, no hour 25) and an
-// address a meter can have. The time is checked by its digits: a full
-// history is thousands of names at every write.
-std::optional<Named> parseName(const QString& name)
+// A name exactly as record() makes it,
+//   2026-12-10_10-00-00-123_KX-3_adres-2_odczyt.KX3
+// with a date that can be (no 30 February, no hour 24), an address a meter
+// can have, written without leading zeros, and the model's own extension.
+// Read character by character: a full history is thousands of names at
+// every write.
+std::optional<Named> parseName(QStringView name)
 {
-    const QRegularExpressionMatch m = namePattern().match(name);
-    if (!m.hasMatch())
+    const auto digitsAt = [&name](qsizetype at, qsizetype count) -> int {
+        int v = 0;
+        for (qsizetype i = at; i < at + count; ++i) {
+            if (i >= name.size() || !name[i].isDigit() || name[i].unicode() > '9')
+                return -1;
+            v = v * 10 + (name[i].unicode() - '0');
+        }
+        return v;
+    };
+    const auto textAt = [&name](qsizetype at, QLatin1StringView text) {
+        return name.mid(at, text.size()) == text;
+    };
+    // The stamp: yyyy-MM-dd_HH-mm-ss-zzz, 23 characters.
+    static constexpr struct { qsizetype at; char c; } kSeparators[] = {
+        {4, '-'}, {7, '-'}, {10, '_'}, {13, '-'}, {16, '-'}, {19, '-'}, {23, '_'}};
+    if (name.size() < 46)
         return std::nullopt;
-    const auto model = modelFromName(m.captured(8));
-    if (!model || modelOfFileName(name) != model)
+    for (const auto& sep : kSeparators) {
+        if (name[sep.at] != QLatin1Char(sep.c))
+            return std::nullopt;
+    }
+    const int year = digitsAt(0, 4), month = digitsAt(5, 2), day = digitsAt(8, 2);
+    const int hour = digitsAt(11, 2), minute = digitsAt(14, 2), second = digitsAt(17, 2);
+    if (year < 0 || month < 0 || day < 0 || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0
+        || second > 59 || digitsAt(20, 3) < 0 || !QDate::isValid(year, month, day))
         return std::nullopt;
-    const auto part = [&m](int i) { return m.capturedView(i).toInt(); };
-    if (!QDate::isValid(part(2), part(3), part(4)) || part(5) > 23 || part(6) > 59 || part(7) > 59)
+    // _KX-N_adres-A_kind.KXN
+    if (!textAt(24, QLatin1StringView("KX-")) || !textAt(28, QLatin1StringView("_adres-")))
         return std::nullopt;
+    const auto model = modelFromName(name.mid(24, 4).toString());
+    qsizetype at = 35;
+    qsizetype digits = 0;
+    while (at + digits < name.size() && digits < 4 && name[at + digits].isDigit() && name[at + digits].unicode() <= '9')
+        ++digits;
+    const int address = digits > 0 && digits <= 3 ? digitsAt(at, digits) : -1;
+    if (!model || address < 0 || address > 255 || (digits > 1 && name[at] == QLatin1Char('0')))
+        return std::nullopt;
+    at += digits;
     Named n;
-    n.address = part(9);
-    if (n.address > 255)
+    if (textAt(at, QLatin1StringView("_odczyt."))) {
+        n.kind = HistoryKind::Read;
+        at += 8;
+    } else if (textAt(at, QLatin1StringView("_zapis."))) {
+        n.kind = HistoryKind::Written;
+        at += 7;
+    } else {
         return std::nullopt;
-    n.name = name;
-    n.stamp = m.captured(1);
+    }
+    if (name.mid(at) != modelTagOf(*model))
+        return std::nullopt;
+    n.name = name.toString();
+    n.stamp = name.left(23).toString();
     n.model = *model;
-    n.kind = m.captured(10) == QLatin1String("odczyt") ? HistoryKind::Read : HistoryKind::Written;
+    n.address = address;
     return n;
 }
 
+// The entries in the folder, in no order. Read straight from the folder:
+// a listing that looked at each file (QDir's filters do) would cost a full
+// history thousands of system calls at every write.
 std::vector<Named> namedIn(const QDir& dir)
 {
     std::vector<Named> found;
-    for (const QString& name : dir.entryList(QDir::Files)) {
-        if (auto n = parseName(name))
+    DIR* listing = ::opendir(QFile::encodeName(dir.path()).constData());
+    if (!listing)
+        return found;
+    while (const dirent* entry = ::readdir(listing)) {
+        if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN)
+            continue;
+        auto n = parseName(QFile::decodeName(entry->d_name));
+        if (n && (entry->d_type == DT_REG || QFileInfo(dir.filePath(n->name)).isFile()))
             found.push_back(std::move(*n));
     }
+    ::closedir(listing);
     return found;
 }
 
 // ".NAME.RANDOM.tmp" of a write that was killed: its NAME is one of ours.
 bool isHistoryName(const QByteArray& name)
 {
-    return namePattern().match(QString::fromUtf8(name)).hasMatch();
+    return parseName(QString::fromUtf8(name)).has_value();
 }
 
 } // namespace

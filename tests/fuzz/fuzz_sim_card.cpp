@@ -54,18 +54,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     f.slowReply = faults & 4 ? take() * 8 : 0;
     f.badLength = faults & 8 ? static_cast<std::int8_t>(take()) : 0;
     f.oversizedReply = faults & 16 ? 253 + take() * 200 : 0;
-    f.noMeter = faults & 32;
+    f.noMeter = (faults & 96) == 96;
     card->setFaults(f);
 
     Module1 link(*card);
     link.setCardAddress(static_cast<std::int16_t>(card->baseAddress()));
     link.setCardClock(&card->cardClock());
-    for (int step = 0; step < 24 && next < size; ++step) {
+    for (int step = 0; step < 16 && next < size; ++step) {
         const std::uint8_t op = take();
         link.MeterModel = static_cast<std::int16_t>(op % 3);
-        link.MeterAddress = static_cast<std::int16_t>(take() % 5);
-        link.BaudCode = static_cast<std::int16_t>(take() % 6);
-        link.TransmitCheck = static_cast<std::int16_t>(take() % 2);
+        // Mostly where a meter of the factory network answers: a wait that
+        // runs out costs a run hundreds of thousands of polls.
+        const std::uint8_t at = take();
+        link.MeterAddress = static_cast<std::int16_t>(at & 0x80 ? at % 5 : 1 + at % 3);
+        link.BaudCode = static_cast<std::int16_t>(at & 0x40 ? (at >> 3) % 6 : 4);
+        link.TransmitCheck = static_cast<std::int16_t>(at & 0x20 ? 0 : 1);
         link.CardSetLink();
         switch ((op / 3) % 7) {
         case 0: {
@@ -117,6 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     card->passTime(std::chrono::hours(1));
     QString error;
     FUZZ_CHECK(card->saveChanges(&error));
+    if (!QFile::exists(path))
+        FUZZ_CHECK(card->saveState(&error)); // nothing was ever stored
     SimStateData filed;
     QString reason;
     FUZZ_CHECK(loadSimState(path, filed, &reason) == SimStateLoad::Loaded);
