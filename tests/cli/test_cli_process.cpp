@@ -1067,6 +1067,29 @@ TEST_F(CliProcess, MeterKeepsItsRamBetweenCommandsUntilResetOrSwitchedOff)
 
 // What a meter held is never lost: reads and writes go into the history,
 // --backup first of all, and a kept file is written back as it is.
+// A state file the simulator cannot read (here: larger than it reads) is
+// never replaced by factory meters: every command stops with exit code 3
+// and the reason, and the file stays as it is.
+TEST_F(CliProcess, AStateFileTooLargeStopsEveryCommandAndStaysAsItIs)
+{
+    const QString state = path(QStringLiteral("sim.txt"));
+    {
+        QFile f(state);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize((qint64{16} << 20) + 1)); // sparse
+    }
+    for (const QStringList& command : {QStringList{QStringLiteral("card-test")},
+                                       QStringList{QStringLiteral("reset-meter")} + kx3()}) {
+        SCOPED_TRACE(command.join(QLatin1Char(' ')).toStdString());
+        const CliRun r = cli(command);
+        EXPECT_EQ(r.code, 3);
+        EXPECT_TRUE(r.err.contains(QStringLiteral("Nie można wczytać pliku stanu symulatora %1: plik jest za duży (ponad 16 MB)")
+                                       .arg(QDir::toNativeSeparators(state))))
+            << r.err.toStdString();
+    }
+    EXPECT_EQ(QFileInfo(state).size(), (qint64{16} << 20) + 1);
+    EXPECT_FALSE(QFile::exists(state + QStringLiteral(".uszkodzony")));
+}
+
 TEST_F(CliProcess, HistoryKeepsEveryConfigurationReadOrWritten)
 {
     ASSERT_EQ(cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), path(QStringLiteral("a.KX3"))} + kx3()).code, 0);
