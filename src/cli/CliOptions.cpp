@@ -123,7 +123,8 @@ constexpr std::array<OptionInfo, 12> kBenchOptions{{
     {"--interval", nullptr, true, bit(CliCommand::Measure)},
     {"--format", nullptr, true,
      bit(CliCommand::Measure) | bit(CliCommand::Scan) | bit(CliCommand::Verify) | bit(CliCommand::Diff)
-         | bit(CliCommand::CardTest) | bit(CliCommand::CardReset) | bit(CliCommand::Write) | bit(CliCommand::Program)},
+         | bit(CliCommand::CardTest) | bit(CliCommand::CardReset) | bit(CliCommand::Write) | bit(CliCommand::Program)
+         | bit(CliCommand::History)},
     {"--decimal-comma", nullptr, false, bit(CliCommand::Measure)},
     {"--first", nullptr, false, bit(CliCommand::Scan)},
     {"--response-time", nullptr, true,
@@ -519,7 +520,8 @@ QString cliUsageText()
         "                            --no-verify\n"
         "  diff A B                  porównanie dwóch plików konfiguracji, pole po polu\n"
         "  history                   konfiguracje odczytane z mierników i zapisane do nich, od\n"
-        "                            najnowszej (--meter-address N, --model: tylko tego miernika)\n"
+        "                            najnowszej (--meter-address N, --model: tylko tego miernika;\n"
+        "                            --format)\n"
         "\n"
         "Opcje łącza i karty (wartości domyślne z pliku Vardel.cfg obok programu,\n"
         "po instalacji z ~/.config/vardel/Vardel.cfg):\n"
@@ -575,7 +577,7 @@ QString cliUsageText()
         "  --log PLIK                program: dopisuje rekord na miernik, CSV (.csv) albo\n"
         "                            JSON (.jsonl, obiekt na wiersz)\n"
         "  --format text|csv|json    measure, scan, verify, write --verify, diff, card-test,\n"
-        "                            card-reset, program: wiersze tekstu (domyślnie), CSV\n"
+        "                            card-reset, program, history: wiersze tekstu (domyślnie), CSV\n"
         "                            z nagłówkiem (pola rozdzielone ;) albo obiekt JSON na wiersz\n"
         "  --decimal-comma           measure --format csv: liczby z przecinkiem dziesiętnym\n"
         "  --version                 wersja programu\n"

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -106,16 +107,17 @@ bool processStart(struct timespec& start)
     return true;
 }
 
-// Temporary files of this target left by runs that were killed half-way (a
-// power cut, kill -9): hidden, named as ours are, owned by us, older than
-// this run and not held by a writer (each keeps its own locked while it
-// writes), so a second program writing the same file now keeps its own.
-void removeLeftovers(const ResolvedPath& at)
+// Temporary files left in `folder` by runs that were killed half-way (a
+// power cut, kill -9), each whose name `ours` takes: hidden, named as ours
+// are, owned by us, older than this run and not held by a writer (each keeps
+// its own locked while it writes), so a second program writing the same file
+// now keeps its own.
+void removeLeftoversWhere(int folder, const std::function<bool(const QByteArray&)>& ours)
 {
     struct timespec start {};
     if (!processStart(start))
         return;
-    const int listing = ::openat(at.folder(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (listing < 0)
         return;
     DIR* dir = ::fdopendir(listing);
@@ -123,27 +125,32 @@ void removeLeftovers(const ResolvedPath& at)
         ::close(listing);
         return;
     }
-    const QByteArray prefix = temporaryPrefix(at.name());
     std::vector<QByteArray> found;
     while (const dirent* entry = ::readdir(dir)) {
         const QByteArray name(entry->d_name);
-        if (isTemporaryOf(name, prefix))
+        if (name.startsWith('.') && name.endsWith(".tmp") && ours(name))
             found.push_back(name);
     }
-    const int folder = ::dirfd(dir);
+    const int fd0 = ::dirfd(dir);
     for (const QByteArray& name : found) {
         struct stat st {};
-        if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)
+        if (::fstatat(fd0, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)
             || st.st_uid != ::geteuid() || st.st_nlink != 1 || st.st_mtim.tv_sec >= start.tv_sec)
             continue;
-        const int fd = ::openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        const int fd = ::openat(fd0, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0)
             continue;
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            ::unlinkat(folder, name.constData(), 0);
+            ::unlinkat(fd0, name.constData(), 0);
         ::close(fd);
     }
     ::closedir(dir);
+}
+
+void removeLeftovers(const ResolvedPath& at)
+{
+    const QByteArray prefix = temporaryPrefix(at.name());
+    removeLeftoversWhere(at.folder(), [&prefix](const QByteArray& name) { return isTemporaryOf(name, prefix); });
 }
 
 // The temporary file a write goes to, removed again unless it was renamed
@@ -192,32 +199,6 @@ private:
 };
 
 } // namespace
-
-bool makeFolderPath(const QString& path, QString* reason)
-{
-    const QString clean = QDir::cleanPath(QDir(path).absolutePath());
-    // Each folder on the way, from the top: the first that cannot be made
-    // says why.
-    QString at;
-    for (const QString& part : clean.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        at += QLatin1Char('/') + part;
-        const QByteArray name = QFile::encodeName(at);
-        struct stat st {};
-        if (::stat(name.constData(), &st) == 0) {
-            if (S_ISDIR(st.st_mode))
-                continue;
-            if (reason)
-                *reason = systemErrorText(ENOTDIR);
-            return false;
-        }
-        if (::mkdir(name.constData(), 0777) != 0 && errno != EEXIST) {
-            if (reason)
-                *reason = systemErrorText(errno);
-            return false;
-        }
-    }
-    return true;
-}
 
 QString systemErrorText(int errnum)
 {
@@ -507,6 +488,45 @@ bool makeFolders(const QString& path, QString* reason)
     if (reason)
         *reason = e == EACCES || e == EPERM ? at.folderNotWritableText() : systemErrorText(e);
     return false;
+}
+
+void removeTemporaryLeftovers(const QString& folder, const std::function<bool(const QByteArray&)>& isTarget)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    removeLeftoversWhere(fd, [&isTarget](const QByteArray& name) {
+        // ".NAME.RANDOM.tmp": the target is what lies between the dots.
+        const qsizetype dot = name.lastIndexOf('.', name.size() - 5);
+        if (dot <= 1)
+            return false;
+        const QByteArray target = name.mid(1, dot - 1);
+        return isTemporaryOf(name, temporaryPrefix(target)) && isTarget(target);
+    });
+    ::close(fd);
+}
+
+void shareWithFolderGroup(const QString& made)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(made).absolutePath());
+    struct stat parent {};
+    if (::stat(folder.constData(), &parent) != 0)
+        return;
+    const bool groupFolder = (parent.st_mode & S_IWGRP) && !(parent.st_mode & S_IWOTH);
+    if (!groupFolder)
+        return;
+    // Opened without following a link, and changed through that descriptor:
+    // whatever takes the name meanwhile is never what gets the group's bits.
+    const int fd = ::open(QFile::encodeName(made).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat entry {};
+    if (::fstat(fd, &entry) == 0 && entry.st_uid == ::geteuid() && (S_ISREG(entry.st_mode) || S_ISDIR(entry.st_mode))) {
+        const mode_t wanted = S_ISDIR(entry.st_mode) ? S_IRWXG | S_ISGID : S_IRGRP | S_IWGRP;
+        if ((entry.st_mode & wanted) != wanted)
+            ::fchmod(fd, (entry.st_mode & 07777) | wanted);
+    }
+    ::close(fd);
 }
 
 } // namespace vardel

@@ -5,6 +5,8 @@
 
 #include <sys/types.h>
 
+#include <functional>
+
 namespace vardel {
 
 // Upper bounds for the files the program reads whole. Each is far above what
@@ -21,11 +23,6 @@ inline constexpr qint64 kConfigFileLimit = qint64{16} << 20;
 // The system's error code as a short Polish reason for a message
 // („brak miejsca na dysku”), never an English system text.
 QString systemErrorText(int errnum);
-
-// Makes the folder at `path` with every missing folder above it, as
-// QDir::mkpath does; false and the Polish reason when it is not there
-// afterwards („brak uprawnień”, „to nie jest folder”).
-bool makeFolderPath(const QString& path, QString* reason);
 
 // Why a file of this kind is refused where a regular file is expected
 // („to jest potok (FIFO), a nie zwykły plik”).
@@ -63,6 +60,12 @@ bool readWholeFile(const QString& path, qint64 maxBytes, QByteArray& bytes, QStr
 // is the cause).
 bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* reason, mode_t newFileMode = 0666);
 
+// Clears what writeFileAtomically leaves in `folder` when it is killed
+// half-way, for every target whose name `isTarget` accepts: a folder of many
+// files each written once (the history) would otherwise keep them for good.
+// The same care as there: only ours, older than this run, not being written.
+void removeTemporaryLeftovers(const QString& folder, const std::function<bool(const QByteArray&)>& isTarget);
+
 // Opens a log the program appends to (the bus monitor of --trace), created
 // when missing, reached by the same rule for links; another user's file or
 // FIFO in a shared sticky folder is refused, as the kernel would refuse it.
@@ -77,5 +80,13 @@ int openForAppend(const QString& path, QString* reason, int* errnum = nullptr);
 // the same rule for links. False when it is not there afterwards, with a
 // Polish reason.
 bool makeFolders(const QString& path, QString* reason = nullptr);
+
+// Files that users of one group share (the simulated card's state, its
+// history) in a folder of that group: writable by the group, whatever the
+// umask of the user who made them first; a folder made there is open to the
+// group too. Nothing changes where the folder is not group-writable, or is
+// open to all (/tmp), or the entry is not ours. `made` is the file or
+// folder just made in such a folder.
+void shareWithFolderGroup(const QString& made);
 
 } // namespace vardel

@@ -16,7 +16,11 @@ namespace vardel {
 //   2026-12-10_10-00-00-123_KX-3_adres-2_odczyt.KX3
 // (local time to the millisecond, model, network address, "odczyt" or
 // "zapis"); the extension lets `vardel-cli write` take it back as it is. The
-// newest kHistoryLimit files are kept; files of other names are left alone.
+// newest kHistoryLimit files are kept, the one just written always among
+// them; a name dated after the clock counts by when its file reached the
+// disk. Files of other names (impossible dates, addresses above 255 too) are
+// neither entries nor removed; a write's temporary file left by a kill is
+// removed at the next write.
 enum class HistoryKind { Read, Written };
 
 struct HistoryEntry {

@@ -52,6 +52,15 @@ LinkTrace::~LinkTrace()
     }
 }
 
+void LinkTrace::setCardClock(const CardClock* clock)
+{
+    m_cardClock = clock;
+    if (clock) {
+        m_anchorWall = m_clock();
+        m_anchorCard = clock->cardTime();
+    }
+}
+
 void LinkTrace::exchangeStarted()
 {
     // A line left waiting (a reply nobody fetched) ends before the next
@@ -74,7 +83,12 @@ void LinkTrace::write(const QString& line)
 void LinkTrace::begin(std::span<const std::uint8_t> request, const char* outcome)
 {
     finish();
-    m_line = timeStampText(m_clock()) + QStringLiteral(" TX ")
+    // On the card's clock, so that the stamps of a run and the durations
+    // its lines give tell the same time.
+    const QDateTime sent = m_cardClock
+        ? m_anchorWall.addMSecs(std::chrono::duration_cast<std::chrono::milliseconds>(m_cardClock->cardTime() - m_anchorCard).count())
+        : m_clock();
+    m_line = timeStampText(sent) + QStringLiteral(" TX ")
         + hexBytes(request);
     m_outcome = QLatin1String(outcome);
     m_pending = true;

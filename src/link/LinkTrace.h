@@ -14,7 +14,9 @@ namespace vardel {
 
 // The bus monitor of --trace (vardel and vardel-cli): one line per exchange,
 //   2026-12-10T10:00:00.123+01:00 TX 01 02 49 06 RX 10 00 00 00 00 81 ok 27.4 ms
-// The time is when the request went out, with its offset from UTC. Outcomes:
+// The time is when the request went out, with its offset from UTC; with a
+// card clock, on that clock from the PC's time when it was set (so that on the
+// simulated card stamps and durations agree). Outcomes:
 // ok (reply read), ack (write acknowledged), sent (no reply expected),
 // send-timeout, reply-timeout, ack-timeout, reply-refused, stopped (Ctrl+C
 // ended the wait, whatever the card was doing). With a card clock each line
@@ -34,7 +36,9 @@ public:
     void exchangeStarted() override;
     // Writes a line still waiting for its outcome.
     void finish();
-    void setCardClock(const CardClock* clock) { m_cardClock = clock; }
+    // From now on the lines are stamped on this clock, anchored to the PC's
+    // clock at this call.
+    void setCardClock(const CardClock* clock);
 
 private:
     void begin(std::span<const std::uint8_t> request, const char* outcome);
@@ -45,6 +49,8 @@ private:
     Clock m_clock;
     const CardClock* m_cardClock = nullptr;
     std::chrono::nanoseconds m_started{0};
+    QDateTime m_anchorWall;
+    std::chrono::nanoseconds m_anchorCard{0};
     bool m_pending = false;
     QString m_line;        // time and request
     QString m_outcome;     // set by the first event that decided it

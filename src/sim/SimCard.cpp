@@ -4,9 +4,13 @@
 #include "sim/SimState.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
+
+#include <sys/stat.h>
 
 namespace vardel {
 
@@ -24,6 +28,29 @@ enum : int {
 constexpr std::uint8_t kDone = 128;
 constexpr std::uint8_t kStartSending = 64;
 constexpr unsigned kAllLinkRegisters = 0xF;
+
+// Which file a path names and how it was last changed: every write of the
+// state file is a new file renamed into place.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    struct timespec changed {};
+
+    bool operator==(const FileIdentity& o) const
+    {
+        return device == o.device && inode == o.inode && size == o.size && changed.tv_sec == o.changed.tv_sec
+            && changed.tv_nsec == o.changed.tv_nsec;
+    }
+};
+
+std::optional<FileIdentity> identityOf(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+}
 
 double steadySeconds()
 {
@@ -44,7 +71,37 @@ SimCard::SimCard(std::vector<SimMeter> meters, std::uint16_t base)
         m.markFiled();
 }
 
+struct SimCard::FileCopy {
+    FileIdentity identity;
+    SimStateData state;
+    QByteArray head;
+    std::vector<QByteArray> sections; // one for each of state.meters
+};
+
 SimCard::~SimCard() = default;
+
+void SimCard::setStateFile(const QString& path)
+{
+    m_stateFile = path;
+    m_fileCopy.reset();
+}
+
+void SimCard::keepFileCopy(SimStateData state)
+{
+    const auto identity = identityOf(m_stateFile);
+    if (!identity) {
+        m_fileCopy.reset();
+        return;
+    }
+    auto copy = std::make_unique<FileCopy>();
+    copy->identity = *identity;
+    copy->head = simStateHead(state);
+    copy->sections.reserve(state.meters.size());
+    for (const SimMeter& m : state.meters)
+        copy->sections.push_back(simMeterSection(m));
+    copy->state = std::move(state);
+    m_fileCopy = std::move(copy);
+}
 
 QString SimCard::defaultStateFile(const QString& programDir)
 {
@@ -412,12 +469,11 @@ bool SimCard::meterRequest(SimMeter& meter, const std::vector<std::uint8_t>& bod
             return false;
         const std::size_t to = addressOf();
         for (std::size_t i = 0; i < body[3]; ++i) {
-            const std::size_t place = (to + i) % SimMeter::kMemorySize;
-            if (!meter.hasMemoryAt(place))
+            const std::size_t cell = (to + i) % SimMeter::kMemorySize;
+            if (!meter.hasMemoryAt(cell))
                 continue; // lost, and acknowledged all the same: the meter checks no address
-            std::uint8_t& cell = meter.ram[place];
-            meter.changed |= cell != body[4 + i];
-            cell = body[4 + i];
+            meter.changed |= meter.ram.get(cell) != body[4 + i];
+            meter.ram.set(cell, body[4 + i]);
         }
         if (m_faults.noAck || meter.noAck)
             return false;
@@ -493,38 +549,77 @@ bool SimCard::saveMeter(SimMeter& meter, QString* error)
     } skip{m_clock};
     // Another program may have stored its own meters since this one read the
     // file: only this meter's section is replaced, everything else is kept
-    // as the file holds it now.
-    SimStateData state;
-    QString reason;
-    const SimStateLoad load = m_backupDamaged ? SimStateLoad::Damaged : loadSimState(m_stateFile, state, &reason);
-    if (load == SimStateLoad::Unreadable) {
-        if (error)
-            *error = stateReadError(m_stateFile, reason);
-        return false;
+    // as the file holds it now. Unchanged since this program wrote it, the
+    // file is not read again.
+    if (!m_backupDamaged && m_fileCopy) {
+        const auto now = identityOf(m_stateFile);
+        if (!now || !(*now == m_fileCopy->identity))
+            m_fileCopy.reset();
     }
-    if (load != SimStateLoad::Loaded) {
-        // Nothing there yet, or damage: this program's own view is written
-        // (a damaged file is kept aside first).
-        m_backupDamaged = load == SimStateLoad::Damaged;
-        return saveState(error);
+    if (!m_fileCopy) {
+        SimStateData state;
+        QString reason;
+        const SimStateLoad load = m_backupDamaged ? SimStateLoad::Damaged : loadSimState(m_stateFile, state, &reason);
+        if (load == SimStateLoad::Unreadable) {
+            if (error)
+                *error = stateReadError(m_stateFile, reason);
+            return false;
+        }
+        if (load != SimStateLoad::Loaded) {
+            // Nothing there yet, or damage: this program's own view is written
+            // (a damaged file is kept aside first).
+            m_backupDamaged = load == SimStateLoad::Damaged;
+            return saveState(error);
+        }
+        if (state.meters.empty())
+            state.meters = factoryNetwork();
+        keepFileCopy(std::move(state));
+        if (!m_fileCopy)
+            return saveState(error);
     }
-    if (state.meters.empty())
-        state.meters = factoryNetwork();
-    // The section is found by the link the file gave the meter, which a
-    // reset may have changed since.
-    const auto same = std::find_if(state.meters.begin(), state.meters.end(), [&meter](const SimMeter& m) {
-        return m.address == meter.fileAddress && m.baudCode == meter.fileBaudCode;
-    });
+    FileCopy& file = *m_fileCopy;
+    // The section is found by the model and the link the file gave the
+    // meter, which a reset may have changed since; of meters that share a
+    // link (one moved onto another's), its own place in the network first.
+    const auto fits = [&meter](const SimMeter& m) {
+        return m.model == meter.model && m.address == meter.fileAddress && m.baudCode == meter.fileBaudCode;
+    };
+    const auto own = static_cast<std::size_t>(&meter - m_meters.data());
+    const auto same = own < file.state.meters.size() && fits(file.state.meters[own])
+        ? file.state.meters.begin() + static_cast<std::ptrdiff_t>(own)
+        : std::find_if(file.state.meters.begin(), file.state.meters.end(), fits);
+    const std::size_t index = static_cast<std::size_t>(same - file.state.meters.begin());
     const SimMeter view = meter.whenStored();
-    if (same != state.meters.end())
-        *same = view;
-    else
-        state.meters.push_back(view);
-    if (!saveSimState(m_stateFile, state, &reason)) {
+    QByteArray section = simMeterSection(view);
+    qsizetype size = file.head.size() + section.size();
+    for (std::size_t i = 0; i < file.sections.size(); ++i)
+        size += i == index ? 0 : file.sections[i].size();
+    QByteArray bytes;
+    bytes.reserve(size);
+    bytes += file.head;
+    for (std::size_t i = 0; i < file.sections.size(); ++i)
+        bytes += i == index ? section : file.sections[i];
+    if (index == file.sections.size())
+        bytes += section;
+    QString reason;
+    if (!writeSimStateBytes(m_stateFile, bytes, &reason)) {
+        m_fileCopy.reset();
         if (error)
             *error = stateWriteError(reason);
         return false;
     }
+    if (index == file.sections.size()) {
+        file.state.meters.push_back(view);
+        file.sections.push_back(std::move(section));
+    } else {
+        file.state.meters[index] = view;
+        file.sections[index] = std::move(section);
+    }
+    const auto written = identityOf(m_stateFile);
+    if (written)
+        file.identity = *written;
+    else
+        m_fileCopy.reset();
     meter.markFiled();
     return true;
 }
@@ -554,7 +649,7 @@ bool SimCard::saveState(QString* error)
         QByteArray damaged;
         QString reason;
         bool missing = false;
-        if (!readWholeFile(m_stateFile, kSmallFileLimit, damaged, &reason, &missing) && !missing) {
+        if (!readWholeFile(m_stateFile, kSimStateLimit, damaged, &reason, &missing) && !missing) {
             if (error)
                 *error = stateBackupError(reason);
             return false;
@@ -574,12 +669,14 @@ bool SimCard::saveState(QString* error)
         state.meters.push_back(m.whenStored());
     QString reason;
     if (!saveSimState(m_stateFile, state, &reason)) {
+        m_fileCopy.reset();
         if (error)
             *error = stateWriteError(reason);
         return false;
     }
     for (SimMeter& m : m_meters)
         m.markFiled();
+    keepFileCopy(std::move(state));
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "link/PortBackend.h"
 #include "sim/SimClock.h"
+#include "sim/SimMemory.h"
 
 #include <QString>
 #include <QStringList>
@@ -14,6 +15,8 @@
 #include <vector>
 
 namespace vardel {
+
+struct SimStateData;
 
 // How the program starts the simulator: the state file (EEPROM contents of
 // the meters, the card's base address, faults) and faults from the command
@@ -53,7 +56,7 @@ struct SimLink {
 // when it starts (at power-up and at a reset request), the link it answers at,
 // and what it is busy with.
 struct SimMeter {
-    static constexpr std::size_t kMemorySize = 65536;
+    static constexpr std::size_t kMemorySize = SimMemory::kSize;
     static constexpr std::chrono::milliseconds kDefaultStorePerRegister{10};
     static constexpr std::chrono::milliseconds kDefaultStartup{1000};
 
@@ -65,8 +68,8 @@ struct SimMeter {
     int baudCode = 4;
     int transmitCheck = 1;
     nanoseconds response = std::chrono::milliseconds(20);
-    std::vector<std::uint8_t> ram = std::vector<std::uint8_t>(kMemorySize);
-    std::vector<std::uint8_t> eeprom = std::vector<std::uint8_t>(kMemorySize);
+    SimMemory ram;
+    SimMemory eeprom;
 
     // An EEPROM store takes this per configuration register; a start takes
     // `startup`, during which the meter hears nothing.
@@ -82,7 +85,7 @@ struct SimMeter {
     nanoseconds busyUntil{0};               // storing or starting until then
     bool storing = false;
     nanoseconds storeStart{0};
-    std::vector<std::uint8_t> storeSource;  // RAM as the store request found it
+    SimMemory storeSource;                  // RAM as the store request found it
     bool changed = false;                   // RAM or link differ from the state file
     int fileAddress = -1;                   // its section in the state file: the
     int fileBaudCode = -1;                  // link the file last gave it
@@ -184,7 +187,7 @@ public:
     std::uint16_t baseAddress() const { return m_base; }
     void setBaseAddress(std::uint16_t base);
     const QString& stateFile() const { return m_stateFile; }
-    void setStateFile(const QString& path) { m_stateFile = path; }
+    void setStateFile(const QString& path);
 
     // "NAME" or "NAME=K"; false and a Polish message when it is not a fault.
     // power-cycle is done at once rather than kept.
@@ -286,6 +289,12 @@ private:
     double m_startTime = 0.0;
 
     QString m_stateFile;
+    // The state file as this program last wrote it, so that a store puts in
+    // its one section instead of reading and writing the whole network again
+    // (quadratic over a line of meters).
+    struct FileCopy;
+    std::unique_ptr<FileCopy> m_fileCopy;
+    void keepFileCopy(SimStateData state);
     QStringList m_fileFaults; // faults named in the state file; written back with it
     bool m_backupDamaged = false;
     QStringList m_messages;

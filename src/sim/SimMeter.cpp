@@ -26,7 +26,7 @@ float factoryValue(std::int16_t model, int address, int baudCode, int r)
     }
 }
 
-void putNumber(std::vector<std::uint8_t>& memory, std::size_t at, float value)
+void putNumber(SimMemory& memory, std::size_t at, float value)
 {
     RxBuffer buf{};
     FloatToBas(buf, value);
@@ -34,7 +34,7 @@ void putNumber(std::vector<std::uint8_t>& memory, std::size_t at, float value)
         memory[(at + i) % SimMeter::kMemorySize] = buf[i + 1];
 }
 
-float getNumber(const std::vector<std::uint8_t>& memory, std::size_t at)
+float getNumber(const SimMemory& memory, std::size_t at)
 {
     RxBuffer buf{};
     for (std::size_t i = 0; i < 6; ++i)
@@ -150,19 +150,14 @@ void SimMeter::commitStore(nanoseconds at)
     const auto done = static_cast<int>(std::min<std::int64_t>(
         count, storePerRegister.count() > 0 ? (at - storeStart) / storePerRegister : count));
     const std::size_t base = configBase(model);
-    for (std::size_t i = base; i < base + 6 * static_cast<std::size_t>(std::max(done, 0)); ++i)
-        eeprom[i] = storeSource[i];
+    eeprom.copyRange(storeSource, base, base + 6 * static_cast<std::size_t>(std::max(done, 0)));
     if (done >= count) {
         // Live values are measurements, not settings: they stay out of the EEPROM.
-        const std::size_t end = liveEnd();
-        for (std::size_t i = 0; i < kMemorySize; ++i) {
-            if (i < kLiveBase || i >= end)
-                eeprom[i] = storeSource[i];
-        }
+        eeprom.copyRange(storeSource, 0, kLiveBase);
+        eeprom.copyRange(storeSource, liveEnd(), kMemorySize);
     }
     storing = false;
-    storeSource.clear();
-    storeSource.shrink_to_fit();
+    storeSource = SimMemory();
 }
 
 void SimMeter::start(nanoseconds at)
@@ -175,9 +170,7 @@ void SimMeter::start(nanoseconds at)
 bool SimMeter::ramMatchesEeprom() const
 {
     const std::size_t end = liveEnd();
-    return std::equal(ram.begin(), ram.begin() + kLiveBase, eeprom.begin())
-        && std::equal(ram.begin() + static_cast<std::ptrdiff_t>(end), ram.end(),
-                      eeprom.begin() + static_cast<std::ptrdiff_t>(end));
+    return ram.equalRange(eeprom, 0, kLiveBase) && ram.equalRange(eeprom, end, kMemorySize);
 }
 
 SimMeter SimMeter::whenStored() const

@@ -4,6 +4,8 @@
 #include "link/BasNumber.h"
 #include "link/Module1.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -11,8 +13,9 @@
 #include <charconv>
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <optional>
+
+#include <sys/stat.h>
 
 namespace vardel {
 
@@ -64,7 +67,7 @@ std::optional<std::int16_t> parseModel(const QString& text)
     return modelFromName(text);
 }
 
-void putBytes(std::vector<std::uint8_t>& memory, std::size_t at, const RxBuffer& buf)
+void putBytes(SimMemory& memory, std::size_t at, const RxBuffer& buf)
 {
     for (std::size_t i = 0; i < 6; ++i)
         memory[at + i] = buf[i + 1];
@@ -89,7 +92,7 @@ struct MeterDraft {
 };
 
 bool putRegisters(const MeterDraft& d, const std::vector<MeterDraft::Reg>& regs,
-                  const std::vector<MeterDraft::Bytes>& runs, std::vector<std::uint8_t>& memory, QString& reason)
+                  const std::vector<MeterDraft::Bytes>& runs, SimMemory& memory, QString& reason)
 {
     const std::int16_t model = *d.model;
     const std::size_t base = SimMeter::configBase(model);
@@ -404,14 +407,16 @@ SimStateLoad loadSimState(const QString& path, SimStateData& state, QString* rea
     QByteArray bytes;
     bool missing = false;
     bool unreadable = false;
-    if (!readWholeFile(path, kSmallFileLimit, bytes, reason, &missing, &unreadable))
-        return missing ? SimStateLoad::Missing : unreadable ? SimStateLoad::Unreadable : SimStateLoad::Damaged;
+    // A file too large, a FIFO or a folder in its place is not a damaged
+    // network: meters from the factory would overwrite it at the next store.
+    if (!readWholeFile(path, kSimStateLimit, bytes, reason, &missing, &unreadable))
+        return missing ? SimStateLoad::Missing : SimStateLoad::Unreadable;
     return parseSimState(bytes, state, reason) ? SimStateLoad::Loaded : SimStateLoad::Damaged;
 }
 
 namespace {
 
-QString hexRun(const std::vector<std::uint8_t>& memory, std::size_t at, std::size_t n)
+QString hexRun(const SimMemory& memory, std::size_t at, std::size_t n)
 {
     QStringList bytes;
     for (std::size_t i = 0; i < n; ++i)
@@ -421,10 +426,12 @@ QString hexRun(const std::vector<std::uint8_t>& memory, std::size_t at, std::siz
 }
 
 // The registers and the other bytes of one memory, behind `prefix` ("" for
-// the EEPROM, "ram." for RAM). `keep(at)` says which bytes are written: the
-// EEPROM's that are not zero, the RAM's that differ from the EEPROM.
-QStringList memoryLines(const SimMeter& m, const std::vector<std::uint8_t>& memory, const QString& prefix,
-                        const std::function<bool(std::size_t)>& keep)
+// the EEPROM, "ram." for RAM), where they differ from what the reader starts
+// from: a register from `registers` (the factory's EEPROM; the EEPROM for
+// RAM), a byte beyond the registers from `bytes` (zeros; the EEPROM). A
+// meter as it left the factory is its model and link alone.
+QStringList memoryLines(const SimMeter& m, const SimMemory& memory, const QString& prefix, const SimMemory& registers,
+                        const SimMemory& bytes)
 {
     QStringList lines;
     QStringList hexLines;
@@ -432,9 +439,7 @@ QStringList memoryLines(const SimMeter& m, const std::vector<std::uint8_t>& memo
     const std::size_t configEnd = base + 6 * static_cast<std::size_t>(SimMeter::registerCount(m.model));
     for (int r = 0; r < SimMeter::registerCount(m.model); ++r) {
         const std::size_t at = base + 6 * static_cast<std::size_t>(r);
-        if (!prefix.isEmpty() && std::equal(memory.begin() + static_cast<std::ptrdiff_t>(at),
-                                            memory.begin() + static_cast<std::ptrdiff_t>(at + 6),
-                                            m.eeprom.begin() + static_cast<std::ptrdiff_t>(at)))
+        if (memory.equalRange(registers, at, at + 6))
             continue;
         RxBuffer buf{};
         for (std::size_t i = 0; i < 6; ++i)
@@ -453,7 +458,12 @@ QStringList memoryLines(const SimMeter& m, const std::vector<std::uint8_t>& memo
     const auto outside = [&](std::size_t at) {
         return !(at >= base && at < configEnd) && !(!prefix.isEmpty() && at >= SimMeter::kLiveBase && at < liveEnd);
     };
+    const auto keep = [&](std::size_t at) { return memory[at] != bytes[at]; };
     for (std::size_t at = 0; at < SimMeter::kMemorySize;) {
+        if (at % SimMemory::kPageSize == 0 && memory.pageShared(bytes, at)) {
+            at += SimMemory::kPageSize;
+            continue;
+        }
         if (!outside(at) || !keep(at)) {
             ++at;
             continue;
@@ -471,7 +481,7 @@ QStringList memoryLines(const SimMeter& m, const std::vector<std::uint8_t>& memo
 
 } // namespace
 
-QByteArray simStateText(const SimStateData& state)
+QByteArray simStateHead(const SimStateData& state)
 {
     QStringList out;
     out << QStringLiteral("; Stan symulatora: karta interfejsu i mierniki w sieci za nią.")
@@ -483,7 +493,8 @@ QByteArray simStateText(const SimStateData& state)
         << QStringLiteral("; [miernik] model = KX-2, KX-3 albo KX-4; adres = adres sieciowy; baud = 0..5 (1200..38400);")
         << QStringLiteral(";          miernik bierze adres (KX-3: rejestr 0), prędkość, kontrolę nadawania i czas odpowiedzi")
         << QStringLiteral(";          z rejestrów w EEPROM-ie przy włączeniu i resecie: zmieniaj rejestry, adres i baud tylko je uzupełniają,")
-        << QStringLiteral(";          rN = rejestr konfiguracyjny N w EEPROM-ie, @AAAA = bajty EEPROM od adresu AAAA (szesnastkowo),")
+        << QStringLiteral(";          rN = rejestr konfiguracyjny N w EEPROM-ie (nie wymieniony ma wartość fabryczną),")
+        << QStringLiteral(";          @AAAA = bajty EEPROM od adresu AAAA (szesnastkowo),")
         << QStringLiteral(";          ram.rN, ram.@AAAA = RAM, gdzie różni się od EEPROM-u,")
         << QStringLiteral(";          do_resetu.adres/baud/kontrola/czas_ms = łącze w użyciu, gdy EEPROM ma już inne (do resetu),")
         << QStringLiteral(";          usterki = no-ack, no-store i/lub no-reset tylko tego miernika,")
@@ -493,16 +504,24 @@ QByteArray simStateText(const SimStateData& state)
         << QString()
         << QStringLiteral("[karta]")
         << QStringLiteral("adres=%1").arg(state.base)
-        << QStringLiteral("usterki=%1").arg(state.faults.join(QLatin1Char(',')));
+        << QStringLiteral("usterki=%1").arg(state.faults.join(QLatin1Char(',')))
+        << QString();
+    QStringEncoder encode("windows-1250");
+    return encode(out.join(QStringLiteral("\r\n")));
+}
 
-    for (const SimMeter& m : state.meters) {
+QByteArray simMeterSection(const SimMeter& m)
+{
+    QStringList out;
+    {
         const SimLink stored = m.linkFromEeprom();
         out << QString() << QStringLiteral("[miernik]")
             << QStringLiteral("model=%1").arg(modelNameOf(m.model))
             << QStringLiteral("adres=%1").arg(stored.address)
             << QStringLiteral("baud=%1").arg(stored.baudCode);
-        out << memoryLines(m, m.eeprom, QString(), [&m](std::size_t at) { return m.eeprom[at] != 0; });
-        out << memoryLines(m, m.ram, QStringLiteral("ram."), [&m](std::size_t at) { return m.ram[at] != m.eeprom[at]; });
+        const SimMeter factory = SimMeter::factory(m.model, stored.address, stored.baudCode);
+        out << memoryLines(m, m.eeprom, QString(), factory.eeprom, SimMemory());
+        out << memoryLines(m, m.ram, QStringLiteral("ram."), m.eeprom, m.eeprom);
         if (m.link() != stored) {
             using std::chrono::duration_cast;
             using std::chrono::milliseconds;
@@ -530,9 +549,40 @@ QByteArray simStateText(const SimStateData& state)
     return encode(out.join(QStringLiteral("\r\n")));
 }
 
+QByteArray simStateText(const SimStateData& state)
+{
+    QByteArray text = simStateHead(state);
+    for (const SimMeter& m : state.meters)
+        text += simMeterSection(m);
+    return text;
+}
+
 bool saveSimState(const QString& path, const SimStateData& state, QString* reason)
 {
-    return writeFileAtomically(path, simStateText(state), reason);
+    return writeSimStateBytes(path, simStateText(state), reason);
+}
+
+bool writeSimStateBytes(const QString& path, const QByteArray& bytes, QString* reason)
+{
+    // Never a file the next program would refuse to read.
+    if (bytes.size() > kSimStateLimit) {
+        if (reason)
+            *reason = QStringLiteral("stan sieci zająłby %1 MB, więcej niż %2 MB, które program wczytuje")
+                          .arg((bytes.size() + (qint64{1} << 20) - 1) >> 20)
+                          .arg(kSimStateLimit >> 20);
+        return false;
+    }
+    if (!writeFileAtomically(path, bytes, reason)) {
+        // Users sharing the card in a group folder: files made there keep
+        // the folder's group only when the folder says so.
+        struct stat folder {};
+        if (reason && ::stat(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &folder) == 0
+            && (folder.st_mode & S_IWGRP) && !(folder.st_mode & S_IWOTH) && !(folder.st_mode & S_ISGID))
+            *reason += QStringLiteral(" (folder wspólny grupy: ustaw chmod g+s na folderze i g+rw na pliku)");
+        return false;
+    }
+    shareWithFolderGroup(path);
+    return true;
 }
 
 } // namespace vardel

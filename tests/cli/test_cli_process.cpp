@@ -1237,6 +1237,29 @@ TEST_F(CliProcess, MeterKeepsItsRamBetweenCommandsUntilResetOrSwitchedOff)
 
 // What a meter held is never lost: reads and writes go into the history,
 // --backup first of all, and a kept file is written back as it is.
+// A state file the simulator cannot read (here: larger than it reads) is
+// never replaced by factory meters: every command stops with exit code 3
+// and the reason, and the file stays as it is.
+TEST_F(CliProcess, AStateFileTooLargeStopsEveryCommandAndStaysAsItIs)
+{
+    const QString state = path(QStringLiteral("sim.txt"));
+    {
+        QFile f(state);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize((qint64{16} << 20) + 1)); // sparse
+    }
+    for (const QStringList& command : {QStringList{QStringLiteral("card-test")},
+                                       QStringList{QStringLiteral("reset-meter")} + kx3()}) {
+        SCOPED_TRACE(command.join(QLatin1Char(' ')).toStdString());
+        const CliRun r = cli(command);
+        EXPECT_EQ(r.code, 3);
+        EXPECT_TRUE(r.err.contains(QStringLiteral("Nie można wczytać pliku stanu symulatora %1: plik jest za duży (ponad 16 MB)")
+                                       .arg(QDir::toNativeSeparators(state))))
+            << r.err.toStdString();
+    }
+    EXPECT_EQ(QFileInfo(state).size(), (qint64{16} << 20) + 1);
+    EXPECT_FALSE(QFile::exists(state + QStringLiteral(".uszkodzony")));
+}
+
 TEST_F(CliProcess, HistoryKeepsEveryConfigurationReadOrWritten)
 {
     ASSERT_EQ(cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), path(QStringLiteral("a.KX3"))} + kx3()).code, 0);
@@ -1261,10 +1284,27 @@ TEST_F(CliProcess, HistoryKeepsEveryConfigurationReadOrWritten)
     EXPECT_EQ(kinds, QStringList({"zapis", "odczyt", "odczyt"})) << "newest first";
     EXPECT_EQ(readBytes(lines[0].section(QLatin1Char(' '), 6)), fixture.bytes());
 
-    r = cli({QStringLiteral("history"), QStringLiteral("--meter-address=3")});
+    // A filter that matches nothing says so: the history itself is not empty.
+    r = cli({QStringLiteral("history"), QStringLiteral("--meter-address=3"), QStringLiteral("--model=KX-3")});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, QString());
-    EXPECT_EQ(r.err, QStringLiteral("Brak zapisanych konfiguracji w %1.\n").arg(folder));
+    EXPECT_EQ(r.err, QStringLiteral("Żadna z zapisanych konfiguracji w %1 nie dotyczy miernika: adres 3, model KX-3.\n").arg(folder));
+
+    // The same entries as records, for a script.
+    r = cli({QStringLiteral("history"), QStringLiteral("--format=csv")});
+    EXPECT_EQ(r.code, 0);
+    const QStringList csv = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(csv.size(), 4) << r.out.toStdString();
+    EXPECT_EQ(csv[0], QStringLiteral("time;model;address;kind;file"));
+    const QRegularExpression csvLine(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d;KX-3;2;written;%1$)")
+                                         .arg(QRegularExpression::escape(lines[0].section(QLatin1Char(' '), 6))));
+    EXPECT_TRUE(csvLine.match(csv[1]).hasMatch()) << csv[1].toStdString();
+    r = cli({QStringLiteral("history"), QStringLiteral("--format=json"), QStringLiteral("--meter-address=2")});
+    EXPECT_EQ(r.code, 0);
+    const QStringList json = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(json.size(), 3) << r.out.toStdString();
+    EXPECT_TRUE(json[2].startsWith(QStringLiteral("{\"time\":\"")) && json[2].contains(QStringLiteral("\"model\":\"KX-3\",\"address\":2,\"kind\":\"read\",\"file\":\"")))
+        << json[2].toStdString();
 
     // The meter as it was before the write, back from the copy --backup made.
     const QString before = lines[1].section(QLatin1Char(' '), 6);

@@ -338,3 +338,20 @@ TEST_F(CliAtThePoint, AStoppedProgramSaysHowFarTheMeterGot)
 }
 
 } // namespace
+
+// Ctrl+C while the history is listed: the list is cut short, and neither an
+// empty history nor a filter that found nothing is claimed.
+TEST_F(CliAtThePoint, AStoppedHistoryClaimsNothingAboutTheHistory)
+{
+    kx3File(); // one entry in the history: the read
+    ASSERT_EQ(run({QStringLiteral("history")}).out.count(QLatin1Char('\n')), 1);
+    for (const QStringList& command : {QStringList{QStringLiteral("history")},
+                                       QStringList{QStringLiteral("history"), QStringLiteral("--meter-address=9")}}) {
+        SCOPED_TRACE(command.join(QLatin1Char(' ')).toStdString());
+        stop = SIGINT;
+        const Outcome r = run(command);
+        EXPECT_EQ(r.code, 128 + SIGINT);
+        EXPECT_EQ(r.err, QString());
+        EXPECT_EQ(r.out, QString());
+    }
+}

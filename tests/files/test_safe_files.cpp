@@ -418,11 +418,11 @@ TEST(SafeRead, EveryReaderRefusesWhatIsNotARegularFileOrIsFarTooLarge)
              EXPECT_EQ(r.namesRead, 0);
              return r.message;
          }},
-        {"simulator state", kSmallFileLimit,
+        {"simulator state", kSimStateLimit,
          [](const QString& p) {
              SimStateData state;
              QString reason;
-             EXPECT_EQ(loadSimState(p, state, &reason), SimStateLoad::Damaged);
+             EXPECT_EQ(loadSimState(p, state, &reason), SimStateLoad::Unreadable);
              EXPECT_TRUE(state.meters.empty());
              return reason;
          }},

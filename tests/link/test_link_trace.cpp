@@ -89,6 +89,31 @@ TEST_F(LinkTraceTest, AWaitEndedByAStopSaysSoWhateverTheCardDid)
 
 // The window program and the command line share this writer: a log of
 // either is read with the same tools, one LF-ended line per exchange.
+// On a card that keeps its own time, the stamps follow that time from the
+// moment the clock was set, whatever the PC's clock does meanwhile: the
+// stamps of a run and its durations tell the same story.
+TEST_F(LinkTraceTest, StampsFollowTheCardClockAnchoredAtItsStart)
+{
+    struct ManualClock final : CardClock {
+        std::chrono::nanoseconds now{std::chrono::seconds(500)};
+        std::chrono::nanoseconds cardTime() const override { return now; }
+    } card;
+    trace.setCardClock(&card);
+    using std::chrono::milliseconds;
+    for (int i = 0; i < 2; ++i) {
+        trace.exchangeStarted();
+        card.now += milliseconds(40); // the request on the wire
+        event(LinkEvent::RequestSent, {0x01, 0x02, 0x01, 0x24});
+        card.now += milliseconds(1500);
+        event(LinkEvent::ReplyFetched, {0x10});
+        card.now += std::chrono::minutes(1); // the card waits; the PC's clock stands still here
+    }
+    EXPECT_EQ(lines, QStringList({
+                         "2026-12-10T10:00:00.163+01:00 TX 01 02 01 24 RX 10 ok 1540.0 ms",
+                         "2026-12-10T10:01:01.703+01:00 TX 01 02 01 24 RX 10 ok 1540.0 ms",
+                     }));
+}
+
 TEST(LinkTraceFile, AppendsLfLinesAndNamesAFileItCannotOpen)
 {
     QTemporaryDir dir;

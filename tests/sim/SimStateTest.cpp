@@ -2,6 +2,7 @@
 // what a damaged or hand-edited file gives, and faults from file and command
 // line.
 #include "sim/SimCard.h"
+#include "sim/SimState.h"
 
 #include "link/Module1.h"
 
@@ -83,8 +84,8 @@ TEST_F(SimState, EepromStoreSurvivesARestart)
     first->passTime(std::chrono::seconds(5));
 
     const QByteArray text = readBytes(path);
-    EXPECT_TRUE(text.contains("\r\n[miernik]\r\nmodel=KX-3\r\nadres=2\r\nbaud=4\r\nr0=2\r\n")) << text.toStdString();
-    EXPECT_TRUE(text.contains("\r\nr6=25\r\n"));
+    EXPECT_TRUE(text.contains("\r\n[miernik]\r\nmodel=KX-3\r\nadres=2\r\nbaud=4\r\nr6=25\r\n\r\n"))
+        << "registers as the factory left them are left out: " << text.toStdString();
     EXPECT_TRUE(text.contains("\r\n@03E8=01 02\r\n@03F9=AB\r\n")) << "runs of written bytes, zeros left out";
     EXPECT_TRUE(text.contains("\r\n@0F15=F0 F1 F2 F3 F4 F5\r\n"));
 
@@ -157,8 +158,8 @@ TEST_F(SimState, RamAndTheLinkInUseOutliveTheProgram)
     ASSERT_TRUE(first->saveChanges());
 
     QByteArray text = readBytes(path);
-    EXPECT_TRUE(text.contains("\r\nmodel=KX-3\r\nadres=7\r\nbaud=4\r\nr0=7\r\n")) << "as its EEPROM says";
-    EXPECT_TRUE(text.contains("\r\nram.r9=55\r\ndo_resetu.adres=2\r\ndo_resetu.baud=4\r\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains("\r\nmodel=KX-3\r\nadres=7\r\nbaud=4\r\nram.r9=55\r\ndo_resetu.adres=2\r\ndo_resetu.baud=4\r\n"))
+        << "as its EEPROM says: " << text.toStdString();
 
     auto second = SimCard::create({path, {}}, messages);
     ASSERT_TRUE(second);
@@ -379,6 +380,169 @@ TEST_F(SimState, WriteFailureIsReportedAndTheMeterStillStores)
         << raised[0].toStdString();
     EXPECT_EQ(seen, raised);
     EXPECT_TRUE(card->takeMessages().isEmpty());
+}
+
+} // namespace
+} // namespace vardel
+
+namespace vardel {
+namespace {
+
+// A whole network of 255 KX-4 meters, every register differing from the
+// factory's in EEPROM and again in RAM, goes into the file and comes back
+// as it was: well under the bound the reader keeps to.
+TEST(SimStateSize, AWholeNetworkOfKX4WithRamAndEepromComesBack)
+{
+    SimStateData state;
+    for (int a = 0; a < 255; ++a) {
+        SimMeter m = SimMeter::factory(kModelKX4, a);
+        for (int r = 0; r < SimMeter::registerCount(kModelKX4); ++r) {
+            if (r == 170 || r == 171 || r == 172)
+                continue; // the link stays one the meter can use
+            m.setConfigValue(r, -123456.7f - static_cast<float>(r * a));
+        }
+        m.eeprom = m.ram;
+        for (int r = 0; r < 170; ++r)
+            m.setConfigValue(r, 0.000123f * static_cast<float>(r + a));
+        state.meters.push_back(std::move(m));
+    }
+    const QByteArray text = simStateText(state);
+    EXPECT_LT(text.size(), kSimStateLimit / 4) << "room for hand-written additions";
+    SimStateData back;
+    QString reason;
+    ASSERT_TRUE(parseSimState(text, back, &reason)) << reason.toStdString();
+    ASSERT_EQ(back.meters.size(), 255u);
+    for (std::size_t i = 0; i < 255; ++i) {
+        EXPECT_TRUE(back.meters[i].eeprom == state.meters[i].eeprom) << "meter " << i;
+        EXPECT_TRUE(back.meters[i].ram == state.meters[i].ram) << "meter " << i;
+    }
+}
+
+// The memory of a meter is held in pages shared until written: a network of
+// many meters costs little more than the registers each uses.
+TEST(SimStateSize, MeterMemoryIsSharedUntilWritten)
+{
+    SimMeter m = SimMeter::factory(kModelKX4, 3);
+    EXPECT_TRUE(m.ram == m.eeprom);
+    // The KX-4's registers span a few pages; RAM holds the EEPROM's own.
+    EXPECT_LE(m.eeprom.heldBytes(), 3 * SimMemory::kPageSize);
+    const std::size_t reg = SimMeter::configBase(kModelKX4);
+    EXPECT_TRUE(m.ram.pageShared(m.eeprom, reg));
+
+    m.ram[reg] = static_cast<std::uint8_t>(m.ram[reg] + 1);
+    EXPECT_FALSE(m.ram.pageShared(m.eeprom, reg)) << "written: a page of its own";
+    EXPECT_FALSE(m.ram == m.eeprom);
+    EXPECT_NE(m.configValue(0), m.configValue(0, true)) << "the EEPROM is not changed through RAM";
+    EXPECT_TRUE(m.ram.equalRange(m.eeprom, reg + 1, SimMemory::kSize));
+
+    // A store copies page by page, the bytes around the live values aside.
+    m.ram[SimMeter::kLiveBase] = 0x55;
+    m.ram[40000] = 0x77;
+    m.storing = true;
+    m.storeSource = m.ram;
+    m.busyUntil = std::chrono::hours(1);
+    m.commitStore(m.busyUntil);
+    EXPECT_EQ(m.eeprom[reg], m.ram[reg]);
+    EXPECT_EQ(m.eeprom[40000], 0x77);
+    EXPECT_EQ(m.eeprom[SimMeter::kLiveBase], 0) << "live values are not settings";
+    EXPECT_TRUE(m.ramMatchesEeprom());
+}
+
+// A file larger than the reader takes is never replaced by factory meters:
+// the start stops with the reason, and no store can write such a file.
+TEST(SimStateSize, AFileTooLargeStopsTheStartAndIsNeverWritten)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("VardelSim.txt"));
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(kSimStateLimit + 1)); // sparse
+    }
+    QStringList messages;
+    EXPECT_FALSE(SimCard::create({path, {}}, messages));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].startsWith(QStringLiteral("Nie można wczytać pliku stanu symulatora %1: plik jest za duży")
+                                           .arg(QDir::toNativeSeparators(path))))
+        << messages[0].toStdString();
+    EXPECT_EQ(QFileInfo(path).size(), kSimStateLimit + 1);
+
+    QString reason;
+    EXPECT_FALSE(writeSimStateBytes(path, QByteArray(kSimStateLimit + 1, ';'), &reason));
+    EXPECT_EQ(reason, QStringLiteral("stan sieci zająłby 17 MB, więcej niż 16 MB, które program wczytuje"));
+    EXPECT_TRUE(writeSimStateBytes(path, QByteArray(kSimStateLimit, ';'), &reason)) << reason.toStdString();
+}
+
+} // namespace
+} // namespace vardel
+
+namespace vardel {
+namespace {
+
+// Users of one group share the simulated card in a group folder: the state
+// file the first of them makes is the group's to write, whatever her umask.
+TEST(SimStateShared, TheStateFileInAGroupFolderIsTheGroups)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString shared = dir.filePath(QStringLiteral("linia"));
+    ASSERT_TRUE(QDir().mkdir(shared));
+    ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 02770), 0);
+    const QString path = QDir(shared).filePath(QStringLiteral("VardelSim.txt"));
+    const mode_t before = ::umask(077);
+    QStringList messages;
+    auto card = SimCard::create({path, {}}, messages);
+    ASSERT_TRUE(card);
+    storeThroughLink(*card, 2);
+    ::umask(before);
+    EXPECT_TRUE(card->takeMessages().isEmpty());
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0660, 0660u);
+    EXPECT_EQ(st.st_mode & 0007, 0u) << "nothing given to others";
+}
+
+} // namespace
+} // namespace vardel
+
+namespace vardel {
+namespace {
+
+// A meter moved onto another's address has a section of its own: its
+// stores never overwrite the other meter's.
+TEST(SimStateShared, AMeterMovedOntoAnothersAddressKeepsItsOwnSection)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("VardelSim.txt"));
+    QStringList messages;
+    auto card = SimCard::create({path, {}}, messages);
+    ASSERT_TRUE(card);
+    SimMeter* kx3 = card->meterAt(2);
+    kx3->setConfigValue(0, 1.0f); // onto the KX-2's address
+    storeThroughLink(*card, 2);
+    card->passTime(std::chrono::seconds(5));
+    Module1 link(*card);
+    link.MeterAddress = 2;
+    link.CardSetLink();
+    link.SendMeterReset();
+    card->passTime(std::chrono::seconds(5));
+    ASSERT_TRUE(card->saveChanges());
+    for (const float value : {7.0f, 8.0f}) {
+        card->meters()[1].setConfigValue(9, value);
+        card->meters()[1].changed = true;
+        ASSERT_TRUE(card->saveChanges());
+    }
+
+    SimStateData filed;
+    QString reason;
+    ASSERT_EQ(loadSimState(path, filed, &reason), SimStateLoad::Loaded) << reason.toStdString();
+    ASSERT_EQ(filed.meters.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(filed.meters[i].model, static_cast<std::int16_t>(i));
+        EXPECT_EQ(filed.meters[i].address, i == 2 ? 3 : 1);
+    }
+    EXPECT_EQ(filed.meters[1].configValue(9), 8.0f);
 }
 
 } // namespace
