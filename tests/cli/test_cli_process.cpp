@@ -941,7 +941,7 @@ TEST_F(CliProcess, ProgramSaysEachMessageOfAMeterAsASentenceWithItsReason)
     const CliRun r = cli({QStringLiteral("program"), file, QStringLiteral("--addresses=2"), QStringLiteral("--eeprom")});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.startsWith(QStringLiteral("Adres 2 (KX-3): zaprogramowano — Nie można utworzyć folderu historii "
-                                                "konfiguracji %1: część ścieżki nie jest folderem. Zapisano konfigurację "
+                                                "konfiguracji %1: to nie jest folder. Zapisano konfigurację "
                                                 "w pamięci EEPROM miernika (sprawdzono po resecie).\n")
                                      .arg(history)))
         << r.out.toStdString();

@@ -124,8 +124,9 @@ TEST_F(SimLink, MemoryOutsideTheConfigurationReadsZeroAndKeepsNothing)
 {
     SimMeter* kx4 = card.meterAt(3);
     ASSERT_NE(kx4, nullptr);
-    const std::vector<std::uint8_t> eeprom = kx4->eeprom;
-    std::fill(kx4->ram.begin() + 633, kx4->ram.begin() + 651, std::uint8_t{0x42});
+    const SimMemory eeprom = kx4->eeprom;
+    for (std::size_t at = 633; at < 651; ++at)
+        kx4->ram.set(at, 0x42);
     useMeter(kModelKX3, 3);
     std::int16_t flag = 1;
     for (std::int16_t r = 0; r < 3; ++r) {
