@@ -23,18 +23,6 @@ std::chrono::nanoseconds probeReplyBound(std::int16_t baudCode, std::chrono::mil
     return needs + needs / 5 + std::chrono::milliseconds(20);
 }
 
-QString modelText(const ModelFinding& finding)
-{
-    if (finding.model)
-        return modelNameOf(*finding.model);
-    if (finding.possible.size() < 2)
-        return QStringLiteral("nieznany");
-    QStringList names;
-    for (const std::int16_t model : finding.possible)
-        names << modelNameOf(model);
-    return names.join(QLatin1Char('|'));
-}
-
 int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const CliContext& context)
 {
     std::vector<std::int16_t> bauds = options.scanBauds;

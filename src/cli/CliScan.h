@@ -33,8 +33,4 @@ int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const C
 // A silent address costs this instead of the link's full reply wait.
 std::chrono::nanoseconds probeReplyBound(std::int16_t baudCode, std::chrono::milliseconds response);
 
-// The model as scan and program name it: "KX-3"; "KX-2|KX-4" when the
-// meter's memory cannot tell several apart; "nieznany" otherwise.
-QString modelText(const ModelFinding& finding);
-
 } // namespace vardel

@@ -195,9 +195,7 @@ WriteOutcome MeterSession::writeSteps(const RegisterTable& table, const WriteReq
         // Moved onto a meter that is there already, it would garble every
         // reply of both, and a proof would hear the other one.
         const MeterLink to = guard.after;
-        const std::optional<QString> found = meterAnsweringAt(m_link, to, [](Module1& link) {
-            return modelText(checkMeterModel(link));
-        });
+        const std::optional<QString> found = meterAnsweringAt(m_link, to);
         if (stopSignal() != 0)
             return {WriteStep::Guard, kExitOk, {}};
         if (found) {

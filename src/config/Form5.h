@@ -55,7 +55,7 @@ public:
     // (without it, nothing is offered after a write that moves the meter).
     void setLinkFollower(std::function<void(const MeterLink&)> follow) { m_follow = std::move(follow); }
     // Names a meter found answering where a write would move this one
-    // (without it the refusal says only that one answers there).
+    // (without it, its model as the model check tells it).
     void setMeterIdentifier(IdentifyMeter identify) { m_identify = std::move(identify); }
     // Told after every complete write (the history keeps it).
     void setWrittenHandler(std::function<void()> written) { m_written = std::move(written); }

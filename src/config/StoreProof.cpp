@@ -1,5 +1,6 @@
 #include "config/StoreProof.h"
 
+#include "link/ModelCheck.h"
 #include "link/Module1.h"
 
 namespace vardel {
@@ -54,7 +55,7 @@ std::optional<QString> meterAnsweringAt(Module1& link, const MeterLink& at, cons
     link.ReadConfigReg(0, value, flag);
     std::optional<QString> found;
     if (flag == 0)
-        found = identify ? identify(link) : QString();
+        found = identify ? identify(link) : modelText(checkMeterModel(link));
     link.setErrorWindows(shown);
     useLink(link, before);
     link.setControls(controls);

@@ -31,7 +31,8 @@ bool waitUntilMeterAnswers(Module1& link, std::chrono::nanoseconds bound,
 // Whether anyone answers at `at` (one read of register 0 of the selected
 // model, with the reply wait in force; the link goes back where it was
 // afterwards). `identify` runs while the link is still at `at` and names
-// what answered there. Nothing when nobody answers.
+// what answered there (by default its model, as the model check tells it).
+// Nothing when nobody answers.
 using IdentifyMeter = std::function<QString(Module1& link)>;
 std::optional<QString> meterAnsweringAt(Module1& link, const MeterLink& at, const IdentifyMeter& identify = {});
 // „Pod adresem 7 z prędkością 9600 bodów odpowiada już inny miernik (KX-3);

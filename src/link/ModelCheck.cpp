@@ -3,6 +3,8 @@
 #include "link/MeterModels.h"
 #include "link/Module1.h"
 
+#include <QStringList>
+
 #include <array>
 #include <map>
 
@@ -185,6 +187,18 @@ ModelFinding checkMeterModel(Module1& link)
                                                  link.RegBase, read);
     link.MeterModel = selected;
     return finding;
+}
+
+QString modelText(const ModelFinding& finding)
+{
+    if (finding.model)
+        return modelNameOf(*finding.model);
+    if (finding.possible.size() < 2)
+        return QStringLiteral("nieznany");
+    QStringList names;
+    for (const std::int16_t model : finding.possible)
+        names << modelNameOf(model);
+    return names.join(QLatin1Char('|'));
 }
 
 } // namespace vardel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -48,5 +50,9 @@ ModelFinding checkMeterModel(Module1& link);
 using ModelRegisterRead = std::function<std::optional<float>(std::int16_t model, int r)>;
 ModelFinding checkMeterModel(int address, int baudCode, int transmitCheck, const std::array<std::int16_t, 3>& regBase,
                              const ModelRegisterRead& read);
+
+// The model as scan, program and the write guard name it: "KX-3"; "KX-2|KX-4" when the
+// meter's memory cannot tell several apart; "nieznany" otherwise.
+QString modelText(const ModelFinding& finding);
 
 } // namespace vardel

@@ -478,7 +478,7 @@ TEST_F(SimWrite, NeitherAnOccupiedLinkNorAResponseTooLateIsWritten)
     };
     const Case cases[] = {
         {"onto the KX-4 at 3", 0, 3.0f, {true}, 1,
-         "Pod adresem 3 z prędkością 19200 bodów odpowiada już inny miernik; miernika nie przeniesiono."},
+         "Pod adresem 3 z prędkością 19200 bodów odpowiada już inny miernik (KX-4); miernika nie przeniesiono."},
         {"800 ms", 3, 800.0f, {}, 0,
          "Nie zapisano konfiguracji: miernik nie przyjmie tych ustawień łącza.\n"
          "Czas odpowiedzi 800 ms jest dłuższy niż najdłuższe oczekiwanie łącza przy 19200 bodach (466 ms). Aby czekać "

@@ -327,6 +327,7 @@ TEST_F(Proof, AMeterAlreadyAtALinkIsNamedAndTheLinkComesBack)
     use(kModelKX3, 2);
     const auto name = [](Module1& l) { return QStringLiteral("adres %1").arg(l.MeterAddress); };
     EXPECT_EQ(meterAnsweringAt(link, {3, 4, 1}, name), QStringLiteral("adres 3"));
+    EXPECT_EQ(meterAnsweringAt(link, {3, 4, 1}), QStringLiteral("KX-4")) << "by default the model check names it";
     EXPECT_EQ(meterAnsweringAt(link, {7, 4, 1}, name), std::nullopt);
     EXPECT_EQ(meterAnsweringAt(link, {3, 3, 1}, name), std::nullopt) << "the KX-4 answers at 19200 only";
     EXPECT_EQ(linkInUse(link), (MeterLink{2, 4, 1}));
