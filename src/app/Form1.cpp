@@ -288,6 +288,12 @@ void Form1::buildUi()
 
 QString Form1::settingsPath() const { return settingsFilePath(m_programDir); }
 
+void Form1::noteRealPace()
+{
+    if (auto* note = findChild<QLabel*>(QStringLiteral("SimNote")))
+        note->setText(QStringLiteral("Karta symulowana — mierniki symulowane, w tempie prawdziwej karty"));
+}
+
 void Form1::Form_Load()
 {
     m_timer1->stop();

@@ -21,6 +21,7 @@ namespace vardel {
 struct SimOptions {
     QString stateFile;
     QStringList faults;
+    SimPace pace = SimPace::Fast;
 };
 
 // Faults the simulator can play, so that every failure path of the program

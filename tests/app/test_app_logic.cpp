@@ -183,6 +183,11 @@ TEST(StartOptions, CardChoiceAndSimulatorOptions)
     EXPECT_EQ(s.card, CardKind::Simulated);
     EXPECT_EQ(s.simState, QStringLiteral("/tmp/x.txt"));
     EXPECT_EQ(s.simFaults, QStringList{QStringLiteral("no-meter")});
+    // The window shows a real card's pace unless asked not to.
+    EXPECT_EQ(s.simPace, SimPace::Real);
+    StartOptions fast;
+    ASSERT_TRUE(parseStartOptions({QStringLiteral("--sim-pace"), QStringLiteral("fast")}, fast, error));
+    EXPECT_EQ(fast.simPace, SimPace::Fast);
 
     StartOptions t;
     ASSERT_TRUE(parseStartOptions({QStringLiteral("--trace"), QStringLiteral("bus.log")}, t, error));
@@ -197,6 +202,8 @@ TEST(StartOptions, CardChoiceAndSimulatorOptions)
     EXPECT_TRUE(error.contains(QStringLiteral("Brak wartości opcji"))) << qPrintable(error);
     EXPECT_FALSE(parseStartOptions({QStringLiteral("--trace=")}, bad, error));
     EXPECT_TRUE(error.contains(QStringLiteral("--trace"))) << qPrintable(error);
+    EXPECT_FALSE(parseStartOptions({QStringLiteral("--sim-pace=slow")}, bad, error));
+    EXPECT_TRUE(error.contains(QStringLiteral("--sim-pace"))) << qPrintable(error);
     EXPECT_FALSE(parseStartOptions({QStringLiteral("--sim-fault=slow-replies")}, bad, error));
     EXPECT_FALSE(parseStartOptions({QStringLiteral("--sim-fault"), QStringLiteral("bad-length=0")}, bad, error));
 
@@ -350,7 +357,8 @@ TEST(StartOptions, ProgramEndsOnAStopSignalAndOnTooFewDescriptors)
         vardel.setProcessEnvironment(env);
         vardel.start(QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"), c.limit + QStringLiteral("exec \"$0\" \"$@\""),
                                                              QStringLiteral(VARDEL_BIN_DIR "/vardel"),
-                                                             QStringLiteral("--sim-state"), state}
+                                                             QStringLiteral("--sim-state"), state,
+                                                             QStringLiteral("--sim-pace=fast")}
                                                     + c.args);
         if (c.signal != 0) {
             // The card is locked before the bus monitor is opened and the
