@@ -9,6 +9,8 @@
 #include "link/WindowHabits.h"
 
 #include <QApplication>
+
+#include <utility>
 #include <QMessageBox>
 
 #include <QCheckBox>
@@ -116,13 +118,19 @@ void Form5::Form5_Command1_Click()
                           + guard.unusableLines(m_link.MeterModel, where).join(QLatin1Char('\n')));
         return;
     }
-    if (guard.changesLink()
-        && !m_ask(title,
-                  QStringLiteral("Konfiguracja zmienia łącze miernika:\n%1\nPo zapisie w pamięci EEPROM i resecie miernik "
-                                 "będzie odpowiadał %2. Zapisać mimo to?")
-                      .arg(guard.lines(m_link.MeterModel, where).join(QLatin1Char('\n')), linkPlaceText(guard.after)),
-                  false))
-        return;
+    const bool store = m_eepromFlag == -1;
+    if (guard.changesLink()) {
+        // Without the store the meter keeps answering where it does now:
+        // only the registers change, and the question says no more.
+        const QString lines = guard.lines(m_link.MeterModel, where).join(QLatin1Char('\n'));
+        const QString question =
+            store ? QStringLiteral("Konfiguracja zmienia łącze miernika:\n%1\nPo zapisie w pamięci EEPROM i resecie miernik "
+                                   "będzie odpowiadał %2. Zapisać mimo to?")
+                        .arg(lines, linkPlaceText(guard.after))
+                  : QStringLiteral("Konfiguracja zmienia łącze miernika:\n%1\nZapisać mimo to?").arg(lines);
+        if (!m_ask(title, question, false))
+            return;
+    }
 
     m_writing = true;
     m_command1->setEnabled(false);
@@ -131,7 +139,6 @@ void Form5::Form5_Command1_Click()
 
     m_progress->setFractionalMaximum(m_table.RegCount);
     m_progress->setFractionalValue(0.001);
-    const bool store = m_eepromFlag == -1;
     // The counter moves before each acknowledgement is awaited, so after a
     // failure it shows the register that was not confirmed.
     m_lastResult = WriteConfiguration(
@@ -153,8 +160,15 @@ void Form5::Form5_Command1_Click()
         return;
     if (m_written)
         m_written();
+    if (store) // the EEPROM now holds this link, whatever the user says next
+        m_linkAfterReset = guard.changesLink() ? std::optional<MeterLink>(guard.after) : std::nullopt;
     if (store && guard.changesLink() && m_follow)
         offerToFollow(guard);
+}
+
+std::optional<MeterLink> Form5::takeLinkAfterReset()
+{
+    return std::exchange(m_linkAfterReset, std::nullopt);
 }
 
 void Form5::offerToFollow(const LinkGuard& guard)
@@ -166,7 +180,8 @@ void Form5::offerToFollow(const LinkGuard& guard)
                               "w oknie głównym?")
                    .arg(linkPlaceText(guard.after)),
                true))
-        return;
+        return; // remembered: the next „Reset miernika” says where to look
+    m_linkAfterReset.reset();
     // The reset waits for the store to end; the main window follows the
     // meter before it is looked for again.
     RestartSteps steps;

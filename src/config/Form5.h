@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class QCheckBox;
 class QLabel;
@@ -58,6 +59,11 @@ public:
     void setAsk(Ask ask) { m_ask = std::move(ask); }
     void setWarn(Warn warn) { m_warn = std::move(warn); }
 
+    // Where a meter whose new link was stored will answer after its next
+    // reset, when the user declined to reset it at once; the next
+    // „Reset miernika” takes it (and says so), once.
+    std::optional<MeterLink> takeLinkAfterReset();
+
     bool isWriting() const { return m_writing; }
     const TransferResult& lastResult() const { return m_lastResult; }
     void setEepromPause(std::chrono::milliseconds pause) { m_pause = pause; }
@@ -76,6 +82,7 @@ private:
     TransferResult m_lastResult;
     std::function<void(const MeterLink&)> m_follow;
     std::function<void()> m_written;
+    std::optional<MeterLink> m_linkAfterReset;
     Ask m_ask;
     Warn m_warn;
 

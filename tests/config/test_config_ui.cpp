@@ -413,7 +413,7 @@ TEST_F(SimWrite, AWriteThatMovesTheMeterIsAskedAboutAndTheMainWindowFollowsIt)
     const QString asked =
         QStringLiteral("Konfiguracja zmienia łącze miernika:\n"
                        "Rejestr 0 (Adres sieciowy miernika): w mierniku 2, w konfiguracji 7\n"
-                       "Rejestr 1 (Prędkość transmisji (kod)): w mierniku 4, w konfiguracji 3\n"
+                       "Rejestr 1 (Prędkość transmisji (kod)): w mierniku 4 (19200 bodów), w konfiguracji 3 (9600 bodów)\n"
                        "Po zapisie w pamięci EEPROM i resecie miernik będzie odpowiadał pod adresem 7 z prędkością "
                        "9600 bodów. Zapisać mimo to?");
 
@@ -446,6 +446,33 @@ TEST_F(SimWrite, AWriteThatMovesTheMeterIsAskedAboutAndTheMainWindowFollowsIt)
     link.ReadConfigReg(5, value, flag);
     EXPECT_EQ(flag, 0) << "found at its new link";
     EXPECT_EQ(value, table.RegValue[5]);
+}
+
+// Without the EEPROM store the meter stays where it is: the question names
+// the registers only. A stored new link the user does not follow at once is
+// remembered for the next reset of the meter, and given out once.
+TEST_F(SimWrite, UntickedEepromAsksWithoutTheResetAndADeclinedFollowIsRemembered)
+{
+    table.RegValue[0] = 7.0f;
+    form->setLinkFollower([](const MeterLink&) { ADD_FAILURE() << "followed without a yes"; });
+    windows.Form1_Command9_Click();
+    answers = {true};
+    child<QPushButton>(form, "Command1")->click();
+    ASSERT_EQ(questions.size(), 1);
+    EXPECT_EQ(questions[0], QStringLiteral("Konfiguracja zmienia łącze miernika:\n"
+                                           "Rejestr 0 (Adres sieciowy miernika): w mierniku 2, w konfiguracji 7\n"
+                                           "Zapisać mimo to?"));
+    EXPECT_FALSE(form->takeLinkAfterReset()) << "nothing stored, nothing moves";
+
+    questions.clear();
+    answers = {true, false}; // write and store, but no reset now
+    windows.Form1_Command9_Click();
+    child<QCheckBox>(form, "Check1")->click();
+    child<QPushButton>(form, "Command1")->click();
+    ASSERT_EQ(questions.size(), 2);
+    EXPECT_TRUE(questions[0].contains(QStringLiteral("Po zapisie w pamięci EEPROM i resecie"))) << questions[0].toStdString();
+    EXPECT_EQ(form->takeLinkAfterReset(), std::optional<MeterLink>(MeterLink{7, 4, 1}));
+    EXPECT_FALSE(form->takeLinkAfterReset()) << "said once";
 }
 
 TEST_F(SimWrite, ALinkNoMeterCanTakeIsNotWritten)
@@ -573,7 +600,7 @@ TEST_F(Editor, FirstLoadFillsTheGridForEachModel)
         const float first = c.model == kModelKX3 ? 7.0f : 3.0f;
         EXPECT_EQ(t.RegValue[0], first);
         EXPECT_EQ(g->item(1, 2)->text(), ValueText(first));
-        EXPECT_EQ(g->currentRow(), c.lastRow);
+        EXPECT_EQ(g->currentRow(), 1);
         EXPECT_EQ(g->currentColumn(), 2);
         EXPECT_EQ(g->columnWidth(1), 4900 * g->logicalDpiX() / 1440);
         EXPECT_FALSE(g->item(5, 0)->flags() & Qt::ItemIsSelectable);
@@ -585,6 +612,27 @@ TEST_F(Editor, FirstLoadFillsTheGridForEachModel)
         EXPECT_EQ(child<QLineEdit>(form, "Text1")->text(), QStringLiteral(" "));
         EXPECT_TRUE(child<QLabel>(form, "NamesNote")->isHidden());
     }
+}
+
+// A value reached by a click, on the grid or on the value box itself, is
+// replaced by what is typed next, as one reached by Tab.
+TEST_F(Editor, ClickThenTypeReplacesTheValue)
+{
+    use(kModelKX4);
+    table.RegValue[10] = 20.0f;
+    table.RegValue[11] = 30.0f;
+    Form2* form = open();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+    clickCell(11, Form2::kColValue);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("12"));
+    EXPECT_EQ(value(11), QStringLiteral("12"));
+
+    clickCell(12, Form2::kColValue);
+    child<QPushButton>(form, "Command1")->setFocus();
+    QTest::mouseClick(box("Text1"), Qt::LeftButton, {}, box("Text1")->rect().center());
+    EXPECT_EQ(QApplication::focusWidget(), box("Text1"));
+    QTest::keyClicks(box("Text1"), QStringLiteral("7"));
+    EXPECT_EQ(value(12), QStringLiteral("7"));
 }
 
 TEST_F(Editor, ClickingACellFillsTheEditBoxes)
@@ -604,7 +652,7 @@ TEST_F(Editor, ClickingACellFillsTheEditBoxes)
     EXPECT_EQ(box("Text1")->text(), QStringLiteral("0"));
 
     QTest::keyClicks(box("Text1"), QStringLiteral("5"));
-    EXPECT_EQ(value(21), QStringLiteral("05"));
+    EXPECT_EQ(value(21), QStringLiteral("5")) << "the clicked value is replaced";
     EXPECT_EQ(table.RegValue[20], 0.0f); // only the text changes until "Menu główne"
 }
 
@@ -627,7 +675,7 @@ TEST_F(Editor, ReservedRegisterCannotBeChanged)
     for (int row : {7, 8}) {
         clickCell(row, Form2::kColValue);
         QTest::keyClicks(box("Text1"), QStringLiteral("1"));
-        EXPECT_EQ(value(row), QStringLiteral("01")) << row;
+        EXPECT_EQ(value(row), QStringLiteral("1")) << row;
     }
     menu();
     EXPECT_EQ(table.RegValue[5], 4.0f);
@@ -657,13 +705,14 @@ TEST_F(Editor, MenuParsesEveryRowBack)
     EXPECT_EQ(value(8), QStringLiteral("-350"));
 }
 
-TEST_F(Editor, TypingBeforeAnyClickChangesTheLastRegister)
+TEST_F(Editor, TypingBeforeAnyClickChangesRegister0)
 {
     use(kModelKX2);
     open();
     box("Text1")->setText(QStringLiteral("8"));
     menu();
-    EXPECT_EQ(table.RegValue[63], 8.0f);
+    EXPECT_EQ(table.RegValue[0], 8.0f);
+    EXPECT_EQ(table.RegValue[63], 0.0f);
 }
 
 TEST_F(Editor, Kx3AddressRuleAtFirstLoadAndAtEveryStore)
@@ -846,8 +895,8 @@ TEST_F(Editor, KeyboardMovesPickTheRegisterAsAClickDoes)
 
     struct Move { const char* what; std::function<void()> keys; int row; };
     const Move moves[] = {
-        {"up", [&] { QTest::keyClick(g, Qt::Key_Up); }, 254},
-        {"page up", [&] { QTest::keyClick(g, Qt::Key_PageUp); }, -1},
+        {"up from register 0 stays there", [&] { QTest::keyClick(g, Qt::Key_Up); }, 1},
+        {"page down", [&] { QTest::keyClick(g, Qt::Key_PageDown); }, -1},
         {"to the top", [&] { QTest::keyClick(g, Qt::Key_Home, Qt::ControlModifier); }, 1},
         {"down twice", [&] { QTest::keyClick(g, Qt::Key_Down); QTest::keyClick(g, Qt::Key_Down); }, 3},
         {"left and home stay on the value", [&] { QTest::keyClick(g, Qt::Key_Left); QTest::keyClick(g, Qt::Key_Home); }, 3},
@@ -943,19 +992,25 @@ TEST_F(Editor, TypingANumberInTheGridEditsTheCurrentRegister)
     EXPECT_EQ(table.RegValue[5], 0.25f);
 }
 
-// The grid opens on register 0, yet its current cell stays on the last one,
-// and the edit boxes name that register, whatever was picked before.
-TEST_F(Editor, OpensAtTheTopWithTheLastRegisterCurrent)
+// The grid opens on register 0 with that register current, and the edit
+// boxes name it, whatever was picked before: a number typed at once goes
+// into the register the user sees first.
+TEST_F(Editor, OpensAtTheTopWithRegister0Current)
 {
     use(kModelKX4);
+    table.RegValue[254] = 5.0f;
     for (int opening = 1; opening <= 2; ++opening) {
         SCOPED_TRACE(opening);
-        open();
-        QApplication::processEvents();
+        Form2* form = open();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form));
         EXPECT_EQ(grid()->rowAt(0), 1) << "the first row shown is register 0";
-        EXPECT_EQ(grid()->currentRow(), 255);
+        EXPECT_EQ(grid()->currentRow(), 1);
         EXPECT_EQ(grid()->currentColumn(), Form2::kColValue);
-        EXPECT_EQ(box("Text2")->text(), QStringLiteral("   FE")) << "the boxes name the register they edit";
+        EXPECT_EQ(box("Text2")->text(), QStringLiteral("   0")) << "the boxes name the register they edit";
+        grid()->setFocus();
+        QTest::keyClick(QGuiApplication::focusWindow(), '9');
+        EXPECT_EQ(value(1), QStringLiteral("9"));
+        EXPECT_EQ(value(255), ValueText(5.0f)) << "the last register is left alone";
         clickCell(10, Form2::kColValue);
         grid()->scrollToBottom();
         menu();
