@@ -71,8 +71,13 @@ public:
     FractionalProgressBar* progressBar() const { return m_progress; }
     QLineEdit* counter() const { return m_text1; }
 
+    // What the window waits for after the write, or empty.
+    QLabel* waitNote() const { return m_state; }
+
 private:
     void offerToFollow(const LinkGuard& guard);
+    // Shows a wait of the meter in the bar and the note, in seconds.
+    void showWait(const QString& what, std::chrono::nanoseconds waited, std::chrono::nanoseconds bound);
 
     Module1& m_link;
     const RegisterTable& m_table;
@@ -89,6 +94,7 @@ private:
     FractionalProgressBar* m_progress = nullptr;
     QLineEdit* m_text1 = nullptr;
     QLabel* m_label1 = nullptr;
+    QLabel* m_state = nullptr;
     QCheckBox* m_check1 = nullptr;
     QPushButton* m_command1 = nullptr;
     QPushButton* m_command2 = nullptr;

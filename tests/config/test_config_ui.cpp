@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStringEncoder>
@@ -33,7 +34,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <functional>
 #include <vector>
 
@@ -362,18 +365,25 @@ TEST_F(SimWrite, WritesEveryRegisterAndStoresInEepromOnlyWhenTickedInThisOpening
         if (c.store) {
             ASSERT_EQ(stores.size(), 1u);
             // The store comes after the last acknowledgement and the full pause.
-            const auto& last = recorder.events[recorder.events.size() - 2];
-            EXPECT_EQ(last.event, LinkEvent::AckReceived);
-            EXPECT_EQ(recorder.events.back().bytes, std::vector<std::uint8_t>{3});
-            EXPECT_GE(recorder.events.back().at - last.at, kPause);
+            const auto store = std::find_if(recorder.events.begin(), recorder.events.end(), [](const Recorder::Event& e) {
+                return e.event == LinkEvent::RequestSent && e.bytes == std::vector<std::uint8_t>{3};
+            });
+            ASSERT_NE(store, recorder.events.begin());
+            EXPECT_EQ(std::prev(store)->event, LinkEvent::AckReceived);
+            EXPECT_GE(store->at - std::prev(store)->at, kPause);
             EXPECT_EQ(eepromValue(42), table.RegValue[42]);
+            // Then the window waited, in sight, until the storing meter
+            // answered again: the next exchange finds it listening.
+            EXPECT_EQ(recorder.events.back().event, LinkEvent::ReplyFetched);
+            EXPECT_GT(recorder.requests(1).size(), 1u) << "asked while it stored";
+            EXPECT_DOUBLE_EQ(form->progressBar()->fractionalMaximum(), 4.0) << "the bar counts the wait's seconds";
         } else {
             EXPECT_TRUE(stores.empty());
             EXPECT_EQ(recorder.events.back().event, LinkEvent::AckReceived);
             EXPECT_EQ(eepromValue(42), eepromBefore);
+            EXPECT_DOUBLE_EQ(form->progressBar()->fractionalMaximum(), 100.0);
         }
         EXPECT_TRUE(form->lastResult().complete);
-        EXPECT_DOUBLE_EQ(form->progressBar()->fractionalMaximum(), 100.0);
         EXPECT_EQ(form->counter()->text(), QStringLiteral("   100"));
         EXPECT_FALSE(form->isVisible());
         EXPECT_EQ(windows.EepromFlag, 0);
@@ -473,6 +483,27 @@ TEST_F(SimWrite, UntickedEepromAsksWithoutTheResetAndADeclinedFollowIsRemembered
     EXPECT_TRUE(questions[0].contains(QStringLiteral("Po zapisie w pamięci EEPROM i resecie"))) << questions[0].toStdString();
     EXPECT_EQ(form->takeLinkAfterReset(), std::optional<MeterLink>(MeterLink{7, 4, 1}));
     EXPECT_FALSE(form->takeLinkAfterReset()) << "said once";
+}
+
+// Tab goes through the window as it stands on the screen, and every box a
+// screen reader lands on has a name.
+TEST_F(SimWrite, TabFollowsTheScreenAndTheBoxesHaveNames)
+{
+    windows.Form1_Command9_Click();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+    QStringList order;
+    QWidget* w = child<QCheckBox>(form, "Check1");
+    w->setFocus();
+    for (int i = 0; i < 4; ++i) {
+        order << QApplication::focusWidget()->objectName();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    EXPECT_EQ(order, (QStringList{"Check1", "Command1", "Command2", "Check1"}));
+    for (QWidget* box : form->findChildren<QWidget*>()) {
+        if (qobject_cast<QLineEdit*>(box) || qobject_cast<QProgressBar*>(box) || qobject_cast<QAbstractButton*>(box)) {
+            EXPECT_FALSE(box->accessibleName().isEmpty()) << box->objectName().toStdString();
+        }
+    }
 }
 
 TEST_F(SimWrite, ALinkNoMeterCanTakeIsNotWritten)
