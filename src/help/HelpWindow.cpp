@@ -117,8 +117,13 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window)
         if (!m_listing)
             openListed();
     });
+    // A click on the topic already marked opens it too (the page may have
+    // moved on by a link since it was marked).
+    connect(m_contents, &QListWidget::itemClicked, this, [this] { openListed(); });
     connect(m_browser, &QTextBrowser::sourceChanged, this, [this](const QUrl& url) {
         m_topic = helpTopicOfUrl(url);
+        // A followed link or "Wstecz" moves the contents with the page.
+        markListed(m_topic);
         highlight();
     });
     connect(m_browser, &QTextBrowser::backwardAvailable, m_back, &QPushButton::setEnabled);
@@ -173,8 +178,15 @@ void HelpWindow::showTopic(const QString& id)
     if (titleOf(id).isEmpty())
         return;
     m_browser->setSource(helpTopicUrl(id));
-    // The contents follow the page, without opening it a second time.
+    markListed(id);
+}
+
+void HelpWindow::markListed(const QString& id)
+{
+    // The contents follow the page, without opening it a second time; a
+    // page the list does not hold (a search's other hits) leaves none marked.
     m_listing = true;
+    m_contents->setCurrentRow(-1);
     for (int i = 0; i < m_contents->count(); ++i) {
         if (m_contents->item(i)->data(Qt::UserRole).toString() == id) {
             m_contents->setCurrentRow(i);

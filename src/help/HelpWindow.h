@@ -33,6 +33,7 @@ private:
     void listTopics();
     void search();
     void openListed();
+    void markListed(const QString& id);
     void highlight();
 
     QLineEdit* m_search = nullptr;

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 #include <sys/stat.h>
 
 #include <chrono>
@@ -164,6 +166,31 @@ TEST(TextRules, NetworkAddress)
     };
     for (const Case& c : cases)
         EXPECT_EQ(parseNetworkAddressText(QString::fromLatin1(c.text)), c.value) << c.text;
+}
+
+// On a Polish desktop the application's numbers use a comma (LC_NUMERIC set
+// from the environment when the application is made): the point typed into
+// the box still reads as a point.
+TEST(TextRules, NetworkAddressWhateverTheUsersLocale)
+{
+    QTemporaryDir locales;
+    const QByteArray path = QFile::encodeName(locales.path());
+    QProcess make;
+    make.start(QStringLiteral("localedef"), {QStringLiteral("-i"), QStringLiteral("pl_PL"), QStringLiteral("-f"),
+                                             QStringLiteral("UTF-8"), locales.filePath(QStringLiteral("pl_PL.UTF-8"))});
+    ASSERT_TRUE(make.waitForFinished(30000)) << "localedef (package locales) is needed";
+    const QByteArray oldPath = qgetenv("LOCPATH");
+    const std::string oldNumeric = std::setlocale(LC_NUMERIC, nullptr);
+    qputenv("LOCPATH", path);
+    ASSERT_NE(std::setlocale(LC_NUMERIC, "pl_PL.UTF-8"), nullptr) << make.readAllStandardError().toStdString();
+    EXPECT_EQ(std::localeconv()->decimal_point, std::string(","));
+    EXPECT_EQ(parseNetworkAddressText(QStringLiteral("3.5")), std::optional<std::int16_t>(4));
+    EXPECT_EQ(parseNetworkAddressText(QStringLiteral("2.5e1")), std::optional<std::int16_t>(25));
+    std::setlocale(LC_NUMERIC, oldNumeric.c_str());
+    if (oldPath.isNull())
+        qunsetenv("LOCPATH");
+    else
+        qputenv("LOCPATH", oldPath);
 }
 
 TEST(StartOptions, CardChoiceAndSimulatorOptions)

@@ -164,12 +164,25 @@ TEST(HelpWindowTest, ContentsSearchLinksAndEscape)
     EXPECT_EQ(help->contents()->count(), static_cast<int>(helpTopics().size()));
     EXPECT_TRUE(help->browser()->extraSelections().isEmpty());
 
-    // A link to another topic (as a click resolves it), and back.
+    // A link to another topic (as a click resolves it), and back; the
+    // contents follow the page, and a click on the topic left behind opens it.
+    const auto listed = [help] { return help->contents()->currentItem()->data(Qt::UserRole).toString(); };
     help->browser()->setSource(help->browser()->source().resolved(QUrl(QStringLiteral("rejestrator.html"))));
     EXPECT_EQ(help->currentTopic(), QStringLiteral("rejestrator"));
+    EXPECT_EQ(listed(), QStringLiteral("rejestrator"));
     auto* back = help->findChild<QPushButton*>(QStringLiteral("Back"));
     ASSERT_TRUE(back->isEnabled());
     back->click();
+    EXPECT_EQ(help->currentTopic(), QStringLiteral("okno-glowne"));
+    EXPECT_EQ(listed(), QStringLiteral("okno-glowne"));
+    help->browser()->setSource(help->browser()->source().resolved(QUrl(QStringLiteral("rejestrator.html"))));
+    QListWidget* contents = help->contents();
+    for (int i = 0; i < contents->count(); ++i) {
+        if (contents->item(i)->data(Qt::UserRole).toString() == QLatin1String("okno-glowne")) {
+            const QRect row = contents->visualItemRect(contents->item(i));
+            QTest::mouseClick(contents->viewport(), Qt::LeftButton, {}, row.center());
+        }
+    }
     EXPECT_EQ(help->currentTopic(), QStringLiteral("okno-glowne"));
 
     // A link to a place within a topic opens the topic there, not at its top.
