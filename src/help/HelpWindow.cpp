@@ -228,6 +228,13 @@ HelpWindow* HelpController::showTopic(const QString& id)
 {
     if (!m_window)
         m_window = std::make_unique<HelpWindow>();
+    // A modal dialog blocks every window but its own: help asked for over
+    // one belongs to it until it closes, so that it can be read meanwhile.
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal && modal != m_window.get() && m_window->parentWidget() != modal) {
+        m_window->setParent(modal, Qt::Window);
+        m_lentTo = modal;
+    }
     m_window->showTopic(id);
     bringBack(m_window.get());
     return m_window.get();
@@ -241,8 +248,24 @@ HelpWindow* HelpController::showFor(const QWidget* window)
     return showTopic(topic.isEmpty() ? QStringLiteral("okno-glowne") : topic);
 }
 
+void HelpController::giveBack()
+{
+    // Back to a window of its own before the dialog goes (with its children).
+    const bool shown = m_window->isVisible();
+    const QRect at = m_window->geometry();
+    m_window->setParent(nullptr, Qt::Window);
+    m_lentTo = nullptr;
+    m_window->setGeometry(at);
+    if (shown)
+        m_window->show();
+}
+
 bool HelpController::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::Hide && m_lentTo && watched == m_lentTo.data() && m_window) {
+        giveBack();
+        return false;
+    }
     if (event->type() != QEvent::KeyPress)
         return false;
     const auto* key = static_cast<QKeyEvent*>(event);

@@ -64,7 +64,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void giveBack();
+
     std::unique_ptr<HelpWindow> m_window;
+    QPointer<QWidget> m_lentTo; // the modal dialog the window belongs to meanwhile
 };
 
 } // namespace vardel

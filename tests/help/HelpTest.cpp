@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QDialog>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -27,6 +28,9 @@
 #include <QTextBrowser>
 
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
 
 #include <set>
 
@@ -193,6 +197,35 @@ TEST(HelpWindowTest, ContentsSearchLinksAndEscape)
 
     QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Escape);
     EXPECT_FALSE(help->isVisible());
+}
+
+// F1 in a modal dialog opens a help window that takes the keyboard while
+// the dialog is up, and stays open on its own once the dialog has gone.
+TEST(HelpWindowTest, HelpOverAModalDialogCanBeUsed)
+{
+    HelpController controller;
+    auto dialog = std::make_unique<QDialog>();
+    dialog->setObjectName(QStringLiteral("Form5"));
+    auto* field = new QLineEdit(dialog.get());
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    field->setFocus();
+    QTest::keyClick(dialog->windowHandle(), Qt::Key_F1);
+    HelpWindow* help = controller.window();
+    ASSERT_NE(help, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(help));
+    help->activateWindow();
+    help->searchBox()->setFocus();
+    // Through the window system, where a blocked window gets no keys.
+    for (char c : std::string("eeprom"))
+        QTest::keyClick(help->windowHandle(), c);
+    EXPECT_EQ(help->searchBox()->text(), QStringLiteral("eeprom"));
+
+    dialog.reset();
+    ASSERT_EQ(controller.window(), help);
+    EXPECT_TRUE(help->isVisible()) << "the help outlives the dialog";
+    EXPECT_EQ(help->parentWidget(), nullptr);
 }
 
 } // namespace
