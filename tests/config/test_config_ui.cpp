@@ -8,6 +8,7 @@
 #include "config/LinkGuard.h"
 #include "config/RegisterTable.h"
 #include "config/RegisterTexts.h"
+#include "link/ErrorForms.h"
 #include "link/Module1.h"
 #include "sim/SimCard.h"
 #include "support/FakePort.h"
@@ -191,6 +192,27 @@ TEST_F(SimTransfer, ReadFetchesEveryRegisterOfTheModelWithTheProgressOnScreen)
         EXPECT_FALSE(form->isVisible());
     }
     EXPECT_EQ(errors.transmit + errors.receive, 0);
+}
+
+// A read that fails shows the error window without giving it the keyboard,
+// also when the read window that had it goes: the keyboard returns to the
+// window it was in before the read.
+TEST_F(SimTransfer, AFailedReadLeavesTheKeyboardWithTheMainWindow)
+{
+    use(kModelKX4);
+    ErrorForms shown;
+    link.setErrorWindows(&shown);
+    QWidget mainWindow;
+    mainWindow.show();
+    mainWindow.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&mainWindow));
+    ConfigWindows placed(link, table, &mainWindow);
+    ASSERT_TRUE(card.setFault(QStringLiteral("no-meter")));
+    placed.Form1_Command6_Click();
+    QApplication::processEvents();
+    EXPECT_TRUE(shown.form7()->isVisible());
+    EXPECT_FALSE(placed.readWindow()->isVisible());
+    EXPECT_EQ(QApplication::activeWindow(), &mainWindow);
 }
 
 TEST_F(SimTransfer, ReadStopsAtTheFirstMissingReplyAndKeepsTheRest)
