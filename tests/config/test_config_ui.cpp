@@ -458,11 +458,22 @@ TEST_F(SimWrite, AWriteThatMovesTheMeterIsAskedAboutAndTheMainWindowFollowsIt)
     EXPECT_TRUE(recorder.requests(2).empty());
     EXPECT_TRUE(form->isVisible()) << "the user may still close it or write after all";
 
-    // "Tak": written and stored as ever, then the offer to follow the meter.
+    // "Tak": written and stored as ever, then the offer to follow the meter;
+    // its waits for the store and the start show in the window.
     questions.clear();
     defaults.clear();
     answers = {true, true};
+    QStringList waits;
+    recorder.hook = [&](const Recorder::Event& e) {
+        if (e.event == LinkEvent::RequestSent && form->waitNote()->isVisibleTo(form) && form->isVisible())
+            waits << form->waitNote()->text().section(QStringLiteral(" Czekanie"), 0, 0);
+    };
     child<QPushButton>(form, "Command1")->click();
+    recorder.hook = nullptr;
+    waits.removeDuplicates();
+    EXPECT_EQ(waits, (QStringList{QStringLiteral("Miernik zapisuje konfigurację w pamięci EEPROM; potem zostanie zresetowany."),
+                                  QStringLiteral("Miernik startuje po resecie.")}));
+    EXPECT_FALSE(form->isVisible());
     ASSERT_EQ(recorder.requests(2).size(), 100u);
     ASSERT_EQ(questions.size(), 2);
     EXPECT_EQ(questions[1], QStringLiteral("Miernik przyjmie nowe ustawienia łącza po resecie; potem będzie odpowiadał "
