@@ -16,9 +16,12 @@ VARDEL_PACKAGE_PACKAGES=(dpkg-dev lintian desktop-file-utils man-db)
 # own dependencies for the card's group and the port helper's capability
 # (adduser, libcap2-bin) are needed too; the privilege tests give copies of
 # the programs capabilities with setcap. fc-match for the package's fonts, the
-# time zones for time stamps across a change of the clocks.
+# time zones for time stamps across a change of the clocks. A real X server
+# with a window manager, whose framebuffer shows the read window as the
+# monitor does (Xvfb keeps it in a file). The locales' sources, for a test
+# under a Polish locale made on the spot (localedef).
 VARDEL_TEST_PACKAGES=(poppler-utils cups cups-client cups-bsd printer-driver-cups-pdf "${VARDEL_PACKAGE_PACKAGES[@]}"
-    adduser libcap2-bin fontconfig tzdata)
+    adduser libcap2-bin fontconfig tzdata xvfb openbox locales)
 # The fuzz targets (./fuzz.sh, and briefly in ./test.sh): clang with libFuzzer.
 VARDEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 VARDEL_TEST_PACKAGES+=("${VARDEL_FUZZ_PACKAGES[@]}")

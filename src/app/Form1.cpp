@@ -301,6 +301,12 @@ void Form1::buildUi()
 
 QString Form1::settingsPath() const { return settingsFilePath(m_programDir); }
 
+void Form1::noteRealPace()
+{
+    if (auto* note = findChild<QLabel*>(QStringLiteral("SimNote")))
+        note->setText(QStringLiteral("Karta symulowana — mierniki symulowane, w tempie prawdziwej karty"));
+}
+
 void Form1::Form_Load()
 {
     m_timer1->stop();
@@ -493,6 +499,12 @@ void Form1::KxReset_Click()
 {
     m_link.SendMeterReset();
     showStatus(m_link.ReadCardStatus());
+    // A stored link the user chose not to follow at once takes effect now.
+    if (const auto after = m_config->writeWindow()->takeLinkAfterReset())
+        QMessageBox::information(this, QStringLiteral("Reset miernika"),
+                                 QStringLiteral("Po resecie miernik odpowiada %1 (ustawienia łącza zapisane w pamięci "
+                                                "EEPROM). Parametry łącza w oknie głównym są bez zmian.")
+                                     .arg(linkPlaceText(*after)));
 }
 
 void Form1::Form1_Command6_Click() { m_config->Form1_Command6_Click(); }

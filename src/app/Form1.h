@@ -38,6 +38,8 @@ public:
 
     // Start-up: settings file, controls, card reset, link parameters.
     void Form_Load();
+    // The simulated card keeps a real card's pace: its note says so.
+    void noteRealPace();
 
     // LinkControls: CardSetLink reads the buttons and the box themselves.
     int selectedBaudButton() const override;

@@ -50,6 +50,17 @@ void dropRuntimeDirNotice(QtMsgType type, const QMessageLogContext& context, con
 
 } // namespace
 
+bool parseSimPace(const QString& text, SimPace& pace)
+{
+    if (text == QLatin1String("real"))
+        pace = SimPace::Real;
+    else if (text == QLatin1String("fast"))
+        pace = SimPace::Fast;
+    else
+        return false;
+    return true;
+}
+
 bool isRuntimeDirNotice(QtMsgType type, const QString& message)
 {
     return type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"));
@@ -92,6 +103,13 @@ bool parseStartOptions(const QStringList& args, StartOptions& options, QString& 
             if (!parseSimFault(value, check, &error))
                 return false;
             options.simFaults << value;
+        } else if (isOption(arg, QStringLiteral("--sim-pace"))) {
+            if (!takeValue(args, i, QStringLiteral("--sim-pace"), value, error))
+                return false;
+            if (!parseSimPace(value, options.simPace)) {
+                error = QStringLiteral("Nieprawidłowa wartość opcji %1: %2").arg(QStringLiteral("--sim-pace"), value);
+                return false;
+            }
         } else if (arg == QLatin1String("-platform") || arg == QLatin1String("-display")) {
             // Qt's own choice of window system; the application object takes it.
             if (i + 1 >= args.size()) {
@@ -152,6 +170,8 @@ QString startHelpText()
     for (const QString& line : SimCard::faultDescriptions())
         text += QStringLiteral("                           ") + line + QLatin1Char('\n');
     text += QStringLiteral(
+        "  --sim-pace=real|fast   tempo karty symulowanej: real (domyślnie) jak prawdziwa karta,\n"
+        "                         fast bez czekania\n"
         "  --trace PLIK           dopisuje do pliku jeden wiersz na każdą wymianę z miernikiem\n"
         "                         (czas, bajty zapytania i odpowiedzi, wynik); \"-\" to stderr\n"
         "  --version              wersja programu\n"
@@ -194,6 +214,7 @@ std::unique_ptr<PortBackend> createBackend(const StartOptions& options, const QS
     SimOptions sim;
     sim.stateFile = simStatePath(options, programDir);
     sim.faults = options.simFaults;
+    sim.pace = options.simPace;
     QStringList messages;
     std::unique_ptr<SimCard> card = SimCard::create(sim, messages);
     if (!card) {

@@ -3,6 +3,7 @@
 #include "app/CardLock.h"
 #include "link/PortBackend.h"
 #include "portio/PortAccess.h"
+#include "sim/SimClock.h"
 
 #include <QString>
 #include <QStringList>
@@ -22,6 +23,7 @@ struct StartOptions {
     CardKind card = CardKind::Simulated;
     QString simState;      // empty: the default file beside the program
     QStringList simFaults; // NAME or NAME=K
+    SimPace simPace = SimPace::Real; // --sim-pace: the window shows a real card's pace
     QString trace;         // --trace FILE: the bus monitor ("-" for stderr)
     bool help = false;
     bool version = false;
@@ -34,6 +36,9 @@ struct StartOptions {
 // Parses the arguments after the program name. On a mistake returns false and
 // a Polish message in `error`.
 bool parseStartOptions(const QStringList& args, StartOptions& options, QString& error);
+
+// "real" or "fast" (--sim-pace of both programs).
+bool parseSimPace(const QString& text, SimPace& pace);
 
 // The text of vardel --help, and the one line shown after a mistake.
 QString startHelpText();

@@ -2,6 +2,7 @@
 
 #include "link/Module1.h"
 
+#include <charconv>
 #include <cmath>
 #include <string>
 
@@ -94,7 +95,10 @@ std::optional<std::int16_t> parseNetworkAddressText(const QString& text)
     }
     if (!digits)
         return std::int16_t{0};
-    const double value = std::strtod(number.c_str(), nullptr);
+    // The user's LC_NUMERIC (the application sets it) must not decide
+    // where the number ends: from_chars reads the point whatever it is.
+    double value = 0.0;
+    std::from_chars(number.data(), number.data() + number.size(), value);
     const double rounded = std::nearbyint(value); // the default rounding mode: halves to even
     if (!(rounded >= -32768.0 && rounded <= 32767.0))
         return std::nullopt;

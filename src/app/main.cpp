@@ -190,6 +190,8 @@ int run(int argc, char** argv, int wakeFd)
     RegisterTable table;
     Form1 form1(link, table, programDir, options.card == CardKind::Simulated);
     form1.setHistoryFolder(historyFolder(options, programDir));
+    if (sim && options.simPace == SimPace::Real)
+        form1.noteRealPace();
     window = &form1;
     endOnStopSignal(app, wakeFd);
     if (sim) {

@@ -88,12 +88,13 @@ struct OptionInfo {
     unsigned only;     // commands it belongs to; 0: every command
 };
 
-constexpr std::array<OptionInfo, 19> kOptions{{
+constexpr std::array<OptionInfo, 20> kOptions{{
     {"--help", "-h", false, 0},
     {"--version", nullptr, false, 0},
     {"--card", nullptr, true, 0},
     {"--sim-state", nullptr, true, 0},
     {"--sim-fault", nullptr, true, 0},
+    {"--sim-pace", nullptr, true, 0},
     {"--model", nullptr, true, 0},
     {"--meter-address", nullptr, true, 0},
     {"--master-address", nullptr, true, 0},
@@ -302,6 +303,9 @@ bool applyOption(const OptionInfo& o, const QString& value, CliOptions& options,
         if (!parseSimFault(value, check, &error))
             return false;
         options.start.simFaults << value;
+    } else if (name == QLatin1String("--sim-pace")) {
+        if (!parseSimPace(value, options.start.simPace))
+            return bad();
     } else if (name == QLatin1String("--model")) {
         if (!(options.model = modelFromText(value)))
             return bad();
@@ -541,6 +545,8 @@ QString cliUsageText()
     for (const QString& line : simFaultDescriptions())
         text += QStringLiteral("                              ") + line + QLatin1Char('\n');
     text += QStringLiteral(
+        "  --sim-pace real|fast      tempo karty symulowanej: fast (domyślnie) bez czekania,\n"
+        "                            real jak prawdziwa karta\n"
         "  --trace PLIK              dopisuje do pliku jeden wiersz na wymianę z miernikiem\n"
         "                            (czas, bajty zapytania i odpowiedzi, wynik); \"-\" to stderr\n"
         "\n"

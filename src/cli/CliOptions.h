@@ -43,7 +43,13 @@ struct CliOptions {
     int waitLimitMs = -1; // --wait=SECONDS: for at most this long; -1: as long as it takes
     int count = 0;        // measure --count; 0: until interrupted
 
-    StartOptions start; // --card, --sim-state, --sim-fault
+    // --card, --sim-state, --sim-fault, --sim-pace; a script waits for no
+    // simulated card unless it asks to.
+    StartOptions start = [] {
+        StartOptions s;
+        s.simPace = SimPace::Fast;
+        return s;
+    }();
     QString trace;      // --trace FILE, "-" for stderr
 
     std::optional<std::int16_t> model;

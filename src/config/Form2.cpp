@@ -31,6 +31,31 @@ namespace vardel {
 
 namespace {
 
+// A value box entered by a click takes a new value when typed into, as one
+// entered by Tab does: its text is selected once the click is over (a drag
+// that selected part of it keeps that part).
+class SelectOnClick final : public QObject {
+public:
+    explicit SelectOnClick(QLineEdit* box) : QObject(box), m_box(box) { box->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::FocusIn && static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason) {
+            m_entered = true;
+        } else if (event->type() == QEvent::MouseButtonRelease && m_entered) {
+            m_entered = false;
+            if (!m_box->hasSelectedText())
+                m_box->selectAll();
+        }
+        return false;
+    }
+
+private:
+    QLineEdit* m_box;
+    bool m_entered = false;
+};
+
 constexpr int kTwipsPerInch = 1440;
 constexpr int kColumnTwips[3] = {600, 4900, 770};
 
@@ -174,6 +199,7 @@ void Form2::buildUi()
     displayOnly(m_text2);
     m_label2 = label("Label2", QStringLiteral("  ="), m_frame1);
     m_text1 = lineBox("Text1", QStringLiteral("Wartość rejestru"), m_frame1);
+    new SelectOnClick(m_text1);
     m_text1->setText(QStringLiteral(" "));
     m_label1->setBuddy(m_text1);
     auto* editRow = new QHBoxLayout(m_frame1);
@@ -360,10 +386,11 @@ void Form2::fillGrid(bool addressRule, bool nameCurrent)
         cell(i, kColValue)->setText(ValueText(m_table.RegValue[r]));
     }
     m_grid->setUpdatesEnabled(true);
-    // The current cell is the last register's, yet the list opens at its
-    // top: no scrolling to the current cell now or when the window shows.
+    // The list opens at its top with register 0 current: a value typed at
+    // once goes into the register the user sees first, and the edit boxes
+    // name it.
     m_grid->setAutoScroll(false);
-    m_grid->setCurrentCell(n, kColValue);
+    m_grid->setCurrentCell(std::min(n, 1), kColValue);
     if (nameCurrent)
         fillEditBoxes();
     showWhetherEditable();
@@ -408,8 +435,8 @@ void Form2::refill()
     Form2_Form_Load();
     fillModelBoxes();
     loadNames();
-    // The current cell is back on the last register: the edit boxes name it,
-    // so that a value typed at once lands where the boxes say.
+    // The current cell is back on register 0: the edit boxes name it, so
+    // that a value typed at once lands where the boxes say.
     fillGrid(false, true);
 }
 
@@ -431,8 +458,11 @@ void Form2::showDescriptiveFields()
 
 void Form2::Form2_MSFlexGrid1_Click()
 {
-    if (fillEditBoxes())
+    if (fillEditBoxes()) {
+        // Typing then replaces the value, as after Tab.
         m_text1->setFocus();
+        m_text1->selectAll();
+    }
 }
 
 bool Form2::fillEditBoxes()

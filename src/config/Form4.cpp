@@ -5,7 +5,9 @@
 #include "link/ShowNow.h"
 #include "link/WindowHabits.h"
 
+#include <QApplication>
 #include <QFont>
+#include <QPointer>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -97,6 +99,7 @@ TransferResult Form4::readConfiguration(Module1& link, RegisterTable& table)
     // the window system by hand: before the first exchange and after every
     // register. Timer ticks let through meanwhile find the link busy.
     const Module1::Busy busy(link);
+    const QPointer<QWidget> before = QApplication::activeWindow();
     m_progress->setFractionalMaximum(table.RegCount);
     m_progress->setFractionalValue(0.1);
     showNow(this);
@@ -106,7 +109,7 @@ TransferResult Form4::readConfiguration(Module1& link, RegisterTable& table)
         m_text1->setText(counterText(done));
         paintNow(this);
     });
-    hide();
+    hideHandingKeyboardTo(this, before);
     return result;
 }
 

@@ -9,6 +9,9 @@
 #include "link/WindowHabits.h"
 
 #include <QApplication>
+
+#include <algorithm>
+#include <utility>
 #include <QMessageBox>
 
 #include <QCheckBox>
@@ -16,6 +19,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -51,6 +55,12 @@ Form5::Form5(Module1& link, const RegisterTable& table, std::int16_t& eepromFlag
     counterRow->addWidget(m_label1);
     counterRow->addStretch();
     counterRow->addWidget(m_check1);
+    // After a store the meter hears nothing until it has finished: the
+    // window stays up and says what it waits for.
+    m_state = new QLabel(this);
+    m_state->setObjectName(QStringLiteral("State"));
+    m_state->setWordWrap(true);
+    m_state->hide();
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(m_command1);
@@ -58,6 +68,7 @@ Form5::Form5(Module1& link, const RegisterTable& table, std::int16_t& eepromFlag
     auto* layout = new QVBoxLayout(scrollingContents(this));
     layout->addWidget(m_progress);
     layout->addLayout(counterRow);
+    layout->addWidget(m_state);
     layout->addLayout(buttons);
     resize(460, 130);
     // Escape leaves as "Zakończ" does (not while a write runs).
@@ -139,15 +150,46 @@ void Form5::Form5_Command1_Click()
         },
         m_pause);
 
+    if (m_lastResult.complete && m_written)
+        m_written();
+    if (m_lastResult.complete && store) {
+        // The EEPROM now holds this link, whatever the user says next.
+        m_linkAfterReset = guard.changesLink() ? std::optional<MeterLink>(guard.after) : std::nullopt;
+        if (guard.changesLink() && m_follow) {
+            offerToFollow(guard);
+        } else {
+            // A meter storing its EEPROM answers nobody: the next exchange
+            // (the test window, a read) would fail. Wait here until it
+            // answers again, in sight.
+            const auto bound = storeBound(m_table.RegCount);
+            if (!waitUntilMeterAnswers(m_link, bound, [&](std::chrono::nanoseconds waited) {
+                    showWait(QStringLiteral("Miernik zapisuje konfigurację w pamięci EEPROM i do końca zapisu nie odpowiada."),
+                             waited, bound);
+                }))
+                m_warn(windowTitle(), QStringLiteral("Miernik nie odpowiada po poleceniu zapisu w pamięci EEPROM."));
+        }
+    }
+    m_state->hide();
     release();
     hide();
     m_eepromFlag = 0;
-    if (!m_lastResult.complete)
-        return;
-    if (m_written)
-        m_written();
-    if (store && guard.changesLink() && m_follow)
-        offerToFollow(guard);
+}
+
+void Form5::showWait(const QString& what, std::chrono::nanoseconds waited, std::chrono::nanoseconds bound)
+{
+    using Seconds = std::chrono::duration<double>;
+    const double gone = Seconds(waited).count(), all = Seconds(bound).count();
+    m_progress->setFractionalMaximum(all);
+    m_progress->setFractionalValue(std::min(gone, all));
+    m_state->setText(QStringLiteral("%1 Czekanie: %2 s z najwyżej %3 s.")
+                         .arg(what, QLocale().toString(gone, 'f', 1), QLocale().toString(all, 'f', 1)));
+    m_state->show();
+    paintNow(this);
+}
+
+std::optional<MeterLink> Form5::takeLinkAfterReset()
+{
+    return std::exchange(m_linkAfterReset, std::nullopt);
 }
 
 std::optional<LinkGuard> Form5::askAboutLink()
@@ -167,13 +209,19 @@ std::optional<LinkGuard> Form5::askAboutLink()
                                 .join(QLatin1Char('\n')));
         return std::nullopt;
     }
-    if (guard.changesLink()
-        && !m_ask(title,
-                  QStringLiteral("Konfiguracja zmienia łącze miernika:\n%1\nPo zapisie w pamięci EEPROM i resecie miernik "
+    if (guard.changesLink()) {
+        // Without the store the meter keeps answering where it does now:
+        // only the registers change, and the question says no more.
+        const QString lines = guard.lines(m_link.MeterModel, where).join(QLatin1Char('\n'));
+        const QString question =
+            m_eepromFlag == -1
+                ? QStringLiteral("Konfiguracja zmienia łącze miernika:\n%1\nPo zapisie w pamięci EEPROM i resecie miernik "
                                  "będzie odpowiadał %2. Zapisać mimo to?")
-                      .arg(guard.lines(m_link.MeterModel, where).join(QLatin1Char('\n')), linkPlaceText(guard.after)),
-                  false))
-        return std::nullopt;
+                      .arg(lines, linkPlaceText(guard.after))
+                : QStringLiteral("Konfiguracja zmienia łącze miernika:\n%1\nZapisać mimo to?").arg(lines);
+        if (!m_ask(title, question, false))
+            return std::nullopt;
+    }
     if (guard.movesMeter()) {
         // Onto a meter that answers there already, both would garble each
         // other's replies for good.
@@ -194,12 +242,20 @@ void Form5::offerToFollow(const LinkGuard& guard)
                               "w oknie głównym?")
                    .arg(linkPlaceText(guard.after)),
                true))
-        return;
+        return; // remembered: the next „Reset miernika” says where to look
+    m_linkAfterReset.reset();
     // The reset waits for the store to end; the main window follows the
     // meter before it is looked for again.
     RestartSteps steps;
     steps.after = guard.after;
     steps.follow = m_follow;
+    // Up to 12 s with the window in sight and the wait moving in it.
+    steps.progress = [this](RestartStep step, std::chrono::nanoseconds waited, std::chrono::nanoseconds bound) {
+        showWait(step == RestartStep::Storing
+                     ? QStringLiteral("Miernik zapisuje konfigurację w pamięci EEPROM; potem zostanie zresetowany.")
+                     : QStringLiteral("Miernik startuje po resecie."),
+                 waited, bound);
+    };
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const RestartOutcome restarted = restartAfterStore(m_link, steps);
     QApplication::restoreOverrideCursor();

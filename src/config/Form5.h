@@ -63,6 +63,11 @@ public:
     void setAsk(Ask ask) { m_ask = std::move(ask); }
     void setWarn(Warn warn) { m_warn = std::move(warn); }
 
+    // Where a meter whose new link was stored will answer after its next
+    // reset, when the user declined to reset it at once; the next
+    // „Reset miernika” takes it (and says so), once.
+    std::optional<MeterLink> takeLinkAfterReset();
+
     bool isWriting() const { return m_writing; }
     const TransferResult& lastResult() const { return m_lastResult; }
     void setEepromPause(std::chrono::milliseconds pause) { m_pause = pause; }
@@ -70,10 +75,15 @@ public:
     FractionalProgressBar* progressBar() const { return m_progress; }
     QLineEdit* counter() const { return m_text1; }
 
+    // What the window waits for after the write, or empty.
+    QLabel* waitNote() const { return m_state; }
+
 private:
     // The guard's question and refusals; the guard when the write may go on.
     std::optional<LinkGuard> askAboutLink();
     void offerToFollow(const LinkGuard& guard);
+    // Shows a wait of the meter in the bar and the note, in seconds.
+    void showWait(const QString& what, std::chrono::nanoseconds waited, std::chrono::nanoseconds bound);
 
     Module1& m_link;
     const RegisterTable& m_table;
@@ -84,12 +94,14 @@ private:
     std::function<void(const MeterLink&)> m_follow;
     std::function<void()> m_written;
     IdentifyMeter m_identify;
+    std::optional<MeterLink> m_linkAfterReset;
     Ask m_ask;
     Warn m_warn;
 
     FractionalProgressBar* m_progress = nullptr;
     QLineEdit* m_text1 = nullptr;
     QLabel* m_label1 = nullptr;
+    QLabel* m_state = nullptr;
     QCheckBox* m_check1 = nullptr;
     QPushButton* m_command1 = nullptr;
     QPushButton* m_command2 = nullptr;

@@ -51,8 +51,16 @@ QString head(std::int16_t model, const LinkChange& c)
 QStringList LinkGuard::lines(std::int16_t model, const QString& where) const
 {
     QStringList out;
-    for (const LinkChange& c : changes)
-        out << QStringLiteral("%1: w mierniku %2, %3 %4").arg(head(model, c)).arg(c.inUse).arg(where, fileValue(c.inFile));
+    for (const LinkChange& c : changes) {
+        QString inUse = QString::number(c.inUse), inFile = fileValue(c.inFile);
+        // A baud code means little to the reader: the rate goes beside it.
+        if (c.name == kLinkBaudCodeName) {
+            inUse += QStringLiteral(" (%1 bodów)").arg(baudRateOf(static_cast<std::int16_t>(c.inUse)));
+            if (c.usable)
+                inFile += QStringLiteral(" (%1 bodów)").arg(baudRateOf(static_cast<std::int16_t>(c.inFile)));
+        }
+        out << QStringLiteral("%1: w mierniku %2, %3 %4").arg(head(model, c), inUse, where, inFile);
+    }
     return out;
 }
 

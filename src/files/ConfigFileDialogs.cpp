@@ -7,6 +7,7 @@
 #include "files/ConfigFile.h"
 #include "link/AskYesNo.h"
 #include "link/Module1.h"
+#include "link/WindowHabits.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -202,6 +203,9 @@ QString ConfigFileDialogs::chooseWithDialog(QWidget* parent, const FileRequest& 
         dialog.selectFile(previous.fileName());
     }
     speakPolish(dialog, r.save);
+    // Qt's own size for it (1248 x 849 at 200 %) would run off a 1024 x 768
+    // or 1366 x 768 screen: it is cut to the screen, as every window is.
+    keepWindowHabits(&dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();

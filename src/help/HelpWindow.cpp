@@ -117,8 +117,13 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window)
         if (!m_listing)
             openListed();
     });
+    // A click on the topic already marked opens it too (the page may have
+    // moved on by a link since it was marked).
+    connect(m_contents, &QListWidget::itemClicked, this, [this] { openListed(); });
     connect(m_browser, &QTextBrowser::sourceChanged, this, [this](const QUrl& url) {
         m_topic = helpTopicOfUrl(url);
+        // A followed link or "Wstecz" moves the contents with the page.
+        markListed(m_topic);
         highlight();
     });
     connect(m_browser, &QTextBrowser::backwardAvailable, m_back, &QPushButton::setEnabled);
@@ -173,8 +178,15 @@ void HelpWindow::showTopic(const QString& id)
     if (titleOf(id).isEmpty())
         return;
     m_browser->setSource(helpTopicUrl(id));
-    // The contents follow the page, without opening it a second time.
+    markListed(id);
+}
+
+void HelpWindow::markListed(const QString& id)
+{
+    // The contents follow the page, without opening it a second time; a
+    // page the list does not hold (a search's other hits) leaves none marked.
     m_listing = true;
+    m_contents->setCurrentRow(-1);
     for (int i = 0; i < m_contents->count(); ++i) {
         if (m_contents->item(i)->data(Qt::UserRole).toString() == id) {
             m_contents->setCurrentRow(i);
@@ -216,6 +228,13 @@ HelpWindow* HelpController::showTopic(const QString& id)
 {
     if (!m_window)
         m_window = std::make_unique<HelpWindow>();
+    // A modal dialog blocks every window but its own: help asked for over
+    // one belongs to it until it closes, so that it can be read meanwhile.
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal && modal != m_window.get() && m_window->parentWidget() != modal) {
+        m_window->setParent(modal, Qt::Window);
+        m_lentTo = modal;
+    }
     m_window->showTopic(id);
     bringBack(m_window.get());
     return m_window.get();
@@ -229,8 +248,24 @@ HelpWindow* HelpController::showFor(const QWidget* window)
     return showTopic(topic.isEmpty() ? QStringLiteral("okno-glowne") : topic);
 }
 
+void HelpController::giveBack()
+{
+    // Back to a window of its own before the dialog goes (with its children).
+    const bool shown = m_window->isVisible();
+    const QRect at = m_window->geometry();
+    m_window->setParent(nullptr, Qt::Window);
+    m_lentTo = nullptr;
+    m_window->setGeometry(at);
+    if (shown)
+        m_window->show();
+}
+
 bool HelpController::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::Hide && m_lentTo && watched == m_lentTo.data() && m_window) {
+        giveBack();
+        return false;
+    }
     if (event->type() != QEvent::KeyPress)
         return false;
     const auto* key = static_cast<QKeyEvent*>(event);

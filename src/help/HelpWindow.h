@@ -33,6 +33,7 @@ private:
     void listTopics();
     void search();
     void openListed();
+    void markListed(const QString& id);
     void highlight();
 
     QLineEdit* m_search = nullptr;
@@ -63,7 +64,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void giveBack();
+
     std::unique_ptr<HelpWindow> m_window;
+    QPointer<QWidget> m_lentTo; // the modal dialog the window belongs to meanwhile
 };
 
 } // namespace vardel

@@ -39,6 +39,14 @@ void showNow(QWidget* window, Focus focus)
     paintNow(window);
 }
 
+void hideHandingKeyboardTo(QWidget* window, QWidget* heir)
+{
+    const bool hadKeyboard = window->isActiveWindow();
+    window->hide();
+    if (hadKeyboard && heir && heir != window && heir->isVisible())
+        heir->activateWindow();
+}
+
 void paintNow(QWidget* window)
 {
     window->repaint();

@@ -19,6 +19,12 @@ void showNow(QWidget* window, Focus focus = Focus::Take);
 // under others: restored and raised, and with Focus::Take the active window.
 void bringBack(QWidget* window, Focus focus = Focus::Take);
 
+// Hides a window that may have the keyboard and gives the keyboard to `heir`
+// (the window that had it before): left to itself the window system hands
+// it to the newest window on screen, an error window perhaps, which must
+// not take it.
+void hideHandingKeyboardTo(QWidget* window, QWidget* heir);
+
 // Inside a long operation: paints the window as it stands now and lets the
 // window system take the picture (exposures, a compositor's frame sync), so
 // that its progress moves on screen. No user input is handled.

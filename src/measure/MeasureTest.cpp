@@ -75,7 +75,7 @@ void MeasureTest::stopTest()
 {
     m_timer.stop();
     if (m_form3)
-        m_form3->hide();
+        hideHandingKeyboardTo(m_form3, m_parent);
 }
 
 void MeasureTest::Form1_Command8_Click()

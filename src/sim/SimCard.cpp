@@ -148,6 +148,7 @@ std::unique_ptr<SimCard> SimCard::create(const SimOptions& options, QStringList&
 
     // The meters' time runs on while the program waits for its user.
     card->m_clock.setWall(SimClock::steadyWall());
+    card->m_clock.setPace(options.pace);
 
     SimFaults faults;
     for (const QString& faultText : state.faults)

@@ -24,6 +24,7 @@ struct SimStateData;
 struct SimOptions {
     QString stateFile;
     QStringList faults;
+    SimPace pace = SimPace::Fast;
 };
 
 // Faults the simulator can play, so that every failure path of the program

@@ -2,6 +2,8 @@
 
 #include "link/MeterModels.h"
 
+#include <thread>
+
 namespace vardel {
 
 void SimClock::setWall(Wall wall)
@@ -40,6 +42,28 @@ void SimClock::ignoreWallSoFar()
         return;
     m_wallMark = m_wall();
     m_cardMark = m_now;
+}
+
+void SimClock::setPace(SimPace pace, Sleep sleep)
+{
+    m_sleep = sleep ? std::move(sleep) : Sleep([](nanoseconds time) { std::this_thread::sleep_for(time); });
+    if (pace == SimPace::Fast) {
+        m_paceAt = kNever;
+        return;
+    }
+    if (!m_wall)
+        setWall(steadyWall());
+    m_paceAt = m_now + kPaceStep;
+}
+
+void SimClock::keepPace()
+{
+    // The marks are where card and wall time were last found level (or the
+    // card behind): card time gained since then beyond the wall's is slept.
+    const nanoseconds ahead = (m_now - m_cardMark) - (m_wall() - m_wallMark);
+    if (ahead > nanoseconds::zero())
+        m_sleep(ahead);
+    m_paceAt = m_now + kPaceStep;
 }
 
 nanoseconds SimClock::wireTime(int bytes, int baudCode)

@@ -21,14 +21,25 @@ using std::chrono::nanoseconds;
 // with it whenever it is read from outside and at the start of every send,
 // so an exchange timed from its start does not count the idle time before
 // it. Tests and benchmarks leave it unset and get the same times every run.
+// How the simulated card's time relates to the PC's while an exchange runs:
+// Fast lets it run as fast as the PC can count it (tests, scripts); Real
+// makes every exchange last its card time on the wall clock, as a real card's
+// would, so that the windows can be seen at a real card's pace.
+enum class SimPace { Fast, Real };
+
 class SimClock final : public CardClock {
 public:
     using Wall = std::function<nanoseconds()>;
 
     static constexpr nanoseconds kDefaultPortCycle{1000};
 
-    // One port operation: hot, so inline and nothing else.
-    void tick() { m_now += m_portCycle; }
+    // One port operation: hot, so inline and a compare beside the count.
+    void tick()
+    {
+        m_now += m_portCycle;
+        if (m_now >= m_paceAt)
+            keepPace();
+    }
 
     nanoseconds now() const { return m_now; }
     nanoseconds cardTime() const override
@@ -36,7 +47,19 @@ public:
         catchUpWithWall();
         return m_now;
     }
-    void advance(nanoseconds by) { m_now += by; }
+    void advance(nanoseconds by)
+    {
+        m_now += by;
+        if (m_now >= m_paceAt)
+            keepPace();
+    }
+
+    // Real: the card's time never runs ahead of the wall clock (set by
+    // setWall, else the PC's steady clock); the PC sleeps to keep it so.
+    // The sleep is the PC's own unless a test passes one that moves its wall.
+    using Sleep = std::function<void(nanoseconds)>;
+    void setPace(SimPace pace, Sleep sleep = {});
+    SimPace pace() const { return m_paceAt == kNever ? SimPace::Fast : SimPace::Real; }
 
     nanoseconds portCycle() const { return m_portCycle; }
     void setPortCycle(nanoseconds cycle) { m_portCycle = cycle; }
@@ -54,6 +77,15 @@ public:
     static nanoseconds wireTime(int bytes, int baudCode);
 
 private:
+    static constexpr nanoseconds kNever = nanoseconds::max();
+    // How far the card may run ahead of the wall clock between two looks at
+    // it: a sleep of the PC is never much finer than this anyway.
+    static constexpr nanoseconds kPaceStep{1'000'000};
+
+    void keepPace();
+
+    nanoseconds m_paceAt = kNever; // card time of the next look at the wall clock
+    Sleep m_sleep;
     mutable nanoseconds m_now{0}; // a look at the clock may bring it up to the wall's
     nanoseconds m_portCycle = kDefaultPortCycle;
     Wall m_wall;

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 #include <sys/stat.h>
 
 #include <chrono>
@@ -166,6 +168,31 @@ TEST(TextRules, NetworkAddress)
         EXPECT_EQ(parseNetworkAddressText(QString::fromLatin1(c.text)), c.value) << c.text;
 }
 
+// On a Polish desktop the application's numbers use a comma (LC_NUMERIC set
+// from the environment when the application is made): the point typed into
+// the box still reads as a point.
+TEST(TextRules, NetworkAddressWhateverTheUsersLocale)
+{
+    QTemporaryDir locales;
+    const QByteArray path = QFile::encodeName(locales.path());
+    QProcess make;
+    make.start(QStringLiteral("localedef"), {QStringLiteral("-i"), QStringLiteral("pl_PL"), QStringLiteral("-f"),
+                                             QStringLiteral("UTF-8"), locales.filePath(QStringLiteral("pl_PL.UTF-8"))});
+    ASSERT_TRUE(make.waitForFinished(30000)) << "localedef (package locales) is needed";
+    const QByteArray oldPath = qgetenv("LOCPATH");
+    const std::string oldNumeric = std::setlocale(LC_NUMERIC, nullptr);
+    qputenv("LOCPATH", path);
+    ASSERT_NE(std::setlocale(LC_NUMERIC, "pl_PL.UTF-8"), nullptr) << make.readAllStandardError().toStdString();
+    EXPECT_EQ(std::localeconv()->decimal_point, std::string(","));
+    EXPECT_EQ(parseNetworkAddressText(QStringLiteral("3.5")), std::optional<std::int16_t>(4));
+    EXPECT_EQ(parseNetworkAddressText(QStringLiteral("2.5e1")), std::optional<std::int16_t>(25));
+    std::setlocale(LC_NUMERIC, oldNumeric.c_str());
+    if (oldPath.isNull())
+        qunsetenv("LOCPATH");
+    else
+        qputenv("LOCPATH", oldPath);
+}
+
 TEST(StartOptions, CardChoiceAndSimulatorOptions)
 {
     StartOptions o;
@@ -183,6 +210,11 @@ TEST(StartOptions, CardChoiceAndSimulatorOptions)
     EXPECT_EQ(s.card, CardKind::Simulated);
     EXPECT_EQ(s.simState, QStringLiteral("/tmp/x.txt"));
     EXPECT_EQ(s.simFaults, QStringList{QStringLiteral("no-meter")});
+    // The window shows a real card's pace unless asked not to.
+    EXPECT_EQ(s.simPace, SimPace::Real);
+    StartOptions fast;
+    ASSERT_TRUE(parseStartOptions({QStringLiteral("--sim-pace"), QStringLiteral("fast")}, fast, error));
+    EXPECT_EQ(fast.simPace, SimPace::Fast);
 
     StartOptions t;
     ASSERT_TRUE(parseStartOptions({QStringLiteral("--trace"), QStringLiteral("bus.log")}, t, error));
@@ -197,6 +229,8 @@ TEST(StartOptions, CardChoiceAndSimulatorOptions)
     EXPECT_TRUE(error.contains(QStringLiteral("Brak wartości opcji"))) << qPrintable(error);
     EXPECT_FALSE(parseStartOptions({QStringLiteral("--trace=")}, bad, error));
     EXPECT_TRUE(error.contains(QStringLiteral("--trace"))) << qPrintable(error);
+    EXPECT_FALSE(parseStartOptions({QStringLiteral("--sim-pace=slow")}, bad, error));
+    EXPECT_TRUE(error.contains(QStringLiteral("--sim-pace"))) << qPrintable(error);
     EXPECT_FALSE(parseStartOptions({QStringLiteral("--sim-fault=slow-replies")}, bad, error));
     EXPECT_FALSE(parseStartOptions({QStringLiteral("--sim-fault"), QStringLiteral("bad-length=0")}, bad, error));
 
@@ -350,7 +384,8 @@ TEST(StartOptions, ProgramEndsOnAStopSignalAndOnTooFewDescriptors)
         vardel.setProcessEnvironment(env);
         vardel.start(QStringLiteral("/bin/sh"), QStringList{QStringLiteral("-c"), c.limit + QStringLiteral("exec \"$0\" \"$@\""),
                                                              QStringLiteral(VARDEL_BIN_DIR "/vardel"),
-                                                             QStringLiteral("--sim-state"), state}
+                                                             QStringLiteral("--sim-state"), state,
+                                                             QStringLiteral("--sim-pace=fast")}
                                                     + c.args);
         if (c.signal != 0) {
             // The card is locked before the bus monitor is opened and the

@@ -1021,7 +1021,7 @@ TEST_F(CliProcess, WriteThatMovesTheMeterIsRefusedUnlessAskedAndThenFollowsIt)
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.out, QString());
     EXPECT_EQ(r.err, QStringLiteral("Rejestr 0 (Adres sieciowy miernika): w mierniku 2, w pliku 7\n"
-                                    "Rejestr 1 (Prędkość transmisji (kod)): w mierniku 4, w pliku 3\n"
+                                    "Rejestr 1 (Prędkość transmisji (kod)): w mierniku 4 (19200 bodów), w pliku 3 (9600 bodów)\n"
                                     "Zapis zmieniłby łącze miernika. Użyj --change-link, aby mimo to zapisać.\n"));
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("sim.txt")))) << "nothing reached the meter";
 

@@ -8,6 +8,7 @@
 #include "config/LinkGuard.h"
 #include "config/RegisterTable.h"
 #include "config/RegisterTexts.h"
+#include "link/ErrorForms.h"
 #include "link/Module1.h"
 #include "sim/SimCard.h"
 #include "support/FakePort.h"
@@ -22,6 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStringEncoder>
@@ -33,7 +35,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <functional>
 #include <vector>
 
@@ -188,6 +192,27 @@ TEST_F(SimTransfer, ReadFetchesEveryRegisterOfTheModelWithTheProgressOnScreen)
         EXPECT_FALSE(form->isVisible());
     }
     EXPECT_EQ(errors.transmit + errors.receive, 0);
+}
+
+// A read that fails shows the error window without giving it the keyboard,
+// also when the read window that had it goes: the keyboard returns to the
+// window it was in before the read.
+TEST_F(SimTransfer, AFailedReadLeavesTheKeyboardWithTheMainWindow)
+{
+    use(kModelKX4);
+    ErrorForms shown;
+    link.setErrorWindows(&shown);
+    QWidget mainWindow;
+    mainWindow.show();
+    mainWindow.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&mainWindow));
+    ConfigWindows placed(link, table, &mainWindow);
+    ASSERT_TRUE(card.setFault(QStringLiteral("no-meter")));
+    placed.Form1_Command6_Click();
+    QApplication::processEvents();
+    EXPECT_TRUE(shown.form7()->isVisible());
+    EXPECT_FALSE(placed.readWindow()->isVisible());
+    EXPECT_EQ(QApplication::activeWindow(), &mainWindow);
 }
 
 TEST_F(SimTransfer, ReadStopsAtTheFirstMissingReplyAndKeepsTheRest)
@@ -364,18 +389,25 @@ TEST_F(SimWrite, WritesEveryRegisterAndStoresInEepromOnlyWhenTickedInThisOpening
         if (c.store) {
             ASSERT_EQ(stores.size(), 1u);
             // The store comes after the last acknowledgement and the full pause.
-            const auto& last = recorder.events[recorder.events.size() - 2];
-            EXPECT_EQ(last.event, LinkEvent::AckReceived);
-            EXPECT_EQ(recorder.events.back().bytes, std::vector<std::uint8_t>{3});
-            EXPECT_GE(recorder.events.back().at - last.at, kPause);
+            const auto store = std::find_if(recorder.events.begin(), recorder.events.end(), [](const Recorder::Event& e) {
+                return e.event == LinkEvent::RequestSent && e.bytes == std::vector<std::uint8_t>{3};
+            });
+            ASSERT_NE(store, recorder.events.begin());
+            EXPECT_EQ(std::prev(store)->event, LinkEvent::AckReceived);
+            EXPECT_GE(store->at - std::prev(store)->at, kPause);
             EXPECT_EQ(eepromValue(42), table.RegValue[42]);
+            // Then the window waited, in sight, until the storing meter
+            // answered again: the next exchange finds it listening.
+            EXPECT_EQ(recorder.events.back().event, LinkEvent::ReplyFetched);
+            EXPECT_GT(recorder.requests(1).size(), 1u) << "asked while it stored";
+            EXPECT_DOUBLE_EQ(form->progressBar()->fractionalMaximum(), 4.0) << "the bar counts the wait's seconds";
         } else {
             EXPECT_TRUE(stores.empty());
             EXPECT_EQ(recorder.events.back().event, LinkEvent::AckReceived);
             EXPECT_EQ(eepromValue(42), eepromBefore);
+            EXPECT_DOUBLE_EQ(form->progressBar()->fractionalMaximum(), 100.0);
         }
         EXPECT_TRUE(form->lastResult().complete);
-        EXPECT_DOUBLE_EQ(form->progressBar()->fractionalMaximum(), 100.0);
         EXPECT_EQ(form->counter()->text(), QStringLiteral("   100"));
         EXPECT_FALSE(form->isVisible());
         EXPECT_EQ(windows.EepromFlag, 0);
@@ -415,7 +447,7 @@ TEST_F(SimWrite, AWriteThatMovesTheMeterIsAskedAboutAndTheMainWindowFollowsIt)
     const QString asked =
         QStringLiteral("Konfiguracja zmienia łącze miernika:\n"
                        "Rejestr 0 (Adres sieciowy miernika): w mierniku 2, w konfiguracji 7\n"
-                       "Rejestr 1 (Prędkość transmisji (kod)): w mierniku 4, w konfiguracji 3\n"
+                       "Rejestr 1 (Prędkość transmisji (kod)): w mierniku 4 (19200 bodów), w konfiguracji 3 (9600 bodów)\n"
                        "Po zapisie w pamięci EEPROM i resecie miernik będzie odpowiadał pod adresem 7 z prędkością "
                        "9600 bodów. Zapisać mimo to?");
 
@@ -428,11 +460,22 @@ TEST_F(SimWrite, AWriteThatMovesTheMeterIsAskedAboutAndTheMainWindowFollowsIt)
     EXPECT_TRUE(recorder.requests(2).empty());
     EXPECT_TRUE(form->isVisible()) << "the user may still close it or write after all";
 
-    // "Tak": written and stored as ever, then the offer to follow the meter.
+    // "Tak": written and stored as ever, then the offer to follow the meter;
+    // its waits for the store and the start show in the window.
     questions.clear();
     defaults.clear();
     answers = {true, true};
+    QStringList waits;
+    recorder.hook = [&](const Recorder::Event& e) {
+        if (e.event == LinkEvent::RequestSent && form->waitNote()->isVisibleTo(form) && form->isVisible())
+            waits << form->waitNote()->text().section(QStringLiteral(" Czekanie"), 0, 0);
+    };
     child<QPushButton>(form, "Command1")->click();
+    recorder.hook = nullptr;
+    waits.removeDuplicates();
+    EXPECT_EQ(waits, (QStringList{QStringLiteral("Miernik zapisuje konfigurację w pamięci EEPROM; potem zostanie zresetowany."),
+                                  QStringLiteral("Miernik startuje po resecie.")}));
+    EXPECT_FALSE(form->isVisible());
     ASSERT_EQ(recorder.requests(2).size(), 100u);
     ASSERT_EQ(questions.size(), 2);
     EXPECT_EQ(questions[1], QStringLiteral("Miernik przyjmie nowe ustawienia łącza po resecie; potem będzie odpowiadał "
@@ -448,6 +491,54 @@ TEST_F(SimWrite, AWriteThatMovesTheMeterIsAskedAboutAndTheMainWindowFollowsIt)
     link.ReadConfigReg(5, value, flag);
     EXPECT_EQ(flag, 0) << "found at its new link";
     EXPECT_EQ(value, table.RegValue[5]);
+}
+
+// Without the EEPROM store the meter stays where it is: the question names
+// the registers only. A stored new link the user does not follow at once is
+// remembered for the next reset of the meter, and given out once.
+TEST_F(SimWrite, UntickedEepromAsksWithoutTheResetAndADeclinedFollowIsRemembered)
+{
+    table.RegValue[0] = 7.0f;
+    form->setLinkFollower([](const MeterLink&) { ADD_FAILURE() << "followed without a yes"; });
+    windows.Form1_Command9_Click();
+    answers = {true};
+    child<QPushButton>(form, "Command1")->click();
+    ASSERT_EQ(questions.size(), 1);
+    EXPECT_EQ(questions[0], QStringLiteral("Konfiguracja zmienia łącze miernika:\n"
+                                           "Rejestr 0 (Adres sieciowy miernika): w mierniku 2, w konfiguracji 7\n"
+                                           "Zapisać mimo to?"));
+    EXPECT_FALSE(form->takeLinkAfterReset()) << "nothing stored, nothing moves";
+
+    questions.clear();
+    answers = {true, false}; // write and store, but no reset now
+    windows.Form1_Command9_Click();
+    child<QCheckBox>(form, "Check1")->click();
+    child<QPushButton>(form, "Command1")->click();
+    ASSERT_EQ(questions.size(), 2);
+    EXPECT_TRUE(questions[0].contains(QStringLiteral("Po zapisie w pamięci EEPROM i resecie"))) << questions[0].toStdString();
+    EXPECT_EQ(form->takeLinkAfterReset(), std::optional<MeterLink>(MeterLink{7, 4, 1}));
+    EXPECT_FALSE(form->takeLinkAfterReset()) << "said once";
+}
+
+// Tab goes through the window as it stands on the screen, and every box a
+// screen reader lands on has a name.
+TEST_F(SimWrite, TabFollowsTheScreenAndTheBoxesHaveNames)
+{
+    windows.Form1_Command9_Click();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+    QStringList order;
+    QWidget* w = child<QCheckBox>(form, "Check1");
+    w->setFocus();
+    for (int i = 0; i < 4; ++i) {
+        order << QApplication::focusWidget()->objectName();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    EXPECT_EQ(order, (QStringList{"Check1", "Command1", "Command2", "Check1"}));
+    for (QWidget* box : form->findChildren<QWidget*>()) {
+        if (qobject_cast<QLineEdit*>(box) || qobject_cast<QProgressBar*>(box) || qobject_cast<QAbstractButton*>(box)) {
+            EXPECT_FALSE(box->accessibleName().isEmpty()) << box->objectName().toStdString();
+        }
+    }
 }
 
 TEST_F(SimWrite, ALinkNoMeterCanTakeIsNotWritten)
@@ -623,7 +714,7 @@ TEST_F(Editor, FirstLoadFillsTheGridForEachModel)
         const float first = c.model == kModelKX3 ? 7.0f : 3.0f;
         EXPECT_EQ(t.RegValue[0], first);
         EXPECT_EQ(g->item(1, 2)->text(), ValueText(first));
-        EXPECT_EQ(g->currentRow(), c.lastRow);
+        EXPECT_EQ(g->currentRow(), 1);
         EXPECT_EQ(g->currentColumn(), 2);
         EXPECT_EQ(g->columnWidth(1), 4900 * g->logicalDpiX() / 1440);
         EXPECT_FALSE(g->item(5, 0)->flags() & Qt::ItemIsSelectable);
@@ -635,6 +726,27 @@ TEST_F(Editor, FirstLoadFillsTheGridForEachModel)
         EXPECT_EQ(child<QLineEdit>(form, "Text1")->text(), QStringLiteral(" "));
         EXPECT_TRUE(child<QLabel>(form, "NamesNote")->isHidden());
     }
+}
+
+// A value reached by a click, on the grid or on the value box itself, is
+// replaced by what is typed next, as one reached by Tab.
+TEST_F(Editor, ClickThenTypeReplacesTheValue)
+{
+    use(kModelKX4);
+    table.RegValue[10] = 20.0f;
+    table.RegValue[11] = 30.0f;
+    Form2* form = open();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+    clickCell(11, Form2::kColValue);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("12"));
+    EXPECT_EQ(value(11), QStringLiteral("12"));
+
+    clickCell(12, Form2::kColValue);
+    child<QPushButton>(form, "Command1")->setFocus();
+    QTest::mouseClick(box("Text1"), Qt::LeftButton, {}, box("Text1")->rect().center());
+    EXPECT_EQ(QApplication::focusWidget(), box("Text1"));
+    QTest::keyClicks(box("Text1"), QStringLiteral("7"));
+    EXPECT_EQ(value(12), QStringLiteral("7"));
 }
 
 TEST_F(Editor, ClickingACellFillsTheEditBoxes)
@@ -654,7 +766,7 @@ TEST_F(Editor, ClickingACellFillsTheEditBoxes)
     EXPECT_EQ(box("Text1")->text(), QStringLiteral("0"));
 
     QTest::keyClicks(box("Text1"), QStringLiteral("5"));
-    EXPECT_EQ(value(21), QStringLiteral("05"));
+    EXPECT_EQ(value(21), QStringLiteral("5")) << "the clicked value is replaced";
     EXPECT_EQ(table.RegValue[20], 0.0f); // only the text changes until "Menu główne"
 }
 
@@ -677,7 +789,7 @@ TEST_F(Editor, ReservedRegisterCannotBeChanged)
     for (int row : {7, 8}) {
         clickCell(row, Form2::kColValue);
         QTest::keyClicks(box("Text1"), QStringLiteral("1"));
-        EXPECT_EQ(value(row), QStringLiteral("01")) << row;
+        EXPECT_EQ(value(row), QStringLiteral("1")) << row;
     }
     menu();
     EXPECT_EQ(table.RegValue[5], 4.0f);
@@ -707,13 +819,14 @@ TEST_F(Editor, MenuParsesEveryRowBack)
     EXPECT_EQ(value(8), QStringLiteral("-350"));
 }
 
-TEST_F(Editor, TypingBeforeAnyClickChangesTheLastRegister)
+TEST_F(Editor, TypingBeforeAnyClickChangesRegister0)
 {
     use(kModelKX2);
     open();
     box("Text1")->setText(QStringLiteral("8"));
     menu();
-    EXPECT_EQ(table.RegValue[63], 8.0f);
+    EXPECT_EQ(table.RegValue[0], 8.0f);
+    EXPECT_EQ(table.RegValue[63], 0.0f);
 }
 
 TEST_F(Editor, Kx3AddressRuleAtFirstLoadAndAtEveryStore)
@@ -896,8 +1009,8 @@ TEST_F(Editor, KeyboardMovesPickTheRegisterAsAClickDoes)
 
     struct Move { const char* what; std::function<void()> keys; int row; };
     const Move moves[] = {
-        {"up", [&] { QTest::keyClick(g, Qt::Key_Up); }, 254},
-        {"page up", [&] { QTest::keyClick(g, Qt::Key_PageUp); }, -1},
+        {"up from register 0 stays there", [&] { QTest::keyClick(g, Qt::Key_Up); }, 1},
+        {"page down", [&] { QTest::keyClick(g, Qt::Key_PageDown); }, -1},
         {"to the top", [&] { QTest::keyClick(g, Qt::Key_Home, Qt::ControlModifier); }, 1},
         {"down twice", [&] { QTest::keyClick(g, Qt::Key_Down); QTest::keyClick(g, Qt::Key_Down); }, 3},
         {"left and home stay on the value", [&] { QTest::keyClick(g, Qt::Key_Left); QTest::keyClick(g, Qt::Key_Home); }, 3},
@@ -993,19 +1106,25 @@ TEST_F(Editor, TypingANumberInTheGridEditsTheCurrentRegister)
     EXPECT_EQ(table.RegValue[5], 0.25f);
 }
 
-// The grid opens on register 0, yet its current cell stays on the last one,
-// and the edit boxes name that register, whatever was picked before.
-TEST_F(Editor, OpensAtTheTopWithTheLastRegisterCurrent)
+// The grid opens on register 0 with that register current, and the edit
+// boxes name it, whatever was picked before: a number typed at once goes
+// into the register the user sees first.
+TEST_F(Editor, OpensAtTheTopWithRegister0Current)
 {
     use(kModelKX4);
+    table.RegValue[254] = 5.0f;
     for (int opening = 1; opening <= 2; ++opening) {
         SCOPED_TRACE(opening);
-        open();
-        QApplication::processEvents();
+        Form2* form = open();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form));
         EXPECT_EQ(grid()->rowAt(0), 1) << "the first row shown is register 0";
-        EXPECT_EQ(grid()->currentRow(), 255);
+        EXPECT_EQ(grid()->currentRow(), 1);
         EXPECT_EQ(grid()->currentColumn(), Form2::kColValue);
-        EXPECT_EQ(box("Text2")->text(), QStringLiteral("   FE")) << "the boxes name the register they edit";
+        EXPECT_EQ(box("Text2")->text(), QStringLiteral("   0")) << "the boxes name the register they edit";
+        grid()->setFocus();
+        QTest::keyClick(QGuiApplication::focusWindow(), '9');
+        EXPECT_EQ(value(1), QStringLiteral("9"));
+        EXPECT_EQ(value(255), ValueText(5.0f)) << "the last register is left alone";
         clickCell(10, Form2::kColValue);
         grid()->scrollToBottom();
         menu();

@@ -53,17 +53,17 @@ TEST(LinkGuard, NamesEveryRegisterThatWouldMoveTheMeter)
     };
     const Case cases[] = {
         {kModelKX2, 1, {{51, 3.0f}, {52, 0.0f}},
-         {"Rejestr 33h (Prędkość transmisji (kod)): w mierniku 4, w pliku 3",
+         {"Rejestr 33h (Prędkość transmisji (kod)): w mierniku 4 (19200 bodów), w pliku 3 (9600 bodów)",
           "Rejestr 34h (Kontrola nadawania): w mierniku 1, w pliku 0"},
          {1, 3, 0}, false},
         // The file: a KX-3 read at 2 / 19200 given address 7 and 9600 baud.
         {kModelKX3, 2, {{0, 7.0f}, {1, 3.0f}},
          {"Rejestr 0 (Adres sieciowy miernika): w mierniku 2, w pliku 7",
-          "Rejestr 1 (Prędkość transmisji (kod)): w mierniku 4, w pliku 3"},
+          "Rejestr 1 (Prędkość transmisji (kod)): w mierniku 4 (19200 bodów), w pliku 3 (9600 bodów)"},
          {7, 3, 1}, false},
         // The KX-4 takes its address from the front panel: only rate and check count.
         {kModelKX4, 3, {{5, 99.0f}}, {}, {3, 4, 1}, false},
-        {kModelKX4, 3, {{170, 2.5f}}, {"Rejestr AAh (Prędkość transmisji (kod)): w mierniku 4, w pliku 2.5"}, {3, 4, 1}, true},
+        {kModelKX4, 3, {{170, 2.5f}}, {"Rejestr AAh (Prędkość transmisji (kod)): w mierniku 4 (19200 bodów), w pliku 2.5"}, {3, 4, 1}, true},
         {kModelKX3, 2, {{0, 300.0f}}, {"Rejestr 0 (Adres sieciowy miernika): w mierniku 2, w pliku 300"}, {2, 4, 1}, true},
     };
     NoCard card;

@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QDialog>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -29,6 +30,9 @@
 #include <QTextBrowser>
 
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
 
 #include <set>
 
@@ -166,12 +170,25 @@ TEST(HelpWindowTest, ContentsSearchLinksAndEscape)
     EXPECT_EQ(help->contents()->count(), static_cast<int>(helpTopics().size()));
     EXPECT_TRUE(help->browser()->extraSelections().isEmpty());
 
-    // A link to another topic (as a click resolves it), and back.
+    // A link to another topic (as a click resolves it), and back; the
+    // contents follow the page, and a click on the topic left behind opens it.
+    const auto listed = [help] { return help->contents()->currentItem()->data(Qt::UserRole).toString(); };
     help->browser()->setSource(help->browser()->source().resolved(QUrl(QStringLiteral("rejestrator.html"))));
     EXPECT_EQ(help->currentTopic(), QStringLiteral("rejestrator"));
+    EXPECT_EQ(listed(), QStringLiteral("rejestrator"));
     auto* back = help->findChild<QPushButton*>(QStringLiteral("Back"));
     ASSERT_TRUE(back->isEnabled());
     back->click();
+    EXPECT_EQ(help->currentTopic(), QStringLiteral("okno-glowne"));
+    EXPECT_EQ(listed(), QStringLiteral("okno-glowne"));
+    help->browser()->setSource(help->browser()->source().resolved(QUrl(QStringLiteral("rejestrator.html"))));
+    QListWidget* contents = help->contents();
+    for (int i = 0; i < contents->count(); ++i) {
+        if (contents->item(i)->data(Qt::UserRole).toString() == QLatin1String("okno-glowne")) {
+            const QRect row = contents->visualItemRect(contents->item(i));
+            QTest::mouseClick(contents->viewport(), Qt::LeftButton, {}, row.center());
+        }
+    }
     EXPECT_EQ(help->currentTopic(), QStringLiteral("okno-glowne"));
 
     // A link to a place within a topic opens the topic there, not at its top.
@@ -182,6 +199,35 @@ TEST(HelpWindowTest, ContentsSearchLinksAndEscape)
 
     QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Escape);
     EXPECT_FALSE(help->isVisible());
+}
+
+// F1 in a modal dialog opens a help window that takes the keyboard while
+// the dialog is up, and stays open on its own once the dialog has gone.
+TEST(HelpWindowTest, HelpOverAModalDialogCanBeUsed)
+{
+    HelpController controller;
+    auto dialog = std::make_unique<QDialog>();
+    dialog->setObjectName(QStringLiteral("Form5"));
+    auto* field = new QLineEdit(dialog.get());
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    field->setFocus();
+    QTest::keyClick(dialog->windowHandle(), Qt::Key_F1);
+    HelpWindow* help = controller.window();
+    ASSERT_NE(help, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(help));
+    help->activateWindow();
+    help->searchBox()->setFocus();
+    // Through the window system, where a blocked window gets no keys.
+    for (char c : std::string("eeprom"))
+        QTest::keyClick(help->windowHandle(), c);
+    EXPECT_EQ(help->searchBox()->text(), QStringLiteral("eeprom"));
+
+    dialog.reset();
+    ASSERT_EQ(controller.window(), help);
+    EXPECT_TRUE(help->isVisible()) << "the help outlives the dialog";
+    EXPECT_EQ(help->parentWidget(), nullptr);
 }
 
 } // namespace

@@ -290,7 +290,7 @@ TEST_F(PrivilegedCopies, WindowDropsWhatItWasStartedWith)
         if (!givePrivilege(QStringLiteral("bin/vardel"), how))
             GTEST_SKIP() << "the file system of " << m_root.toStdString() << " cannot hold file capabilities";
         QFile::remove(home(QStringLiteral("probe.txt")));
-        const pid_t pid = startAsNobody(QStringLiteral("bin/vardel"), {QStringLiteral("--card=sim")});
+        const pid_t pid = startAsNobody(QStringLiteral("bin/vardel"), {QStringLiteral("--card=sim"), QStringLiteral("--sim-pace=fast")});
         expectNothingHeld(runningStatus(pid, "vardel", Running::ProbeWritten));
         expectNothingHeld(probeSaw());
         TearDown();

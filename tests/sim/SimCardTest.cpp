@@ -634,5 +634,42 @@ TEST_F(SimLink, LiveValuesMoveLikeAProcess)
     }
 }
 
+// At a real card's pace the PC sleeps for what the card's time gains on the
+// wall clock, so an exchange lasts its card time; fast never sleeps. The wall
+// here moves only by those sleeps.
+TEST_F(SimLink, RealPaceSleepsTheCardTimeOfEachExchange)
+{
+    for (SimPace pace : {SimPace::Fast, SimPace::Real}) {
+        SCOPED_TRACE(pace == SimPace::Real ? "real" : "fast");
+        nanoseconds wall{0};
+        int sleeps = 0;
+        card.cardClock().setWall([&] { return wall; });
+        card.cardClock().setPace(pace, [&](nanoseconds time) {
+            ++sleeps;
+            // Never more than one step of the card's time at a go.
+            EXPECT_LE(time, milliseconds(2));
+            wall += time;
+        });
+        useMeter(kModelKX3, 2, 0); // 1200 baud: 137 ms a register
+        card.meterAt(2)->baudCode = 0;
+        const nanoseconds cardBefore = card.cardClock().now(), wallBefore = wall;
+        std::int16_t flag = 1;
+        readReg(0, flag);
+        EXPECT_EQ(flag, 0);
+        const nanoseconds cardTook = card.cardClock().now() - cardBefore, wallTook = wall - wallBefore;
+        EXPECT_GT(cardTook, milliseconds(100));
+        if (pace == SimPace::Fast) {
+            EXPECT_EQ(sleeps, 0);
+            EXPECT_EQ(wallTook, nanoseconds::zero());
+        } else {
+            EXPECT_GT(sleeps, 50) << "slept a little at a time, not once at the end";
+            EXPECT_LE(wallTook, cardTook);
+            EXPECT_GE(wallTook, cardTook - milliseconds(1));
+        }
+        card.cardClock().setPace(SimPace::Fast);
+        card.cardClock().setWall({});
+    }
+}
+
 } // namespace
 } // namespace vardel
