@@ -118,7 +118,7 @@ TEST(LinkGuard, TheResponseTimeIsPartOfTheLinkAndBoundByTheWaitInForce)
          {"Rejestr 3 (Czas odpowiedzi miernika [ms]): w mierniku 20, w pliku 900"}, slow.arg(900).arg(19200).arg(800)},
         // Unchanged, but at the new baud rate the wait no longer catches it.
         {"KX-4 at 1200 baud", kModelKX4, 172, 80.0f, 80.0f, std::nullopt, 0,
-         {"Rejestr AAh (Prędkość transmisji (kod)): w mierniku 4, w pliku 0"}, slow.arg(80).arg(1200).arg(52)},
+         {"Rejestr AAh (Prędkość transmisji (kod)): w mierniku 4 (19200 bodów), w pliku 0 (1200 bodów)"}, slow.arg(80).arg(1200).arg(52)},
         {"a fraction", kModelKX2, 53, 20.5f, 20.0f, std::nullopt, 4,
          {"Rejestr 35h (Czas odpowiedzi miernika [ms]): w mierniku 20, w pliku 20.5"},
          "Rejestr 35h (Czas odpowiedzi miernika [ms]): w pliku 20.5, a miernik przyjmuje tylko liczby całkowite od 0 do 60000"},
