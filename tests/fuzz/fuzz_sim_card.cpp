@@ -5,9 +5,10 @@
 // at the end; the model check over whatever the meters now hold.
 // Promises checked: every wait ends (libFuzzer's -timeout catches a hang),
 // the state file the card writes reads back to the meters as they are, and
-// the model check names only models that exist, each once.
-#include "cli/CliScan.h"
+// the model check names only models that exist, each once, and never names
+// another model than the meter's own.
 #include "fuzz/FuzzSupport.h"
+#include "link/ModelCheck.h"
 #include "link/Module1.h"
 #include "sim/SimCard.h"
 #include "sim/SimState.h"
@@ -113,11 +114,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     card->clearFaults();
     const SimMeter* there = card->meterAt(link.MeterAddress);
     if (there && there->baudCode == link.BaudCode) {
-        const std::vector<std::int16_t> models = modelsAnswering(link);
+        const ModelFinding finding = checkMeterModel(link);
+        const std::vector<std::int16_t>& models = finding.possible;
         for (std::size_t i = 0; i < models.size(); ++i) {
             FUZZ_CHECK(models[i] >= 0 && models[i] <= 2);
             FUZZ_CHECK(std::count(models.begin(), models.end(), models[i]) == 1);
         }
+        // Two meters at one link garble each other: what answers is no one meter.
+        const auto sharing = std::count_if(card->meters().begin(), card->meters().end(), [&](const SimMeter& m) {
+            return m.address == there->address && m.baudCode == there->baudCode;
+        });
+        if (finding.model && sharing == 1)
+            FUZZ_CHECK(*finding.model == there->model);
     }
 
     // Power stays on between programs: the file holds the meters as they are.
