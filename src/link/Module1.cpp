@@ -150,6 +150,13 @@ std::chrono::nanoseconds replyWaitNeeded(std::int16_t baudCode, std::chrono::mil
     return wireTime(replyBytes, baudCode) + r + r / 5 + kCardTurnaround;
 }
 
+std::chrono::nanoseconds measureExchangeTime(std::int16_t model, std::int16_t baudCode,
+                                             std::chrono::milliseconds response)
+{
+    return wireTime(kMeasureRequestBytes, baudCode)
+        + replyWaitNeeded(baudCode, response, Module1::MeasureBlockLength(model));
+}
+
 int longestResponseMs(std::int16_t baudCode, std::chrono::nanoseconds wait, int replyBytes)
 {
     const auto left = wait - kCardTurnaround - wireTime(replyBytes, baudCode);
@@ -310,8 +317,8 @@ void Module1::ReadConfigReg(std::int16_t r, float& value, std::int16_t& flag, st
 
 void Module1::RequestMeasureBlock(std::int16_t& flag)
 {
-    const std::uint8_t body[] = {1, 2, 1, MeasureBlockLength(MeterModel)};
-    flag = Exchange(body, 4, true);
+    const std::uint8_t body[kMeasureRequestBytes] = {1, 2, 1, MeasureBlockLength(MeterModel)};
+    flag = Exchange(body, kMeasureRequestBytes, true);
 }
 
 void Module1::Kx_Reg_Write(std::int16_t r, float value)

@@ -48,6 +48,14 @@ std::chrono::nanoseconds replyWaitNeeded(std::int16_t baudCode, std::chrono::mil
 // The inverse: the longest response time, in whole milliseconds, that a
 // wait of `wait` still catches; -1 when not even an instant answer fits.
 int longestResponseMs(std::int16_t baudCode, std::chrono::nanoseconds wait, int replyBytes);
+// A measured-values request is four bytes on the wire, its reply the
+// model's block of values.
+inline constexpr int kMeasureRequestBytes = 4;
+// How long one measured-values exchange with a meter of a model lasts at a
+// baud code when it answers in `response`: the request's wire time and the
+// reply wait it needs (so the same margin for a slow meter).
+std::chrono::nanoseconds measureExchangeTime(std::int16_t model, std::int16_t baudCode,
+                                             std::chrono::milliseconds response);
 // The longest reply the program awaits from a model: its measured values,
 // or one number, whichever is longer.
 int longestReplyBytes(std::int16_t model);

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -42,8 +43,14 @@ Form3::Form3(QWidget* parent)
     m_command1->setObjectName(QStringLiteral("Command1"));
     m_command1->setAccessibleName(m_command1->text());
     grid->addWidget(m_command1, 4, 1);
+    m_paceNote = new QLabel(contents);
+    m_paceNote->setObjectName(QStringLiteral("PaceNote"));
+    m_paceNote->setWordWrap(true);
+    m_paceNote->setStyleSheet(QStringLiteral("color: #b00000"));
+    m_paceNote->hide();
+    grid->addWidget(m_paceNote, 5, 0, 1, 3);
     // Hidden frames leave their rows empty instead of stretching the others.
-    grid->setRowStretch(5, 1);
+    grid->setRowStretch(6, 1);
 }
 
 QGroupBox* Form3::frame(int box) const

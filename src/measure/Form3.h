@@ -7,6 +7,7 @@
 #include <array>
 
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -24,6 +25,9 @@ public:
     QGroupBox* frame(int box) const; // Frame1..Frame10, box 1..10
     QLineEdit* text(int box) const;  // Text1..Text10
     QPushButton* command1() const { return m_command1; }
+    // What the wire allows when one refresh lasts longer than the test's
+    // second; hidden otherwise.
+    QLabel* paceNote() const { return m_paceNote; }
 
 protected:
     // Only "Koniec testu" or a failed exchange takes the window away; the
@@ -34,6 +38,7 @@ private:
     std::array<QGroupBox*, kMeasureBoxes + 1> m_frames{};
     std::array<QLineEdit*, kMeasureBoxes + 1> m_texts{};
     QPushButton* m_command1 = nullptr;
+    QLabel* m_paceNote = nullptr;
 };
 
 } // namespace vardel

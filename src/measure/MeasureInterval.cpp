@@ -1,5 +1,7 @@
 #include "measure/MeasureInterval.h"
 
+#include "link/Module1.h"
+
 #include <QRegularExpression>
 
 namespace vardel {
@@ -24,6 +26,34 @@ QString secondsNumberText(int ms)
         text.chop(1);
     if (text.endsWith(QLatin1Char(',')))
         text.chop(1);
+    return text;
+}
+
+int shortestRefreshMs(std::span<const std::int16_t> models, std::int16_t baudCode,
+                      std::chrono::milliseconds response)
+{
+    std::chrono::nanoseconds total{0};
+    for (const std::int16_t model : models)
+        total += measureExchangeTime(model, baudCode, response);
+    constexpr std::int64_t kStep = 10'000'000; // 10 ms in ns
+    return static_cast<int>((total.count() + kStep - 1) / kStep * 10);
+}
+
+std::chrono::milliseconds responseTimeInForce(const Module1& link)
+{
+    return link.responseTime().value_or(kFactoryResponseTime);
+}
+
+bool overran(const Module1& link, std::chrono::nanoseconds started, int intervalMs)
+{
+    return intervalMs > 0 && link.cardClock().cardTime() - started >= std::chrono::milliseconds(intervalMs);
+}
+
+QString wireConditionsText(const Module1& link)
+{
+    QString text = QStringLiteral("przy %1 bodach").arg(baudRateOf(link.BaudCode));
+    if (link.responseTime())
+        text += QStringLiteral(" i czasie odpowiedzi miernika %1 ms").arg(link.responseTime()->count());
     return text;
 }
 

@@ -4,8 +4,10 @@
 #include "link/Module1.h"
 #include "link/ShowNow.h"
 #include "link/WindowHabits.h"
+#include "measure/MeasureInterval.h"
 
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -88,13 +90,40 @@ void MeasureTest::Form1_Command8_Click()
     showNow(form);
     form->command1()->setFocus();
 
+    m_overran = false;
+    showPace();
+    if (refreshOnce())
+        m_timer.start();
+}
+
+bool MeasureTest::refreshOnce()
+{
+    const auto started = m_link.cardClock().cardTime();
     std::int16_t flag = 0;
     m_link.RequestMeasureBlock(flag);
     if (flag != 0 || showValues() != 0) {
         stopTest();
+        return false;
+    }
+    m_overran = overran(m_link, started, m_timer.interval());
+    return true;
+}
+
+void MeasureTest::showPace()
+{
+    QLabel* note = form3()->paceNote();
+    const std::int16_t model = m_link.MeterModel;
+    const int least = shortestRefreshMs(std::span(&model, 1), m_link.BaudCode, responseTimeInForce(m_link));
+    if (least <= m_timer.interval()) {
+        note->hide();
         return;
     }
-    m_timer.start();
+    note->setText(QStringLiteral("Łącze nie nadąża z odświeżaniem co %1 s: %2 jeden odczyt (%3) trwa co najmniej "
+                                 "%4 s. Wartości odświeżają się rzadziej; odświeżenie, które przypada w trakcie "
+                                 "poprzedniego, jest pomijane.")
+                      .arg(secondsNumberText(m_timer.interval()), wireConditionsText(m_link), modelNameOf(model),
+                           secondsNumberText(least)));
+    note->show();
 }
 
 void MeasureTest::Form1_Timer1_Timer()
@@ -104,11 +133,15 @@ void MeasureTest::Form1_Timer1_Timer()
     // being put on screen) skips its turn; the next one refreshes as usual.
     if (m_link.busy())
         return;
+    // A tick that fell due while the last refresh still held the link is
+    // dropped, not run at once behind it: the test never piles refreshes up.
+    if (m_overran) {
+        m_overran = false;
+        return;
+    }
     const Module1::Busy busy(m_link);
-    std::int16_t flag = 0;
-    m_link.RequestMeasureBlock(flag);
-    if (flag != 0 || showValues() != 0)
-        stopTest();
+    showPace();
+    refreshOnce();
 }
 
 void MeasureTest::Form3_Command1_Click()

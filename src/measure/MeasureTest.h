@@ -46,11 +46,16 @@ private:
     // ShowMeasuredValues with its flag: 1 when the reply was refused.
     std::int16_t showValues();
     void stopTest();
+    // One exchange, timed on the card's clock; false when the test ended.
+    bool refreshOnce();
+    // The note of a refresh longer than Timer1's interval.
+    void showPace();
 
     Module1& m_link;
     QTimer& m_timer;
     QWidget* m_parent;
     QPointer<Form3> m_form3;
+    bool m_overran = false; // the last refresh outlasted Timer1's interval
 };
 
 } // namespace vardel

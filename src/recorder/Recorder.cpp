@@ -175,16 +175,7 @@ Recorder::Tick Recorder::tick(qint64 ms, const QDateTime& wall)
     Tick t;
     adoptSelected();
     if (m_link.busy()) {
-        // Nobody looked at the meters this time: a mark in the plot and a
-        // line in the files, so a hole is never taken for a quiet process.
-        if (m_hasOrigin) {
-            for (auto& m : m_meters) {
-                if (m->isReview())
-                    continue;
-                m->store.appendSkipped(ms);
-                record(*m, recorderRecordLine(m->model, wall, {}, recorderSkippedNote()), t);
-            }
-        }
+        t.fileError = skip(ms, wall);
         return t;
     }
     if (!m_hasOrigin) {
@@ -196,6 +187,33 @@ Recorder::Tick Recorder::tick(qint64 ms, const QDateTime& wall)
         if (!m_meters[i]->isReview())
             refresh(*m_meters[i], ms, wall, t, i);
     return t;
+}
+
+QString Recorder::skip(qint64 ms, const QDateTime& wall)
+{
+    // Nobody looked at the meters this time: a mark in the plot and a line
+    // in the files, so a hole is never taken for a quiet process.
+    Tick t;
+    if (!m_hasOrigin)
+        return {};
+    for (auto& m : m_meters) {
+        if (m->isReview())
+            continue;
+        m->store.appendSkipped(ms);
+        record(*m, recorderRecordLine(m->model, wall, {}, recorderSkippedNote()), t);
+    }
+    return t.fileError;
+}
+
+std::vector<std::int16_t> Recorder::liveModels() const
+{
+    std::vector<std::int16_t> models;
+    for (const auto& m : m_meters)
+        if (!m->isReview())
+            models.push_back(m->model);
+    if (models.empty())
+        models.push_back(m_link.MeterModel);
+    return models;
 }
 
 void Recorder::refresh(RecordedMeter& m, qint64 ms, const QDateTime& wall, Tick& t, std::size_t index)

@@ -70,6 +70,14 @@ public:
     // on the wall clock (for the files and the time axis).
     Tick tick(qint64 ms, const QDateTime& wall);
 
+    // Marks a refresh that did not happen at `ms`: the link was busy, or
+    // the previous refresh was still under way when this one was due. The
+    // error of a file that could not be written (its recording ended).
+    QString skip(qint64 ms, const QDateTime& wall);
+    // The models of the meters each refresh reads (before the first: the
+    // one selected in the main window), for the time one refresh takes.
+    std::vector<std::int16_t> liveModels() const;
+
     std::size_t meterCount() const { return m_meters.size(); }
     const RecordedMeter& meter(std::size_t i) const { return *m_meters[i]; }
     // The meter of that model and address among those recorded (not the

@@ -383,6 +383,7 @@ void RecorderWindow::buildUi()
         std::int16_t address = 0;
         if (m_recorder.offered(&model, &address))
             m_recorder.setCurrent(m_recorder.addMeter(model, address));
+        keepUpWithWire();
         showState();
     });
     connect(offerDecline, &QPushButton::clicked, this, [this] {
@@ -414,6 +415,10 @@ void RecorderWindow::takeInterval()
                       .arg(m_interval->text());
     else if (*ms < kLeastIntervalMs || *ms > kMostIntervalMs)
         problem = QStringLiteral("%1 s jest poza zakresem: od 0,1 s do 3600 s (1 godzina).").arg(secondsNumberText(*ms));
+    else if (const int least = shortestInterval(); *ms < least)
+        problem = QStringLiteral("Łącze nie nadąży z odświeżaniem co %1 s: %2 jedno odświeżenie (%3) trwa co najmniej "
+                                 "%4 s. Najkrótszy możliwy odstęp to %4 s.")
+                      .arg(secondsNumberText(*ms), wireConditionsText(m_link), modelsText(), secondsNumberText(least));
     if (!problem.isEmpty()) {
         // The interval in force stays, and the window says so.
         m_intervalNote->setText(problem + QStringLiteral(" Odświeżanie pozostaje co %1 s.").arg(secondsNumberText(now)));
@@ -424,6 +429,38 @@ void RecorderWindow::takeInterval()
     m_intervalNote->hide();
     m_interval->setText(secondsNumberText(*ms));
     m_timer->setInterval(*ms);
+}
+
+int RecorderWindow::shortestInterval() const
+{
+    const std::vector<std::int16_t> models = m_recorder.liveModels();
+    return std::max(kLeastIntervalMs, shortestRefreshMs(models, m_link.BaudCode, responseTimeInForce(m_link)));
+}
+
+QString RecorderWindow::modelsText() const
+{
+    QStringList names;
+    for (const std::int16_t model : m_recorder.liveModels())
+        names << modelNameOf(model);
+    return names.join(QStringLiteral(", "));
+}
+
+void RecorderWindow::keepUpWithWire()
+{
+    // A slower baud rate, a longer response time or another meter since the
+    // interval was chosen: the refreshes would overrun one another, so they
+    // come less often, and the window says so until the user sets another.
+    const int least = shortestInterval();
+    const int now = m_timer->interval();
+    if (now >= least)
+        return;
+    m_intervalNote->setText(QStringLiteral("Łącze nie nadąża z odświeżaniem co %1 s: %2 jedno odświeżenie (%3) trwa co "
+                                           "najmniej %4 s. Odświeżanie wydłużono do %4 s.")
+                                .arg(secondsNumberText(now), wireConditionsText(m_link), modelsText(),
+                                     secondsNumberText(least)));
+    m_intervalNote->show();
+    m_interval->setText(secondsNumberText(least));
+    m_timer->setInterval(least);
 }
 
 bool RecorderWindow::isRunning() const
@@ -439,6 +476,7 @@ void RecorderWindow::open()
         showState();
         return;
     }
+    keepUpWithWire();
     m_timer->start();
     // The first values at once, not an interval later.
     QTimer::singleShot(0, this, [this] {
@@ -451,6 +489,7 @@ void RecorderWindow::stop()
 {
     m_timer->stop();
     m_paused = false;
+    m_overran = false;
     m_recorder.markBreak(m_clock.elapsed());
     m_recorder.stopFiles();
     m_pause->setText(QStringLiteral("Wstrzymaj"));
@@ -468,19 +507,34 @@ void RecorderWindow::closeEvent(QCloseEvent* event)
 
 void RecorderWindow::refresh()
 {
-    const Recorder::Tick t = m_recorder.tick(m_clock.elapsed(), QDateTime::currentDateTime());
+    keepUpWithWire();
     const QString time = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
-    if (t.outcome == Recorder::Outcome::Skipped) {
-        m_note = QStringLiteral("%1: odświeżenie pominięte — łącze zajmowała inna wymiana (szary pas na wykresie).")
+    Recorder::Tick t;
+    if (m_overran) {
+        // This tick fell due while the last refresh still held the link (a
+        // meter that did not answer keeps it for the whole reply wait): it
+        // is marked as skipped, never queued behind it.
+        m_overran = false;
+        t.fileError = m_recorder.skip(m_clock.elapsed(), QDateTime::currentDateTime());
+        m_note = QStringLiteral("%1: odświeżenie pominięte — poprzednie jeszcze trwało (szary pas na wykresie).")
                      .arg(time);
-    } else if (t.outcome == Recorder::Outcome::Failed) {
-        QStringList meters;
-        for (std::size_t i : t.failed)
-            meters << meterText(m_recorder.meter(i).model, m_recorder.meter(i).address);
-        m_note = QStringLiteral("%1: wymiana z miernikiem %2 nie powiodła się — przerwa w wykresie.")
-                     .arg(time, meters.join(QStringLiteral(", ")));
     } else {
-        m_note = QStringLiteral("Ostatni odczyt: %1").arg(time);
+        // Measured on the card's clock: the wire's time, whatever the PC did meanwhile.
+        const auto started = m_link.cardClock().cardTime();
+        t = m_recorder.tick(m_clock.elapsed(), QDateTime::currentDateTime());
+        m_overran = t.outcome != Recorder::Outcome::Skipped && overran(m_link, started, m_timer->interval());
+        if (t.outcome == Recorder::Outcome::Skipped) {
+            m_note = QStringLiteral("%1: odświeżenie pominięte — łącze zajmowała inna wymiana (szary pas na wykresie).")
+                         .arg(time);
+        } else if (t.outcome == Recorder::Outcome::Failed) {
+            QStringList meters;
+            for (std::size_t i : t.failed)
+                meters << meterText(m_recorder.meter(i).model, m_recorder.meter(i).address);
+            m_note = QStringLiteral("%1: wymiana z miernikiem %2 nie powiodła się — przerwa w wykresie.")
+                         .arg(time, meters.join(QStringLiteral(", ")));
+        } else {
+            m_note = QStringLiteral("Ostatni odczyt: %1").arg(time);
+        }
     }
     showState();
     if (!t.fileError.isEmpty())
@@ -496,6 +550,7 @@ void RecorderWindow::pauseOrGoOn()
         m_pause->setText(QStringLiteral("Wznów"));
     } else {
         m_paused = false;
+        m_overran = false;
         m_timer->start();
         refresh();
         m_pause->setText(QStringLiteral("Wstrzymaj"));

@@ -78,6 +78,9 @@ private:
     void showMeters();  // the list of meters recorded
     void showOffer();   // another meter selected in the main window
     void takeInterval();
+    int shortestInterval() const; // ms the wire needs for one refresh
+    QString modelsText() const;   // "KX-4, KX-2": the meters one refresh reads
+    void keepUpWithWire();        // lengthens an interval the wire cannot keep
     void takeScale();
     void showView();    // live or held, cursors, scale
     void setView(qint64 from, qint64 to);
@@ -96,6 +99,7 @@ private:
     QElapsedTimer m_clock;
     QTimer* m_timer = nullptr;
     bool m_paused = false;
+    bool m_overran = false; // the last refresh outlasted the interval
     QString m_note; // what the last refresh had to say
 
     QLineEdit* m_interval = nullptr;

@@ -1,5 +1,7 @@
 #include "measure/MeasureValues.h"
 
+#include "measure/MeasureInterval.h"
+
 #include "link/Module1.h"
 #include "support/FakePort.h"
 
@@ -175,5 +177,33 @@ TEST(MeasureValues, CountsOutsideTheBufferReadNothing)
         EXPECT_EQ(reads(port, 4), 0);
         EXPECT_EQ(link.RxBuf[1], 0x11);
         EXPECT_EQ(errors.receive, row.receiveErrors);
+    }
+}
+
+// The shortest interval of a refresh, worked out by hand: request (4 bytes)
+// and reply (24, 36 or 60 bytes), each with the card's two bytes at ten bits
+// a byte, the response time and a fifth more, and 20 ms of the card's own,
+// for every meter in turn, rounded up to 10 ms.
+TEST(ShortestRefresh, FollowsModelBaudResponseAndMeterCount)
+{
+    using std::chrono::milliseconds;
+    struct Case {
+        std::vector<std::int16_t> models;
+        std::int16_t baud;
+        int responseMs;
+        int ms;
+    };
+    const Case cases[] = {
+        {{kModelKX4}, 0, 20, 620},                 // 50 + 516,7 + 24 + 20
+        {{kModelKX4, kModelKX4}, 0, 20, 1230},     // twice that, 1221,3
+        {{kModelKX2, kModelKX4}, 0, 20, 930},      // 310,7 + 610,7
+        {{kModelKX4}, 0, 500, 1190},               // 50 + 516,7 + 600 + 20
+        {{kModelKX2}, 4, 20, 70},                  // 3,1 + 13,5 + 24 + 20
+        {{kModelKX3, kModelKX3, kModelKX3}, 3, 500, 2000}, // 3 * 665,8
+        {{}, 0, 20, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.models.size() << " meters, baud " << c.baud << ", " << c.responseMs);
+        EXPECT_EQ(shortestRefreshMs(c.models, c.baud, milliseconds(c.responseMs)), c.ms);
     }
 }

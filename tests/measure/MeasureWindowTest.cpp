@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -427,6 +428,56 @@ TEST_F(MeasureWindow, EndOfTestKeepsOldValuesUntilTheNextExchange)
     EXPECT_EQ(duringRestart, ValueText(first[2], QLocale()));
     EXPECT_EQ(text(5), ValueText(second[2], QLocale()));
     EXPECT_TRUE(timer.isActive());
+}
+
+
+// The card's time as a test moves it: each exchange lasts what it is given.
+struct ManualClock : CardClock {
+    std::chrono::nanoseconds now{0};
+    std::chrono::nanoseconds cardTime() const override { return now; }
+};
+
+// At 1200 baud a KX-4 that answers in 500 ms needs 1,19 s for one refresh:
+// the window says the second cannot be kept, and a tick that falls due while
+// a refresh still runs is dropped, not run at once behind it.
+TEST_F(MeasureWindow, ARefreshLongerThanTheSecondIsSaidAndTicksDoNotPileUp)
+{
+    ManualClock clock;
+    link.setCardClock(&clock);
+    link.MeterModel = kModelKX4;
+    struct Case {
+        std::int16_t baud;
+        int responseMs;
+        const char* says; // empty: no note
+    };
+    const Case cases[] = {
+        {4, 500, ""},
+        {0, 20, ""},
+        {0, 500, "przy 1200 bodach i czasie odpowiedzi miernika 500 ms jeden odczyt (KX-4) trwa co najmniej 1,19 s"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.baud);
+        link.BaudCode = c.baud;
+        link.setResponseTime(std::chrono::milliseconds(c.responseMs));
+        card.replies.push_back(valuesReply(numbered(10, 1.0f)));
+        test.Form1_Command8_Click();
+        QLabel* note = test.form3()->paceNote();
+        EXPECT_EQ(note->isHidden(), *c.says == 0);
+        EXPECT_TRUE(note->text().contains(QString::fromUtf8(c.says))) << note->text().toStdString();
+        test.Form3_Command1_Click();
+    }
+
+    const int before = card.exchanges;
+    card.duringExchange = [&clock] { clock.now += std::chrono::milliseconds(1190); };
+    for (int i = 0; i < 3; ++i)
+        card.replies.push_back(valuesReply(numbered(10, 2.0f)));
+    test.Form1_Command8_Click();
+    test.Form1_Timer1_Timer(); // due while the first refresh ran: dropped
+    EXPECT_EQ(card.exchanges, before + 1);
+    test.Form1_Timer1_Timer();
+    EXPECT_EQ(card.exchanges, before + 2);
+    EXPECT_TRUE(test.isRunning());
+    link.setCardClock(nullptr);
 }
 
 TEST_F(MeasureWindow, ModelChangeReachesTicksButNotTheLayout)

@@ -39,6 +39,7 @@ protected:
     RecorderWindowTest()
     {
         link.setErrorWindows(&errors);
+        link.setCardClock(&card.cardClock());
         link.MeterModel = kModelKX3;
         link.MeterAddress = 2;
         link.BaudCode = 4;
@@ -186,6 +187,68 @@ TEST_F(RecorderWindowTest, PauseGoesOnAndAFailedExchangeIsAGapNotAnEnd)
     }
     EXPECT_EQ(window.recorder().store().kind(window.recorder().store().size() - 1), SampleKind::Skipped);
     EXPECT_TRUE(text("Status").contains(QStringLiteral("pominięte"))) << text("Status").toStdString();
+}
+
+// At 1200 baud one KX-4 refresh takes 0,62 s of wire and meter time: a
+// shorter interval is refused naming what the wire allows, and one the link
+// can no longer keep after the baud rate changed is lengthened, in words.
+TEST_F(RecorderWindowTest, AnIntervalTheWireCannotKeepIsRefusedOrLengthenedInWords)
+{
+    link.MeterModel = kModelKX4;
+    link.MeterAddress = 3;
+    window.open();
+    auto* interval = child<QLineEdit>("Interval");
+    auto* note = child<QLabel>("IntervalNote");
+    interval->setText(QStringLiteral("0,1"));
+    emit interval->editingFinished();
+    EXPECT_EQ(window.timer().interval(), 100) << "19200 baud keeps 0,1 s";
+
+    link.BaudCode = 0;
+    window.refresh();
+    EXPECT_EQ(window.timer().interval(), 620);
+    EXPECT_EQ(interval->text(), QStringLiteral("0,62"));
+    ASSERT_TRUE(note->isVisibleTo(&window));
+    EXPECT_TRUE(note->text().contains(QStringLiteral("przy 1200 bodach"))) << note->text().toStdString();
+    EXPECT_TRUE(note->text().contains(QStringLiteral("wydłużono do 0,62 s"))) << note->text().toStdString();
+
+    link.setResponseTime(std::chrono::milliseconds(500));
+    for (const char* typed : {"0,62", "1"}) {
+        SCOPED_TRACE(typed);
+        interval->setText(QString::fromLatin1(typed));
+        emit interval->editingFinished();
+        EXPECT_EQ(window.timer().interval(), 620);
+        EXPECT_TRUE(note->text().contains(QStringLiteral("czasie odpowiedzi miernika 500 ms")));
+        EXPECT_TRUE(note->text().contains(QStringLiteral("Najkrótszy możliwy odstęp to 1,19 s. Odświeżanie "
+                                                         "pozostaje co 0,62 s.")))
+            << note->text().toStdString();
+    }
+    interval->setText(QStringLiteral("1,19"));
+    emit interval->editingFinished();
+    EXPECT_EQ(window.timer().interval(), 1190);
+    EXPECT_FALSE(note->isVisibleTo(&window));
+}
+
+// A tick that falls due while the last refresh still held the link (a meter
+// that does not answer keeps it for the whole reply wait, longer than 0,1 s)
+// is marked as skipped and never run behind it; the one after refreshes.
+TEST_F(RecorderWindowTest, ATickDueDuringTheLastRefreshIsSkippedNotQueued)
+{
+    window.open();
+    QTRY_COMPARE(window.recorder().store().size(), 1u);
+    auto* interval = child<QLineEdit>("Interval");
+    interval->setText(QStringLiteral("0,1"));
+    emit interval->editingFinished();
+    ASSERT_TRUE(card.setFault(QStringLiteral("no-meter")));
+    window.refresh();
+    const TrendStore& store = window.recorder().store();
+    EXPECT_EQ(store.kind(store.size() - 1), SampleKind::Failed);
+    window.refresh();
+    EXPECT_EQ(store.kind(store.size() - 1), SampleKind::Skipped);
+    EXPECT_TRUE(text("Status").contains(QStringLiteral("poprzednie jeszcze trwało"))) << text("Status").toStdString();
+    card.clearFaults();
+    window.refresh();
+    EXPECT_EQ(store.kind(store.size() - 1), SampleKind::Values);
+    EXPECT_EQ(window.timer().interval(), 100);
 }
 
 // Another meter chosen in the main window keeps the plot and the file; the
