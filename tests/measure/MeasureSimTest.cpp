@@ -1,6 +1,7 @@
 #include "measure/MeasureTest.h"
 
 #include "link/Module1.h"
+#include "measure/MeasureInterval.h"
 #include "sim/SimCard.h"
 
 #include <QLineEdit>
@@ -88,4 +89,42 @@ TEST(MeasureSim, ValuesMoveBetweenRefreshesAndASilentMeterEndsTheTest)
     EXPECT_EQ(errors.receive, 1);
     EXPECT_EQ(errors.transmit, 0);
     EXPECT_EQ(texts(), cut) << "the last values stay";
+}
+
+// The shortest interval the windows allow is what a refresh really takes on
+// the simulated card's clock, margin included: never less (the refreshes
+// would overrun one another), and not wildly more.
+TEST(MeasureSim, TheShortestIntervalHoldsOneRefreshOnTheCardsClock)
+{
+    struct Case {
+        std::int16_t model;
+        std::int16_t baud;
+        int responseMs;
+    };
+    const Case cases[] = {{kModelKX4, 0, 20}, {kModelKX4, 0, 500}, {kModelKX2, 4, 20}, {kModelKX3, 2, 200}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "model " << c.model << ", baud " << c.baud << ", " << c.responseMs);
+        SimMeter meter = SimMeter::factory(c.model, 5, c.baud);
+        SimLink l = meter.link();
+        l.response = std::chrono::milliseconds(c.responseMs);
+        meter.setLink(l);
+        SimCard card({meter});
+        Module1 link(card);
+        Errors errors;
+        link.setErrorWindows(&errors);
+        link.setCardClock(&card.cardClock());
+        link.setResponseTime(std::chrono::milliseconds(c.responseMs));
+        link.MeterModel = c.model;
+        link.MeterAddress = 5;
+        link.BaudCode = c.baud;
+        link.CardSetLink();
+
+        const auto started = card.cardClock().cardTime();
+        const MeasureReading reading = readMeasuredValues(link);
+        const double tookMs = std::chrono::duration<double, std::milli>(card.cardClock().cardTime() - started).count();
+        ASSERT_EQ(reading.flag, 0);
+        const int least = shortestRefreshMs(std::span(&c.model, 1), c.baud, std::chrono::milliseconds(c.responseMs));
+        EXPECT_GE(least, tookMs);
+        EXPECT_LT(least, tookMs * 1.3 + 30);
+    }
 }
