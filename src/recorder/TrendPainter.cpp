@@ -207,7 +207,9 @@ void paintTrend(QPainter& painter, const QRect& area, const TrendPlot& plot)
             painter.setPen(kAxis);
             const QString text = plot.wallTime(ms).toString(format);
             const int width = fm.horizontalAdvance(text);
-            painter.drawText(QRect(x - width / 2, box.bottom() + 4, width, fm.height()), Qt::AlignCenter, text);
+            // A tick at the right end keeps its label whole inside the picture.
+            const int left = std::max(std::min(x - width / 2, painter.window().right() + 1 - width), painter.window().left());
+            painter.drawText(QRect(left, box.bottom() + 4, width, fm.height()), Qt::AlignCenter, text);
         }
     }
     painter.setPen(kAxis);
