@@ -3,11 +3,11 @@
 #include "app/Settings.h"
 #include "cli/CliDiff.h"
 #include "cli/CliHistory.h"
-#include "cli/CliLink.h"
+#include "meterops/MeterFeedback.h"
 #include "cli/CliResults.h"
 #include "cli/CliProgram.h"
 #include "cli/CliScan.h"
-#include "cli/CliSession.h"
+#include "meterops/MeterSession.h"
 #include "measure/MeasureRecord.h"
 #include "config/RegisterTable.h"
 #include "config/RegisterTexts.h"
@@ -129,7 +129,7 @@ private:
     SimCard* m_sim = nullptr;
     std::unique_ptr<Module1> m_link;
     RegisterTable m_table;
-    CliErrors m_errors;
+    LinkErrors m_errors;
     std::unique_ptr<LinkTrace> m_trace;
     QString m_historyFolder;
     std::unique_ptr<MeterSession> m_session;
@@ -201,7 +201,8 @@ int Runner::run()
         m_link->setListener(m_trace.get());
     }
 
-    m_session = std::make_unique<MeterSession>(m_opt, m_ctx, *m_link, m_errors, m_trace.get(), m_sim, m_historyFolder);
+    m_session = std::make_unique<MeterSession>(SessionIo{m_ctx.err, m_ctx.rawErr, m_ctx.stderrIsTerminal, m_ctx.stopSignal},
+                                               *m_link, m_errors, m_trace.get(), m_sim, m_historyFolder);
     m_session->setShowComparison([this](const RegisterTable& file, const Comparison& c) { showComparison(file, c); });
 
     int code = kExitOk;

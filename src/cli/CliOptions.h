@@ -3,6 +3,7 @@
 #include "app/Startup.h"
 #include "link/MeterModels.h"
 #include "measure/MeasureRecord.h"
+#include "meterops/ExitCodes.h"
 
 #include <QString>
 #include <QStringList>
@@ -12,16 +13,6 @@
 #include <vector>
 
 namespace vardel {
-
-// What vardel-cli tells its caller. Scripts test these, so they never change.
-enum CliExit : int {
-    kExitOk = 0,
-    kExitLinkFailed = 1, // an exchange with the card or the meter failed
-    kExitUsage = 2,      // bad usage, or a file that cannot be read or written
-    kExitNoBackend = 3,  // the card cannot be reached at all (ports refused, another program has it)
-    kExitDiffers = 4,    // verify, write --verify, diff: the values differ
-    kExitSignal = 128,   // ended by a signal: 128 + its number (130 Ctrl+C, 143 SIGTERM)
-};
 
 enum class CliCommand { None, CardTest, CardReset, Read, Write, Verify, Measure, Print, ResetMeter, Scan, Diff, History, Program };
 

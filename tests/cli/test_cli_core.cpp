@@ -1,4 +1,4 @@
-#include "cli/CliLink.h"
+#include "meterops/MeterFeedback.h"
 #include "cli/CliOptions.h"
 #include "measure/MeasureRecord.h"
 #include "link/Module1.h"
@@ -230,9 +230,9 @@ TEST(CliArguments, MistakesAreRefusedWithTheirReason)
     }
 }
 
-TEST(CliErrorsTest, TheFirstErrorNamesTheMessage)
+TEST(LinkErrorsTest, TheFirstErrorNamesTheMessage)
 {
-    CliErrors errors;
+    LinkErrors errors;
     errors.showReceiveError();
     errors.showTransmitError();
     EXPECT_EQ(errors.count(), 2);
