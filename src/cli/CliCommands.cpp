@@ -13,12 +13,16 @@
 #include "config/RegisterTexts.h"
 #include "files/ConfigFile.h"
 #include "files/ConfigHistory.h"
+#include "gateway/MeterGateway.h"
+#include "gateway/ModbusServer.h"
 #include "link/Module1.h"
 #include "measure/MeasureValues.h"
 #include "report/PdfReport.h"
 #include "sim/SimCard.h"
 
 #include <QDir>
+#include <QEventLoop>
+#include <QTimer>
 #include <QFileInfo>
 
 #include <chrono>
@@ -40,7 +44,7 @@ bool needsModel(CliCommand c)
 bool loadsLink(CliCommand c)
 {
     return c == CliCommand::Read || c == CliCommand::Write || c == CliCommand::Verify || c == CliCommand::Measure
-        || c == CliCommand::ResetMeter || c == CliCommand::Scan || c == CliCommand::Program;
+        || c == CliCommand::ResetMeter || c == CliCommand::Scan || c == CliCommand::Program || c == CliCommand::Serve;
 }
 
 // The port of a command that never reaches the card (the printout): it
@@ -121,6 +125,10 @@ private:
     int scan();
     int diff();
     int program();
+    int serve();
+    // serve: the meters of --addresses that will be served, each with its
+    // model (--model, or told by its memory); the others said.
+    std::vector<ServedMeter> servedMeters();
 
     const CliOptions& m_opt;
     const CliContext& m_ctx;
@@ -218,6 +226,7 @@ int Runner::run()
     case CliCommand::Scan: code = scan(); break;
     case CliCommand::Diff: code = diff(); break;
     case CliCommand::Program: code = program(); break;
+    case CliCommand::Serve: code = serve(); break;
     case CliCommand::History: // listed above, without a card
     case CliCommand::None: code = usage(QStringLiteral("Nie podano polecenia.")); break;
     }
@@ -487,6 +496,94 @@ int runCli(const CliOptions& options, const CliContext& context)
     const int code = runner.run();
     // However the command ended, a stop says why it ended.
     return context.stopRequested() ? context.stopExitCode() : code;
+}
+
+} // namespace vardel
+
+namespace vardel {
+
+std::vector<ServedMeter> Runner::servedMeters()
+{
+    std::vector<ServedMeter> served;
+    for (const std::int16_t address : m_opt.addresses) {
+        if (stopSignal() != 0)
+            break;
+        const MeterLink at{address, m_link->BaudCode, m_link->TransmitCheck};
+        useLink(*m_link, at);
+        if (m_opt.model) {
+            served.push_back({at, *m_opt.model});
+            continue;
+        }
+        // A gateway that guessed would serve one model's values under
+        // another's boxes: only a model the memory proves is served.
+        const ModelFinding finding = checkMeterModel(*m_link);
+        if (finding.model) {
+            served.push_back({at, *finding.model});
+            continue;
+        }
+        const QString why = finding.readFailed ? QStringLiteral("miernik nie odpowiada")
+                                               : QStringLiteral("model: %1").arg(modelText(finding));
+        m_ctx.err(QStringLiteral("Nie można rozpoznać modelu miernika pod adresem %1 (%2); nie będzie obsługiwany.")
+                      .arg(address)
+                      .arg(why));
+    }
+    return served;
+}
+
+int Runner::serve()
+{
+    if (!m_session->prepareLink())
+        return kExitLinkFailed;
+    const std::vector<ServedMeter> meters = servedMeters();
+    if (stopSignal() != 0)
+        return kExitOk;
+    if (meters.empty()) {
+        m_ctx.err(QStringLiteral("Żaden miernik nie będzie obsługiwany."));
+        return kExitLinkFailed;
+    }
+
+    const auto log = [this](const QString& line) { m_ctx.err(line); };
+    GatewaySettings settings{std::chrono::milliseconds(m_opt.pollMs), m_opt.lowWordFirst,
+                             QStringLiteral(VARDEL_VERSION)};
+    MeterGateway gateway(*m_link, meters, settings, log);
+    ModbusServerLimits limits;
+    limits.maxClients = m_opt.maxClients;
+    limits.requestTimeout = std::chrono::milliseconds(m_opt.requestTimeoutMs);
+    for (const QString& text : m_opt.allow) {
+        AllowedNetwork network;
+        parseAllowedNetwork(text, network);
+        limits.allow.push_back(network);
+    }
+    ModbusServer server(gateway, limits, log);
+    QHostAddress address;
+    quint16 port = 0;
+    parseListenAddress(m_opt.listen, address, port);
+    QString error;
+    if (!server.listen(address, port, error)) {
+        m_ctx.err(QStringLiteral("Nie można nasłuchiwać na %1: %2").arg(m_opt.listen, error));
+        return kExitUsage;
+    }
+    QStringList units;
+    for (const ServedMeter& m : meters)
+        units << QStringLiteral("%1 (%2)").arg(m.link.address).arg(modelNameOf(m.model));
+    m_ctx.err(QStringLiteral("Brama Modbus TCP nasłuchuje na %1; mierniki: %2.")
+                  .arg(m_opt.listen, units.join(QStringLiteral(", "))));
+
+    // Until a signal: the program's one event loop serves the clients and
+    // runs the poller; a stop ends the exchange under way first.
+    QEventLoop loop;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &loop, [this, &loop] {
+        if (stopSignal() != 0)
+            loop.quit();
+    });
+    watch.start(50);
+    gateway.start();
+    if (stopSignal() == 0)
+        loop.exec();
+    gateway.stop();
+    server.close();
+    return kExitOk;
 }
 
 } // namespace vardel

@@ -14,7 +14,7 @@
 
 namespace vardel {
 
-enum class CliCommand { None, CardTest, CardReset, Read, Write, Verify, Measure, Print, ResetMeter, Scan, Diff, History, Program };
+enum class CliCommand { None, CardTest, CardReset, Read, Write, Verify, Measure, Print, ResetMeter, Scan, Diff, History, Program, Serve };
 
 // The command line, checked but not yet applied. Link options left empty
 // take their values from Vardel.cfg.
@@ -62,6 +62,14 @@ struct CliOptions {
     int intervalMs = 1000;               // measure --interval
     OutputFormat format = OutputFormat::Text; // --format of measure, scan, verify, diff, card-test ...
     bool decimalComma = false;                // measure --format csv --decimal-comma
+
+    // serve: the Modbus TCP gateway.
+    QString listen = QStringLiteral("127.0.0.1:1502"); // --listen ADDR:PORT
+    QStringList allow;                                 // --allow: networks other clients may come from
+    int maxClients = 16;                               // --max-clients
+    int pollMs = 1000;                                 // --poll
+    int requestTimeoutMs = 5000;                       // --request-timeout
+    bool lowWordFirst = false;                         // --word-order little
 };
 
 // Parses the arguments after the program name. Options may stand before or

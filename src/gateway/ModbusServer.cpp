@@ -1,5 +1,6 @@
 #include "gateway/ModbusServer.h"
 
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -31,6 +32,27 @@ bool parseAllowedNetwork(const QString& text, AllowedNetwork& network)
     if (subnet.first.isNull() || subnet.second < 0)
         return false;
     network = {subnet.first, subnet.second};
+    return true;
+}
+
+bool parseListenAddress(const QString& text, QHostAddress& address, quint16& port)
+{
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0)
+        return false;
+    QString host = text.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    else if (host.contains(QLatin1Char(':')))
+        return false; // IPv6 goes in brackets, so that the port is not taken for part of it
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,5}$"));
+    const QString portText = text.mid(colon + 1);
+    if (!digits.match(portText).hasMatch())
+        return false;
+    const int number = portText.toInt();
+    if (number < 1 || number > 65535 || !address.setAddress(host))
+        return false;
+    port = static_cast<quint16>(number);
     return true;
 }
 

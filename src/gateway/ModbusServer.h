@@ -24,6 +24,10 @@ struct AllowedNetwork {
 // Parses "ADDR/BITS" or "ADDR"; false for anything else.
 bool parseAllowedNetwork(const QString& text, AllowedNetwork& network);
 
+// "127.0.0.1:1502", "[::1]:1502", "0.0.0.0:502": an address and a port
+// 1..65535; false for anything else.
+bool parseListenAddress(const QString& text, QHostAddress& address, quint16& port);
+
 struct ModbusServerLimits {
     int maxClients = 16;
     std::chrono::milliseconds idleTimeout{60000};    // a connection that sends nothing for this long is closed
