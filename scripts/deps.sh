@@ -18,7 +18,8 @@ VARDEL_PACKAGE_PACKAGES=(dpkg-dev lintian desktop-file-utils man-db)
 # the programs capabilities with setcap. fc-match for the package's fonts, the
 # time zones for time stamps across a change of the clocks.
 VARDEL_TEST_PACKAGES=(poppler-utils cups cups-client cups-bsd printer-driver-cups-pdf "${VARDEL_PACKAGE_PACKAGES[@]}"
-    adduser libcap2-bin fontconfig tzdata)
+    adduser libcap2-bin fontconfig tzdata
+    mbpoll python3-pymodbus) # Modbus clients nobody here wrote, for the gateway's tests
 # The fuzz targets (./fuzz.sh, and briefly in ./test.sh): clang with libFuzzer.
 VARDEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 VARDEL_TEST_PACKAGES+=("${VARDEL_FUZZ_PACKAGES[@]}")
