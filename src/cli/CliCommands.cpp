@@ -209,7 +209,10 @@ int Runner::run()
         m_link->setListener(m_trace.get());
     }
 
-    m_session = std::make_unique<MeterSession>(SessionIo{m_ctx.err, m_ctx.rawErr, m_ctx.stderrIsTerminal, m_ctx.stopSignal},
+    SessionIo io{m_ctx.err, m_ctx.rawErr, m_ctx.stderrIsTerminal, m_ctx.stopSignal};
+    if (m_opt.command == CliCommand::Serve)
+        io.linkChangeOption = QStringLiteral("--allow-link-change");
+    m_session = std::make_unique<MeterSession>(io,
                                                *m_link, m_errors, m_trace.get(), m_sim, m_historyFolder);
     m_session->setShowComparison([this](const RegisterTable& file, const Comparison& c) { showComparison(file, c); });
 
@@ -544,8 +547,9 @@ int Runner::serve()
 
     const auto log = [this](const QString& line) { m_ctx.err(line); };
     GatewaySettings settings{std::chrono::milliseconds(m_opt.pollMs), m_opt.lowWordFirst,
-                             QStringLiteral(VARDEL_VERSION)};
+                             QStringLiteral(VARDEL_VERSION), m_opt.allowWrite, m_opt.allowLinkChange};
     MeterGateway gateway(*m_link, meters, settings, log);
+    gateway.setSession(m_session.get());
     ModbusServerLimits limits;
     limits.maxClients = m_opt.maxClients;
     limits.requestTimeout = std::chrono::milliseconds(m_opt.requestTimeoutMs);

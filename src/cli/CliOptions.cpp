@@ -135,7 +135,9 @@ constexpr std::array<OptionInfo, 12> kBenchOptions{{
 }};
 
 // Options of the Modbus TCP gateway.
-constexpr std::array<OptionInfo, 6> kServeOptions{{
+constexpr std::array<OptionInfo, 8> kServeOptions{{
+    {"--allow-write", nullptr, false, bit(CliCommand::Serve)},
+    {"--allow-link-change", nullptr, false, bit(CliCommand::Serve)},
     {"--listen", nullptr, true, bit(CliCommand::Serve)},
     {"--allow", nullptr, true, bit(CliCommand::Serve)},
     {"--max-clients", nullptr, true, bit(CliCommand::Serve)},
@@ -215,6 +217,14 @@ bool parseAddressList(const QString& text, std::vector<std::int16_t>& addresses)
 bool applyServeOption(const OptionInfo& o, const QString& value, CliOptions& options)
 {
     const QLatin1String name(o.name);
+    if (name == QLatin1String("--allow-write")) {
+        options.allowWrite = true;
+        return true;
+    }
+    if (name == QLatin1String("--allow-link-change")) {
+        options.allowLinkChange = true;
+        return true;
+    }
     if (name == QLatin1String("--listen")) {
         QHostAddress address;
         quint16 port = 0;
@@ -525,6 +535,10 @@ bool parseCliArguments(const QStringList& args, CliOptions& options, QString& er
         error = QStringLiteral("Polecenie program wymaga opcji --addresses A-B albo listy adresów, np. 1,4,7-9.");
         return false;
     }
+    if (options.allowLinkChange && !options.allowWrite) {
+        error = QStringLiteral("Opcja --allow-link-change dotyczy tylko --allow-write");
+        return false;
+    }
     if (options.command == CliCommand::Serve) {
         if (options.addresses.empty()) {
             error = QStringLiteral("Polecenie serve wymaga opcji --addresses A-B albo listy adresów, np. 1,4,7-9.");
@@ -595,7 +609,7 @@ QString cliUsageText()
         "                            brama Modbus TCP do mierników tych adresów (jednostka = adres)\n"
         "                            do przerwania: wartości pomiarowe (funkcja 04) z odświeżanej\n"
         "                            pamięci, rejestry konfiguracyjne (03) z miernika; zapis\n"
-        "                            odrzucany (wyjątek 01); mapa rejestrów w vardel-cli(1)\n"
+        "                            tylko z --allow-write; mapa rejestrów w vardel-cli(1)\n"
         "\n"
         "Opcje łącza i karty (wartości domyślne z pliku Vardel.cfg obok programu,\n"
         "po instalacji z ~/.config/vardel/Vardel.cfg):\n"
@@ -658,6 +672,10 @@ QString cliUsageText()
         "                            (domyślnie 5)\n"
         "  --word-order big|little   serve: kolejność słów liczb zmiennoprzecinkowych (domyślnie big:\n"
         "                            starsze słowo pierwsze)\n"
+        "  --allow-write             serve: zapis rejestrów i cewek (zapis w EEPROM, reset) przez te\n"
+        "                            same zabezpieczenia co write; bez tej opcji wyjątek 01\n"
+        "  --allow-link-change       serve --allow-write: zgoda na zapis zmieniający łącze miernika\n"
+        "                            (bez niej wyjątek 03)\n"
         "  --log PLIK                program: dopisuje rekord na miernik, CSV (.csv) albo\n"
         "                            JSON (.jsonl, obiekt na wiersz)\n"
         "  --format text|csv|json    measure, scan, verify, write --verify, diff, card-test,\n"

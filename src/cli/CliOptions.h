@@ -70,6 +70,8 @@ struct CliOptions {
     int pollMs = 1000;                                 // --poll
     int requestTimeoutMs = 5000;                       // --request-timeout
     bool lowWordFirst = false;                         // --word-order little
+    bool allowWrite = false;                           // --allow-write
+    bool allowLinkChange = false;                      // --allow-link-change
 };
 
 // Parses the arguments after the program name. Options may stand before or

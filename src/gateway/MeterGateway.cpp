@@ -3,9 +3,11 @@
 #include "link/MeterModels.h"
 #include "link/Module1.h"
 #include "measure/MeasureValues.h"
+#include "meterops/MeterSession.h"
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <limits>
 
 namespace vardel {
@@ -135,6 +137,7 @@ QByteArray MeterGateway::readInputRegisters(const Unit& unit, const QByteArray& 
     appendWord(all, static_cast<std::uint16_t>(ageMs >> 16));
     appendWord(all, static_cast<std::uint16_t>(ageMs & 0xFFFF));
     appendWord(all, static_cast<std::uint16_t>(unit.failedPolls));
+    appendWord(all, static_cast<std::uint16_t>(unit.storeOutcome));
     QByteArray reply;
     reply.append(static_cast<char>(kReadInput));
     reply.append(static_cast<char>(quantity * 2));
@@ -211,6 +214,107 @@ QByteArray MeterGateway::deviceIdentification(const Unit& unit, const QByteArray
     return reply;
 }
 
+std::optional<double> MeterGateway::floatAt(const QByteArray& pdu, int offset, bool wide) const
+{
+    const int words = wide ? 4 : 2;
+    std::uint64_t bits = 0;
+    for (int i = 0; i < words; ++i) {
+        const int word = m_settings.lowWordFirst ? words - 1 - i : i;
+        bits = (bits << 16) | pduWord(pdu, offset + 2 * word);
+    }
+    const double value = wide ? std::bit_cast<double>(bits)
+                              : static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(bits)));
+    if (!std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<ModbusException> MeterGateway::guardedWrite(Unit& unit, const std::vector<std::pair<int, float>>& changes,
+                                                          bool eeprom)
+{
+    talkTo(unit);
+    RegisterTable table;
+    table.RegCount = regCountOf(unit.meter.model);
+    if (m_session->readMeter(table) != kExitOk)
+        return ModbusException::TargetFailed;
+    for (const auto& [r, value] : changes)
+        table.RegValue[static_cast<std::size_t>(r)] = value;
+    WriteRequest request;
+    request.eeprom = eeprom;
+    request.verify = eeprom; // a store is called done only once proven
+    request.changeLink = m_settings.allowLinkChange;
+    const WriteOutcome outcome = m_session->write(table, request);
+    if (eeprom)
+        unit.storeOutcome = outcome.step == WriteStep::Done ? 1 : 2;
+    // A proven store that moved the meter: it answers at its new link now.
+    const MeterLink now = linkInUse(m_link);
+    if (eeprom && outcome.step == WriteStep::Done && now != unit.meter.link) {
+        m_log(QStringLiteral("Miernik jednostki %1 odpowiada teraz jako jednostka %2.")
+                  .arg(unit.meter.link.address)
+                  .arg(now.address));
+        unit.meter.link = now;
+    }
+    switch (outcome.step) {
+    case WriteStep::Done:
+        return std::nullopt;
+    case WriteStep::Guard:
+        // A value the register cannot hold, or a link change not allowed.
+        return outcome.code == kExitUsage ? std::optional(ModbusException::IllegalValue)
+                                          : std::optional(ModbusException::TargetFailed);
+    default:
+        return ModbusException::TargetFailed;
+    }
+}
+
+// Function 16 over whole floats of either block: a float is written whole or
+// not at all.
+QByteArray MeterGateway::writeRegisters(Unit& unit, const QByteArray& pdu)
+{
+    const int start = pduWord(pdu, 1);
+    const int quantity = pduWord(pdu, 3);
+    if (pdu.size() < 6 || quantity < 1 || quantity > 123 || static_cast<std::uint8_t>(pdu.at(5)) != quantity * 2
+        || pdu.size() != 6 + quantity * 2)
+        return exception(pdu, ModbusException::IllegalValue);
+    const bool wide = start >= kFloat64Base;
+    const int base = wide ? kFloat64Base : 0;
+    const int perRegister = wide ? 4 : 2;
+    const int count = regCountOf(unit.meter.model);
+    if ((start - base) % perRegister != 0 || quantity % perRegister != 0
+        || (start - base) / perRegister + quantity / perRegister > count)
+        return exception(pdu, ModbusException::IllegalAddress);
+    std::vector<std::pair<int, float>> changes;
+    for (int i = 0; i < quantity / perRegister; ++i) {
+        const std::optional<double> value = floatAt(pdu, 6 + 2 * perRegister * i, wide);
+        if (!value || std::abs(*value) > static_cast<double>(std::numeric_limits<float>::max()))
+            return exception(pdu, ModbusException::IllegalValue);
+        changes.emplace_back((start - base) / perRegister + i, static_cast<float>(*value));
+    }
+    if (const auto failed = guardedWrite(unit, changes, false))
+        return exception(pdu, *failed);
+    return pdu.left(5);
+}
+
+QByteArray MeterGateway::writeCoil(Unit& unit, const QByteArray& pdu)
+{
+    const int coil = pduWord(pdu, 1);
+    const int value = pduWord(pdu, 3);
+    if (pdu.size() != 5 || (value != 0xFF00 && value != 0))
+        return exception(pdu, ModbusException::IllegalValue);
+    if (coil != kStoreCoil && coil != kResetCoil)
+        return exception(pdu, ModbusException::IllegalAddress);
+    if (value == 0) // nothing asked
+        return pdu;
+    if (coil == kStoreCoil) {
+        if (const auto failed = guardedWrite(unit, {}, true))
+            return exception(pdu, *failed);
+        return pdu;
+    }
+    talkTo(unit);
+    if (m_link.SendMeterReset() != 0)
+        return exception(pdu, ModbusException::TargetFailed);
+    return pdu;
+}
+
 void MeterGateway::handle(const ModbusRequest& request, const QString& client, Reply reply)
 {
     const QByteArray& pdu = request.pdu;
@@ -233,6 +337,16 @@ void MeterGateway::handle(const ModbusRequest& request, const QString& client, R
     case kWriteRegister:
     case kWriteCoils:
     case kWriteRegisters:
+        if (m_settings.allowWrite && m_session) {
+            if (request.function() == kWriteRegisters)
+                reply(writeRegisters(*unit, pdu));
+            else if (request.function() == kWriteCoil)
+                reply(writeCoil(*unit, pdu));
+            else // a float takes two registers; one coil at a time
+                reply(exception(pdu, request.function() == kWriteRegister ? ModbusException::IllegalAddress
+                                                                          : ModbusException::IllegalFunction));
+            return;
+        }
         m_log(QStringLiteral("Odrzucono zapis od %1 (jednostka %2, rejestr %3): zapis wyłączony; włącza go --allow-write.")
                   .arg(client)
                   .arg(request.unit)

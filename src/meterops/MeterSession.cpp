@@ -166,7 +166,7 @@ WriteOutcome MeterSession::refuseByGuard(const LinkGuard& guard, const WriteRequ
     if (guard.changesLink() && !request.changeLink) {
         for (const QString& line : guard.lines(model))
             m_say(line);
-        m_say(QStringLiteral("Zapis zmieniłby łącze miernika. Użyj --change-link, aby mimo to zapisać."));
+        m_say(QStringLiteral("Zapis zmieniłby łącze miernika. Użyj %1, aby mimo to zapisać.").arg(m_io.linkChangeOption));
         return {WriteStep::Guard, kExitUsage, {}};
     }
     return {};

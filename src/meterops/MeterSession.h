@@ -76,6 +76,8 @@ struct SessionIo {
     bool terminal = false;                         // draw progress bars at all
     // Why the operation must stop (0: it need not); every wait watches it.
     const std::atomic<int>* stopSignal = nullptr;
+    // The option that lets a write change the meter's link, named in the refusal.
+    QString linkChangeOption = QStringLiteral("--change-link");
 };
 
 // The meter operations every front end shares: the read and write routines

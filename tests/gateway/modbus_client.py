@@ -3,6 +3,7 @@
 (a client nobody here wrote). Prints one JSON object; the C++ test judges it.
 
   modbus_client.py probe PORT
+  modbus_client.py write PORT
   modbus_client.py concurrent PORT CLIENTS SECONDS UNIT...
 """
 import json
@@ -30,7 +31,7 @@ def probe(port):
     out["write_registers"] = exception_code(client.write_registers(0, [1, 2], slave=2))
     out["write_coil"] = exception_code(client.write_coil(0, True, slave=2))
     out["unknown_unit"] = exception_code(client.read_input_registers(0, 2, slave=9))
-    out["beyond_map"] = exception_code(client.read_input_registers(22, 2, slave=2))
+    out["beyond_map"] = exception_code(client.read_input_registers(23, 2, slave=2))
     regs = client.read_input_registers(0, 23, slave=2).registers
     values = [struct.unpack(">f", struct.pack(">HH", regs[i], regs[i + 1]))[0] for i in range(0, 20, 2)]
     out["values"] = [None if math.isnan(v) else v for v in values]  # JSON has no NaN
@@ -38,6 +39,21 @@ def probe(port):
     out["failed_polls"] = regs[22]
     client.close()
     print(json.dumps(out, allow_nan=False))
+
+
+def write(port):
+    """Register 20 of the KX-3 at unit 2 to 12.5, stored; then a change of its address."""
+    client = ModbusTcpClient("127.0.0.1", port=port, timeout=10)
+    client.connect()
+    words = list(struct.unpack(">HH", struct.pack(">f", 12.5)))
+    out = {"write": exception_code(client.write_registers(40, words, slave=2)),
+           "store": exception_code(client.write_coil(0, True, slave=2))}
+    out["store_outcome"] = client.read_input_registers(23, 1, slave=2).registers[0]
+    address = struct.unpack(">f", struct.pack(">HH", *client.read_holding_registers(0, 2, slave=2).registers))[0]
+    moved = list(struct.unpack(">HH", struct.pack(">f", address + 5)))
+    out["link_change"] = exception_code(client.write_registers(0, moved, slave=2))
+    client.close()
+    print(json.dumps(out))
 
 
 def concurrent(port, clients, seconds, units):
@@ -77,5 +93,7 @@ def concurrent(port, clients, seconds, units):
 if __name__ == "__main__":
     if sys.argv[1] == "probe":
         probe(int(sys.argv[2]))
+    elif sys.argv[1] == "write":
+        write(int(sys.argv[2]))
     else:
         concurrent(int(sys.argv[2]), int(sys.argv[3]), float(sys.argv[4]), [int(u) for u in sys.argv[5:]])

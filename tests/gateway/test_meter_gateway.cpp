@@ -3,12 +3,15 @@
 #include "gateway/MeterGateway.h"
 #include "link/Module1.h"
 #include "measure/MeasureValues.h"
+#include "meterops/MeterSession.h"
 #include "sim/SimCard.h"
 
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
+
+#include <QTemporaryDir>
 
 using namespace vardel;
 
@@ -17,8 +20,12 @@ namespace {
 // The factory network (KX-2 at 1, KX-3 at 2, KX-4 at 3, 19200 baud) with its
 // live values standing still, behind a gateway that serves all three.
 struct Fixture {
-    explicit Fixture(bool lowWordFirst = false)
+    explicit Fixture(bool lowWordFirst = false, bool allowWrite = false, bool allowLinkChange = false)
         : link(sim)
+        , session(SessionIo{[this](const QString& line) { log << line; }, {}, false, nullptr,
+                            QStringLiteral("--allow-link-change")},
+                  link, linkErrors, nullptr,
+                  &sim, history.path())
     {
         sim.setClock([] { return 42.5; });
         link.setCardClock(&sim.cardClock());
@@ -28,8 +35,10 @@ struct Fixture {
         std::vector<ServedMeter> meters;
         for (const SimMeter& m : sim.meters())
             meters.push_back({MeterLink{static_cast<std::int16_t>(m.address), 4, 1}, m.model});
-        gateway = std::make_unique<MeterGateway>(link, meters, GatewaySettings{std::chrono::seconds(1), lowWordFirst, "1.0"},
-                                                 [this](const QString& line) { log << line; });
+        gateway = std::make_unique<MeterGateway>(
+            link, meters, GatewaySettings{std::chrono::seconds(1), lowWordFirst, "1.0", allowWrite, allowLinkChange},
+            [this](const QString& line) { log << line; });
+        gateway->setSession(&session);
     }
     QByteArray ask(std::uint8_t unit, const QByteArray& pdu)
     {
@@ -41,7 +50,10 @@ struct Fixture {
     SimCard sim;
     Module1 link;
     QuietErrors errors;
+    LinkErrors linkErrors;
+    QTemporaryDir history;
     QStringList log;
+    MeterSession session;
     std::unique_ptr<MeterGateway> gateway;
 };
 
@@ -170,7 +182,7 @@ TEST(MeterGateway, RequestsItCannotServeGetTheirException)
         {2, QByteArray::fromHex("050000ff00"), QByteArray::fromHex("8501")},
         {2, readPdu(0x04, 0, 0), QByteArray::fromHex("8403")},
         {2, readPdu(0x04, 0, 126), QByteArray::fromHex("8403")},
-        {2, readPdu(0x04, 22, 2), QByteArray::fromHex("8402")},
+        {2, readPdu(0x04, 23, 2), QByteArray::fromHex("8402")},
         {2, QByteArray::fromHex("0400"), QByteArray::fromHex("8403")},
         {2, QByteArray::fromHex("07"), QByteArray::fromHex("8701")},
         {2, QByteArray::fromHex("2b0e0300"), QByteArray::fromHex("ab03")}, // extended identification
@@ -206,4 +218,74 @@ TEST(MeterGateway, AMeterThatDoesNotAnswerGets0x0BAndItsFailedPollsAreCounted)
     f.gateway->pollAll();
     const QByteArray back = f.ask(1, readPdu(0x04, kFailedPollsRegister, 1));
     EXPECT_EQ(back, QByteArray::fromHex("040200") + QByteArray(1, '\x02'));
+}
+
+namespace {
+
+QByteArray writeFloats(int start, const std::vector<float>& values)
+{
+    QByteArray pdu(1, '\x10');
+    appendWord(pdu, static_cast<std::uint16_t>(start));
+    appendWord(pdu, static_cast<std::uint16_t>(2 * values.size()));
+    pdu.append(static_cast<char>(4 * values.size()));
+    for (const float v : values) {
+        const auto bits = std::bit_cast<std::uint32_t>(v);
+        appendWord(pdu, static_cast<std::uint16_t>(bits >> 16));
+        appendWord(pdu, static_cast<std::uint16_t>(bits & 0xFFFF));
+    }
+    return pdu;
+}
+
+} // namespace
+
+TEST(MeterGateway, AnAllowedWriteIsAcknowledgedOnlyAfterTheMeterTookItAndAStoreIsProven)
+{
+    Fixture f(false, true);
+    f.gateway->pollAll();
+    // Register 20 of the KX-3 sets nothing of its link.
+    const QByteArray write = writeFloats(40, {12.5f});
+    ASSERT_EQ(f.ask(2, write), write.left(5)) << f.log.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(float32At(f.ask(2, readPdu(0x03, 40, 2)), 0), 12.5f);
+    // Only in RAM so far: a power cycle brings the EEPROM's value back.
+    f.sim.powerCycle();
+    EXPECT_NE(float32At(f.ask(2, readPdu(0x03, 40, 2)), 0), 12.5f);
+
+    ASSERT_EQ(f.ask(2, write), write.left(5));
+    EXPECT_EQ(f.ask(2, QByteArray::fromHex("050000ff00")), QByteArray::fromHex("050000ff00"))
+        << f.log.join(QLatin1Char('\n')).toStdString();
+    f.gateway->pollAll();
+    EXPECT_EQ(pduWord(f.ask(2, readPdu(0x04, kStoreRegister, 1)), 2), 1); // proven
+    f.sim.powerCycle();
+    EXPECT_EQ(float32At(f.ask(2, readPdu(0x03, 40, 2)), 0), 12.5f);
+}
+
+TEST(MeterGateway, AllowedWritesStillKeepTheGuards)
+{
+    Fixture f(false, true);
+    f.gateway->pollAll();
+    const float address = float32At(f.ask(2, readPdu(0x03, 0, 2)), 0);
+    // The KX-3 keeps its own network address in register 0.
+    EXPECT_EQ(f.ask(2, writeFloats(0, {address + 5})), QByteArray::fromHex("9003"));
+    EXPECT_TRUE(f.log.last().contains(QStringLiteral("Użyj --allow-link-change")));
+    EXPECT_EQ(float32At(f.ask(2, readPdu(0x03, 0, 2)), 0), address);
+    const struct {
+        QByteArray pdu;
+        QByteArray reply;
+    } cases[] = {
+        {QByteArray::fromHex("06002800aa"), QByteArray::fromHex("8602")}, // half a float
+        {writeFloats(41, {1.0f}), QByteArray::fromHex("9002")},
+        {writeFloats(2 * regCountOf(kModelKX3), {1.0f}), QByteArray::fromHex("9002")},
+        {writeFloats(40, {std::numeric_limits<float>::quiet_NaN()}), QByteArray::fromHex("9003")},
+        {QByteArray::fromHex("050005ff00"), QByteArray::fromHex("8502")},
+        {QByteArray::fromHex("0500001234"), QByteArray::fromHex("8503")},
+        {QByteArray::fromHex("0f000000010101"), QByteArray::fromHex("8f01")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pdu.toHex().toStdString());
+        EXPECT_EQ(f.ask(2, c.pdu), c.reply);
+    }
+
+    Fixture moving(false, true, true);
+    const QByteArray move = writeFloats(0, {address + 5});
+    EXPECT_EQ(moving.ask(2, move), move.left(5)) << moving.log.join(QLatin1Char('\n')).toStdString();
 }

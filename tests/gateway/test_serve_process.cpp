@@ -218,6 +218,35 @@ TEST(ServeProcess, PymodbusSeesTheIdentityTheExceptionsAndWritesRefused)
     EXPECT_TRUE(err.contains(QStringLiteral("Odrzucono zapis od 127.0.0.1:")));
 }
 
+TEST(ServeProcess, AnAllowedWriteIsWhatVerifyFindsAndALinkChangeIsRefused)
+{
+    if (!havePymodbus())
+        GTEST_SKIP() << "python3-pymodbus is not installed";
+    Gateway g({QStringLiteral("--allow-write")});
+    ASSERT_TRUE(g.start()) << g.stderrText().toStdString();
+    const ProcessRun written = run(kPython, {kClient, QStringLiteral("write"), QString::number(g.port())});
+    ASSERT_EQ(written.code, 0) << written.err.toStdString();
+    const QJsonObject o = jsonOf(written);
+    EXPECT_TRUE(o[QStringLiteral("write")].isNull()) << written.out.toStdString();
+    EXPECT_TRUE(o[QStringLiteral("store")].isNull());
+    EXPECT_EQ(o[QStringLiteral("store_outcome")].toInt(), 1);
+    EXPECT_EQ(o[QStringLiteral("link_change")].toInt(), 3);
+    EXPECT_EQ(g.stop(), 143);
+    EXPECT_TRUE(g.stderrText().contains(QStringLiteral("Użyj --allow-link-change")));
+
+    // What the meter holds now, read by the command line, with 12.5 in register 20.
+    const QString file = g.path(QStringLiteral("after.KX3"));
+    const QStringList meter{QStringLiteral("--meter-address"), QStringLiteral("2"), QStringLiteral("--model"),
+                            QStringLiteral("KX-3")};
+    ASSERT_EQ(run(kCli, g.cli(QStringList{QStringLiteral("read"), QStringLiteral("-o"), file} + meter)).code, 0);
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromLatin1(f.readAll()).split(QStringLiteral("\r\n"));
+    EXPECT_EQ(lines.value(6 + 20).trimmed().replace(QLatin1Char(','), QLatin1Char('.')).toDouble(), 12.5);
+    const ProcessRun verify = run(kCli, g.cli(QStringList{QStringLiteral("verify"), file} + meter));
+    EXPECT_EQ(verify.code, 0) << verify.out.toStdString() << verify.err.toStdString();
+}
+
 TEST(ServeProcess, TwentyClientsAtOnceGetEveryAnswer)
 {
     if (!havePymodbus())
