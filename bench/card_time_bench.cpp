@@ -116,7 +116,7 @@ void BM_CardTime_Scan(benchmark::State& state)
     const bool slowest = state.range(0) == 2;
     state.SetLabel(all ? "6 baud rates x 256 addresses" : slowest ? "1200 baud x 256 addresses" : "19200 baud x 256 addresses");
     Bench b(kModelKX3, 4);
-    CliErrors errors;
+    LinkErrors errors;
     b.link.setErrorWindows(&errors);
     CliOptions options;
     if (!all)

@@ -21,7 +21,8 @@ VARDEL_PACKAGE_PACKAGES=(dpkg-dev lintian desktop-file-utils man-db)
 # monitor does (Xvfb keeps it in a file). The locales' sources, for a test
 # under a Polish locale made on the spot (localedef).
 VARDEL_TEST_PACKAGES=(poppler-utils cups cups-client cups-bsd printer-driver-cups-pdf "${VARDEL_PACKAGE_PACKAGES[@]}"
-    adduser libcap2-bin fontconfig tzdata xvfb openbox locales)
+    adduser libcap2-bin fontconfig tzdata xvfb openbox locales
+    mbpoll python3-pymodbus) # Modbus clients nobody here wrote, for the gateway's tests
 # The fuzz targets (./fuzz.sh, and briefly in ./test.sh): clang with libFuzzer.
 VARDEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 VARDEL_TEST_PACKAGES+=("${VARDEL_FUZZ_PACKAGES[@]}")

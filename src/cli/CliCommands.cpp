@@ -3,22 +3,26 @@
 #include "app/Settings.h"
 #include "cli/CliDiff.h"
 #include "cli/CliHistory.h"
-#include "cli/CliLink.h"
+#include "meterops/MeterFeedback.h"
 #include "cli/CliResults.h"
 #include "cli/CliProgram.h"
 #include "cli/CliScan.h"
-#include "cli/CliSession.h"
+#include "meterops/MeterSession.h"
 #include "measure/MeasureRecord.h"
 #include "config/RegisterTable.h"
 #include "config/RegisterTexts.h"
 #include "files/ConfigFile.h"
 #include "files/ConfigHistory.h"
+#include "gateway/MeterGateway.h"
+#include "gateway/ModbusServer.h"
 #include "link/Module1.h"
 #include "measure/MeasureValues.h"
 #include "report/PdfReport.h"
 #include "sim/SimCard.h"
 
 #include <QDir>
+#include <QEventLoop>
+#include <QTimer>
 #include <QFileInfo>
 
 #include <chrono>
@@ -40,7 +44,7 @@ bool needsModel(CliCommand c)
 bool loadsLink(CliCommand c)
 {
     return c == CliCommand::Read || c == CliCommand::Write || c == CliCommand::Verify || c == CliCommand::Measure
-        || c == CliCommand::ResetMeter || c == CliCommand::Scan || c == CliCommand::Program;
+        || c == CliCommand::ResetMeter || c == CliCommand::Scan || c == CliCommand::Program || c == CliCommand::Serve;
 }
 
 // The port of a command that never reaches the card (the printout): it
@@ -121,6 +125,10 @@ private:
     int scan();
     int diff();
     int program();
+    int serve();
+    // serve: the meters of --addresses that will be served, each with its
+    // model (--model, or told by its memory); the others said.
+    std::vector<ServedMeter> servedMeters();
 
     const CliOptions& m_opt;
     const CliContext& m_ctx;
@@ -129,7 +137,7 @@ private:
     SimCard* m_sim = nullptr;
     std::unique_ptr<Module1> m_link;
     RegisterTable m_table;
-    CliErrors m_errors;
+    LinkErrors m_errors;
     std::unique_ptr<LinkTrace> m_trace;
     QString m_historyFolder;
     std::unique_ptr<MeterSession> m_session;
@@ -201,7 +209,11 @@ int Runner::run()
         m_link->setListener(m_trace.get());
     }
 
-    m_session = std::make_unique<MeterSession>(m_opt, m_ctx, *m_link, m_errors, m_trace.get(), m_sim, m_historyFolder);
+    SessionIo io{m_ctx.err, m_ctx.rawErr, m_ctx.stderrIsTerminal, m_ctx.stopSignal};
+    if (m_opt.command == CliCommand::Serve)
+        io.linkChangeOption = QStringLiteral("--allow-link-change");
+    m_session = std::make_unique<MeterSession>(io,
+                                               *m_link, m_errors, m_trace.get(), m_sim, m_historyFolder);
     m_session->setShowComparison([this](const RegisterTable& file, const Comparison& c) { showComparison(file, c); });
 
     int code = kExitOk;
@@ -217,6 +229,7 @@ int Runner::run()
     case CliCommand::Scan: code = scan(); break;
     case CliCommand::Diff: code = diff(); break;
     case CliCommand::Program: code = program(); break;
+    case CliCommand::Serve: code = serve(); break;
     case CliCommand::History: // listed above, without a card
     case CliCommand::None: code = usage(QStringLiteral("Nie podano polecenia.")); break;
     }
@@ -486,6 +499,95 @@ int runCli(const CliOptions& options, const CliContext& context)
     const int code = runner.run();
     // However the command ended, a stop says why it ended.
     return context.stopRequested() ? context.stopExitCode() : code;
+}
+
+} // namespace vardel
+
+namespace vardel {
+
+std::vector<ServedMeter> Runner::servedMeters()
+{
+    std::vector<ServedMeter> served;
+    for (const std::int16_t address : m_opt.addresses) {
+        if (stopSignal() != 0)
+            break;
+        const MeterLink at{address, m_link->BaudCode, m_link->TransmitCheck};
+        useLink(*m_link, at);
+        if (m_opt.model) {
+            served.push_back({at, *m_opt.model});
+            continue;
+        }
+        // A gateway that guessed would serve one model's values under
+        // another's boxes: only a model the memory proves is served.
+        const ModelFinding finding = checkMeterModel(*m_link);
+        if (finding.model) {
+            served.push_back({at, *finding.model});
+            continue;
+        }
+        const QString why = finding.readFailed ? QStringLiteral("miernik nie odpowiada")
+                                               : QStringLiteral("model: %1").arg(modelText(finding));
+        m_ctx.err(QStringLiteral("Nie można rozpoznać modelu miernika pod adresem %1 (%2); nie będzie obsługiwany.")
+                      .arg(address)
+                      .arg(why));
+    }
+    return served;
+}
+
+int Runner::serve()
+{
+    if (!m_session->prepareLink())
+        return kExitLinkFailed;
+    const std::vector<ServedMeter> meters = servedMeters();
+    if (stopSignal() != 0)
+        return kExitOk;
+    if (meters.empty()) {
+        m_ctx.err(QStringLiteral("Żaden miernik nie będzie obsługiwany."));
+        return kExitLinkFailed;
+    }
+
+    const auto log = [this](const QString& line) { m_ctx.err(line); };
+    GatewaySettings settings{std::chrono::milliseconds(m_opt.pollMs), m_opt.lowWordFirst,
+                             QStringLiteral(VARDEL_VERSION), m_opt.allowWrite, m_opt.allowLinkChange};
+    MeterGateway gateway(*m_link, meters, settings, log);
+    gateway.setSession(m_session.get());
+    ModbusServerLimits limits;
+    limits.maxClients = m_opt.maxClients;
+    limits.requestTimeout = std::chrono::milliseconds(m_opt.requestTimeoutMs);
+    for (const QString& text : m_opt.allow) {
+        AllowedNetwork network;
+        parseAllowedNetwork(text, network);
+        limits.allow.push_back(network);
+    }
+    ModbusServer server(gateway, limits, log);
+    QHostAddress address;
+    quint16 port = 0;
+    parseListenAddress(m_opt.listen, address, port);
+    QString error;
+    if (!server.listen(address, port, error)) {
+        m_ctx.err(QStringLiteral("Nie można nasłuchiwać na %1: %2").arg(m_opt.listen, error));
+        return kExitUsage;
+    }
+    QStringList units;
+    for (const ServedMeter& m : meters)
+        units << QStringLiteral("%1 (%2)").arg(m.link.address).arg(modelNameOf(m.model));
+    m_ctx.err(QStringLiteral("Brama Modbus TCP nasłuchuje na %1; mierniki: %2.")
+                  .arg(m_opt.listen, units.join(QStringLiteral(", "))));
+
+    // Until a signal: the program's one event loop serves the clients and
+    // runs the poller; a stop ends the exchange under way first.
+    QEventLoop loop;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &loop, [this, &loop] {
+        if (stopSignal() != 0)
+            loop.quit();
+    });
+    watch.start(50);
+    gateway.start();
+    if (stopSignal() == 0)
+        loop.exec();
+    gateway.stop();
+    server.close();
+    return kExitOk;
 }
 
 } // namespace vardel

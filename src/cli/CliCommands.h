@@ -47,7 +47,7 @@ struct CliContext {
 
 // Runs one command with the windows' own routines (the read and write loops,
 // the file reader and writer, the printout, the measured-values mapping) and
-// returns the exit code (CliExit; 128 + the signal's number when a signal
+// returns the exit code (ExitCode; 128 + the signal's number when a signal
 // ended it, kExitUsage when its output was lost). `print` needs a
 // QGuiApplication; the other commands a QCoreApplication.
 int runCli(const CliOptions& options, const CliContext& context);

@@ -1,6 +1,7 @@
 #include "cli/CliOptions.h"
 
 #include "app/TextRules.h"
+#include "gateway/ModbusServer.h"
 #include "measure/MeasureInterval.h"
 #include "sim/SimState.h"
 
@@ -19,7 +20,7 @@ struct CommandInfo {
     int files; // positional arguments after the command name
 };
 
-constexpr std::array<CommandInfo, 12> kCommands{{
+constexpr std::array<CommandInfo, 13> kCommands{{
     {"card-test", CliCommand::CardTest, 0},
     {"card-reset", CliCommand::CardReset, 0},
     {"read", CliCommand::Read, 0},
@@ -32,6 +33,7 @@ constexpr std::array<CommandInfo, 12> kCommands{{
     {"diff", CliCommand::Diff, 2},
     {"history", CliCommand::History, 0},
     {"program", CliCommand::Program, 1},
+    {"serve", CliCommand::Serve, 0},
 }};
 
 QString invalidValue(const QString& option, const QString& value)
@@ -120,7 +122,7 @@ constexpr std::array<OptionInfo, 12> kBenchOptions{{
     {"--change-link", nullptr, false, bit(CliCommand::Write)},
     {"--backup", nullptr, false, bit(CliCommand::Write) | bit(CliCommand::Program)},
     {"--bauds", nullptr, true, bit(CliCommand::Scan)},
-    {"--addresses", nullptr, true, bit(CliCommand::Scan) | bit(CliCommand::Program)},
+    {"--addresses", nullptr, true, bit(CliCommand::Scan) | bit(CliCommand::Program) | bit(CliCommand::Serve)},
     {"--interval", nullptr, true, bit(CliCommand::Measure)},
     {"--format", nullptr, true,
      bit(CliCommand::Measure) | bit(CliCommand::Scan) | bit(CliCommand::Verify) | bit(CliCommand::Diff)
@@ -130,8 +132,20 @@ constexpr std::array<OptionInfo, 12> kBenchOptions{{
     {"--first", nullptr, false, bit(CliCommand::Scan)},
     {"--response-time", nullptr, true,
      bit(CliCommand::Read) | bit(CliCommand::Write) | bit(CliCommand::Verify) | bit(CliCommand::Measure)
-         | bit(CliCommand::ResetMeter) | bit(CliCommand::Scan) | bit(CliCommand::Program)},
+         | bit(CliCommand::ResetMeter) | bit(CliCommand::Scan) | bit(CliCommand::Program) | bit(CliCommand::Serve)},
     {"--log", nullptr, true, bit(CliCommand::Program)},
+}};
+
+// Options of the Modbus TCP gateway.
+constexpr std::array<OptionInfo, 8> kServeOptions{{
+    {"--allow-write", nullptr, false, bit(CliCommand::Serve)},
+    {"--allow-link-change", nullptr, false, bit(CliCommand::Serve)},
+    {"--listen", nullptr, true, bit(CliCommand::Serve)},
+    {"--allow", nullptr, true, bit(CliCommand::Serve)},
+    {"--max-clients", nullptr, true, bit(CliCommand::Serve)},
+    {"--poll", nullptr, true, bit(CliCommand::Serve)},
+    {"--request-timeout", nullptr, true, bit(CliCommand::Serve)},
+    {"--word-order", nullptr, true, bit(CliCommand::Serve)},
 }};
 
 // "--wait" alone, or "--wait=SECONDS": a value only after '='.
@@ -154,12 +168,15 @@ const OptionInfo* findOption(const QString& name)
 {
     if (const OptionInfo* o = findIn(kOptions, name))
         return o;
-    return findIn(kBenchOptions, name);
+    if (const OptionInfo* o = findIn(kBenchOptions, name))
+        return o;
+    return findIn(kServeOptions, name);
 }
 
-bool isBenchOption(const OptionInfo& o)
+template <std::size_t N>
+bool isIn(const std::array<OptionInfo, N>& table, const OptionInfo& o)
 {
-    return &o >= kBenchOptions.data() && &o < kBenchOptions.data() + kBenchOptions.size();
+    return &o >= table.data() && &o < table.data() + table.size();
 }
 
 // "9600,19200": each rate once, in the order given.
@@ -197,6 +214,54 @@ bool parseAddressList(const QString& text, std::vector<std::int16_t>& addresses)
         }
     }
     return !addresses.empty();
+}
+
+bool applyServeOption(const OptionInfo& o, const QString& value, CliOptions& options)
+{
+    const QLatin1String name(o.name);
+    if (name == QLatin1String("--allow-write")) {
+        options.allowWrite = true;
+        return true;
+    }
+    if (name == QLatin1String("--allow-link-change")) {
+        options.allowLinkChange = true;
+        return true;
+    }
+    if (name == QLatin1String("--listen")) {
+        QHostAddress address;
+        quint16 port = 0;
+        options.listen = value;
+        return parseListenAddress(value, address, port);
+    }
+    if (name == QLatin1String("--allow")) {
+        // "--allow 10.0.0.0/8,192.168.1.7" or the option given again.
+        for (const QString& item : value.split(QLatin1Char(','))) {
+            AllowedNetwork network;
+            if (!parseAllowedNetwork(item.trimmed(), network))
+                return false;
+            options.allow << item.trimmed();
+        }
+        return true;
+    }
+    if (name == QLatin1String("--max-clients")) {
+        const auto n = strictInteger(value, 1, 1000);
+        if (n)
+            options.maxClients = *n;
+        return n.has_value();
+    }
+    if (name == QLatin1String("--poll") || name == QLatin1String("--request-timeout")) {
+        // From 0.1 s, as --interval; at most an hour.
+        const auto ms = parseSeconds(value, 100);
+        if (!ms || *ms > 3600 * 1000)
+            return false;
+        (name == QLatin1String("--poll") ? options.pollMs : options.requestTimeoutMs) = *ms;
+        return true;
+    }
+    // --word-order
+    if (value != QLatin1String("big") && value != QLatin1String("little"))
+        return false;
+    options.lowWordFirst = value == QLatin1String("little");
+    return true;
 }
 
 bool applyBenchOption(const OptionInfo& o, const QString& value, CliOptions& options)
@@ -263,8 +328,8 @@ bool applyBenchOption(const OptionInfo& o, const QString& value, CliOptions& opt
 bool applyOption(const OptionInfo& o, const QString& value, CliOptions& options, QString& error)
 {
     const QString name = QLatin1String(o.name);
-    if (isBenchOption(o)) {
-        if (applyBenchOption(o, value, options))
+    if (isIn(kBenchOptions, o) || isIn(kServeOptions, o)) {
+        if (isIn(kBenchOptions, o) ? applyBenchOption(o, value, options) : applyServeOption(o, value, options))
             return true;
         error = invalidValue(name, value);
         return false;
@@ -475,6 +540,26 @@ bool parseCliArguments(const QStringList& args, CliOptions& options, QString& er
         error = QStringLiteral("Polecenie program wymaga opcji --addresses A-B albo listy adresów, np. 1,4,7-9.");
         return false;
     }
+    if (options.allowLinkChange && !options.allowWrite) {
+        error = QStringLiteral("Opcja --allow-link-change dotyczy tylko --allow-write");
+        return false;
+    }
+    if (options.command == CliCommand::Serve) {
+        if (options.addresses.empty()) {
+            error = QStringLiteral("Polecenie serve wymaga opcji --addresses A-B albo listy adresów, np. 1,4,7-9.");
+            return false;
+        }
+        QHostAddress address;
+        quint16 port = 0;
+        parseListenAddress(options.listen, address, port);
+        // Safe by default: clients from elsewhere only from networks named.
+        if (!address.isLoopback() && options.allow.isEmpty()) {
+            error = QStringLiteral("Nasłuchiwanie na %1 wymaga opcji --allow SIEĆ/BITY (sieci, z których wolno się "
+                                   "łączyć, np. 192.168.1.0/24).")
+                        .arg(options.listen);
+            return false;
+        }
+    }
     // Options that mean something only together with another one.
     const auto given = [&seen](const char* option) {
         return std::any_of(seen.begin(), seen.end(),
@@ -526,6 +611,11 @@ QString cliUsageText()
         "  history                   konfiguracje odczytane z mierników i zapisane do nich, od\n"
         "                            najnowszej (--meter-address N, --model: tylko tego miernika;\n"
         "                            --format)\n"
+        "  serve --addresses A-B|LISTA\n"
+        "                            brama Modbus TCP do mierników tych adresów (jednostka = adres)\n"
+        "                            do przerwania: wartości pomiarowe (funkcja 04) z odświeżanej\n"
+        "                            pamięci, rejestry konfiguracyjne (03) z miernika; zapis\n"
+        "                            tylko z --allow-write; mapa rejestrów w vardel-cli(1)\n"
         "\n"
         "Opcje łącza i karty (wartości domyślne z pliku Vardel.cfg obok programu,\n"
         "po instalacji z ~/.config/vardel/Vardel.cfg):\n"
@@ -571,7 +661,7 @@ QString cliUsageText()
         "                            (domyślnie 1)\n"
         "  --bauds LISTA             scan: prędkości po przecinku, np. 9600,19200 (domyślnie\n"
         "                            wszystkie sześć)\n"
-        "  --addresses A-B|LISTA     scan, program: adresy sieciowe, np. 1-32 albo 1,4,7-9\n"
+        "  --addresses A-B|LISTA     scan, program, serve: adresy sieciowe, np. 1-32 albo 1,4,7-9\n"
         "                            (scan: domyślnie 0-255)\n"
         "  --first                   scan: koniec po pierwszym znalezionym mierniku\n"
         "  --response-time MS        czas odpowiedzi miernika w ms (0..60000): każde oczekiwanie\n"
@@ -579,7 +669,21 @@ QString cliUsageText()
         "                            najdłuższy czas szukanych mierników (domyślnie 20, ustawienie\n"
         "                            fabryczne); write: pozwala zapisać czas odpowiedzi do tej\n"
         "                            wartości; read, write, verify, measure, reset-meter, scan,\n"
-        "                            program\n"
+        "                            program, serve\n"
+        "  --listen ADRES:PORT       serve: adres nasłuchiwania (domyślnie 127.0.0.1:1502; port 502\n"
+        "                            wymaga CAP_NET_BIND_SERVICE)\n"
+        "  --allow SIEĆ[,SIEĆ…]      serve: sieci (np. 192.168.1.0/24), z których wolno się łączyć;\n"
+        "                            wymagane przy nasłuchiwaniu poza 127.0.0.1\n"
+        "  --max-clients N           serve: najwięcej klientów naraz (domyślnie 16)\n"
+        "  --poll S                  serve: odświeżanie wartości pomiarowych co S sekund (domyślnie 1)\n"
+        "  --request-timeout S       serve: po tylu sekundach bez odpowiedzi miernika wyjątek 0B\n"
+        "                            (domyślnie 5)\n"
+        "  --word-order big|little   serve: kolejność słów liczb zmiennoprzecinkowych (domyślnie big:\n"
+        "                            starsze słowo pierwsze)\n"
+        "  --allow-write             serve: zapis rejestrów i cewek (zapis w EEPROM, reset) przez te\n"
+        "                            same zabezpieczenia co write; bez tej opcji wyjątek 01\n"
+        "  --allow-link-change       serve --allow-write: zgoda na zapis zmieniający łącze miernika\n"
+        "                            (bez niej wyjątek 03)\n"
         "  --log PLIK                program: dopisuje rekord na miernik, CSV (.csv) albo\n"
         "                            JSON (.jsonl, obiekt na wiersz)\n"
         "  --format text|csv|json    measure, scan, verify, write --verify, diff, card-test,\n"
@@ -612,6 +716,7 @@ QStringList cliOptionNames(CliCommand command)
     };
     add(kOptions);
     add(kBenchOptions);
+    add(kServeOptions);
     return names;
 }
 

@@ -3,6 +3,7 @@
 #include "app/Startup.h"
 #include "link/MeterModels.h"
 #include "measure/MeasureRecord.h"
+#include "meterops/ExitCodes.h"
 
 #include <QString>
 #include <QStringList>
@@ -13,17 +14,7 @@
 
 namespace vardel {
 
-// What vardel-cli tells its caller. Scripts test these, so they never change.
-enum CliExit : int {
-    kExitOk = 0,
-    kExitLinkFailed = 1, // an exchange with the card or the meter failed
-    kExitUsage = 2,      // bad usage, or a file that cannot be read or written
-    kExitNoBackend = 3,  // the card cannot be reached at all (ports refused, another program has it)
-    kExitDiffers = 4,    // verify, write --verify, diff: the values differ
-    kExitSignal = 128,   // ended by a signal: 128 + its number (130 Ctrl+C, 143 SIGTERM)
-};
-
-enum class CliCommand { None, CardTest, CardReset, Read, Write, Verify, Measure, Print, ResetMeter, Scan, Diff, History, Program };
+enum class CliCommand { None, CardTest, CardReset, Read, Write, Verify, Measure, Print, ResetMeter, Scan, Diff, History, Program, Serve };
 
 // The command line, checked but not yet applied. Link options left empty
 // take their values from Vardel.cfg.
@@ -77,6 +68,16 @@ struct CliOptions {
     int intervalMs = 1000;               // measure --interval
     OutputFormat format = OutputFormat::Text; // --format of measure, scan, verify, diff, card-test ...
     bool decimalComma = false;                // measure --format csv --decimal-comma
+
+    // serve: the Modbus TCP gateway.
+    QString listen = QStringLiteral("127.0.0.1:1502"); // --listen ADDR:PORT
+    QStringList allow;                                 // --allow: networks other clients may come from
+    int maxClients = 16;                               // --max-clients
+    int pollMs = 1000;                                 // --poll
+    int requestTimeoutMs = 5000;                       // --request-timeout
+    bool lowWordFirst = false;                         // --word-order little
+    bool allowWrite = false;                           // --allow-write
+    bool allowLinkChange = false;                      // --allow-link-change
 };
 
 // Parses the arguments after the program name. Options may stand before or

@@ -2,7 +2,7 @@
 
 #include "cli/CliResults.h"
 #include "cli/CliScan.h"
-#include "cli/CliSession.h"
+#include "meterops/MeterSession.h"
 #include "config/LinkGuard.h"
 #include "config/RegisterTable.h"
 #include "fileio/OutputStream.h"
@@ -191,7 +191,7 @@ RegisterTable withOwnLink(RegisterTable table, std::int16_t model, const MeterLi
 
 class ProgramRun {
 public:
-    ProgramRun(MeterSession& session, Module1& link, CliErrors& errors, const RegisterTable& file,
+    ProgramRun(MeterSession& session, Module1& link, LinkErrors& errors, const RegisterTable& file,
                const CliOptions& options, const CliContext& context)
         : m_session(session)
         , m_link(link)
@@ -213,7 +213,7 @@ private:
 
     MeterSession& m_session;
     Module1& m_link;
-    CliErrors& m_errors;
+    LinkErrors& m_errors;
     const RegisterTable& m_file;
     const CliOptions& m_opt;
     const CliContext& m_ctx;
@@ -390,7 +390,7 @@ MeterResult ProgramRun::programMeter(std::int16_t address)
             return unfinished(WriteReach::Untouched, 0);
         if (flag != 0) {
             meter.result = QStringLiteral("no-answer");
-            meter.text = m_errors.first() == CliErrors::Kind::Transmit
+            meter.text = m_errors.first() == LinkErrors::Kind::Transmit
                 ? QStringLiteral("karta nie wysłała zapytania (%1)").arg(m_errors.message())
                 : QStringLiteral("brak odpowiedzi");
             return meter;
@@ -479,7 +479,7 @@ void ProgramRun::report(const MeterResult& meter)
 
 } // namespace
 
-int runProgram(MeterSession& session, Module1& link, CliErrors& errors, const RegisterTable& file,
+int runProgram(MeterSession& session, Module1& link, LinkErrors& errors, const RegisterTable& file,
                const CliOptions& options, const CliContext& context)
 {
     return ProgramRun(session, link, errors, file, options, context).run();

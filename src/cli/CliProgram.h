@@ -4,7 +4,7 @@
 
 namespace vardel {
 
-class CliErrors;
+class LinkErrors;
 class MeterSession;
 class Module1;
 struct RegisterTable;
@@ -21,7 +21,7 @@ struct RegisterTable;
 // recorded as unfinished. Returns 0 when every meter was programmed, 1 when
 // any was not, 2 when the log cannot be opened; the signal's code comes from
 // the caller.
-int runProgram(MeterSession& session, Module1& link, CliErrors& errors, const RegisterTable& file,
+int runProgram(MeterSession& session, Module1& link, LinkErrors& errors, const RegisterTable& file,
                const CliOptions& options, const CliContext& context);
 
 } // namespace vardel

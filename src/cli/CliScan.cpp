@@ -1,6 +1,7 @@
 #include "cli/CliScan.h"
 
 #include "cli/CliResults.h"
+#include "meterops/MeterSession.h"
 #include "config/LinkGuard.h"
 #include "link/Module1.h"
 
@@ -23,7 +24,7 @@ std::chrono::nanoseconds probeReplyBound(std::int16_t baudCode, std::chrono::mil
     return needs + needs / 5 + std::chrono::milliseconds(20);
 }
 
-int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const CliContext& context)
+int runScan(Module1& link, LinkErrors& errors, const CliOptions& options, const CliContext& context)
 {
     std::vector<std::int16_t> bauds = options.scanBauds;
     if (bauds.empty())
@@ -81,7 +82,7 @@ int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const C
                 // Silence is the usual answer; a request the card never sent
                 // means the card itself has stopped working (unless Ctrl+C
                 // cut the wait short).
-                cardFailed = errors.first() == CliErrors::Kind::Transmit && !context.stopRequested();
+                cardFailed = errors.first() == LinkErrors::Kind::Transmit && !context.stopRequested();
                 failedAt = address;
                 if (cardFailed)
                     break;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/CliCommands.h"
-#include "cli/CliLink.h"
+#include "meterops/MeterFeedback.h"
 #include "link/ModelCheck.h"
 
 #include <QString>
@@ -24,7 +24,7 @@ class Module1;
 // the first meter found. Nothing is written to any meter; afterwards, even
 // after Ctrl+C, the card gets the configured link parameters back. Returns 0
 // when a meter answered, 1 when none did or the card stopped sending.
-int runScan(Module1& link, CliErrors& errors, const CliOptions& options, const CliContext& context);
+int runScan(Module1& link, LinkErrors& errors, const CliOptions& options, const CliContext& context);
 
 // How long a probe waits for its reply, counted on the card's clock from the
 // start of sending: what a meter at that baud rate needs (the request's

@@ -51,7 +51,7 @@ using ModelRegisterRead = std::function<std::optional<float>(std::int16_t model,
 ModelFinding checkMeterModel(int address, int baudCode, int transmitCheck, const std::array<std::int16_t, 3>& regBase,
                              const ModelRegisterRead& read);
 
-// The model as scan, program and the write guard name it: "KX-3"; "KX-2|KX-4" when the
+// The model as scan, program, the write guard and the gateway name it: "KX-3"; "KX-2|KX-4" when the
 // meter's memory cannot tell several apart; "nieznany" otherwise.
 QString modelText(const ModelFinding& finding);
 

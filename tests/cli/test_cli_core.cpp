@@ -1,4 +1,4 @@
-#include "cli/CliLink.h"
+#include "meterops/MeterFeedback.h"
 #include "cli/CliOptions.h"
 #include "measure/MeasureRecord.h"
 #include "link/Module1.h"
@@ -75,6 +75,20 @@ TEST(CliArguments, EveryCommandWithItsOwnOptions)
     o = {};
     ASSERT_TRUE(parseCliArguments(split("verify -- -odd.KX3"), o, error));
     EXPECT_EQ(o.file, QStringLiteral("-odd.KX3"));
+
+    o = {};
+    ASSERT_TRUE(parseCliArguments(split("serve --addresses 1-3 --listen [::]:502 --allow 10.0.0.0/8,192.168.1.7 "
+                                        "--allow fd00::/8 --max-clients 40 --poll 0,5 --request-timeout 2 "
+                                        "--word-order little"),
+                                  o, error))
+        << error.toStdString();
+    EXPECT_EQ(o.command, CliCommand::Serve);
+    EXPECT_EQ(o.listen, QStringLiteral("[::]:502"));
+    EXPECT_EQ(o.allow, QStringList({QStringLiteral("10.0.0.0/8"), QStringLiteral("192.168.1.7"), QStringLiteral("fd00::/8")}));
+    EXPECT_EQ(o.maxClients, 40);
+    EXPECT_EQ(o.pollMs, 500);
+    EXPECT_EQ(o.requestTimeoutMs, 2000);
+    EXPECT_TRUE(o.lowWordFirst);
 
     o = {};
     ASSERT_TRUE(parseCliArguments(split("scan --bauds 19200,1200,19200 --addresses 3-7"), o, error));
@@ -191,6 +205,19 @@ TEST(CliArguments, MistakesAreRefusedWithTheirReason)
         {"history --wait", "Opcja --wait nie dotyczy polecenia history"},
         {"write a.KX3 --eeprom=1", "Nieprawidłowa wartość opcji --eeprom: 1"},
         {"scan --bauds 19200,", "Nieprawidłowa wartość opcji --bauds: 19200,"},
+        {"serve", "Polecenie serve wymaga opcji --addresses A-B albo listy adresów, np. 1,4,7-9."},
+        // Safe by default: another address than loopback names who may come.
+        {"serve --addresses 1 --listen 0.0.0.0:1502",
+         "Nasłuchiwanie na 0.0.0.0:1502 wymaga opcji --allow SIEĆ/BITY (sieci, z których wolno się łączyć, "
+         "np. 192.168.1.0/24)."},
+        {"serve --addresses 1 --listen 127.0.0.1:70000", "Nieprawidłowa wartość opcji --listen: 127.0.0.1:70000"},
+        {"serve --addresses 1 --listen ::1:1502", "Nieprawidłowa wartość opcji --listen: ::1:1502"},
+        {"serve --addresses 1 --listen localhost", "Nieprawidłowa wartość opcji --listen: localhost"},
+        {"serve --addresses 1 --allow 10.0.0.0/33", "Nieprawidłowa wartość opcji --allow: 10.0.0.0/33"},
+        {"serve --addresses 1 --max-clients 0", "Nieprawidłowa wartość opcji --max-clients: 0"},
+        {"serve --addresses 1 --poll 0,05", "Nieprawidłowa wartość opcji --poll: 0,05"},
+        {"serve --addresses 1 --word-order middle", "Nieprawidłowa wartość opcji --word-order: middle"},
+        {"measure --listen 127.0.0.1:1502", "Opcja --listen nie dotyczy polecenia measure"},
         {"scan --bauds 19201", "Nieprawidłowa wartość opcji --bauds: 19201"},
         {"scan --addresses 7-3", "Nieprawidłowa wartość opcji --addresses: 7-3"},
         {"scan --addresses 0-256", "Nieprawidłowa wartość opcji --addresses: 0-256"},
@@ -230,9 +257,9 @@ TEST(CliArguments, MistakesAreRefusedWithTheirReason)
     }
 }
 
-TEST(CliErrorsTest, TheFirstErrorNamesTheMessage)
+TEST(LinkErrorsTest, TheFirstErrorNamesTheMessage)
 {
-    CliErrors errors;
+    LinkErrors errors;
     errors.showReceiveError();
     errors.showTransmitError();
     EXPECT_EQ(errors.count(), 2);
@@ -364,7 +391,7 @@ TEST(CliDocumentation, HelpManualAndCompletionNameEveryOption)
         {"card-test", CliCommand::CardTest}, {"card-reset", CliCommand::CardReset}, {"read", CliCommand::Read},
         {"write", CliCommand::Write},        {"verify", CliCommand::Verify},        {"measure", CliCommand::Measure},
         {"print", CliCommand::Print},        {"reset-meter", CliCommand::ResetMeter}, {"scan", CliCommand::Scan},
-        {"diff", CliCommand::Diff},          {"program", CliCommand::Program},
+        {"diff", CliCommand::Diff},          {"program", CliCommand::Program},     {"serve", CliCommand::Serve},
     };
     for (const auto& [word, command] : commands) {
         SCOPED_TRACE(word);

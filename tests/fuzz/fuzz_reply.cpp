@@ -2,7 +2,7 @@
 // register read with the fuzzer's next byte, through the reply path of a
 // configuration read and of a measured-values refresh, with the bus monitor
 // listening.
-#include "cli/CliLink.h"
+#include "meterops/MeterFeedback.h"
 #include "config/RegisterTable.h"
 #include "fuzz/FuzzSupport.h"
 #include "link/Module1.h"
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     card.onRead = [&](int reg) -> std::uint8_t { return reg == 6 || reg == 7 ? 128 : take(); };
 
     Module1 link(card);
-    CliErrors errors;
+    LinkErrors errors;
     link.setErrorWindows(&errors);
     LinkTrace trace([](const QString& line) { FUZZ_CHECK(!line.isEmpty()); },
                     [] { return QDateTime(QDate(2026, 12, 10), QTime(10, 0)); });

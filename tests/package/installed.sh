@@ -55,6 +55,13 @@ dpkg-query -W -f='${Conffiles}' vardel | grep -q " $list " || fail "$list is not
 gid=$(getent group vardel | cut -d: -f3)
 [[ -n $gid ]] || fail "no group vardel after install"
 [[ -n $gid && $gid -lt 1000 ]] || fail "vardel is not a system group (gid $gid)"
+# The gateway service's user: a system user whose primary group is vardel;
+# its service stays disabled until the administrator enables it.
+IFS=: read -r _ _ gateway_uid gateway_gid _ gateway_home _ < <(getent passwd vardel-gateway)
+[[ -n ${gateway_uid:-} && $gateway_uid -lt 1000 && ${gateway_gid:-} == "$gid" ]] ||
+    fail "the gateway's user: $(getent passwd vardel-gateway)"
+[[ ${gateway_home:-} == /var/lib/vardel-gateway ]] || fail "the gateway's home: ${gateway_home:-}"
+[[ -e /etc/systemd/system/multi-user.target.wants/vardel-gateway.service ]] && fail "the gateway is enabled"
 
 # The helper: root:vardel, only members may run it, CAP_SYS_RAWIO and nothing
 # more; set-uid root only where the file system holds no capabilities.
@@ -163,5 +170,6 @@ dpkg -i "$deb" >/dev/null 2>&1 || fail "second dpkg -i"
 dpkg --purge vardel >"$work/dpkg-purge2.log" 2>&1 || fail "second purge"
 grep -q "ma członków" "$work/dpkg-purge2.log" && fail "purge of an empty group speaks of members"
 getent group vardel >/dev/null && fail "purge left the empty group"
+getent passwd vardel-gateway >/dev/null && fail "purge left the gateway's user"
 [[ -e /etc/vardel || -e /run/vardel ]] && fail "purge left /etc/vardel or /run/vardel"
 exit 0

@@ -99,7 +99,7 @@ for f in usr/bin/vardel usr/bin/vardel-cli usr/libexec/vardel/vardel-ports; do
     [[ $mode == "-rwxr-xr-x root/root" ]] || fail "/$f is shipped as $mode"
 done
 # The list of card addresses is the administrator's: a conffile, 340h alone.
-[[ $(dpkg-deb --info "$deb" conffiles 2>/dev/null) == "/etc/vardel/adresy-kart.conf" ]] ||
+[[ $(dpkg-deb --info "$deb" conffiles 2>/dev/null) == $'/etc/vardel/adresy-kart.conf\n/etc/vardel/brama.conf' ]] ||
     fail "conffiles: $(dpkg-deb --info "$deb" conffiles 2>&1)"
 [[ $(grep -v '^#' "$root/etc/vardel/adresy-kart.conf") == "340" ]] || fail "the shipped list allows more than 340h"
 grep -qx 'd /run/vardel 0770 root vardel -' "$root/usr/lib/tmpfiles.d/vardel.conf" || fail "the lock folder's tmpfiles entry"

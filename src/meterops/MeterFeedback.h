@@ -11,10 +11,10 @@
 
 namespace vardel {
 
-// The command line's stand-in for Form6 and Form7: instead of a window it
+// The stand-in for Form6 and Form7 without windows: instead of a window it
 // remembers which error the link raised first, so the message can name it
 // together with the register.
-class CliErrors final : public ErrorWindows {
+class LinkErrors final : public ErrorWindows {
 public:
     enum class Kind { None, Transmit, Receive };
 

@@ -1,6 +1,4 @@
-#include "cli/CliSession.h"
-
-#include "cli/CliScan.h"
+#include "meterops/MeterSession.h"
 
 #include "config/ConfigTransfer.h"
 #include "config/LinkGuard.h"
@@ -33,27 +31,26 @@ QString secondsText(int ms)
     return QString::number(ms / 1000.0).replace(QLatin1Char('.'), QLatin1Char(',')) + QStringLiteral(" s");
 }
 
-MeterSession::MeterSession(const CliOptions& options, const CliContext& context, Module1& link, CliErrors& errors,
-                           LinkTrace* trace, SimCard* sim, QString historyFolder)
-    : m_opt(options)
-    , m_ctx(context)
+MeterSession::MeterSession(SessionIo io, Module1& link, LinkErrors& errors, LinkTrace* trace, SimCard* sim,
+                           QString historyFolder)
+    : m_io(std::move(io))
     , m_link(link)
     , m_errors(errors)
     , m_trace(trace)
     , m_sim(sim)
     , m_historyFolder(std::move(historyFolder))
-    , m_say(context.err)
+    , m_say(m_io.say)
 {
 }
 
 ProgressDisplay MeterSession::progress(const QString& label) const
 {
-    return ProgressDisplay(label, m_ctx.stderrIsTerminal, m_ctx.rawErr, m_runLine);
+    return ProgressDisplay(label, m_io.terminal, m_io.rawErr, m_runLine);
 }
 
 int MeterSession::stopSignal() const
 {
-    return m_ctx.stopSignal ? m_ctx.stopSignal->load() : 0;
+    return m_io.stopSignal ? m_io.stopSignal->load() : 0;
 }
 
 // The card gets the link parameters as the main window gives them at
@@ -157,7 +154,7 @@ WriteOutcome MeterSession::refuseByGuard(const LinkGuard& guard, const WriteRequ
     if (guard.changesLink() && !request.changeLink) {
         for (const QString& line : guard.lines(model))
             m_say(line);
-        m_say(QStringLiteral("Zapis zmieniłby łącze miernika. Użyj --change-link, aby mimo to zapisać."));
+        m_say(QStringLiteral("Zapis zmieniłby łącze miernika. Użyj %1, aby mimo to zapisać.").arg(m_io.linkChangeOption));
         return {WriteStep::Guard, kExitUsage, {}};
     }
     return {};

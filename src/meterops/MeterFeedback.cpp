@@ -1,4 +1,4 @@
-#include "cli/CliLink.h"
+#include "meterops/MeterFeedback.h"
 
 #include <algorithm>
 #include <utility>
@@ -16,7 +16,7 @@ QString timeLeftText(std::chrono::nanoseconds left)
     return QStringLiteral("%1 h %2 min").arg(minutes / 60).arg(minutes % 60);
 }
 
-QString CliErrors::message(const QString& what) const
+QString LinkErrors::message(const QString& what) const
 {
     QString text = m_first == Kind::Receive ? QStringLiteral("Błąd odbioru danych")
                                             : QStringLiteral("Błąd nadawania danych");

@@ -1,13 +1,15 @@
 #pragma once
 
-#include "cli/CliCommands.h"
-#include "cli/CliLink.h"
+#include "link/ModelCheck.h"
+#include "meterops/ExitCodes.h"
+#include "meterops/MeterFeedback.h"
 #include "config/RegisterTable.h"
 #include "files/ConfigHistory.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -66,18 +68,30 @@ struct Comparison {
     RegisterTable meter;        // what the meter holds
 };
 
-// The meter side of a command: the read and write routines with everything
-// the command line adds to them (progress, history, the simulator's state,
+// Where a session's words go and what stops it: stderr and the progress bar
+// for the command line; the gateway's log, without a bar.
+struct SessionIo {
+    std::function<void(const QString&)> say;       // a message line
+    std::function<void(const QByteArray&)> rawErr; // the progress bar, as it stands
+    bool terminal = false;                         // draw progress bars at all
+    // Why the operation must stop (0: it need not); every wait watches it.
+    const std::atomic<int>* stopSignal = nullptr;
+    // The option that lets a write change the meter's link, named in the refusal.
+    QString linkChangeOption = QStringLiteral("--change-link");
+};
+
+// The meter operations every front end shares: the read and write routines
+// with everything around them (progress, history, the simulator's state,
 // the write guard and the store proof). Messages go through `say`: stderr
-// for write, the meter's result for program.
+// for write, the meter's result for program, the log for the gateway.
 class MeterSession {
 public:
     using Say = std::function<void(const QString&)>;
     // Shows a read-back's comparison with the file (verify's lines).
     using ShowComparison = std::function<void(const RegisterTable& file, const Comparison& comparison)>;
 
-    MeterSession(const CliOptions& options, const CliContext& context, Module1& link, CliErrors& errors,
-                 LinkTrace* trace, SimCard* sim, QString historyFolder);
+    MeterSession(SessionIo io, Module1& link, LinkErrors& errors, LinkTrace* trace, SimCard* sim,
+                 QString historyFolder);
 
     void setSay(Say say) { m_say = std::move(say); }
     void setShowComparison(ShowComparison show) { m_showComparison = std::move(show); }
@@ -115,10 +129,9 @@ private:
     WriteOutcome proveStore(const RegisterTable& table, const LinkGuard& guard);
     WriteOutcome readBack(const RegisterTable& table);
 
-    const CliOptions& m_opt;
-    const CliContext& m_ctx;
+    SessionIo m_io;
     Module1& m_link;
-    CliErrors& m_errors;
+    LinkErrors& m_errors;
     LinkTrace* m_trace;
     SimCard* m_sim;
     QString m_historyFolder;

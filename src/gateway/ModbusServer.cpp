@@ -1,0 +1,231 @@
+#include "gateway/ModbusServer.h"
+
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <algorithm>
+#include <array>
+
+namespace vardel {
+
+namespace {
+// Enough for a frame and a half; a client that sends more waits in the
+// kernel's buffers, not in ours.
+constexpr qint64 kSocketReadBuffer = 512;
+} // namespace
+
+struct ModbusServer::Connection {
+    QTcpSocket* socket = nullptr;
+    QString peer;
+    ModbusFrameReader reader;
+    QTimer idle;
+    QTimer timeout;
+    ModbusRequest pending;
+    quint64 pendingId = 0; // 0: no request under way
+};
+
+bool parseAllowedNetwork(const QString& text, AllowedNetwork& network)
+{
+    const QPair<QHostAddress, int> subnet = QHostAddress::parseSubnet(text);
+    if (subnet.first.isNull() || subnet.second < 0)
+        return false;
+    network = {subnet.first, subnet.second};
+    return true;
+}
+
+bool parseListenAddress(const QString& text, QHostAddress& address, quint16& port)
+{
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0)
+        return false;
+    QString host = text.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    else if (host.contains(QLatin1Char(':')))
+        return false; // IPv6 goes in brackets, so that the port is not taken for part of it
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,5}$"));
+    const QString portText = text.mid(colon + 1);
+    if (!digits.match(portText).hasMatch())
+        return false;
+    const int number = portText.toInt();
+    if (number < 1 || number > 65535 || !address.setAddress(host))
+        return false;
+    port = static_cast<quint16>(number);
+    return true;
+}
+
+QString peerText(const QTcpSocket& socket)
+{
+    QHostAddress address = socket.peerAddress();
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    if (isV4)
+        address = QHostAddress(v4);
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+        ? QStringLiteral("[%1]").arg(address.toString())
+        : address.toString();
+    return QStringLiteral("%1:%2").arg(host).arg(socket.peerPort());
+}
+
+ModbusServer::ModbusServer(ModbusHandler& handler, ModbusServerLimits limits, Log log, QObject* parent)
+    : QObject(parent)
+    , m_handler(handler)
+    , m_limits(std::move(limits))
+    , m_log(std::move(log))
+    , m_server(new QTcpServer(this))
+{
+    connect(m_server, &QTcpServer::newConnection, this, &ModbusServer::acceptPending);
+}
+
+ModbusServer::~ModbusServer()
+{
+    // Quietly: the owner said its goodbyes through close() if it wanted them.
+    for (Connection* c : m_connections) {
+        c->socket->disconnect(this);
+        delete c->socket;
+        delete c;
+    }
+}
+
+bool ModbusServer::listen(const QHostAddress& address, quint16 port, QString& error)
+{
+    if (m_server->listen(address, port))
+        return true;
+    error = m_server->errorString();
+    return false;
+}
+
+quint16 ModbusServer::port() const
+{
+    return m_server->serverPort();
+}
+
+bool ModbusServer::allowed(const QHostAddress& peer) const
+{
+    if (peer.isLoopback())
+        return true;
+    return std::any_of(m_limits.allow.begin(), m_limits.allow.end(),
+                       [&peer](const AllowedNetwork& n) { return peer.isInSubnet(n.address, n.prefix); });
+}
+
+void ModbusServer::close()
+{
+    m_server->close();
+    while (!m_connections.empty())
+        drop(m_connections.front());
+}
+
+void ModbusServer::acceptPending()
+{
+    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+        const QString peer = peerText(*socket);
+        // Refused before a byte of it is read.
+        if (!allowed(socket->peerAddress())) {
+            m_log(QStringLiteral("Połączenie z %1: odrzucone (adres spoza --allow).").arg(peer));
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        if (clientCount() >= m_limits.maxClients) {
+            m_log(QStringLiteral("Połączenie z %1: odrzucone (najwyżej %2 klientów naraz, --max-clients).")
+                      .arg(peer)
+                      .arg(m_limits.maxClients));
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        auto* c = new Connection;
+        c->socket = socket;
+        c->peer = peer;
+        socket->setParent(nullptr);
+        socket->setReadBufferSize(kSocketReadBuffer);
+        c->idle.setSingleShot(true);
+        c->idle.setInterval(m_limits.idleTimeout);
+        c->timeout.setSingleShot(true);
+        c->timeout.setInterval(m_limits.requestTimeout);
+        m_connections.push_back(c);
+        m_log(QStringLiteral("Połączenie z %1: przyjęte.").arg(peer));
+        connect(socket, &QTcpSocket::readyRead, this, [this, c] { readFrames(c); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, c] { drop(c); });
+        connect(&c->idle, &QTimer::timeout, this, [this, c] { drop(c, QStringLiteral("bezczynne")); });
+        connect(&c->timeout, &QTimer::timeout, this, [this, c] {
+            // The meter's exchange may still end; its answer is dropped then.
+            answer(c, modbusExceptionPdu(c->pending.function(), ModbusException::TargetFailed));
+        });
+        c->idle.start();
+        readFrames(c);
+    }
+}
+
+void ModbusServer::readFrames(Connection* c)
+{
+    // One request at a time per connection: the rest waits in the socket.
+    while (c->pendingId == 0) {
+        std::array<char, ModbusFrameReader::kMaxFrame> chunk{};
+        const std::size_t want = c->reader.wanted();
+        const qint64 got = want == 0 ? 0 : c->socket->read(chunk.data(), static_cast<qint64>(want));
+        if (got < 0) {
+            drop(c);
+            return;
+        }
+        if (got > 0) {
+            c->idle.start();
+            c->reader.feed(chunk.data(), static_cast<std::size_t>(got));
+        }
+        if (c->reader.state() == ModbusFrameReader::State::Malformed) {
+            drop(c, QStringLiteral("błędna ramka"));
+            return;
+        }
+        if (c->reader.state() != ModbusFrameReader::State::Frame) {
+            if (got == 0)
+                return; // more bytes to come
+            continue;
+        }
+        c->pending = c->reader.take();
+        const quint64 id = m_nextRequest++;
+        c->pendingId = id;
+        c->timeout.start();
+        m_handler.handle(c->pending, c->peer, [this, c, id](const QByteArray& pdu) {
+            // Only while the connection and that very request are still there.
+            if (std::find(m_connections.begin(), m_connections.end(), c) == m_connections.end() || c->pendingId != id)
+                return;
+            answer(c, pdu);
+        });
+        // The handler may have dropped the connection meanwhile.
+        if (std::find(m_connections.begin(), m_connections.end(), c) == m_connections.end())
+            return;
+    }
+}
+
+void ModbusServer::answer(Connection* c, const QByteArray& pdu)
+{
+    c->timeout.stop();
+    c->pendingId = 0;
+    c->socket->write(modbusFrame(c->pending, pdu));
+    // The next frame may already wait; read it from the loop, not from
+    // inside the handler's call.
+    QTimer::singleShot(0, this, [this, c] {
+        if (std::find(m_connections.begin(), m_connections.end(), c) != m_connections.end())
+            readFrames(c);
+    });
+}
+
+void ModbusServer::drop(Connection* c, const QString& why)
+{
+    const auto it = std::find(m_connections.begin(), m_connections.end(), c);
+    if (it == m_connections.end())
+        return;
+    m_connections.erase(it);
+    c->idle.stop();
+    c->timeout.stop();
+    c->socket->disconnect(this);
+    c->socket->disconnectFromHost();
+    c->socket->deleteLater();
+    m_log(why.isEmpty() ? QStringLiteral("Połączenie z %1: zamknięte.").arg(c->peer)
+                        : QStringLiteral("Połączenie z %1: zamknięte (%2).").arg(c->peer, why));
+    delete c;
+}
+
+} // namespace vardel
