@@ -371,6 +371,7 @@ bool applyOption(const OptionInfo& o, const QString& value, CliOptions& options,
     } else if (name == QLatin1String("--sim-pace")) {
         if (!parseSimPace(value, options.start.simPace))
             return bad();
+        options.simPaceGiven = true;
     } else if (name == QLatin1String("--model")) {
         if (!(options.model = modelFromText(value)))
             return bad();
@@ -545,6 +546,9 @@ bool parseCliArguments(const QStringList& args, CliOptions& options, QString& er
         return false;
     }
     if (options.command == CliCommand::Serve) {
+        // A gateway's latency on a card that answers at once would prove nothing.
+        if (!options.simPaceGiven)
+            options.start.simPace = SimPace::Real;
         if (options.addresses.empty()) {
             error = QStringLiteral("Polecenie serve wymaga opcji --addresses A-B albo listy adresów, np. 1,4,7-9.");
             return false;
@@ -635,8 +639,8 @@ QString cliUsageText()
     for (const QString& line : simFaultDescriptions())
         text += QStringLiteral("                              ") + line + QLatin1Char('\n');
     text += QStringLiteral(
-        "  --sim-pace real|fast      tempo karty symulowanej: fast (domyślnie) bez czekania,\n"
-        "                            real jak prawdziwa karta\n"
+        "  --sim-pace real|fast      tempo karty symulowanej: fast (domyślnie; dla serve real)\n"
+        "                            bez czekania, real jak prawdziwa karta\n"
         "  --trace PLIK              dopisuje do pliku jeden wiersz na wymianę z miernikiem\n"
         "                            (czas, bajty zapytania i odpowiedzi, wynik); \"-\" to stderr\n"
         "\n"
@@ -676,8 +680,8 @@ QString cliUsageText()
         "                            wymagane przy nasłuchiwaniu poza 127.0.0.1\n"
         "  --max-clients N           serve: najwięcej klientów naraz (domyślnie 16)\n"
         "  --poll S                  serve: odświeżanie wartości pomiarowych co S sekund (domyślnie 1)\n"
-        "  --request-timeout S       serve: po tylu sekundach bez odpowiedzi miernika wyjątek 0B\n"
-        "                            (domyślnie 5)\n"
+        "  --request-timeout S       serve: po tylu sekundach bez odpowiedzi wyjątek 06 (żądanie\n"
+        "                            czeka w kolejce) albo 0B (wymiana trwa); domyślnie 5\n"
         "  --word-order big|little   serve: kolejność słów liczb zmiennoprzecinkowych (domyślnie big:\n"
         "                            starsze słowo pierwsze)\n"
         "  --allow-write             serve: zapis rejestrów i cewek (zapis w EEPROM, reset) przez te\n"

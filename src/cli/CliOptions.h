@@ -41,6 +41,7 @@ struct CliOptions {
         s.simPace = SimPace::Fast;
         return s;
     }();
+    bool simPaceGiven = false; // serve paces its simulated card as a real one unless told
     QString trace;      // --trace FILE, "-" for stderr
 
     std::optional<std::int16_t> model;

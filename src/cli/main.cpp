@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <csignal>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include <sys/stat.h>
@@ -136,11 +137,17 @@ int run(int argc, char** argv, const HelperGrant& grant)
     context.out = [](const QString& line) { writeLine(g_out, line); };
     // Once the reader of the output has gone, nobody is told anything more:
     // a closed pipe ends the command quietly.
+    // serve's card thread says its lines beside the connections' lines.
+    static std::mutex errLock;
     context.err = [](const QString& line) {
+        const std::lock_guard lock(errLock);
         if (g_stop.load() != SIGPIPE)
             writeLine(g_err, line);
     };
-    context.rawErr = [](const QByteArray& bytes) { writeTo(g_err, bytes); };
+    context.rawErr = [](const QByteArray& bytes) {
+        const std::lock_guard lock(errLock);
+        writeTo(g_err, bytes);
+    };
     context.outputLost = outputLost;
     context.stderrIsTerminal = isatty(STDERR_FILENO) == 1;
     return runCli(options, context);

@@ -5,6 +5,9 @@
 #include "measure/MeasureValues.h"
 #include "meterops/MeterSession.h"
 
+#include <QMetaObject>
+#include <QThread>
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -57,18 +60,118 @@ MeterGateway::MeterGateway(Module1& link, std::vector<ServedMeter> meters, Gatew
               [](const ServedMeter& a, const ServedMeter& b) { return a.link.address < b.link.address; });
     for (const ServedMeter& m : meters)
         m_units.push_back({m, std::vector<std::optional<float>>(kMeasureBoxes), std::nullopt, 0});
-    m_timer.setInterval(m_settings.poll);
-    connect(&m_timer, &QTimer::timeout, this, &MeterGateway::pollAll);
+}
+
+MeterGateway::~MeterGateway()
+{
+    stop();
 }
 
 void MeterGateway::start()
 {
-    pollAll();
-    m_timer.start();
+    if (m_card.joinable())
+        return;
+    m_stopping = false;
+    m_card = std::thread([this] { cardLoop(); });
+}
+
+void MeterGateway::stop()
+{
+    {
+        const std::lock_guard lock(m_queueMutex);
+        m_stopping = true;
+        m_queue.clear();
+    }
+    m_wake.notify_all();
+    if (m_card.joinable())
+        m_card.join();
+}
+
+void MeterGateway::say(const QString& line)
+{
+    if (QThread::currentThread() == thread())
+        m_log(line);
+    else
+        QMetaObject::invokeMethod(this, [this, line] { m_log(line); }, Qt::QueuedConnection);
+}
+
+void MeterGateway::onCard(const QString& client, std::function<QByteArray()> exchange, Reply reply)
+{
+    if (!m_card.joinable()) {
+        reply(exchange());
+        return;
+    }
+    {
+        const std::lock_guard lock(m_queueMutex);
+        m_queue.push_back({client, [this, exchange = std::move(exchange), reply = std::move(reply)] {
+                               const QByteArray pdu = exchange();
+                               // The sockets are the gateway thread's: the reply goes there.
+                               QMetaObject::invokeMethod(this, [reply, pdu] { reply(pdu); }, Qt::QueuedConnection);
+                           }});
+    }
+    m_wake.notify_one();
+}
+
+ModbusException MeterGateway::timedOut(const QString& client)
+{
+    const std::lock_guard lock(m_queueMutex);
+    const auto it = std::find_if(m_queue.begin(), m_queue.end(), [&client](const Job& j) { return j.client == client; });
+    if (it == m_queue.end())
+        return ModbusException::TargetFailed; // under way: the meter is what is slow
+    m_queue.erase(it);
+    return ModbusException::Busy;
+}
+
+void MeterGateway::abandoned(const QString& client)
+{
+    const std::lock_guard lock(m_queueMutex);
+    const auto it = std::find_if(m_queue.begin(), m_queue.end(), [&client](const Job& j) { return j.client == client; });
+    if (it != m_queue.end())
+        m_queue.erase(it);
+}
+
+// The card thread: a poll of one meter, then the next queued request, and so
+// on, so that neither the cache nor the clients wait behind the other for
+// longer than one exchange.
+void MeterGateway::cardLoop()
+{
+    std::size_t next = m_units.size(); // the next meter of the cycle under way
+    Clock::time_point cycleDue = Clock::now();
+    bool pollTurn = true;
+    while (true) {
+        std::optional<Job> job;
+        Unit* poll = nullptr;
+        {
+            std::unique_lock lock(m_queueMutex);
+            const bool cycling = next < m_units.size();
+            m_wake.wait_until(lock, cycling ? Clock::now() : cycleDue,
+                              [this] { return m_stopping.load() || !m_queue.empty(); });
+            if (m_stopping)
+                return;
+            const bool due = cycling || Clock::now() >= cycleDue;
+            if (!m_queue.empty() && (!due || !pollTurn)) {
+                job = std::move(m_queue.front());
+                m_queue.pop_front();
+                pollTurn = true;
+            } else if (due) {
+                if (!cycling) {
+                    next = 0;
+                    cycleDue = Clock::now() + m_settings.poll;
+                }
+                poll = &m_units[next++];
+                pollTurn = false;
+            }
+        }
+        if (job)
+            job->run();
+        else if (poll)
+            pollOne(*poll);
+    }
 }
 
 MeterGateway::Unit* MeterGateway::unitAt(std::uint8_t address)
 {
+    const std::lock_guard lock(m_cache);
     const auto it = std::find_if(m_units.begin(), m_units.end(),
                                  [address](const Unit& u) { return u.meter.link.address == address; });
     return it == m_units.end() ? nullptr : &*it;
@@ -88,19 +191,24 @@ bool MeterGateway::fresh(const Unit& unit) const
 
 void MeterGateway::pollAll()
 {
-    for (Unit& unit : m_units) {
-        talkTo(unit);
-        const MeasureReading reading = readMeasuredValues(m_link);
-        if (reading.flag != 0) {
-            unit.failedPolls = std::min(unit.failedPolls + 1, 0xFFFF);
-            continue;
-        }
-        // A value the reply did not carry is no value, not the last one kept.
-        std::fill(unit.boxes.begin(), unit.boxes.end(), std::nullopt);
-        for (const MeasuredValue& v : reading.values)
-            unit.boxes[static_cast<std::size_t>(v.box - 1)] = v.value;
-        unit.readAt = Clock::now();
+    for (Unit& unit : m_units)
+        pollOne(unit);
+}
+
+void MeterGateway::pollOne(Unit& unit)
+{
+    talkTo(unit);
+    const MeasureReading reading = readMeasuredValues(m_link);
+    const std::lock_guard lock(m_cache);
+    if (reading.flag != 0) {
+        unit.failedPolls = std::min(unit.failedPolls + 1, 0xFFFF);
+        return;
     }
+    // A value the reply did not carry is no value, not the last one kept.
+    std::fill(unit.boxes.begin(), unit.boxes.end(), std::nullopt);
+    for (const MeasuredValue& v : reading.values)
+        unit.boxes[static_cast<std::size_t>(v.box - 1)] = v.value;
+    unit.readAt = Clock::now();
 }
 
 void MeterGateway::appendFloat32(QByteArray& words, float value) const
@@ -127,6 +235,7 @@ QByteArray MeterGateway::readInputRegisters(const Unit& unit, const QByteArray& 
     int quantity = 0;
     if (const auto bad = badRead(pdu, kInputRegisters, start, quantity))
         return *bad;
+    const std::lock_guard lock(m_cache);
     if (!fresh(unit))
         return exception(pdu, ModbusException::TargetFailed);
     QByteArray all;
@@ -166,6 +275,9 @@ QByteArray MeterGateway::readHoldingRegisters(const Unit& unit, const QByteArray
     for (int r = first; r <= last; ++r) {
         float value = 0;
         std::int16_t flag = 0;
+        // A stop need not wait for the rest of a long read.
+        if (m_stopping)
+            return exception(pdu, ModbusException::TargetFailed);
         m_link.ReadConfigReg(static_cast<std::int16_t>(r), value, flag);
         if (flag != 0)
             return exception(pdu, ModbusException::TargetFailed);
@@ -244,15 +356,19 @@ std::optional<ModbusException> MeterGateway::guardedWrite(Unit& unit, const std:
     request.verify = eeprom; // a store is called done only once proven
     request.changeLink = m_settings.allowLinkChange;
     const WriteOutcome outcome = m_session->write(table, request);
-    if (eeprom)
-        unit.storeOutcome = outcome.step == WriteStep::Done ? 1 : 2;
     // A proven store that moved the meter: it answers at its new link now.
     const MeterLink now = linkInUse(m_link);
-    if (eeprom && outcome.step == WriteStep::Done && now != unit.meter.link) {
-        m_log(QStringLiteral("Miernik jednostki %1 odpowiada teraz jako jednostka %2.")
-                  .arg(unit.meter.link.address)
-                  .arg(now.address));
-        unit.meter.link = now;
+    const bool moved = eeprom && outcome.step == WriteStep::Done && now != unit.meter.link;
+    if (moved)
+        say(QStringLiteral("Miernik jednostki %1 odpowiada teraz jako jednostka %2.")
+                .arg(unit.meter.link.address)
+                .arg(now.address));
+    {
+        const std::lock_guard lock(m_cache);
+        if (eeprom)
+            unit.storeOutcome = outcome.step == WriteStep::Done ? 1 : 2;
+        if (moved)
+            unit.meter.link = now;
     }
     switch (outcome.step) {
     case WriteStep::Done:
@@ -328,7 +444,7 @@ void MeterGateway::handle(const ModbusRequest& request, const QString& client, R
         reply(readInputRegisters(*unit, pdu));
         return;
     case kReadHolding:
-        reply(readHoldingRegisters(*unit, pdu));
+        onCard(client, [this, unit, pdu] { return readHoldingRegisters(*unit, pdu); }, std::move(reply));
         return;
     case kEncapsulated:
         reply(deviceIdentification(*unit, pdu));
@@ -339,9 +455,9 @@ void MeterGateway::handle(const ModbusRequest& request, const QString& client, R
     case kWriteRegisters:
         if (m_settings.allowWrite && m_session) {
             if (request.function() == kWriteRegisters)
-                reply(writeRegisters(*unit, pdu));
+                onCard(client, [this, unit, pdu] { return writeRegisters(*unit, pdu); }, std::move(reply));
             else if (request.function() == kWriteCoil)
-                reply(writeCoil(*unit, pdu));
+                onCard(client, [this, unit, pdu] { return writeCoil(*unit, pdu); }, std::move(reply));
             else // a float takes two registers; one coil at a time
                 reply(exception(pdu, request.function() == kWriteRegister ? ModbusException::IllegalAddress
                                                                           : ModbusException::IllegalFunction));

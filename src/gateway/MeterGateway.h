@@ -4,12 +4,16 @@
 #include "gateway/ModbusServer.h"
 
 #include <QObject>
-#include <QTimer>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace vardel {
@@ -55,6 +59,14 @@ struct GatewaySettings {
 // allowed: then they go through the session's guarded write (the meter's
 // configuration read, the registers changed, the guard, the write, the
 // history), and the reply comes only after the meter acknowledged them.
+//
+// Once started, one card thread alone talks to the card (the link, the
+// session): it polls the meters one at a time and, between two polls, runs
+// the next queued request, in the order they came (each client has one
+// request under way, so that order is fair between clients). The thread the
+// gateway lives on answers measured values and identification at once from
+// the cache, shared under a mutex, and gets the card thread's replies as
+// queued calls. Before start() every exchange runs at once on the caller.
 class MeterGateway final : public QObject, public ModbusHandler {
     Q_OBJECT
 public:
@@ -64,13 +76,20 @@ public:
     MeterGateway(Module1& link, std::vector<ServedMeter> meters, GatewaySettings settings, Log log,
                  QObject* parent = nullptr);
 
-    // Polls every meter once now, then every `poll`.
+    ~MeterGateway() override;
+
+    // Starts the card thread: it polls every meter now, then every `poll`.
     void start();
-    void stop() { m_timer.stop(); }
-    // One refresh of every meter, in address order.
+    // Ends the card thread once the exchange under way has ended; queued
+    // requests are not run. Nothing touches the card afterwards.
+    void stop();
+    // One refresh of every meter, in address order (not while started).
     void pollAll();
 
     void handle(const ModbusRequest& request, const QString& client, Reply reply) override;
+    // Still queued: taken off the queue, 0x06 (busy); under way: 0x0B.
+    ModbusException timedOut(const QString& client) override;
+    void abandoned(const QString& client) override;
     // The sequence writes go through; without one every write is refused.
     void setSession(MeterSession* session) { m_session = session; }
 
@@ -82,8 +101,16 @@ private:
         int failedPolls = 0;
         int storeOutcome = 0;
     };
+    struct Job {
+        QString client;
+        std::function<void()> run;
+    };
     Unit* unitAt(std::uint8_t address);
     void talkTo(const Unit& unit);
+    void pollOne(Unit& unit);
+    // On the card thread when started, else at once.
+    void onCard(const QString& client, std::function<QByteArray()> exchange, Reply reply);
+    void cardLoop();
     bool fresh(const Unit& unit) const;
     QByteArray readInputRegisters(const Unit& unit, const QByteArray& pdu);
     QByteArray readHoldingRegisters(const Unit& unit, const QByteArray& pdu);
@@ -98,12 +125,23 @@ private:
     void appendFloat32(QByteArray& words, float value) const;
     void appendFloat64(QByteArray& words, double value) const;
 
+    // Said on the gateway's own thread, whichever thread has something to say.
+    void say(const QString& line);
+
     Module1& m_link;
-    std::vector<Unit> m_units;
+    std::vector<Unit> m_units; // the cache: its readings and links under m_cache
+    mutable std::mutex m_cache;
     GatewaySettings m_settings;
     Log m_log;
-    QTimer m_timer;
     MeterSession* m_session = nullptr;
+
+    // The card thread's queue and the client whose request it runs.
+    std::mutex m_queueMutex;
+    std::condition_variable m_wake;
+    std::deque<Job> m_queue;
+    QString m_running;
+    std::atomic<bool> m_stopping{false};
+    std::thread m_card;
 };
 
 } // namespace vardel

@@ -152,7 +152,7 @@ void ModbusServer::acceptPending()
         connect(&c->idle, &QTimer::timeout, this, [this, c] { drop(c, QStringLiteral("bezczynne")); });
         connect(&c->timeout, &QTimer::timeout, this, [this, c] {
             // The meter's exchange may still end; its answer is dropped then.
-            answer(c, modbusExceptionPdu(c->pending.function(), ModbusException::TargetFailed));
+            answer(c, modbusExceptionPdu(c->pending.function(), m_handler.timedOut(c->peer)));
         });
         c->idle.start();
         readFrames(c);
@@ -218,6 +218,8 @@ void ModbusServer::drop(Connection* c, const QString& why)
     if (it == m_connections.end())
         return;
     m_connections.erase(it);
+    if (c->pendingId != 0)
+        m_handler.abandoned(c->peer);
     c->idle.stop();
     c->timeout.stop();
     c->socket->disconnect(this);

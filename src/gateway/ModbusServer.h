@@ -43,6 +43,11 @@ public:
     using Reply = std::function<void(const QByteArray& pdu)>;
     virtual ~ModbusHandler() = default;
     virtual void handle(const ModbusRequest& request, const QString& client, Reply reply) = 0;
+    // The client's request was not answered within the time-out: the
+    // exception it gets now (its reply, should one come, is dropped).
+    virtual ModbusException timedOut(const QString& /*client*/) { return ModbusException::TargetFailed; }
+    // The client left with its request unanswered.
+    virtual void abandoned(const QString& /*client*/) {}
 };
 
 // A Modbus TCP server on QTcpServer, in the program's one event loop. Each

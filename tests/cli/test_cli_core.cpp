@@ -89,6 +89,15 @@ TEST(CliArguments, EveryCommandWithItsOwnOptions)
     EXPECT_EQ(o.pollMs, 500);
     EXPECT_EQ(o.requestTimeoutMs, 2000);
     EXPECT_TRUE(o.lowWordFirst);
+    // A gateway paces its simulated card as a real one unless told otherwise;
+    // the other commands answer at once.
+    EXPECT_EQ(o.start.simPace, SimPace::Real);
+    o = {};
+    ASSERT_TRUE(parseCliArguments(split("serve --addresses 1 --sim-pace fast"), o, error));
+    EXPECT_EQ(o.start.simPace, SimPace::Fast);
+    o = {};
+    ASSERT_TRUE(parseCliArguments(split("measure"), o, error));
+    EXPECT_EQ(o.start.simPace, SimPace::Fast);
 
     o = {};
     ASSERT_TRUE(parseCliArguments(split("scan --bauds 19200,1200,19200 --addresses 3-7"), o, error));

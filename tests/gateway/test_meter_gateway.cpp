@@ -11,9 +11,12 @@
 #include <bit>
 #include <cmath>
 
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTest>
 
 using namespace vardel;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -288,4 +291,86 @@ TEST(MeterGateway, AllowedWritesStillKeepTheGuards)
     Fixture moving(false, true, true);
     const QByteArray move = writeFloats(0, {address + 5});
     EXPECT_EQ(moving.ask(2, move), move.left(5)) << moving.log.join(QLatin1Char('\n')).toStdString();
+}
+
+namespace {
+
+// The fixture's network at the card's real pace, its gateway's card thread
+// running, and every meter's cache filled once.
+struct PacedFixture : Fixture {
+    PacedFixture()
+    {
+        sim.cardClock().setPace(SimPace::Real);
+        gateway->start();
+        for (const SimMeter& m : sim.meters()) {
+            const auto unit = static_cast<std::uint8_t>(m.address);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return ask(unit, readPdu(0x04, 0, 2)).at(0) == 0x04; }, 5000));
+        }
+    }
+};
+
+// The PDU of the reply to the one request sent on `socket`.
+QByteArray replyOn(QTcpSocket& socket)
+{
+    QByteArray frame;
+    const bool came = QTest::qWaitFor([&] {
+        frame += socket.readAll();
+        return frame.size() >= 7 + 2;
+    }, 5000);
+    EXPECT_TRUE(came);
+    return frame.mid(7);
+}
+
+} // namespace
+
+// A configuration read lasts its card time; the measured values of other
+// clients are answered from the cache meanwhile, not after it.
+TEST(MeterGateway, MeasuredValuesAreAnsweredWhileAConfigurationReadRuns)
+{
+    PacedFixture f;
+    QByteArray config;
+    // 30 registers of the KX-4 at 19200 baud: most of a second on the bus.
+    f.gateway->handle(ModbusRequest{1, 3, readPdu(0x03, 0, 60)}, QStringLiteral("127.0.0.1:5001"),
+                      [&config](const QByteArray& reply) { config = reply; });
+    for (const std::uint8_t unit : {std::uint8_t{1}, std::uint8_t{2}, std::uint8_t{3}}) {
+        EXPECT_EQ(f.ask(unit, readPdu(0x04, 0, 24)).at(0), 0x04) << int(unit);
+        EXPECT_TRUE(config.isEmpty()) << "a measured value waited for the configuration read";
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !config.isEmpty(); }, 5000));
+    EXPECT_EQ(config.at(0), 0x03);
+    EXPECT_EQ(config.size(), 2 + 120);
+    f.gateway->stop();
+}
+
+// Over the network: a request still queued when its time is up gets busy
+// (0x06) and is never run; one whose exchange is under way gets 0x0B; the
+// connections go on.
+TEST(MeterGateway, ARequestOutstandingPastTheTimeOutGetsBusyOrTargetFailed)
+{
+    PacedFixture f;
+    ModbusServerLimits limits;
+    limits.requestTimeout = 300ms;
+    QStringList serverLog;
+    ModbusServer server(*f.gateway, limits, [&serverLog](const QString& line) { serverLog << line; });
+    QString error;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0, error)) << error.toStdString();
+    QTcpSocket first;
+    QTcpSocket second;
+    for (QTcpSocket* s : {&first, &second}) {
+        s->connectToHost(QHostAddress::LocalHost, server.port());
+        ASSERT_TRUE(s->waitForConnected(2000));
+    }
+    first.write(modbusFrame(ModbusRequest{7, 3, {}}, readPdu(0x03, 0, 120)));
+    ASSERT_TRUE(first.waitForBytesWritten(1000));
+    QTest::qWait(50); // the first is taken before the second comes
+    second.write(modbusFrame(ModbusRequest{8, 2, {}}, readPdu(0x03, 0, 20)));
+
+    EXPECT_EQ(replyOn(first), QByteArray::fromHex("830B"));
+    EXPECT_EQ(replyOn(second), QByteArray::fromHex("8306"));
+    // Both still served, from the cache at once.
+    for (QTcpSocket* s : {&first, &second}) {
+        s->write(modbusFrame(ModbusRequest{9, 1, {}}, readPdu(0x04, 0, 2)));
+        EXPECT_EQ(replyOn(*s).at(0), 0x04);
+    }
+    f.gateway->stop();
 }

@@ -77,6 +77,9 @@ public:
             + extra;
         if (!extra.contains(QStringLiteral("--addresses")))
             m_args << QStringLiteral("--addresses") << QStringLiteral("1-4");
+        // Where timing is not what is tested, the card answers at once.
+        if (!extra.contains(QStringLiteral("--sim-pace")))
+            m_args << QStringLiteral("--sim-pace") << QStringLiteral("fast");
     }
     ~Gateway()
     {
@@ -298,6 +301,53 @@ TEST(ServeProcess, SigtermWithClientsConnectedClosesThemAndReleasesTheCard)
     EXPECT_EQ(g.stop(SIGTERM), 143);
     EXPECT_EQ(g.stderrText().count(QStringLiteral(": zamknięte.")), 2);
     EXPECT_TRUE(QTest::qWaitFor([&] { return a.state() == QAbstractSocket::UnconnectedState; }, 3000));
+    const ProcessRun after = run(kCli, g.cli({QStringLiteral("card-test")}));
+    EXPECT_EQ(after.code, 0) << after.err.toStdString();
+}
+
+// At the card's own pace (serve's default on the simulated card) the card
+// thread's exchange lasts seconds: measured values are answered meanwhile,
+// and a stop ends it between two registers, the card released.
+TEST(ServeProcess, AtRealPaceMeasuredValuesComeWhileAReadRunsAndAStopEndsIt)
+{
+    Gateway g({QStringLiteral("--addresses"), QStringLiteral("1-3"), QStringLiteral("--sim-pace"),
+               QStringLiteral("real")});
+    ASSERT_TRUE(g.start()) << g.stderrText().toStdString();
+    QTcpSocket config;
+    QTcpSocket values;
+    for (QTcpSocket* s : {&config, &values}) {
+        s->connectToHost(QHostAddress::LocalHost, g.port());
+        ASSERT_TRUE(s->waitForConnected(3000));
+    }
+    const auto ask = [](QTcpSocket& s, std::uint8_t unit, std::uint8_t function, int start, int count) {
+        QByteArray pdu(1, static_cast<char>(function));
+        pdu += static_cast<char>(start >> 8);
+        pdu += static_cast<char>(start & 0xFF);
+        pdu += static_cast<char>(count >> 8);
+        pdu += static_cast<char>(count & 0xFF);
+        QByteArray frame = QByteArray::fromHex("00010000");
+        frame += static_cast<char>(0);
+        frame += static_cast<char>(pdu.size() + 1);
+        frame += static_cast<char>(unit);
+        s.write(frame + pdu);
+    };
+    const auto reply = [](QTcpSocket& s) {
+        QByteArray got;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return (got += s.readAll()).size() >= 9; }, 5000));
+        return got.mid(7);
+    };
+    // The first poll of the KX-4 done.
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        ask(values, 3, 0x04, 0, 2);
+        return reply(values).at(0) == 0x04;
+    }, 5000));
+    // 62 registers of the KX-4: well over a second at 19200 baud.
+    ask(config, 3, 0x03, 0, 124);
+    ask(values, 3, 0x04, 0, 24);
+    EXPECT_EQ(reply(values).at(0), 0x04);
+    EXPECT_EQ(config.bytesAvailable(), 0) << "the measured values waited for the configuration read";
+    EXPECT_EQ(g.stop(SIGTERM), 143);
+    EXPECT_TRUE(g.stderrText().contains(QStringLiteral(": zamknięte."))) << g.stderrText().toStdString();
     const ProcessRun after = run(kCli, g.cli({QStringLiteral("card-test")}));
     EXPECT_EQ(after.code, 0) << after.err.toStdString();
 }
