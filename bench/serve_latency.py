@@ -3,10 +3,14 @@
 `vardel-cli serve` on the simulated card, lets CLIENTS pymodbus clients each
 read every unit's measured values every PERIOD seconds for SECONDS, and prints
 p50 and p99 latency of those reads, the server's CPU time per request, the
-largest age of a served value and the errors.
+largest age of a served value and the errors. The simulated card keeps a real
+card's pace (serve's default). With KX3_METERS the network is that many KX-3
+meters at 19200 baud at addresses 1..N (ADDRESSES defaults to all of them);
+without it, the factory network of three.
 
-  bench/serve_latency.py BUILD_DIR [CLIENTS] [SECONDS] [PERIOD] [ADDRESSES]
+  bench/serve_latency.py BUILD_DIR [CLIENTS] [SECONDS] [PERIOD] [ADDRESSES] [KX3_METERS]
   e.g. bench/serve_latency.py build-test 20 60 0.1 1-3
+       bench/serve_latency.py build-rel 20 60 0.1 1-32 32
 """
 import json
 import os
@@ -39,21 +43,31 @@ def main():
     clients = int(sys.argv[2]) if len(sys.argv) > 2 else 20
     seconds = float(sys.argv[3]) if len(sys.argv) > 3 else 60
     period = float(sys.argv[4]) if len(sys.argv) > 4 else 0.1
-    addresses = sys.argv[5] if len(sys.argv) > 5 else "1-3"
+    meters = int(sys.argv[6]) if len(sys.argv) > 6 else 0
+    addresses = sys.argv[5] if len(sys.argv) > 5 else (f"1-{meters}" if meters else "1-3")
     units = []
     for part in addresses.split(","):
         a, _, b = part.partition("-")
         units += list(range(int(a), int(b or a) + 1))
     port = free_port()
     with tempfile.TemporaryDirectory() as folder:
+        state = os.path.join(folder, "VardelSim.txt")
+        if meters:
+            with open(state, "w", newline="") as f:
+                for a in range(1, meters + 1):
+                    f.write(f"[miernik]\r\nmodel=KX-3\r\nadres={a}\r\nbaud=4\r\n")
+        started_at = time.monotonic()
         server = subprocess.Popen(
             [os.path.join(build, "bin", "vardel-cli"), "serve", "--addresses", addresses,
-             "--sim-state", os.path.join(folder, "VardelSim.txt"), "--listen", f"127.0.0.1:{port}",
+             "--sim-state", state, "--listen", f"127.0.0.1:{port}", "--sim-pace", "real",
              "--max-clients", str(clients)],
             stderr=subprocess.PIPE, text=True)
         while "nasłuchuje" not in server.stderr.readline():
             if server.poll() is not None:
                 sys.exit("serve did not start")
+        start_s = time.monotonic() - started_at
+        # The first poll cycle over every meter, before anything is measured.
+        time.sleep(min(30.0, 0.15 * len(units)))
         # Its log lines are drained so that a full pipe never holds it up.
         threading.Thread(target=server.stderr.read, daemon=True).start()
         cpu_before = cpu_seconds(server.pid)
@@ -94,7 +108,7 @@ def main():
     latencies.sort()
     n = len(latencies)
     print(json.dumps({
-        "clients": clients, "seconds": seconds, "period_s": period, "units": len(units), "requests": n,
+        "start_s": round(start_s, 2), "clients": clients, "seconds": seconds, "period_s": period, "units": len(units), "requests": n,
         "errors": errors[0],
         "p50_ms": round(latencies[n // 2] * 1000, 3) if n else None,
         "p99_ms": round(latencies[min(n - 1, int(n * 0.99))] * 1000, 3) if n else None,

@@ -137,6 +137,7 @@ void MeterGateway::cardLoop()
 {
     std::size_t next = m_units.size(); // the next meter of the cycle under way
     Clock::time_point cycleDue = Clock::now();
+    Clock::time_point cycleStart = cycleDue;
     bool pollTurn = true;
     while (true) {
         std::optional<Job> job;
@@ -156,16 +157,22 @@ void MeterGateway::cardLoop()
             } else if (due) {
                 if (!cycling) {
                     next = 0;
-                    cycleDue = Clock::now() + m_settings.poll;
+                    cycleStart = Clock::now();
+                    cycleDue = cycleStart + m_settings.poll;
                 }
                 poll = &m_units[next++];
                 pollTurn = false;
             }
         }
-        if (job)
+        if (job) {
             job->run();
-        else if (poll)
+        } else if (poll) {
             pollOne(*poll);
+            if (next == m_units.size()) {
+                const std::lock_guard lock(m_cache);
+                m_cycle = Clock::now() - cycleStart;
+            }
+        }
     }
 }
 
@@ -186,7 +193,9 @@ void MeterGateway::talkTo(const Unit& unit)
 
 bool MeterGateway::fresh(const Unit& unit) const
 {
-    return unit.readAt && Clock::now() - *unit.readAt <= 3 * m_settings.poll;
+    // A bus longer than --poll allows polls as often as it can: the cycle it
+    // took is what a reading's age is judged by then.
+    return unit.readAt && Clock::now() - *unit.readAt <= 3 * std::max<Clock::duration>(m_settings.poll, m_cycle);
 }
 
 void MeterGateway::pollAll()

@@ -54,8 +54,9 @@ struct GatewaySettings {
 // come from a cache that a poller refreshes at `poll`, never from the bus;
 // configuration registers are read from the meter when asked for, in turn
 // with the poller (one exchange at a time on the one link). A meter whose
-// last good reading is older than three poll cycles gets 0x0B, as does one
-// never read. Writes are refused with 0x01 and said once per request, unless
+// last good reading is older than three poll cycles (`poll`, or the last
+// cycle's length where the bus needs longer) gets 0x0B, as does one never
+// read. Writes are refused with 0x01 and said once per request, unless
 // allowed: then they go through the session's guarded write (the meter's
 // configuration read, the registers changed, the guard, the write, the
 // history), and the reply comes only after the meter acknowledged them.
@@ -131,6 +132,7 @@ private:
     Module1& m_link;
     std::vector<Unit> m_units; // the cache: its readings and links under m_cache
     mutable std::mutex m_cache;
+    Clock::duration m_cycle{}; // the last poll cycle's length, under m_cache
     GatewaySettings m_settings;
     Log m_log;
     MeterSession* m_session = nullptr;

@@ -23,7 +23,8 @@ namespace {
 // The factory network (KX-2 at 1, KX-3 at 2, KX-4 at 3, 19200 baud) with its
 // live values standing still, behind a gateway that serves all three.
 struct Fixture {
-    explicit Fixture(bool lowWordFirst = false, bool allowWrite = false, bool allowLinkChange = false)
+    explicit Fixture(bool lowWordFirst = false, bool allowWrite = false, bool allowLinkChange = false,
+                     std::chrono::milliseconds poll = 1s)
         : link(sim)
         , session(SessionIo{[this](const QString& line) { log << line; }, {}, false, nullptr,
                             QStringLiteral("--allow-link-change")},
@@ -39,7 +40,7 @@ struct Fixture {
         for (const SimMeter& m : sim.meters())
             meters.push_back({MeterLink{static_cast<std::int16_t>(m.address), 4, 1}, m.model});
         gateway = std::make_unique<MeterGateway>(
-            link, meters, GatewaySettings{std::chrono::seconds(1), lowWordFirst, "1.0", allowWrite, allowLinkChange},
+            link, meters, GatewaySettings{poll, lowWordFirst, "1.0", allowWrite, allowLinkChange},
             [this](const QString& line) { log << line; });
         gateway->setSession(&session);
     }
@@ -298,7 +299,8 @@ namespace {
 // The fixture's network at the card's real pace, its gateway's card thread
 // running, and every meter's cache filled once.
 struct PacedFixture : Fixture {
-    PacedFixture()
+    explicit PacedFixture(std::chrono::milliseconds poll = 1s)
+        : Fixture(false, false, false, poll)
     {
         sim.cardClock().setPace(SimPace::Real);
         gateway->start();
@@ -371,6 +373,19 @@ TEST(MeterGateway, ARequestOutstandingPastTheTimeOutGetsBusyOrTargetFailed)
     for (QTcpSocket* s : {&first, &second}) {
         s->write(modbusFrame(ModbusRequest{9, 1, {}}, readPdu(0x04, 0, 2)));
         EXPECT_EQ(replyOn(*s).at(0), 0x04);
+    }
+    f.gateway->stop();
+}
+
+// A bus slower than --poll allows (many meters, a low baud rate) polls as
+// often as it can; its readings are not called stale for that.
+TEST(MeterGateway, ABusSlowerThanThePollIntervalStillServesItsValues)
+{
+    PacedFixture f(10ms); // one cycle of the three meters lasts far longer
+    for (int round = 0; round < 10; ++round) {
+        for (const std::uint8_t unit : {std::uint8_t{1}, std::uint8_t{2}, std::uint8_t{3}})
+            EXPECT_EQ(f.ask(unit, readPdu(0x04, 0, 2)).at(0), 0x04) << "round " << round << " unit " << int(unit);
+        QTest::qWait(30);
     }
     f.gateway->stop();
 }
