@@ -95,7 +95,7 @@ void MeterGateway::say(const QString& line)
         QMetaObject::invokeMethod(this, [this, line] { m_log(line); }, Qt::QueuedConnection);
 }
 
-void MeterGateway::onCard(const QString& client, std::function<QByteArray()> exchange, Reply reply)
+void MeterGateway::onCard(const QString& client, std::function<QByteArray()> exchange, Reply reply, bool write)
 {
     if (!m_card.joinable()) {
         reply(exchange());
@@ -107,15 +107,18 @@ void MeterGateway::onCard(const QString& client, std::function<QByteArray()> exc
                                const QByteArray pdu = exchange();
                                // The sockets are the gateway thread's: the reply goes there.
                                QMetaObject::invokeMethod(this, [reply, pdu] { reply(pdu); }, Qt::QueuedConnection);
-                           }});
+                           },
+                           write});
     }
     m_wake.notify_one();
 }
 
-ModbusException MeterGateway::timedOut(const QString& client)
+std::optional<ModbusException> MeterGateway::timedOut(const QString& client)
 {
     const std::lock_guard lock(m_queueMutex);
     const auto it = std::find_if(m_queue.begin(), m_queue.end(), [&client](const Job& j) { return j.client == client; });
+    if (it == m_queue.end() && client == m_writing)
+        return std::nullopt;
     if (it == m_queue.end())
         return ModbusException::TargetFailed; // under way: the meter is what is slow
     m_queue.erase(it);
@@ -137,7 +140,6 @@ void MeterGateway::cardLoop()
 {
     std::size_t next = m_units.size(); // the next meter of the cycle under way
     Clock::time_point cycleDue = Clock::now();
-    Clock::time_point cycleStart = cycleDue;
     bool pollTurn = true;
     while (true) {
         std::optional<Job> job;
@@ -153,12 +155,13 @@ void MeterGateway::cardLoop()
             if (!m_queue.empty() && (!due || !pollTurn)) {
                 job = std::move(m_queue.front());
                 m_queue.pop_front();
+                if (job->write)
+                    m_writing = job->client;
                 pollTurn = true;
             } else if (due) {
                 if (!cycling) {
                     next = 0;
-                    cycleStart = Clock::now();
-                    cycleDue = cycleStart + m_settings.poll;
+                    cycleDue = Clock::now() + m_settings.poll;
                 }
                 poll = &m_units[next++];
                 pollTurn = false;
@@ -166,12 +169,10 @@ void MeterGateway::cardLoop()
         }
         if (job) {
             job->run();
+            const std::lock_guard lock(m_queueMutex);
+            m_writing.clear();
         } else if (poll) {
             pollOne(*poll);
-            if (next == m_units.size()) {
-                const std::lock_guard lock(m_cache);
-                m_cycle = Clock::now() - cycleStart;
-            }
         }
     }
 }
@@ -193,9 +194,10 @@ void MeterGateway::talkTo(const Unit& unit)
 
 bool MeterGateway::fresh(const Unit& unit) const
 {
-    // A bus longer than --poll allows polls as often as it can: the cycle it
-    // took is what a reading's age is judged by then.
-    return unit.readAt && Clock::now() - *unit.readAt <= 3 * std::max<Clock::duration>(m_settings.poll, m_cycle);
+    // Judged by the meter's answers, not by the clock: a meter the card
+    // thread did not ask meanwhile (a long bus, a long write) has not failed,
+    // and its reading's age is in registers 20-21.
+    return unit.readAt && unit.missedPolls < 3;
 }
 
 void MeterGateway::pollAll()
@@ -211,6 +213,7 @@ void MeterGateway::pollOne(Unit& unit)
     const std::lock_guard lock(m_cache);
     if (reading.flag != 0) {
         unit.failedPolls = std::min(unit.failedPolls + 1, 0xFFFF);
+        ++unit.missedPolls;
         return;
     }
     // A value the reply did not carry is no value, not the last one kept.
@@ -218,6 +221,7 @@ void MeterGateway::pollOne(Unit& unit)
     for (const MeasuredValue& v : reading.values)
         unit.boxes[static_cast<std::size_t>(v.box - 1)] = v.value;
     unit.readAt = Clock::now();
+    unit.missedPolls = 0;
 }
 
 void MeterGateway::appendFloat32(QByteArray& words, float value) const
@@ -464,9 +468,9 @@ void MeterGateway::handle(const ModbusRequest& request, const QString& client, R
     case kWriteRegisters:
         if (m_settings.allowWrite && m_session) {
             if (request.function() == kWriteRegisters)
-                onCard(client, [this, unit, pdu] { return writeRegisters(*unit, pdu); }, std::move(reply));
+                onCard(client, [this, unit, pdu] { return writeRegisters(*unit, pdu); }, std::move(reply), true);
             else if (request.function() == kWriteCoil)
-                onCard(client, [this, unit, pdu] { return writeCoil(*unit, pdu); }, std::move(reply));
+                onCard(client, [this, unit, pdu] { return writeCoil(*unit, pdu); }, std::move(reply), true);
             else // a float takes two registers; one coil at a time
                 reply(exception(pdu, request.function() == kWriteRegister ? ModbusException::IllegalAddress
                                                                           : ModbusException::IllegalFunction));

@@ -53,10 +53,8 @@ struct GatewaySettings {
 // Answers Modbus requests for the meters behind one card. Measured values
 // come from a cache that a poller refreshes at `poll`, never from the bus;
 // configuration registers are read from the meter when asked for, in turn
-// with the poller (one exchange at a time on the one link). A meter whose
-// last good reading is older than three poll cycles (`poll`, or the last
-// cycle's length where the bus needs longer) gets 0x0B, as does one never
-// read. Writes are refused with 0x01 and said once per request, unless
+// with the poller (one exchange at a time on the one link). A meter that
+// did not answer its last three polls gets 0x0B, as does one never read. Writes are refused with 0x01 and said once per request, unless
 // allowed: then they go through the session's guarded write (the meter's
 // configuration read, the registers changed, the guard, the write, the
 // history), and the reply comes only after the meter acknowledged them.
@@ -88,8 +86,10 @@ public:
     void pollAll();
 
     void handle(const ModbusRequest& request, const QString& client, Reply reply) override;
-    // Still queued: taken off the queue, 0x06 (busy); under way: 0x0B.
-    ModbusException timedOut(const QString& client) override;
+    // Still queued: taken off the queue, 0x06 (busy); under way: 0x0B, but a
+    // write under way is answered when the meter has answered it: a client
+    // told 0x0B might write again what the meter then took.
+    std::optional<ModbusException> timedOut(const QString& client) override;
     void abandoned(const QString& client) override;
     // The sequence writes go through; without one every write is refused.
     void setSession(MeterSession* session) { m_session = session; }
@@ -100,17 +100,19 @@ private:
         std::vector<std::optional<float>> boxes; // 10, by box number - 1
         std::optional<Clock::time_point> readAt;
         int failedPolls = 0;
+        int missedPolls = 0; // failed in a row since the last good reading
         int storeOutcome = 0;
     };
     struct Job {
         QString client;
         std::function<void()> run;
+        bool write = false;
     };
     Unit* unitAt(std::uint8_t address);
     void talkTo(const Unit& unit);
     void pollOne(Unit& unit);
     // On the card thread when started, else at once.
-    void onCard(const QString& client, std::function<QByteArray()> exchange, Reply reply);
+    void onCard(const QString& client, std::function<QByteArray()> exchange, Reply reply, bool write = false);
     void cardLoop();
     bool fresh(const Unit& unit) const;
     QByteArray readInputRegisters(const Unit& unit, const QByteArray& pdu);
@@ -132,7 +134,6 @@ private:
     Module1& m_link;
     std::vector<Unit> m_units; // the cache: its readings and links under m_cache
     mutable std::mutex m_cache;
-    Clock::duration m_cycle{}; // the last poll cycle's length, under m_cache
     GatewaySettings m_settings;
     Log m_log;
     MeterSession* m_session = nullptr;
@@ -141,6 +142,7 @@ private:
     std::mutex m_queueMutex;
     std::condition_variable m_wake;
     std::deque<Job> m_queue;
+    QString m_writing; // the client whose write is under way
     QString m_running;
     std::atomic<bool> m_stopping{false};
     std::thread m_card;

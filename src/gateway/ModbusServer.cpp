@@ -151,8 +151,10 @@ void ModbusServer::acceptPending()
         connect(socket, &QTcpSocket::disconnected, this, [this, c] { drop(c); });
         connect(&c->idle, &QTimer::timeout, this, [this, c] { drop(c, QStringLiteral("bezczynne")); });
         connect(&c->timeout, &QTimer::timeout, this, [this, c] {
-            // The meter's exchange may still end; its answer is dropped then.
-            answer(c, modbusExceptionPdu(c->pending.function(), m_handler.timedOut(c->peer)));
+            // The meter's exchange may still end; its answer is dropped then,
+            // unless the handler keeps the request open (a write under way).
+            if (const std::optional<ModbusException> code = m_handler.timedOut(c->peer))
+                answer(c, modbusExceptionPdu(c->pending.function(), *code));
         });
         c->idle.start();
         readFrames(c);

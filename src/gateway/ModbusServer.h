@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -31,7 +32,7 @@ bool parseListenAddress(const QString& text, QHostAddress& address, quint16& por
 struct ModbusServerLimits {
     int maxClients = 16;
     std::chrono::milliseconds idleTimeout{60000};    // a connection that sends nothing for this long is closed
-    std::chrono::milliseconds requestTimeout{5000};  // a request not answered by then gets 0x0B
+    std::chrono::milliseconds requestTimeout{5000};  // a request not answered by then gets the handler's timedOut()
     std::vector<AllowedNetwork> allow;               // empty: loopback only
 };
 
@@ -44,8 +45,9 @@ public:
     virtual ~ModbusHandler() = default;
     virtual void handle(const ModbusRequest& request, const QString& client, Reply reply) = 0;
     // The client's request was not answered within the time-out: the
-    // exception it gets now (its reply, should one come, is dropped).
-    virtual ModbusException timedOut(const QString& /*client*/) { return ModbusException::TargetFailed; }
+    // exception it gets now (its reply, should one come, is dropped), or
+    // nullopt: it is answered when it ends.
+    virtual std::optional<ModbusException> timedOut(const QString& /*client*/) { return ModbusException::TargetFailed; }
     // The client left with its request unanswered.
     virtual void abandoned(const QString& /*client*/) {}
 };

@@ -299,8 +299,8 @@ namespace {
 // The fixture's network at the card's real pace, its gateway's card thread
 // running, and every meter's cache filled once.
 struct PacedFixture : Fixture {
-    explicit PacedFixture(std::chrono::milliseconds poll = 1s)
-        : Fixture(false, false, false, poll)
+    explicit PacedFixture(std::chrono::milliseconds poll = 1s, bool allowWrite = false)
+        : Fixture(false, allowWrite, false, poll)
     {
         sim.cardClock().setPace(SimPace::Real);
         gateway->start();
@@ -326,10 +326,11 @@ QByteArray replyOn(QTcpSocket& socket)
 } // namespace
 
 // A configuration read lasts its card time; the measured values of other
-// clients are answered from the cache meanwhile, not after it.
+// clients are answered from the cache meanwhile, not after it, and are not
+// called stale for polls the read held up.
 TEST(MeterGateway, MeasuredValuesAreAnsweredWhileAConfigurationReadRuns)
 {
-    PacedFixture f;
+    PacedFixture f(50ms);
     QByteArray config;
     // 30 registers of the KX-4 at 19200 baud: most of a second on the bus.
     f.gateway->handle(ModbusRequest{1, 3, readPdu(0x03, 0, 60)}, QStringLiteral("127.0.0.1:5001"),
@@ -338,6 +339,10 @@ TEST(MeterGateway, MeasuredValuesAreAnsweredWhileAConfigurationReadRuns)
         EXPECT_EQ(f.ask(unit, readPdu(0x04, 0, 24)).at(0), 0x04) << int(unit);
         EXPECT_TRUE(config.isEmpty()) << "a measured value waited for the configuration read";
     }
+    QTest::qWait(400); // many poll intervals, none of them polled
+    const bool stillReading = config.isEmpty();
+    EXPECT_EQ(f.ask(3, readPdu(0x04, 0, 24)).at(0), 0x04);
+    EXPECT_TRUE(stillReading);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !config.isEmpty(); }, 5000));
     EXPECT_EQ(config.at(0), 0x03);
     EXPECT_EQ(config.size(), 2 + 120);
@@ -388,4 +393,32 @@ TEST(MeterGateway, ABusSlowerThanThePollIntervalStillServesItsValues)
         QTest::qWait(30);
     }
     f.gateway->stop();
+}
+
+// A write under way when its time is up is answered once the meter took it:
+// a client told 0x0B would write again what the meter had taken.
+TEST(MeterGateway, AWriteUnderWayPastTheTimeOutIsAnsweredWhenTheMeterTookIt)
+{
+    PacedFixture f(1s, true);
+    ModbusServerLimits limits;
+    limits.requestTimeout = 300ms; // the guard's read of the KX-2 alone lasts well over a second
+    ModbusServer server(*f.gateway, limits, [](const QString&) {});
+    QString error;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0, error)) << error.toStdString();
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, server.port());
+    ASSERT_TRUE(client.waitForConnected(2000));
+    const QByteArray write = writeFloats(40, {12.5F});
+    client.write(modbusFrame(ModbusRequest{3, 1, {}}, write));
+    QByteArray frame;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (frame += client.readAll()).size() >= 7 + 5; }, 8000));
+    EXPECT_EQ(frame.mid(7), write.left(5));
+    f.gateway->stop();
+    RegisterTable meter;
+    meter.RegCount = regCountOf(0);
+    f.link.MeterModel = 0;
+    useLink(f.link, MeterLink{1, 4, 1});
+    f.sim.cardClock().setPace(SimPace::Fast);
+    ASSERT_TRUE(ReadConfiguration(f.link, meter).complete);
+    EXPECT_EQ(meter.RegValue[20], 12.5F);
 }
