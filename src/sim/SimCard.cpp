@@ -144,7 +144,14 @@ std::unique_ptr<SimCard> SimCard::create(const SimOptions& options, QStringList&
     auto card = std::make_unique<SimCard>(state.meters.empty() ? factoryNetwork() : std::move(state.meters), state.base);
     card->m_stateFile = options.stateFile;
     card->m_fileFaults = state.faults;
+    card->m_fileLiveTime = state.liveTime;
     card->m_backupDamaged = damaged;
+    if (state.liveTime) {
+        // Values held still: every program that reads this file sees the same.
+        const auto fixed = static_cast<double>(*state.liveTime);
+        card->m_liveClock = [fixed] { return fixed; };
+        card->m_startTime = 0.0;
+    }
 
     // The meters' time runs on while the program waits for its user.
     card->m_clock.setWall(SimClock::steadyWall());
@@ -666,6 +673,7 @@ bool SimCard::saveState(QString* error)
     SimStateData state;
     state.base = m_base;
     state.faults = m_fileFaults;
+    state.liveTime = m_fileLiveTime;
     for (const SimMeter& m : m_meters)
         state.meters.push_back(m.whenStored());
     QString reason;

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <memory>
 #include <vector>
 
@@ -297,6 +298,7 @@ private:
     std::unique_ptr<FileCopy> m_fileCopy;
     void keepFileCopy(SimStateData state);
     QStringList m_fileFaults; // faults named in the state file; written back with it
+    std::optional<long> m_fileLiveTime; // likewise the live values' fixed time
     bool m_backupDamaged = false;
     QStringList m_messages;
     std::function<void(const QString&)> m_onMessage;

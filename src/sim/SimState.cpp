@@ -290,6 +290,15 @@ bool parseSimState(const QByteArray& bytes, SimStateData& state, QString* reason
                 if (!v)
                     return badValue();
                 result.base = static_cast<std::uint16_t>(*v);
+            } else if (key == QLatin1String("czas_pomiarow")) {
+                if (value.isEmpty()) {
+                    result.liveTime.reset();
+                } else {
+                    const auto v = parseInteger(value, 0, 1000000000);
+                    if (!v)
+                        return badValue();
+                    result.liveTime = *v;
+                }
             } else if (key == QLatin1String("usterki")) {
                 SimFaults check;
                 for (const QString& faultText : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
@@ -489,7 +498,8 @@ QByteArray simStateHead(const SimStateData& state)
         << QStringLiteral(";  miernika (zasilanie mierników trwa między programami); można go poprawiać ręcznie.")
         << QStringLiteral("; [karta]  adres = adres bazowy karty (dziesiętnie lub np. 340h),")
         << QStringLiteral(";          usterki = lista usterek po przecinku: %1").arg(simFaultNames().join(QStringLiteral(", ")))
-        << QStringLiteral(";          (slow-reply, bad-length i oversized-reply przyjmują też =K)")
+        << QStringLiteral(";          (slow-reply, bad-length i oversized-reply przyjmują też =K),")
+        << QStringLiteral(";          czas_pomiarow = sekundy od włączenia, w których wartości mierzone stoją (puste: płyną z czasem)")
         << QStringLiteral("; [miernik] model = KX-2, KX-3 albo KX-4; adres = adres sieciowy; baud = 0..5 (1200..38400);")
         << QStringLiteral(";          miernik bierze adres (KX-3: rejestr 0), prędkość, kontrolę nadawania i czas odpowiedzi")
         << QStringLiteral(";          z rejestrów w EEPROM-ie przy włączeniu i resecie: zmieniaj rejestry, adres i baud tylko je uzupełniają,")
@@ -504,8 +514,10 @@ QByteArray simStateHead(const SimStateData& state)
         << QString()
         << QStringLiteral("[karta]")
         << QStringLiteral("adres=%1").arg(state.base)
-        << QStringLiteral("usterki=%1").arg(state.faults.join(QLatin1Char(',')))
-        << QString();
+        << QStringLiteral("usterki=%1").arg(state.faults.join(QLatin1Char(',')));
+    if (state.liveTime)
+        out << QStringLiteral("czas_pomiarow=%1").arg(*state.liveTime);
+    out << QString();
     QStringEncoder encode("windows-1250");
     return encode(out.join(QStringLiteral("\r\n")));
 }

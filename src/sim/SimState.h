@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <vector>
 
 namespace vardel {
@@ -18,6 +19,9 @@ inline constexpr qint64 kSimStateLimit = qint64{16} << 20;
 struct SimStateData {
     std::uint16_t base = SimCard::kDefaultBase;
     QStringList faults;           // as written in the file, each checked
+    // Seconds since power-up at which the live values stand still, so that
+    // separate programs read the same values; none: they move with time.
+    std::optional<long> liveTime;
     std::vector<SimMeter> meters; // empty: the factory network
 };
 

@@ -16,7 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <csignal>
 
 namespace {
@@ -379,4 +381,93 @@ TEST(ServeProcess, StartsThatCannotServeSayWhy)
         EXPECT_TRUE(taken.stderrText().contains(QStringLiteral("Nie można nasłuchiwać na %1: ").arg(at)))
             << taken.stderrText().toStdString();
     }
+}
+
+namespace {
+
+// Box number (1..10 of the test window) of a measure CSV caption.
+int boxOfCaption(const QString& caption)
+{
+    static const QStringList captions = {QStringLiteral("Pomiar Nr 1"), QStringLiteral("Pomiar Nr 2"), QStringLiteral("Pomiar Nr 3"),
+                                         QStringLiteral("Pomiar Nr 4"), QStringLiteral("Funkcja Nr 1"), QStringLiteral("Funkcja Nr 2"),
+                                         QStringLiteral("Bilans Nr 1"), QStringLiteral("Bilans Nr 2"), QStringLiteral("Bilans Nr 3"),
+                                         QStringLiteral("Bilans Nr 4")};
+    return static_cast<int>(captions.indexOf(caption.trimmed())) + 1;
+}
+
+// mbpoll's "-t 3:hex" lines as words, so that the float32 is decoded exactly.
+std::vector<quint16> mbpollWords(const QString& out)
+{
+    std::vector<quint16> words;
+    static const QRegularExpression line(QStringLiteral(R"(^\[(\d+)\]:\s+0x([0-9A-Fa-f]{1,4})\s*$)"),
+                                         QRegularExpression::MultilineOption);
+    for (auto it = line.globalMatch(out); it.hasNext();)
+        words.push_back(static_cast<quint16>(it.next().captured(2).toUInt(nullptr, 16)));
+    return words;
+}
+
+} // namespace
+
+TEST(ServeProcess, MeasuredValuesOfEveryModelAreWhatMeasureGives)
+{
+    if (!haveMbpoll())
+        GTEST_SKIP() << "mbpoll is not installed";
+    Gateway g;
+    {
+        // Values held still, so that two programs in turn see the same.
+        QFile state(g.simState());
+        ASSERT_TRUE(state.open(QIODevice::WriteOnly));
+        state.write("[karta]\r\nczas_pomiarow=1234\r\n");
+    }
+    struct Unit {
+        int address;
+        const char* model;
+    };
+    const std::vector<Unit> units = {{1, "KX-2"}, {2, "KX-3"}, {3, "KX-4"}};
+    std::vector<std::array<double, 10>> expected;
+    for (const Unit& u : units) {
+        const ProcessRun m = run(kCli, g.cli({QStringLiteral("measure"), QStringLiteral("--count"), QStringLiteral("1"),
+                                              QStringLiteral("--format"), QStringLiteral("csv"), QStringLiteral("--meter-address"),
+                                              QString::number(u.address), QStringLiteral("--model"), QLatin1String(u.model)}));
+        ASSERT_EQ(m.code, 0) << m.err.toStdString();
+        const QStringList lines = m.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), 2) << m.out.toStdString();
+        const QStringList head = lines[0].split(QLatin1Char(';'));
+        const QStringList row = lines[1].split(QLatin1Char(';'));
+        ASSERT_EQ(head.size(), row.size());
+        std::array<double, 10> boxes;
+        boxes.fill(std::nan(""));
+        for (qsizetype c = 1; c < head.size(); ++c) {
+            const int box = boxOfCaption(head[c]);
+            ASSERT_GE(box, 1) << head[c].toStdString();
+            boxes[static_cast<std::size_t>(box - 1)] = row[c].toDouble();
+        }
+        expected.push_back(boxes);
+    }
+
+    ASSERT_TRUE(g.start()) << g.stderrText().toStdString();
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const ProcessRun r = run(QStringLiteral("/usr/bin/mbpoll"),
+                                 {QStringLiteral("-m"), QStringLiteral("tcp"), QStringLiteral("-p"), QString::number(g.port()),
+                                  QStringLiteral("-a"), QString::number(units[i].address), QStringLiteral("-t"),
+                                  QStringLiteral("3:hex"), QStringLiteral("-r"), QStringLiteral("1"), QStringLiteral("-c"),
+                                  QStringLiteral("20"), QStringLiteral("-1"), QStringLiteral("127.0.0.1")});
+        ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+        const std::vector<quint16> words = mbpollWords(r.out);
+        ASSERT_EQ(words.size(), 20u) << r.out.toStdString();
+        for (std::size_t box = 0; box < 10; ++box) {
+            // High word first, the gateway's default.
+            const quint32 bits = (quint32{words[2 * box]} << 16) | words[2 * box + 1];
+            float served = 0;
+            std::memcpy(&served, &bits, sizeof served);
+            const double truth = expected[i][box];
+            if (std::isnan(truth)) {
+                EXPECT_TRUE(std::isnan(served)) << units[i].model << " box " << box + 1 << ": " << served;
+                continue;
+            }
+            // measure prints seven significant digits of the same float32.
+            EXPECT_NEAR(served, truth, std::abs(truth) * 1e-6 + 1e-9) << units[i].model << " box " << box + 1;
+        }
+    }
+    EXPECT_EQ(g.stop(), 143);
 }

@@ -350,6 +350,27 @@ TEST_F(SimState, HandWrittenFileSetsCardMetersAndFaults)
     EXPECT_TRUE(text.endsWith("\r\nusterki=no-ack,no-reset\r\n")) << text.toStdString();
 }
 
+TEST_F(SimState, HeldLiveTimeIsReadCheckedAndKeptBySaving)
+{
+    ASSERT_TRUE(dir.isValid());
+    writeBytes(path, "[karta]\nczas_pomiarow=1234\n");
+    auto card = SimCard::create({path, {}}, messages);
+    ASSERT_TRUE(card);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('\n')).toStdString();
+    ASSERT_TRUE(card->saveState());
+    EXPECT_TRUE(readBytes(path).contains("\r\nczas_pomiarow=1234\r\n")) << readBytes(path).toStdString();
+
+    for (const char* bad : {"-1", "12.5", "x"}) {
+        SimStateData state;
+        QString reason;
+        EXPECT_FALSE(parseSimState(QByteArray("[karta]\nczas_pomiarow=") + bad + "\n", state, &reason)) << bad;
+        EXPECT_TRUE(reason.contains(QStringLiteral("nieprawidłowa wartość"))) << reason.toStdString();
+    }
+    // Without the key nothing is written: the values move with time.
+    SimStateData plain;
+    EXPECT_FALSE(simStateHead(plain).contains("czas_pomiarow="));
+}
+
 TEST_F(SimState, UnknownCommandLineFaultStopsTheStart)
 {
     for (const char* faultText : {"melt", "slow-reply=-1"}) {
