@@ -14,6 +14,7 @@
 #include "files/ConfigFile.h"
 #include "files/ConfigHistory.h"
 #include "gateway/MeterGateway.h"
+#include "gateway/MeterList.h"
 #include "gateway/ModbusServer.h"
 #include "link/Module1.h"
 #include "measure/MeasureValues.h"
@@ -126,9 +127,14 @@ private:
     int diff();
     int program();
     int serve();
-    // serve: the meters of --addresses that will be served, each with its
-    // model (--model, or told by its memory); the others said.
-    std::vector<ServedMeter> servedMeters();
+    // serve: the meters of --addresses, --meters or --scan that will be
+    // served, each at its own link with its model (given, or told by its
+    // memory); the others said. Not kExitOk: the gateway cannot start.
+    int servedMeters(std::vector<ServedMeter>& served);
+    int scannedMeters(std::vector<ServedMeter>& served);
+    // The model given, or the one the meter's memory proves; false: said why not.
+    bool tellModel(ServedMeter& meter, std::optional<std::int16_t> given);
+    void notServed(std::int16_t address, const QString& why);
 
     const CliOptions& m_opt;
     const CliContext& m_ctx;
@@ -505,39 +511,141 @@ int runCli(const CliOptions& options, const CliContext& context)
 
 namespace vardel {
 
-std::vector<ServedMeter> Runner::servedMeters()
+void Runner::notServed(std::int16_t address, const QString& why)
 {
-    std::vector<ServedMeter> served;
-    for (const std::int16_t address : m_opt.addresses) {
+    m_ctx.err(QStringLiteral("Nie można rozpoznać modelu miernika pod adresem %1 (%2); nie będzie obsługiwany.")
+                  .arg(address)
+                  .arg(why));
+}
+
+bool Runner::tellModel(ServedMeter& meter, std::optional<std::int16_t> given)
+{
+    if (given) {
+        meter.model = *given;
+        return true;
+    }
+    // A gateway that guessed would serve one model's values under
+    // another's boxes: only a model the memory proves is served.
+    useLink(*m_link, meter.link);
+    m_link->setResponseTime(meter.responseTime);
+    const ModelFinding finding = checkMeterModel(*m_link);
+    if (finding.model) {
+        meter.model = *finding.model;
+        return true;
+    }
+    notServed(meter.link.address,
+              finding.readFailed ? QStringLiteral("miernik nie odpowiada") : QStringLiteral("model: %1").arg(modelText(finding)));
+    return false;
+}
+
+int Runner::servedMeters(std::vector<ServedMeter>& served)
+{
+    const auto optionResponse = m_opt.responseTimeMs ? std::optional(std::chrono::milliseconds(*m_opt.responseTimeMs))
+                                                     : std::nullopt;
+    if (m_opt.serveScan)
+        return scannedMeters(served);
+
+    // The meters named, by the list file or --addresses, each at its own link.
+    std::vector<std::pair<ServedMeter, std::optional<std::int16_t>>> named;
+    if (!m_opt.metersFile.isEmpty()) {
+        std::vector<MeterListEntry> entries;
+        QString error;
+        if (!readMeterList(m_opt.metersFile, entries, error))
+            return usage(error);
+        for (const MeterListEntry& e : entries) {
+            ServedMeter meter;
+            meter.link = {e.address, e.baudCode.value_or(m_link->BaudCode), e.transmitCheck.value_or(m_link->TransmitCheck)};
+            meter.responseTime = e.responseTimeMs ? std::optional(std::chrono::milliseconds(*e.responseTimeMs)) : optionResponse;
+            named.emplace_back(meter, e.model ? e.model : m_opt.model);
+        }
+    } else {
+        for (const std::int16_t address : m_opt.addresses) {
+            ServedMeter meter;
+            meter.link = {address, m_link->BaudCode, m_link->TransmitCheck};
+            meter.responseTime = optionResponse;
+            named.emplace_back(meter, m_opt.model);
+        }
+    }
+    for (auto& [meter, model] : named) {
         if (stopSignal() != 0)
             break;
-        const MeterLink at{address, m_link->BaudCode, m_link->TransmitCheck};
-        useLink(*m_link, at);
-        if (m_opt.model) {
-            served.push_back({at, *m_opt.model});
-            continue;
-        }
-        // A gateway that guessed would serve one model's values under
-        // another's boxes: only a model the memory proves is served.
-        const ModelFinding finding = checkMeterModel(*m_link);
-        if (finding.model) {
-            served.push_back({at, *finding.model});
-            continue;
-        }
-        const QString why = finding.readFailed ? QStringLiteral("miernik nie odpowiada")
-                                               : QStringLiteral("model: %1").arg(modelText(finding));
-        m_ctx.err(QStringLiteral("Nie można rozpoznać modelu miernika pod adresem %1 (%2); nie będzie obsługiwany.")
-                      .arg(address)
-                      .arg(why));
+        if (tellModel(meter, model))
+            served.push_back(meter);
     }
-    return served;
+    std::sort(served.begin(), served.end(),
+              [](const ServedMeter& a, const ServedMeter& b) { return a.link.address < b.link.address; });
+    return kExitOk;
+}
+
+int Runner::scannedMeters(std::vector<ServedMeter>& served)
+{
+    ScanPlan plan;
+    plan.bauds = m_opt.scanBauds.empty() ? std::vector<std::int16_t>{m_link->BaudCode} : m_opt.scanBauds;
+    plan.addresses = m_opt.addresses;
+    if (plan.addresses.empty()) {
+        for (int a = kFirstUnit; a <= kLastUnit; ++a)
+            plan.addresses.push_back(static_cast<std::int16_t>(a));
+    }
+    plan.response = m_opt.responseTimeMs ? std::chrono::milliseconds(*m_opt.responseTimeMs) : kFactoryResponseTime;
+    // Nothing else is said while a service scans: how long it will be.
+    std::chrono::nanoseconds bound{0};
+    QStringList rateTexts;
+    for (const std::int16_t code : plan.bauds) {
+        bound += static_cast<int>(plan.addresses.size()) * probeReplyBound(code, plan.response);
+        rateTexts << QString::number(baudRateOf(code));
+    }
+    m_ctx.err(QStringLiteral("Szukanie mierników (liczba adresów: %1; prędkości: %2; do ok. %3).")
+                  .arg(plan.addresses.size())
+                  .arg(rateTexts.join(QStringLiteral(", ")), timeLeftText(bound)));
+    std::vector<ScanFind> finds;
+    const ScanOutcome outcome =
+        scanNetwork(*m_link, m_errors, plan, m_ctx, [&finds](const ScanFind& find) { finds.push_back(find); });
+    if (outcome.cardFailed) {
+        m_ctx.err(QStringLiteral("Błąd nadawania danych (adres %1)").arg(outcome.failedAt));
+        return kExitLinkFailed;
+    }
+    if (stopSignal() != 0)
+        return kExitOk;
+    for (const ScanFind& find : finds) {
+        // One unit identifier, one meter: meters that share an address at
+        // two baud rates are served neither, as a client could not tell
+        // which one it asked.
+        QStringList rates;
+        for (const ScanFind& other : finds) {
+            if (other.address == find.address)
+                rates << QString::number(baudRateOf(other.baudCode));
+        }
+        if (rates.size() > 1) {
+            if (rates.first() == QString::number(baudRateOf(find.baudCode)))
+                m_ctx.err(QStringLiteral("Pod adresem %1 odpowiadają mierniki przy %2 bodach; jednostka %1 nie będzie "
+                                         "obsługiwana.")
+                              .arg(find.address)
+                              .arg(rates.join(QStringLiteral(" i "))));
+            continue;
+        }
+        if (!find.finding.model) {
+            notServed(find.address, QStringLiteral("model: %1").arg(modelText(find.finding)));
+            continue;
+        }
+        ServedMeter meter;
+        meter.link = {find.address, find.baudCode, m_link->TransmitCheck};
+        meter.model = *find.finding.model;
+        meter.responseTime = m_opt.responseTimeMs ? std::optional(plan.response) : std::nullopt;
+        served.push_back(meter);
+    }
+    std::sort(served.begin(), served.end(),
+              [](const ServedMeter& a, const ServedMeter& b) { return a.link.address < b.link.address; });
+    return kExitOk;
 }
 
 int Runner::serve()
 {
     if (!m_session->prepareLink())
         return kExitLinkFailed;
-    const std::vector<ServedMeter> meters = servedMeters();
+    const std::int16_t commandBaud = m_link->BaudCode; // the model checks move the link
+    std::vector<ServedMeter> meters;
+    if (const int failed = servedMeters(meters); failed != kExitOk)
+        return failed;
     if (stopSignal() != 0)
         return kExitOk;
     if (meters.empty()) {
@@ -553,6 +661,7 @@ int Runner::serve()
     ModbusServerLimits limits;
     limits.maxClients = m_opt.maxClients;
     limits.requestTimeout = std::chrono::milliseconds(m_opt.requestTimeoutMs);
+    limits.idleTimeout = std::chrono::milliseconds(m_opt.idleTimeoutMs);
     for (const QString& text : m_opt.allow) {
         AllowedNetwork network;
         parseAllowedNetwork(text, network);
@@ -568,8 +677,12 @@ int Runner::serve()
         return kExitUsage;
     }
     QStringList units;
-    for (const ServedMeter& m : meters)
-        units << QStringLiteral("%1 (%2)").arg(m.link.address).arg(modelNameOf(m.model));
+    for (const ServedMeter& m : meters) {
+        // A meter at another baud rate than the command line's says its own.
+        units << (m.link.baudCode == commandBaud
+                      ? QStringLiteral("%1 (%2)").arg(m.link.address).arg(modelNameOf(m.model))
+                      : QStringLiteral("%1 (%2, %3 bodów)").arg(m.link.address).arg(modelNameOf(m.model)).arg(baudRateOf(m.link.baudCode)));
+    }
     m_ctx.err(QStringLiteral("Brama Modbus TCP nasłuchuje na %1; mierniki: %2.")
                   .arg(m_opt.listen, units.join(QStringLiteral(", "))));
 

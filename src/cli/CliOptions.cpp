@@ -1,6 +1,7 @@
 #include "cli/CliOptions.h"
 
 #include "app/TextRules.h"
+#include "gateway/MeterList.h"
 #include "gateway/ModbusServer.h"
 #include "measure/MeasureInterval.h"
 #include "sim/SimState.h"
@@ -121,7 +122,7 @@ constexpr std::array<OptionInfo, 12> kBenchOptions{{
     {"--no-verify", nullptr, false, bit(CliCommand::Program)},
     {"--change-link", nullptr, false, bit(CliCommand::Write)},
     {"--backup", nullptr, false, bit(CliCommand::Write) | bit(CliCommand::Program)},
-    {"--bauds", nullptr, true, bit(CliCommand::Scan)},
+    {"--bauds", nullptr, true, bit(CliCommand::Scan) | bit(CliCommand::Serve)},
     {"--addresses", nullptr, true, bit(CliCommand::Scan) | bit(CliCommand::Program) | bit(CliCommand::Serve)},
     {"--interval", nullptr, true, bit(CliCommand::Measure)},
     {"--format", nullptr, true,
@@ -137,7 +138,10 @@ constexpr std::array<OptionInfo, 12> kBenchOptions{{
 }};
 
 // Options of the Modbus TCP gateway.
-constexpr std::array<OptionInfo, 8> kServeOptions{{
+constexpr std::array<OptionInfo, 11> kServeOptions{{
+    {"--meters", nullptr, true, bit(CliCommand::Serve)},
+    {"--scan", nullptr, false, bit(CliCommand::Serve)},
+    {"--idle-timeout", nullptr, true, bit(CliCommand::Serve)},
     {"--allow-write", nullptr, false, bit(CliCommand::Serve)},
     {"--allow-link-change", nullptr, false, bit(CliCommand::Serve)},
     {"--listen", nullptr, true, bit(CliCommand::Serve)},
@@ -249,12 +253,23 @@ bool applyServeOption(const OptionInfo& o, const QString& value, CliOptions& opt
             options.maxClients = *n;
         return n.has_value();
     }
-    if (name == QLatin1String("--poll") || name == QLatin1String("--request-timeout")) {
+    if (name == QLatin1String("--meters")) {
+        options.metersFile = value;
+        return !value.isEmpty();
+    }
+    if (name == QLatin1String("--scan")) {
+        options.serveScan = true;
+        return true;
+    }
+    if (name == QLatin1String("--poll") || name == QLatin1String("--request-timeout")
+        || name == QLatin1String("--idle-timeout")) {
         // From 0.1 s, as --interval; at most an hour.
         const auto ms = parseSeconds(value, 100);
         if (!ms || *ms > 3600 * 1000)
             return false;
-        (name == QLatin1String("--poll") ? options.pollMs : options.requestTimeoutMs) = *ms;
+        (name == QLatin1String("--poll")              ? options.pollMs
+             : name == QLatin1String("--idle-timeout") ? options.idleTimeoutMs
+                                                       : options.requestTimeoutMs) = *ms;
         return true;
     }
     // --word-order
@@ -549,9 +564,36 @@ bool parseCliArguments(const QStringList& args, CliOptions& options, QString& er
         // A gateway's latency on a card that answers at once would prove nothing.
         if (!options.simPaceGiven)
             options.start.simPace = SimPace::Real;
-        if (options.addresses.empty()) {
-            error = QStringLiteral("Polecenie serve wymaga opcji --addresses A-B albo listy adresów, np. 1,4,7-9.");
+        // Which meters: a list of addresses, a list file, or a scan (of
+        // the addresses given, else of every unit).
+        const int sources = (options.addresses.empty() ? 0 : 1) + (options.metersFile.isEmpty() ? 0 : 1)
+            + (options.serveScan ? 1 : 0);
+        if (sources == 0) {
+            error = QStringLiteral("Polecenie serve wymaga opcji --addresses A-B (albo listy adresów, np. 1,4,7-9), "
+                                   "--meters PLIK albo --scan.");
             return false;
+        }
+        if (!options.metersFile.isEmpty() && sources > 1) {
+            error = QStringLiteral("Opcja --meters wyklucza --addresses i --scan: mierniki podaje plik.");
+            return false;
+        }
+        if (options.serveScan && options.model) {
+            error = QStringLiteral("Opcja --model nie dotyczy --scan: model każdego znalezionego miernika rozpoznaje "
+                                   "jego pamięć.");
+            return false;
+        }
+        if (!options.scanBauds.empty() && !options.serveScan) {
+            error = QStringLiteral("Opcja --bauds dotyczy polecenia serve tylko razem z --scan");
+            return false;
+        }
+        for (const std::int16_t a : options.addresses) {
+            if (a < kFirstUnit || a > kLastUnit) {
+                error = QStringLiteral("Adres %1 nie może być jednostką Modbus: brama obsługuje adresy od %2 do %3.")
+                            .arg(a)
+                            .arg(kFirstUnit)
+                            .arg(kLastUnit);
+                return false;
+            }
         }
         QHostAddress address;
         quint16 port = 0;
@@ -615,11 +657,12 @@ QString cliUsageText()
         "  history                   konfiguracje odczytane z mierników i zapisane do nich, od\n"
         "                            najnowszej (--meter-address N, --model: tylko tego miernika;\n"
         "                            --format)\n"
-        "  serve --addresses A-B|LISTA\n"
-        "                            brama Modbus TCP do mierników tych adresów (jednostka = adres)\n"
+        "  serve --addresses A-B|LISTA | --meters PLIK | --scan\n"
+        "                            brama Modbus TCP do mierników tych adresów, z listy w pliku albo\n"
+        "                            znalezionych przy starcie (jednostka = adres, 1..247)\n"
         "                            do przerwania: wartości pomiarowe (funkcja 04) z odświeżanej\n"
         "                            pamięci, rejestry konfiguracyjne (03) z miernika; zapis\n"
-        "                            tylko z --allow-write; mapa rejestrów w vardel-cli(1)\n"
+        "                            tylko z --allow-write; mapa rejestrów niżej\n"
         "\n"
         "Opcje łącza i karty (wartości domyślne z pliku Vardel.cfg obok programu,\n"
         "po instalacji z ~/.config/vardel/Vardel.cfg):\n"
@@ -663,10 +706,11 @@ QString cliUsageText()
         "  --count N                 measure: liczba odczytów (domyślnie do przerwania)\n"
         "  --interval S              measure: odstęp odczytów w sekundach, od 0.1 lub 0,1\n"
         "                            (domyślnie 1)\n"
-        "  --bauds LISTA             scan: prędkości po przecinku, np. 9600,19200 (domyślnie\n"
-        "                            wszystkie sześć)\n"
+        "  --bauds LISTA             scan, serve --scan: prędkości po przecinku, np. 9600,19200\n"
+        "                            (scan: domyślnie wszystkie sześć; serve: prędkość --baud)\n"
         "  --addresses A-B|LISTA     scan, program, serve: adresy sieciowe, np. 1-32 albo 1,4,7-9\n"
-        "                            (scan: domyślnie 0-255)\n"
+        "                            (scan: domyślnie 0-255; serve --scan: przeszukiwane, domyślnie\n"
+        "                            1-247)\n"
         "  --first                   scan: koniec po pierwszym znalezionym mierniku\n"
         "  --response-time MS        czas odpowiedzi miernika w ms (0..60000): każde oczekiwanie\n"
         "                            na odpowiedź trwa tyle, ile potrzebuje taki miernik; scan:\n"
@@ -674,11 +718,18 @@ QString cliUsageText()
         "                            fabryczne); write: pozwala zapisać czas odpowiedzi do tej\n"
         "                            wartości; read, write, verify, measure, reset-meter, scan,\n"
         "                            program, serve\n"
+        "  --meters PLIK             serve: lista mierników, wiersz na miernik: adres i pola\n"
+        "                            model=, baud=, transmit-check=, response-time= (pominięte:\n"
+        "                            z opcji łącza; model rozpoznany po pamięci); # komentarz\n"
+        "  --scan                    serve: przeszukanie sieci przy starcie i obsługa znalezionych\n"
+        "                            mierników o rozpoznanym modelu (--addresses, --bauds)\n"
         "  --listen ADRES:PORT       serve: adres nasłuchiwania (domyślnie 127.0.0.1:1502; port 502\n"
         "                            wymaga CAP_NET_BIND_SERVICE)\n"
         "  --allow SIEĆ[,SIEĆ…]      serve: sieci (np. 192.168.1.0/24), z których wolno się łączyć;\n"
         "                            wymagane przy nasłuchiwaniu poza 127.0.0.1\n"
         "  --max-clients N           serve: najwięcej klientów naraz (domyślnie 16)\n"
+        "  --idle-timeout S          serve: zamknięcie połączenia bez żądań przez S sekund\n"
+        "                            (domyślnie 60)\n"
         "  --poll S                  serve: odświeżanie wartości pomiarowych co S sekund (domyślnie 1)\n"
         "  --request-timeout S       serve: po tylu sekundach bez odpowiedzi wyjątek 06 (żądanie\n"
         "                            czeka w kolejce) albo 0B (odczyt trwa; rozpoczęty zapis\n"
@@ -697,6 +748,19 @@ QString cliUsageText()
         "  --decimal-comma           measure --format csv: liczby z przecinkiem dziesiętnym\n"
         "  --version                 wersja programu\n"
         "  -h, --help                ten opis\n"
+        "\n"
+        "Mapa rejestrów serve (jednostka = adres miernika; float32 i float64 IEEE-754, starsze\n"
+        "słowo pierwsze, z --word-order little młodsze):\n"
+        "  04, rejestry 0-19         pole b okna testu (1..10) jako float32 pod 2(b-1); NaN: brak\n"
+        "  04, rejestry 20-21        wiek odczytu w ms (32 bity); 22: nieudane odświeżenia;\n"
+        "                            23: wynik zapisu w EEPROM (0 brak, 1 sprawdzony, 2 nie)\n"
+        "  03, rejestry 2N, 2N+1     rejestr konfiguracyjny N jako float32 (zapis: 16)\n"
+        "  03, rejestry 1024+4N..+3  rejestr konfiguracyjny N jako float64 (zapis: 16)\n"
+        "  05, cewki 0 i 1           zapis w EEPROM (sprawdzony po resecie), reset miernika\n"
+        "  43/14                     „Vardel”, model miernika, wersja programu\n"
+        "Przykład (mbpoll liczy rejestry od 1): wartości pomiarowe miernika pod adresem 2:\n"
+        "  vardel-cli serve --addresses 1-3 &\n"
+        "  mbpoll -m tcp -p 1502 -a 2 -t 3:float -B -r 1 -c 10 -1 127.0.0.1\n"
         "\n"
         "Kody wyjścia: 0 powodzenie, 1 błąd wymiany danych lub karta niegotowa (scan: żaden\n"
         "miernik nie odpowiedział; program: nie każdy miernik zaprogramowano), 2 błędne użycie\n"

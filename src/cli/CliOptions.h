@@ -79,6 +79,9 @@ struct CliOptions {
     bool lowWordFirst = false;                         // --word-order little
     bool allowWrite = false;                           // --allow-write
     bool allowLinkChange = false;                      // --allow-link-change
+    QString metersFile;                                // --meters: the list of meters served
+    bool serveScan = false;                            // --scan: serve the meters a scan finds
+    int idleTimeoutMs = 60000;                         // --idle-timeout
 };
 
 // Parses the arguments after the program name. Options may stand before or

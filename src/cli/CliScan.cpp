@@ -24,47 +24,29 @@ std::chrono::nanoseconds probeReplyBound(std::int16_t baudCode, std::chrono::mil
     return needs + needs / 5 + std::chrono::milliseconds(20);
 }
 
-int runScan(Module1& link, LinkErrors& errors, const CliOptions& options, const CliContext& context)
+ScanOutcome scanNetwork(Module1& link, LinkErrors& errors, const ScanPlan& plan, const CliContext& context,
+                        const std::function<void(const ScanFind&)>& onFound)
 {
-    std::vector<std::int16_t> bauds = options.scanBauds;
-    if (bauds.empty())
-        bauds = {0, 1, 2, 3, 4, 5};
-    std::vector<std::int16_t> addresses = options.addresses;
-    if (addresses.empty()) {
-        addresses.resize(256);
-        std::iota(addresses.begin(), addresses.end(), std::int16_t{0});
-    }
-
     const std::int16_t savedAddress = link.MeterAddress;
     const std::int16_t savedBaud = link.BaudCode;
     const std::int16_t savedModel = link.MeterModel;
 
-    const std::chrono::milliseconds response =
-        options.responseTimeMs ? std::chrono::milliseconds(*options.responseTimeMs) : kFactoryResponseTime;
-    const int perBaud = static_cast<int>(addresses.size());
-    const int total = static_cast<int>(bauds.size()) * perBaud;
+    const int perBaud = static_cast<int>(plan.addresses.size());
+    ScanOutcome outcome;
+    outcome.total = static_cast<int>(plan.bauds.size()) * perBaud;
     // What the probes still to come take when nobody answers them, which is
     // nearly all of them: the time the progress line says is left.
     std::chrono::nanoseconds left{0};
-    for (const std::int16_t code : bauds)
-        left += perBaud * probeReplyBound(code, response);
+    for (const std::int16_t code : plan.bauds)
+        left += perBaud * probeReplyBound(code, plan.response);
 
-    int done = 0;
-    int found = 0;
-    bool cardFailed = false;
-    int failedAt = 0;
-    bool interrupted = false;
     bool enough = false;
     ProgressDisplay bar(QStringLiteral("Przeszukiwanie sieci"), context.stderrIsTerminal, context.rawErr);
-    CliResults results(context, options.format,
-                       {QStringLiteral("address"), QStringLiteral("baud"), QStringLiteral("model")});
-    results.begin();
-
-    for (std::int16_t code : bauds) {
-        const auto bound = probeReplyBound(code, response);
-        for (const std::int16_t address : addresses) {
+    for (std::int16_t code : plan.bauds) {
+        const auto bound = probeReplyBound(code, plan.response);
+        for (const std::int16_t address : plan.addresses) {
             if (context.stopRequested()) {
-                interrupted = true;
+                outcome.interrupted = true;
                 break;
             }
             link.MeterAddress = address;
@@ -77,33 +59,31 @@ int runScan(Module1& link, LinkErrors& errors, const CliOptions& options, const 
             link.MeterModel = kModelKX2;
             link.ReadConfigReg(0, value, flag, bound);
             left -= bound;
-            bar.update(++done, total, QStringLiteral("zostało ok. %1").arg(timeLeftText(left)));
+            bar.update(++outcome.done, outcome.total, QStringLiteral("zostało ok. %1").arg(timeLeftText(left)));
             if (flag != 0) {
                 // Silence is the usual answer; a request the card never sent
                 // means the card itself has stopped working (unless Ctrl+C
                 // cut the wait short).
-                cardFailed = errors.first() == LinkErrors::Kind::Transmit && !context.stopRequested();
-                failedAt = address;
-                if (cardFailed)
+                outcome.cardFailed = errors.first() == LinkErrors::Kind::Transmit && !context.stopRequested();
+                outcome.failedAt = address;
+                if (outcome.cardFailed)
                     break;
                 continue;
             }
 
-            const ModelFinding finding = checkMeterModel(link);
+            ScanFind find{address, code, checkMeterModel(link), true};
             // A model read that Ctrl+C cut short tells nothing about the
             // meter: it answered, but was not checked.
-            const QString model = context.stopRequested() ? QStringLiteral("niesprawdzony") : modelText(finding);
+            find.checked = !context.stopRequested();
             bar.hide();
-            const int rate = baudRateOf(code);
-            results.add(QStringLiteral("%1 %2 %3").arg(address).arg(rate).arg(model),
-                        {RecordValue::fromInteger(address), RecordValue::fromInteger(rate), RecordValue::fromText(model)});
-            ++found;
-            if (options.scanFirstOnly) {
+            onFound(find);
+            ++outcome.found;
+            if (plan.firstOnly) {
                 enough = true;
                 break;
             }
         }
-        if (cardFailed || interrupted || enough)
+        if (outcome.cardFailed || outcome.interrupted || enough)
             break;
     }
     bar.finish();
@@ -117,18 +97,44 @@ int runScan(Module1& link, LinkErrors& errors, const CliOptions& options, const 
     link.CardSetLink();
     link.setStopFlag(context.stopSignal);
     errors.clear();
+    return outcome;
+}
 
-    if (cardFailed) {
-        context.err(QStringLiteral("Błąd nadawania danych (adres %1)").arg(failedAt));
+int runScan(Module1& link, LinkErrors& errors, const CliOptions& options, const CliContext& context)
+{
+    ScanPlan plan;
+    plan.bauds = options.scanBauds;
+    if (plan.bauds.empty())
+        plan.bauds = {0, 1, 2, 3, 4, 5};
+    plan.addresses = options.addresses;
+    if (plan.addresses.empty()) {
+        plan.addresses.resize(256);
+        std::iota(plan.addresses.begin(), plan.addresses.end(), std::int16_t{0});
+    }
+    plan.response = options.responseTimeMs ? std::chrono::milliseconds(*options.responseTimeMs) : kFactoryResponseTime;
+    plan.firstOnly = options.scanFirstOnly;
+
+    CliResults results(context, options.format,
+                       {QStringLiteral("address"), QStringLiteral("baud"), QStringLiteral("model")});
+    results.begin();
+    const ScanOutcome outcome = scanNetwork(link, errors, plan, context, [&results](const ScanFind& find) {
+        const QString model = find.checked ? modelText(find.finding) : QStringLiteral("niesprawdzony");
+        const int rate = baudRateOf(find.baudCode);
+        results.add(QStringLiteral("%1 %2 %3").arg(find.address).arg(rate).arg(model),
+                    {RecordValue::fromInteger(find.address), RecordValue::fromInteger(rate), RecordValue::fromText(model)});
+    });
+
+    if (outcome.cardFailed) {
+        context.err(QStringLiteral("Błąd nadawania danych (adres %1)").arg(outcome.failedAt));
         return kExitLinkFailed;
     }
     if (context.stopRequested()) {
         // The addresses not probed say nothing of the meters there: no
         // "none answered" after a stop. The signal gives the exit code.
-        context.err(QStringLiteral("Przeszukiwanie przerwane po %1 z %2 prób.").arg(done).arg(total));
+        context.err(QStringLiteral("Przeszukiwanie przerwane po %1 z %2 prób.").arg(outcome.done).arg(outcome.total));
         return kExitOk;
     }
-    if (found == 0) {
+    if (outcome.found == 0) {
         context.err(QStringLiteral("Żaden miernik nie odpowiedział."));
         return kExitLinkFailed;
     }

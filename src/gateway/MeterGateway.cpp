@@ -1,5 +1,7 @@
 #include "gateway/MeterGateway.h"
 
+#include "gateway/MeterList.h"
+
 #include "link/MeterModels.h"
 #include "link/Module1.h"
 #include "measure/MeasureValues.h"
@@ -190,6 +192,7 @@ void MeterGateway::talkTo(const Unit& unit)
     m_link.MeterModel = unit.meter.model;
     if (linkInUse(m_link) != unit.meter.link)
         useLink(m_link, unit.meter.link);
+    m_link.setResponseTime(unit.meter.responseTime);
 }
 
 bool MeterGateway::fresh(const Unit& unit) const
@@ -357,6 +360,8 @@ std::optional<double> MeterGateway::floatAt(const QByteArray& pdu, int offset, b
 std::optional<ModbusException> MeterGateway::guardedWrite(Unit& unit, const std::vector<std::pair<int, float>>& changes,
                                                           bool eeprom)
 {
+    if (const auto refused = refuseUnitMove(unit, changes))
+        return refused;
     talkTo(unit);
     RegisterTable table;
     table.RegCount = regCountOf(unit.meter.model);
@@ -393,6 +398,36 @@ std::optional<ModbusException> MeterGateway::guardedWrite(Unit& unit, const std:
     default:
         return ModbusException::TargetFailed;
     }
+}
+
+std::optional<ModbusException> MeterGateway::refuseUnitMove(const Unit& unit,
+                                                            const std::vector<std::pair<int, float>>& changes)
+{
+    const int addressRegister = linkRegistersOf(unit.meter.model).address;
+    for (const auto& [r, value] : changes) {
+        // A value that is no whole address is the guard's to refuse.
+        if (r != addressRegister || value != std::floor(value) || value == unit.meter.link.address)
+            continue;
+        QString why;
+        if (value < kFirstUnit || value > kLastUnit) {
+            why = QStringLiteral("jednostki Modbus to adresy od %1 do %2").arg(kFirstUnit).arg(kLastUnit);
+        } else {
+            // Two meters under one unit identifier: neither could be told apart.
+            const std::lock_guard lock(m_cache);
+            for (const Unit& other : m_units) {
+                if (&other != &unit && other.meter.link.address == static_cast<std::int16_t>(value))
+                    why = QStringLiteral("pod tym adresem brama obsługuje już miernik %1").arg(modelNameOf(other.meter.model));
+            }
+        }
+        if (why.isEmpty())
+            continue;
+        say(QStringLiteral("Odrzucono zmianę adresu miernika jednostki %1 na %2: %3.")
+                .arg(unit.meter.link.address)
+                .arg(static_cast<double>(value))
+                .arg(why));
+        return ModbusException::IllegalValue;
+    }
+    return std::nullopt;
 }
 
 // Function 16 over whole floats of either block: a float is written whole or

@@ -36,10 +36,12 @@ inline constexpr int kResetCoil = 1; // reset the meter
 // 2N, and as float64 at kFloat64Base + 4N.
 inline constexpr int kFloat64Base = 1024;
 
-// One meter the gateway serves, with the model its memory proved.
+// One meter the gateway serves, with the model its memory proved, at its own
+// link: meters of several baud rates (and response times) share one card.
 struct ServedMeter {
     MeterLink link;
     std::int16_t model = 0;
+    std::optional<std::chrono::milliseconds> responseTime; // none: the factory's 20 ms
 };
 
 struct GatewaySettings {
@@ -124,6 +126,9 @@ private:
     // through the guard; eeprom: stored and proven. nullopt: done.
     std::optional<ModbusException> guardedWrite(Unit& unit, const std::vector<std::pair<int, float>>& changes,
                                                 bool eeprom);
+    // A change of the meter's address onto another served meter's unit, or
+    // outside the units 1..247: 0x03, said.
+    std::optional<ModbusException> refuseUnitMove(const Unit& unit, const std::vector<std::pair<int, float>>& changes);
     std::optional<double> floatAt(const QByteArray& pdu, int offset, bool wide) const;
     void appendFloat32(QByteArray& words, float value) const;
     void appendFloat64(QByteArray& words, double value) const;

@@ -214,7 +214,14 @@ TEST(CliArguments, MistakesAreRefusedWithTheirReason)
         {"history --wait", "Opcja --wait nie dotyczy polecenia history"},
         {"write a.KX3 --eeprom=1", "Nieprawidłowa wartość opcji --eeprom: 1"},
         {"scan --bauds 19200,", "Nieprawidłowa wartość opcji --bauds: 19200,"},
-        {"serve", "Polecenie serve wymaga opcji --addresses A-B albo listy adresów, np. 1,4,7-9."},
+        {"serve", "Polecenie serve wymaga opcji --addresses A-B (albo listy adresów, np. 1,4,7-9), --meters PLIK albo --scan."},
+        {"serve --addresses 0-3", "Adres 0 nie może być jednostką Modbus: brama obsługuje adresy od 1 do 247."},
+        {"serve --addresses 248", "Adres 248 nie może być jednostką Modbus: brama obsługuje adresy od 1 do 247."},
+        {"serve --meters m.conf --scan", "Opcja --meters wyklucza --addresses i --scan: mierniki podaje plik."},
+        {"serve --meters m.conf --addresses 1", "Opcja --meters wyklucza --addresses i --scan: mierniki podaje plik."},
+        {"serve --scan --model KX-3", "Opcja --model nie dotyczy --scan: model każdego znalezionego miernika rozpoznaje jego pamięć."},
+        {"serve --addresses 1 --bauds 9600", "Opcja --bauds dotyczy polecenia serve tylko razem z --scan"},
+        {"serve --scan --idle-timeout 0", "Nieprawidłowa wartość opcji --idle-timeout: 0"},
         // Safe by default: another address than loopback names who may come.
         {"serve --addresses 1 --listen 0.0.0.0:1502",
          "Nasłuchiwanie na 0.0.0.0:1502 wymaga opcji --allow SIEĆ/BITY (sieci, z których wolno się łączyć, "

@@ -38,7 +38,7 @@ struct Fixture {
         link.CardSetLink();
         std::vector<ServedMeter> meters;
         for (const SimMeter& m : sim.meters())
-            meters.push_back({MeterLink{static_cast<std::int16_t>(m.address), 4, 1}, m.model});
+            meters.push_back({MeterLink{static_cast<std::int16_t>(m.address), 4, 1}, m.model, std::nullopt});
         gateway = std::make_unique<MeterGateway>(
             link, meters, GatewaySettings{poll, lowWordFirst, "1.0", allowWrite, allowLinkChange},
             [this](const QString& line) { log << line; });
@@ -290,6 +290,15 @@ TEST(MeterGateway, AllowedWritesStillKeepTheGuards)
     }
 
     Fixture moving(false, true, true);
+    // Even with link changes allowed, not onto a unit already served nor
+    // outside the units a client can name.
+    for (const float onto : {1.0f, 0.0f, 248.0f}) {
+        SCOPED_TRACE(onto);
+        EXPECT_EQ(moving.ask(2, writeFloats(0, {onto})), QByteArray::fromHex("9003"));
+        EXPECT_TRUE(moving.log.last().contains(QStringLiteral("Odrzucono zmianę adresu miernika jednostki 2")))
+            << moving.log.join(QLatin1Char('\n')).toStdString();
+    }
+    EXPECT_EQ(float32At(moving.ask(2, readPdu(0x03, 0, 2)), 0), address);
     const QByteArray move = writeFloats(0, {address + 5});
     EXPECT_EQ(moving.ask(2, move), move.left(5)) << moving.log.join(QLatin1Char('\n')).toStdString();
 }

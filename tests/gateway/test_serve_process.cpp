@@ -77,7 +77,8 @@ public:
         m_args = QStringList{QStringLiteral("serve"), QStringLiteral("--sim-state"), simState(),
                              QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(m_port)}
             + extra;
-        if (!extra.contains(QStringLiteral("--addresses")))
+        if (!extra.contains(QStringLiteral("--addresses")) && !extra.contains(QStringLiteral("--meters"))
+            && !extra.contains(QStringLiteral("--scan")))
             m_args << QStringLiteral("--addresses") << QStringLiteral("1-4");
         // Where timing is not what is tested, the card answers at once.
         if (!extra.contains(QStringLiteral("--sim-pace")))
@@ -146,6 +147,13 @@ std::vector<double> mbpollValues(const QString& out)
 QJsonObject jsonOf(const ProcessRun& r)
 {
     return QJsonDocument::fromJson(r.out.toUtf8()).object();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
 }
 
 } // namespace
@@ -371,6 +379,17 @@ TEST(ServeProcess, StartsThatCannotServeSayWhy)
         EXPECT_TRUE(noMeter.stderrText().contains(QStringLiteral("Żaden miernik nie będzie obsługiwany.")));
     }
     {
+        // A list file's mistake names the file and its line, and nothing starts.
+        QTemporaryDir dir;
+        const QString list = dir.filePath(QStringLiteral("mierniki.conf"));
+        writeFile(list, "1\n2 baud=19201\n");
+        Gateway badList({QStringLiteral("--meters"), list});
+        badList.start();
+        EXPECT_EQ(badList.wait(), 2);
+        EXPECT_TRUE(badList.stderrText().contains(list + QStringLiteral(":2: nieznana prędkość „19201”")))
+            << badList.stderrText().toStdString();
+    }
+    {
         // A port another program holds: the address and the reason, code 2.
         QTcpServer holder;
         ASSERT_TRUE(holder.listen(QHostAddress::LocalHost, 0));
@@ -381,6 +400,79 @@ TEST(ServeProcess, StartsThatCannotServeSayWhy)
         EXPECT_TRUE(taken.stderrText().contains(QStringLiteral("Nie można nasłuchiwać na %1: ").arg(at)))
             << taken.stderrText().toStdString();
     }
+}
+
+namespace {
+
+// mbpoll's reading of a unit's first two measured values, and
+// what it said.
+ProcessRun mbpollInput(quint16 port, int unit)
+{
+    return run(QStringLiteral("/usr/bin/mbpoll"),
+               {QStringLiteral("-m"), QStringLiteral("tcp"), QStringLiteral("-p"), QString::number(port),
+                QStringLiteral("-a"), QString::number(unit), QStringLiteral("-t"), QStringLiteral("3:float"),
+                QStringLiteral("-B"), QStringLiteral("-r"), QStringLiteral("1"), QStringLiteral("-c"), QStringLiteral("2"),
+                QStringLiteral("-1"), QStringLiteral("127.0.0.1")});
+}
+
+// A KX-2 at 1 and 5 at 19200 baud, a KX-4 at 5 and 7 at 9600: two meters
+// answer as unit 5, each at its own baud rate.
+const QByteArray kMixedBauds = "[miernik]\r\nmodel=KX-2\r\nadres=1\r\nbaud=4\r\n"
+                               "[miernik]\r\nmodel=KX-2\r\nadres=5\r\nbaud=4\r\n"
+                               "[miernik]\r\nmodel=KX-4\r\nadres=5\r\nbaud=3\r\n"
+                               "[miernik]\r\nmodel=KX-4\r\nadres=7\r\nbaud=3\r\n";
+
+} // namespace
+
+TEST(ServeProcess, AMeterListServesEachMeterAtItsOwnLink)
+{
+    if (!haveMbpoll())
+        GTEST_SKIP() << "mbpoll is not installed";
+    QTemporaryDir dir;
+    const QString list = dir.filePath(QStringLiteral("mierniki.conf"));
+    writeFile(list, "# hala B\n1\n7 baud=9600 response-time=20\n");
+    Gateway g({QStringLiteral("--meters"), list});
+    writeFile(g.simState(), kMixedBauds);
+    ASSERT_TRUE(g.start()) << g.stderrText().toStdString();
+    EXPECT_TRUE(g.stderrText().contains(QStringLiteral("mierniki: 1 (KX-2), 7 (KX-4, 9600 bodów).")))
+        << g.stderrText().toStdString();
+    for (const int unit : {1, 7}) {
+        const ProcessRun read = mbpollInput(g.port(), unit);
+        EXPECT_EQ(read.code, 0) << unit << read.out.toStdString() << read.err.toStdString();
+        EXPECT_EQ(mbpollValues(read.out).size(), 2u) << unit;
+    }
+    EXPECT_EQ(g.stop(), 143);
+
+    // The unit the list gives and the link the meter answers at must agree:
+    // 7 at the command line's 19200 baud is not there.
+    const QString wrong = dir.filePath(QStringLiteral("zle.conf"));
+    writeFile(wrong, "1\n7\n");
+    Gateway missing({QStringLiteral("--meters"), wrong});
+    writeFile(missing.simState(), kMixedBauds);
+    ASSERT_TRUE(missing.start()) << missing.stderrText().toStdString();
+    EXPECT_TRUE(missing.stderrText().contains(QStringLiteral("pod adresem 7 (miernik nie odpowiada)")));
+    EXPECT_TRUE(missing.stderrText().contains(QStringLiteral("mierniki: 1 (KX-2).")));
+    EXPECT_EQ(missing.stop(), 143);
+}
+
+TEST(ServeProcess, AScanServesWhatItFindsButNotTwoMetersUnderOneUnit)
+{
+    if (!haveMbpoll())
+        GTEST_SKIP() << "mbpoll is not installed";
+    Gateway g({QStringLiteral("--scan"), QStringLiteral("--bauds"), QStringLiteral("9600,19200"),
+               QStringLiteral("--addresses"), QStringLiteral("1-8")});
+    writeFile(g.simState(), kMixedBauds);
+    ASSERT_TRUE(g.start()) << g.stderrText().toStdString();
+    const QString said = g.stderrText();
+    EXPECT_TRUE(said.contains(QStringLiteral("Pod adresem 5 odpowiadają mierniki przy 9600 i 19200 bodach; jednostka 5 "
+                                             "nie będzie obsługiwana.")))
+        << said.toStdString();
+    EXPECT_TRUE(said.contains(QStringLiteral("mierniki: 1 (KX-2), 7 (KX-4, 9600 bodów).")));
+    EXPECT_EQ(mbpollInput(g.port(), 7).code, 0);
+    const ProcessRun five = mbpollInput(g.port(), 5);
+    EXPECT_NE(five.code, 0);
+    EXPECT_TRUE((five.out + five.err).contains(QStringLiteral("Gateway path unavailable"))) << five.out.toStdString();
+    EXPECT_EQ(g.stop(), 143);
 }
 
 namespace {
