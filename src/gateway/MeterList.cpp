@@ -123,7 +123,8 @@ bool readMeterList(const QString& path, std::vector<MeterListEntry>& entries, QS
     QByteArray bytes;
     QString reason;
     if (!readWholeFile(path, kMeterListMaxBytes, bytes, &reason)) {
-        error = QStringLiteral("%1: %2").arg(shown, reason);
+        // A refused link names itself already.
+        error = reason.startsWith(shown) ? reason : QStringLiteral("%1: %2").arg(shown, reason);
         return false;
     }
     QStringDecoder utf8(QStringDecoder::Utf8);
