@@ -82,6 +82,8 @@ private:
     void readFrames(Connection* connection);
     void answer(Connection* connection, const QByteArray& pdu);
     void drop(Connection* connection, const QString& why = {});
+    // Still open: a socket may say it is gone from inside any call on it.
+    bool live(const Connection* connection) const;
 
     ModbusHandler& m_handler;
     ModbusServerLimits m_limits;

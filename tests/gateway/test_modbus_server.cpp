@@ -124,6 +124,25 @@ TEST(ModbusServer, OneRequestPerConnectionIsUnderWayTheNextWaitsInTheSocket)
     EXPECT_EQ(f.handler.seen.size(), 2u);
 }
 
+TEST(ModbusServer, RequestsAnsweredAtOnceAreReadBackToBackAndNeverTimedOut)
+{
+    ModbusServerLimits limits;
+    limits.requestTimeout = 100ms;
+    Fixture f(limits);
+    ASSERT_TRUE(f.listen());
+    auto c = f.client();
+    // In one segment: nothing more comes from the network to read the rest by.
+    c->write(request(1, 5, QByteArray::fromHex("0400000001")) + request(2, 6, QByteArray::fromHex("0400000001"))
+             + request(3, 7, QByteArray::fromHex("0400000001")));
+    const QByteArray got = reply(*c, 3 * 11);
+    ASSERT_EQ(got.size(), 3 * 11);
+    EXPECT_EQ(got, QByteArray::fromHex("0001000000050504020005" "0002000000050604020006" "0003000000050704020007"));
+    // No stale time-out of an answered request later.
+    QTest::qWait(250);
+    EXPECT_TRUE(c->readAll().isEmpty());
+    EXPECT_EQ(c->state(), QAbstractSocket::ConnectedState);
+}
+
 TEST(ModbusServer, ARequestNotAnsweredInTimeGets0x0BAndTheLateAnswerIsDropped)
 {
     ModbusServerLimits limits;
@@ -151,8 +170,15 @@ TEST(ModbusServer, TooManyClientsAndIdleOnesAreClosed)
     auto third = f.client();
     EXPECT_TRUE(closedByServer(*third));
     EXPECT_TRUE(f.log.filter(QStringLiteral("odrzucone (najwyżej 2 klientów naraz, --max-clients)")).size() == 1);
+    // `a` keeps asking for longer than the idle time-out, `b` says nothing.
+    for (std::uint16_t t = 1; t <= 6; ++t) {
+        a->write(request(t, 1, QByteArray::fromHex("0400000001")));
+        EXPECT_EQ(reply(*a, 11).size(), 11);
+        QTest::qWait(100);
+    }
+    EXPECT_EQ(a->state(), QAbstractSocket::ConnectedState);
+    EXPECT_EQ(b->state(), QAbstractSocket::UnconnectedState);
     EXPECT_TRUE(closedByServer(*a));
-    EXPECT_TRUE(closedByServer(*b));
     EXPECT_EQ(f.log.filter(QStringLiteral("zamknięte (bezczynne).")).size(), 2);
 }
 
