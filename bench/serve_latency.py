@@ -119,6 +119,9 @@ def main():
     if kind not in ("native", "processes", "threads") or not args:
         sys.exit(__doc__)
     build = args[0]
+    for program in ["vardel-cli"] + (["vardel_serve_load"] if kind == "native" else []):
+        if not os.access(os.path.join(build, "bin", program), os.X_OK):
+            sys.exit(f"{build}/bin/{program} is missing: build the target {program}")
     clients = int(args[1]) if len(args) > 1 else 20
     seconds = float(args[2]) if len(args) > 2 else 60
     period = float(args[3]) if len(args) > 3 else 0.1
