@@ -15,6 +15,10 @@ namespace {
 // Enough for a frame and a half; a client that sends more waits in the
 // kernel's buffers, not in ours.
 constexpr qint64 kSocketReadBuffer = 512;
+// Replies a client has not taken yet: past what the kernel may hold for it
+// and this much in ours, its next request is not read until it takes them.
+constexpr int kKernelSendBuffer = 64 * 1024;
+constexpr qint64 kUnsentReplies = 2048;
 } // namespace
 
 struct ModbusServer::Connection {
@@ -29,6 +33,7 @@ struct ModbusServer::Connection {
     ModbusRequest pending;
     quint64 pendingId = 0; // 0: no request under way
     bool handling = false; // inside the handler's call for `pending`
+    bool backedUp = false; // not read until the unsent replies have gone
 };
 
 bool parseAllowedNetwork(const QString& text, AllowedNetwork& network)
@@ -149,6 +154,7 @@ void ModbusServer::acceptPending()
         // A reply is one small segment: it goes out now, not when the
         // client's acknowledgement of the last one has come.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kKernelSendBuffer);
         c->idle.setSingleShot(true);
         c->idle.setInterval(m_limits.idleTimeout);
         c->timeout.setSingleShot(true);
@@ -157,6 +163,12 @@ void ModbusServer::acceptPending()
         m_log(QStringLiteral("Połączenie z %1: przyjęte.").arg(peer));
         connect(socket, &QTcpSocket::readyRead, this, [this, c] { readFrames(c); });
         connect(socket, &QTcpSocket::disconnected, this, [this, c] { drop(c); });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, c] {
+            if (c->backedUp && c->socket->bytesToWrite() <= kUnsentReplies) {
+                c->backedUp = false;
+                readFrames(c);
+            }
+        });
         connect(&c->idle, &QTimer::timeout, this, [this, c] {
             const qint64 quiet = c->lastHeard.elapsed();
             const qint64 limit = static_cast<qint64>(m_limits.idleTimeout.count());
@@ -181,6 +193,10 @@ void ModbusServer::readFrames(Connection* c)
 {
     // One request at a time per connection: the rest waits in the socket.
     while (c->pendingId == 0) {
+        // A client that sends without reading would grow our write buffer.
+        c->backedUp = c->socket->bytesToWrite() > kUnsentReplies;
+        if (c->backedUp)
+            return;
         std::array<char, ModbusFrameReader::kMaxFrame> chunk{};
         const std::size_t want = c->reader.wanted();
         const qint64 got = want == 0 ? 0 : c->socket->read(chunk.data(), static_cast<qint64>(want));

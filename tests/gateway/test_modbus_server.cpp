@@ -1,5 +1,6 @@
 #include "gateway/ModbusServer.h"
 
+#include <QElapsedTimer>
 #include <QNetworkInterface>
 #include <QTcpSocket>
 #include <QTest>
@@ -14,15 +15,17 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Answers FC 04 at once with the unit echoed; keeps every other request
-// unanswered until the test says so.
+// Answers FC 04 at once with as many registers as asked, the unit in the
+// last; keeps every other request unanswered until the test says so.
 class FakeHandler : public ModbusHandler {
 public:
     void handle(const ModbusRequest& request, const QString&, Reply reply) override
     {
         seen.push_back(request);
         if (request.function() == 0x04) {
-            reply(QByteArray::fromHex("0402") + QByteArray(1, '\0') + QByteArray(1, static_cast<char>(request.unit)));
+            const int bytes = 2 * pduWord(request.pdu, 3);
+            reply(QByteArray(1, '\x04') + QByteArray(1, static_cast<char>(bytes)) + QByteArray(bytes - 1, '\0')
+                  + QByteArray(1, static_cast<char>(request.unit)));
             return;
         }
         held.push_back(std::move(reply));
@@ -141,6 +144,38 @@ TEST(ModbusServer, RequestsAnsweredAtOnceAreReadBackToBackAndNeverTimedOut)
     QTest::qWait(250);
     EXPECT_TRUE(c->readAll().isEmpty());
     EXPECT_EQ(c->state(), QAbstractSocket::ConnectedState);
+}
+
+TEST(ModbusServer, AClientThatDoesNotReadItsRepliesIsNotReadEitherUntilItDoes)
+{
+    Fixture f;
+    ASSERT_TRUE(f.listen());
+    auto c = f.client();
+    c->setReadBufferSize(1); // its replies stay in the kernel's buffers
+    // Their replies are far more than the kernel's buffers hold.
+    constexpr int kRequests = 5000;
+    constexpr int kReply = 9 + 250;
+    QByteArray many;
+    for (int i = 0; i < kRequests; ++i)
+        many += request(static_cast<std::uint16_t>(i), 1, QByteArray::fromHex("040000007d"));
+    c->write(many);
+    // Until the server stops taking requests (or has taken them all).
+    std::size_t seen = 0;
+    for (int still = 0; still < 3 && seen < kRequests; QTest::qWait(100)) {
+        still = f.handler.seen.size() == seen ? still + 1 : 0;
+        seen = f.handler.seen.size();
+    }
+    EXPECT_LT(seen, std::size_t{kRequests}) << "the replies it does not read pile up in the server";
+    // Once it reads, the rest is answered (read as it comes: megabytes in turns of 10 ms would be slow).
+    c->setReadBufferSize(0);
+    qint64 got = 0;
+    QElapsedTimer waited;
+    waited.start();
+    while (got < kReply * kRequests && waited.elapsed() < 5000) {
+        QCoreApplication::processEvents();
+        got += c->readAll().size();
+    }
+    EXPECT_EQ(got, kReply * kRequests);
 }
 
 TEST(ModbusServer, ARequestNotAnsweredInTimeGets0x0BAndTheLateAnswerIsDropped)
