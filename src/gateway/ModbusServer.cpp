@@ -1,5 +1,6 @@
 #include "gateway/ModbusServer.h"
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -14,16 +15,25 @@ namespace {
 // Enough for a frame and a half; a client that sends more waits in the
 // kernel's buffers, not in ours.
 constexpr qint64 kSocketReadBuffer = 512;
+// Replies a client has not taken yet: past what the kernel may hold for it
+// and this much in ours, its next request is not read until it takes them.
+constexpr int kKernelSendBuffer = 64 * 1024;
+constexpr qint64 kUnsentReplies = 2048;
 } // namespace
 
 struct ModbusServer::Connection {
     QTcpSocket* socket = nullptr;
     QString peer;
     ModbusFrameReader reader;
+    // Not restarted for every frame: when it fires it looks at lastHeard.
     QTimer idle;
+    QElapsedTimer lastHeard;
+    // Runs only for a request not answered inside the handler's call.
     QTimer timeout;
     ModbusRequest pending;
     quint64 pendingId = 0; // 0: no request under way
+    bool handling = false; // inside the handler's call for `pending`
+    bool backedUp = false; // not read until the unsent replies have gone
 };
 
 bool parseAllowedNetwork(const QString& text, AllowedNetwork& network)
@@ -141,6 +151,10 @@ void ModbusServer::acceptPending()
         c->peer = peer;
         socket->setParent(nullptr);
         socket->setReadBufferSize(kSocketReadBuffer);
+        // A reply is one small segment: it goes out now, not when the
+        // client's acknowledgement of the last one has come.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kKernelSendBuffer);
         c->idle.setSingleShot(true);
         c->idle.setInterval(m_limits.idleTimeout);
         c->timeout.setSingleShot(true);
@@ -149,13 +163,27 @@ void ModbusServer::acceptPending()
         m_log(QStringLiteral("Połączenie z %1: przyjęte.").arg(peer));
         connect(socket, &QTcpSocket::readyRead, this, [this, c] { readFrames(c); });
         connect(socket, &QTcpSocket::disconnected, this, [this, c] { drop(c); });
-        connect(&c->idle, &QTimer::timeout, this, [this, c] { drop(c, QStringLiteral("bezczynne")); });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, c] {
+            if (c->backedUp && c->socket->bytesToWrite() <= kUnsentReplies) {
+                c->backedUp = false;
+                readFrames(c);
+            }
+        });
+        connect(&c->idle, &QTimer::timeout, this, [this, c] {
+            const qint64 quiet = c->lastHeard.elapsed();
+            const qint64 limit = static_cast<qint64>(m_limits.idleTimeout.count());
+            if (quiet >= limit)
+                drop(c, QStringLiteral("bezczynne"));
+            else
+                c->idle.start(static_cast<int>(limit - quiet));
+        });
         connect(&c->timeout, &QTimer::timeout, this, [this, c] {
             // The meter's exchange may still end; its answer is dropped then,
             // unless the handler keeps the request open (a write under way).
             if (const std::optional<ModbusException> code = m_handler.timedOut(c->peer))
                 answer(c, modbusExceptionPdu(c->pending.function(), *code));
         });
+        c->lastHeard.start();
         c->idle.start();
         readFrames(c);
     }
@@ -165,6 +193,10 @@ void ModbusServer::readFrames(Connection* c)
 {
     // One request at a time per connection: the rest waits in the socket.
     while (c->pendingId == 0) {
+        // A client that sends without reading would grow our write buffer.
+        c->backedUp = c->socket->bytesToWrite() > kUnsentReplies;
+        if (c->backedUp)
+            return;
         std::array<char, ModbusFrameReader::kMaxFrame> chunk{};
         const std::size_t want = c->reader.wanted();
         const qint64 got = want == 0 ? 0 : c->socket->read(chunk.data(), static_cast<qint64>(want));
@@ -173,7 +205,7 @@ void ModbusServer::readFrames(Connection* c)
             return;
         }
         if (got > 0) {
-            c->idle.start();
+            c->lastHeard.start();
             c->reader.feed(chunk.data(), static_cast<std::size_t>(got));
         }
         if (c->reader.state() == ModbusFrameReader::State::Malformed) {
@@ -188,16 +220,21 @@ void ModbusServer::readFrames(Connection* c)
         c->pending = c->reader.take();
         const quint64 id = m_nextRequest++;
         c->pendingId = id;
-        c->timeout.start();
+        c->handling = true;
         m_handler.handle(c->pending, c->peer, [this, c, id](const QByteArray& pdu) {
             // Only while the connection and that very request are still there.
-            if (std::find(m_connections.begin(), m_connections.end(), c) == m_connections.end() || c->pendingId != id)
+            if (!live(c) || c->pendingId != id)
                 return;
             answer(c, pdu);
         });
         // The handler may have dropped the connection meanwhile.
-        if (std::find(m_connections.begin(), m_connections.end(), c) == m_connections.end())
+        if (!live(c))
             return;
+        c->handling = false;
+        // Most requests (the cache's) are answered inside the call, and this
+        // loop reads the next one; only the others wait under the time-out.
+        if (c->pendingId == id)
+            c->timeout.start();
     }
 }
 
@@ -206,12 +243,23 @@ void ModbusServer::answer(Connection* c, const QByteArray& pdu)
     c->timeout.stop();
     c->pendingId = 0;
     c->socket->write(modbusFrame(c->pending, pdu));
+    // Sent now rather than on the loop's next turn.
+    c->socket->flush();
+    if (!live(c))
+        return; // the write failed and the socket said it was gone
+    if (c->handling)
+        return; // readFrames, which called the handler, reads the next frame
     // The next frame may already wait; read it from the loop, not from
     // inside the handler's call.
     QTimer::singleShot(0, this, [this, c] {
-        if (std::find(m_connections.begin(), m_connections.end(), c) != m_connections.end())
+        if (live(c))
             readFrames(c);
     });
+}
+
+bool ModbusServer::live(const Connection* c) const
+{
+    return std::find(m_connections.begin(), m_connections.end(), c) != m_connections.end();
 }
 
 void ModbusServer::drop(Connection* c, const QString& why)

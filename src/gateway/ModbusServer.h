@@ -55,9 +55,10 @@ public:
 // A Modbus TCP server on QTcpServer, in the program's one event loop. Each
 // connection has one request under way at a time (the next frame is read
 // only once it is answered), so nothing a client sends can pile up: Qt's
-// read buffer of the socket is bounded too. A malformed frame closes that
-// connection only. Every connection opened, closed or refused is one line
-// through `log`.
+// read buffer of the socket is bounded too. Nor can the replies a client
+// does not read: its next frame waits until they have gone. A malformed
+// frame closes that connection only. Every connection opened, closed or
+// refused is one line through `log`.
 class ModbusServer : public QObject {
     Q_OBJECT
 public:
@@ -82,6 +83,8 @@ private:
     void readFrames(Connection* connection);
     void answer(Connection* connection, const QByteArray& pdu);
     void drop(Connection* connection, const QString& why = {});
+    // Still open: a socket may say it is gone from inside any call on it.
+    bool live(const Connection* connection) const;
 
     ModbusHandler& m_handler;
     ModbusServerLimits m_limits;

@@ -1,5 +1,6 @@
 #include "gateway/ModbusServer.h"
 
+#include <QElapsedTimer>
 #include <QNetworkInterface>
 #include <QTcpSocket>
 #include <QTest>
@@ -14,15 +15,17 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Answers FC 04 at once with the unit echoed; keeps every other request
-// unanswered until the test says so.
+// Answers FC 04 at once with as many registers as asked, the unit in the
+// last; keeps every other request unanswered until the test says so.
 class FakeHandler : public ModbusHandler {
 public:
     void handle(const ModbusRequest& request, const QString&, Reply reply) override
     {
         seen.push_back(request);
         if (request.function() == 0x04) {
-            reply(QByteArray::fromHex("0402") + QByteArray(1, '\0') + QByteArray(1, static_cast<char>(request.unit)));
+            const int bytes = 2 * pduWord(request.pdu, 3);
+            reply(QByteArray(1, '\x04') + QByteArray(1, static_cast<char>(bytes)) + QByteArray(bytes - 1, '\0')
+                  + QByteArray(1, static_cast<char>(request.unit)));
             return;
         }
         held.push_back(std::move(reply));
@@ -124,6 +127,57 @@ TEST(ModbusServer, OneRequestPerConnectionIsUnderWayTheNextWaitsInTheSocket)
     EXPECT_EQ(f.handler.seen.size(), 2u);
 }
 
+TEST(ModbusServer, RequestsAnsweredAtOnceAreReadBackToBackAndNeverTimedOut)
+{
+    ModbusServerLimits limits;
+    limits.requestTimeout = 100ms;
+    Fixture f(limits);
+    ASSERT_TRUE(f.listen());
+    auto c = f.client();
+    // In one segment: nothing more comes from the network to read the rest by.
+    c->write(request(1, 5, QByteArray::fromHex("0400000001")) + request(2, 6, QByteArray::fromHex("0400000001"))
+             + request(3, 7, QByteArray::fromHex("0400000001")));
+    const QByteArray got = reply(*c, 3 * 11);
+    ASSERT_EQ(got.size(), 3 * 11);
+    EXPECT_EQ(got, QByteArray::fromHex("0001000000050504020005" "0002000000050604020006" "0003000000050704020007"));
+    // No stale time-out of an answered request later.
+    QTest::qWait(250);
+    EXPECT_TRUE(c->readAll().isEmpty());
+    EXPECT_EQ(c->state(), QAbstractSocket::ConnectedState);
+}
+
+TEST(ModbusServer, AClientThatDoesNotReadItsRepliesIsNotReadEitherUntilItDoes)
+{
+    Fixture f;
+    ASSERT_TRUE(f.listen());
+    auto c = f.client();
+    c->setReadBufferSize(1); // its replies stay in the kernel's buffers
+    // Their replies are far more than the kernel's buffers hold.
+    constexpr int kRequests = 5000;
+    constexpr int kReply = 9 + 250;
+    QByteArray many;
+    for (int i = 0; i < kRequests; ++i)
+        many += request(static_cast<std::uint16_t>(i), 1, QByteArray::fromHex("040000007d"));
+    c->write(many);
+    // Until the server stops taking requests (or has taken them all).
+    std::size_t seen = 0;
+    for (int still = 0; still < 3 && seen < kRequests; QTest::qWait(100)) {
+        still = f.handler.seen.size() == seen ? still + 1 : 0;
+        seen = f.handler.seen.size();
+    }
+    EXPECT_LT(seen, std::size_t{kRequests}) << "the replies it does not read pile up in the server";
+    // Once it reads, the rest is answered (read as it comes: megabytes in turns of 10 ms would be slow).
+    c->setReadBufferSize(0);
+    qint64 got = 0;
+    QElapsedTimer waited;
+    waited.start();
+    while (got < kReply * kRequests && waited.elapsed() < 5000) {
+        QCoreApplication::processEvents();
+        got += c->readAll().size();
+    }
+    EXPECT_EQ(got, kReply * kRequests);
+}
+
 TEST(ModbusServer, ARequestNotAnsweredInTimeGets0x0BAndTheLateAnswerIsDropped)
 {
     ModbusServerLimits limits;
@@ -151,8 +205,15 @@ TEST(ModbusServer, TooManyClientsAndIdleOnesAreClosed)
     auto third = f.client();
     EXPECT_TRUE(closedByServer(*third));
     EXPECT_TRUE(f.log.filter(QStringLiteral("odrzucone (najwyżej 2 klientów naraz, --max-clients)")).size() == 1);
+    // `a` keeps asking for longer than the idle time-out, `b` says nothing.
+    for (std::uint16_t t = 1; t <= 6; ++t) {
+        a->write(request(t, 1, QByteArray::fromHex("0400000001")));
+        EXPECT_EQ(reply(*a, 11).size(), 11);
+        QTest::qWait(100);
+    }
+    EXPECT_EQ(a->state(), QAbstractSocket::ConnectedState);
+    EXPECT_EQ(b->state(), QAbstractSocket::UnconnectedState);
     EXPECT_TRUE(closedByServer(*a));
-    EXPECT_TRUE(closedByServer(*b));
     EXPECT_EQ(f.log.filter(QStringLiteral("zamknięte (bezczynne).")).size(), 2);
 }
 
