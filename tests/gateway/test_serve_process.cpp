@@ -296,6 +296,18 @@ TEST(ServeProcess, AMalformedFrameClosesThatConnectionAndTheOthersGoOn)
     EXPECT_EQ(g.stop(SIGINT), 130);
 }
 
+TEST(ServeProcess, AClientSilentForTheIdleTimeOutIsClosed)
+{
+    Gateway g({QStringLiteral("--idle-timeout"), QStringLiteral("0.3")});
+    ASSERT_TRUE(g.start()) << g.stderrText().toStdString();
+    QTcpSocket quiet;
+    quiet.connectToHost(QHostAddress::LocalHost, g.port());
+    ASSERT_TRUE(quiet.waitForConnected(3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return quiet.state() == QAbstractSocket::UnconnectedState; }, 5000));
+    EXPECT_TRUE(g.stderrText().contains(QStringLiteral("zamknięte (bezczynne)."))) << g.stderrText().toStdString();
+    EXPECT_EQ(g.stop(), 143);
+}
+
 TEST(ServeProcess, SigtermWithClientsConnectedClosesThemAndReleasesTheCard)
 {
     Gateway g;
