@@ -122,6 +122,11 @@ def main():
     for program in ["vardel-cli"] + (["vardel_serve_load"] if kind == "native" else []):
         if not os.access(os.path.join(build, "bin", program), os.X_OK):
             sys.exit(f"{build}/bin/{program} is missing: build the target {program}")
+    if kind != "native":
+        try:
+            import pymodbus  # noqa: F401  (the clients import it in their own processes)
+        except ImportError:
+            sys.exit(f"{sys.executable} has no pymodbus: install python3-pymodbus and run it with /usr/bin/python3")
     clients = int(args[1]) if len(args) > 1 else 20
     seconds = float(args[2]) if len(args) > 2 else 60
     period = float(args[3]) if len(args) > 3 else 0.1
