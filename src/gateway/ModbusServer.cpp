@@ -87,6 +87,24 @@ ModbusServer::ModbusServer(ModbusHandler& handler, ModbusServerLimits limits, Lo
     , m_server(new QTcpServer(this))
 {
     connect(m_server, &QTcpServer::newConnection, this, &ModbusServer::acceptPending);
+    // A connection the system would not give us (no descriptor left, say):
+    // said once, then retried every second; clients already connected go on.
+    m_acceptRetry.setSingleShot(true);
+    m_acceptRetry.setInterval(1000);
+    connect(&m_acceptRetry, &QTimer::timeout, this, [this] {
+        m_server->resumeAccepting();
+        acceptPending();
+    });
+    connect(m_server, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError error) {
+        if (!m_acceptFailing)
+            m_log(QStringLiteral("Nie można przyjąć połączenia: %1; kolejne próby co sekundę.")
+                      .arg(error == QAbstractSocket::SocketResourceError
+                               ? QStringLiteral("za dużo otwartych plików (ulimit -n) albo brak pamięci")
+                               : m_server->errorString()));
+        m_acceptFailing = true;
+        m_server->pauseAccepting();
+        m_acceptRetry.start();
+    });
 }
 
 ModbusServer::~ModbusServer()
@@ -130,6 +148,10 @@ void ModbusServer::close()
 void ModbusServer::acceptPending()
 {
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+        if (m_acceptFailing) {
+            m_acceptFailing = false;
+            m_log(QStringLiteral("Połączenia znów są przyjmowane."));
+        }
         const QString peer = peerText(*socket);
         // Refused before a byte of it is read.
         if (!allowed(socket->peerAddress())) {

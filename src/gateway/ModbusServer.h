@@ -4,6 +4,7 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <QTimer>
 #include <QString>
 
 #include <chrono>
@@ -90,6 +91,8 @@ private:
     ModbusServerLimits m_limits;
     Log m_log;
     QTcpServer* m_server;
+    QTimer m_acceptRetry;
+    bool m_acceptFailing = false;
     std::vector<Connection*> m_connections;
     quint64 m_nextRequest = 1;
 };

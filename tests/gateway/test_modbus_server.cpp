@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QNetworkInterface>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -246,4 +247,23 @@ TEST(ModbusServer, OnlyLoopbackAndTheAllowedNetworksMayConnect)
     EXPECT_TRUE(closedByServer(*outsider));
     EXPECT_TRUE(f.handler.seen.empty());
     EXPECT_TRUE(f.log.last().endsWith(QStringLiteral(": odrzucone (adres spoza --allow).")));
+}
+
+TEST(ModbusServer, AConnectionTheSystemWouldNotGiveIsSaidOnceAndAcceptingResumes)
+{
+    Fixture f;
+    ASSERT_TRUE(f.listen());
+    auto* listener = f.server.findChild<QTcpServer*>();
+    ASSERT_NE(listener, nullptr);
+    // As the listening socket reports running out of descriptors: Qt stops
+    // accepting then, and nobody would be let in again.
+    listener->pauseAccepting();
+    emit listener->acceptError(QAbstractSocket::SocketResourceError);
+    emit listener->acceptError(QAbstractSocket::SocketResourceError);
+    EXPECT_EQ(f.log.filter(QStringLiteral("Nie można przyjąć połączenia: za dużo otwartych plików")).size(), 1)
+        << f.log.join(QLatin1Char('\n')).toStdString();
+    auto late = f.client();
+    late->write(request(7, 3, QByteArray::fromHex("0400000001")));
+    EXPECT_EQ(reply(*late, 11).size(), 11);
+    EXPECT_TRUE(f.log.contains(QStringLiteral("Połączenia znów są przyjmowane.")));
 }
