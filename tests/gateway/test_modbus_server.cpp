@@ -255,8 +255,8 @@ TEST(ModbusServer, AConnectionTheSystemWouldNotGiveIsSaidOnceAndAcceptingResumes
     ASSERT_TRUE(f.listen());
     auto* listener = f.server.findChild<QTcpServer*>();
     ASSERT_NE(listener, nullptr);
-    // As the listening socket reports running out of descriptors: Qt stops
-    // accepting then, and nobody would be let in again.
+    // As the listening socket reports running out of descriptors (Qt pauses
+    // accepting then): said once, however often it comes, and tried again.
     listener->pauseAccepting();
     emit listener->acceptError(QAbstractSocket::SocketResourceError);
     emit listener->acceptError(QAbstractSocket::SocketResourceError);
