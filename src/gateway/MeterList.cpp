@@ -127,6 +127,7 @@ bool readMeterList(const QString& path, std::vector<MeterListEntry>& entries, QS
         error = reason.startsWith(shown) ? reason : QStringLiteral("%1: %2").arg(shown, reason);
         return false;
     }
+    // The decoder skips a byte order mark (Notepad puts one there).
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString text = utf8(bytes);
     if (utf8.hasError()) {

@@ -84,9 +84,11 @@ TEST(MeterList, TheFileIsNamedWithTheLineAndOnlyARegularTextFileOfBoundedSizeIsR
     };
     std::vector<MeterListEntry> entries;
     QString error;
-    const QString good = write(QStringLiteral("dobra.conf"), "3 model=KX-4\n");
+    // As Notepad saves it: a byte order mark and CR LF.
+    const QString good = write(QStringLiteral("dobra.conf"), "\xEF\xBB\xBF" "3 model=KX-4\r\n");
     ASSERT_TRUE(readMeterList(good, entries, error)) << error.toStdString();
-    EXPECT_EQ(entries.size(), 1u);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].address, 3);
 
     const QString bad = write(QStringLiteral("zla.conf"), "3\n4 baud=100\n");
     EXPECT_FALSE(readMeterList(bad, entries, error));
