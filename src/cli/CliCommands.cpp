@@ -566,12 +566,19 @@ int Runner::servedMeters(std::vector<ServedMeter>& served)
             named.emplace_back(meter, m_opt.model);
         }
     }
+    // A long list of meters not there costs a reply wait each: on a terminal
+    // a bar says how far the start has come.
+    ProgressDisplay bar(QStringLiteral("Rozpoznawanie mierników"), m_ctx.stderrIsTerminal, m_ctx.rawErr);
+    int done = 0;
     for (auto& [meter, model] : named) {
         if (stopSignal() != 0)
             break;
+        bar.hide(); // a meter not served is said on a line of its own
         if (tellModel(meter, model))
             served.push_back(meter);
+        bar.update(++done, static_cast<int>(named.size()));
     }
+    bar.finish();
     std::sort(served.begin(), served.end(),
               [](const ServedMeter& a, const ServedMeter& b) { return a.link.address < b.link.address; });
     return kExitOk;
