@@ -27,6 +27,7 @@
 #include <QFileInfo>
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -135,6 +136,11 @@ private:
     // The model given, or the one the meter's memory proves; false: said why not.
     bool tellModel(ServedMeter& meter, std::optional<std::int16_t> given);
     void notServed(std::int16_t address, const QString& why);
+    // --response-time, if given.
+    std::optional<std::chrono::milliseconds> responseTimeOption() const
+    {
+        return m_opt.responseTimeMs ? std::optional(std::chrono::milliseconds(*m_opt.responseTimeMs)) : std::nullopt;
+    }
 
     const CliOptions& m_opt;
     const CliContext& m_ctx;
@@ -540,8 +546,7 @@ bool Runner::tellModel(ServedMeter& meter, std::optional<std::int16_t> given)
 
 int Runner::servedMeters(std::vector<ServedMeter>& served)
 {
-    const auto optionResponse = m_opt.responseTimeMs ? std::optional(std::chrono::milliseconds(*m_opt.responseTimeMs))
-                                                     : std::nullopt;
+    const std::optional<std::chrono::milliseconds> optionResponse = responseTimeOption();
     if (m_opt.serveScan)
         return scannedMeters(served);
 
@@ -579,8 +584,6 @@ int Runner::servedMeters(std::vector<ServedMeter>& served)
         bar.update(++done, static_cast<int>(named.size()));
     }
     bar.finish();
-    std::sort(served.begin(), served.end(),
-              [](const ServedMeter& a, const ServedMeter& b) { return a.link.address < b.link.address; });
     return kExitOk;
 }
 
@@ -593,7 +596,7 @@ int Runner::scannedMeters(std::vector<ServedMeter>& served)
         for (int a = kFirstUnit; a <= kLastUnit; ++a)
             plan.addresses.push_back(static_cast<std::int16_t>(a));
     }
-    plan.response = m_opt.responseTimeMs ? std::chrono::milliseconds(*m_opt.responseTimeMs) : kFactoryResponseTime;
+    plan.response = responseTimeOption().value_or(kFactoryResponseTime);
     // Nothing else is said while a service scans: how long it will be.
     std::chrono::nanoseconds bound{0};
     QStringList rateTexts;
@@ -613,23 +616,22 @@ int Runner::scannedMeters(std::vector<ServedMeter>& served)
     }
     if (stopSignal() != 0)
         return kExitOk;
+    // One unit identifier, one meter: meters that share an address at two
+    // baud rates are served neither, as a client could not tell which one
+    // it asked.
+    std::map<std::int16_t, QStringList> ratesAt;
+    for (const ScanFind& find : finds)
+        ratesAt[find.address] << QString::number(baudRateOf(find.baudCode));
+    for (const auto& [address, rates] : ratesAt) {
+        if (rates.size() > 1)
+            m_ctx.err(QStringLiteral("Pod adresem %1 odpowiadają mierniki przy %2 bodach; jednostka %1 nie będzie "
+                                     "obsługiwana.")
+                          .arg(address)
+                          .arg(rates.join(QStringLiteral(" i "))));
+    }
     for (const ScanFind& find : finds) {
-        // One unit identifier, one meter: meters that share an address at
-        // two baud rates are served neither, as a client could not tell
-        // which one it asked.
-        QStringList rates;
-        for (const ScanFind& other : finds) {
-            if (other.address == find.address)
-                rates << QString::number(baudRateOf(other.baudCode));
-        }
-        if (rates.size() > 1) {
-            if (rates.first() == QString::number(baudRateOf(find.baudCode)))
-                m_ctx.err(QStringLiteral("Pod adresem %1 odpowiadają mierniki przy %2 bodach; jednostka %1 nie będzie "
-                                         "obsługiwana.")
-                              .arg(find.address)
-                              .arg(rates.join(QStringLiteral(" i "))));
+        if (ratesAt[find.address].size() > 1)
             continue;
-        }
         if (!find.finding.model) {
             notServed(find.address, QStringLiteral("model: %1").arg(modelText(find.finding)));
             continue;
@@ -637,11 +639,9 @@ int Runner::scannedMeters(std::vector<ServedMeter>& served)
         ServedMeter meter;
         meter.link = {find.address, find.baudCode, m_link->TransmitCheck};
         meter.model = *find.finding.model;
-        meter.responseTime = m_opt.responseTimeMs ? std::optional(plan.response) : std::nullopt;
+        meter.responseTime = responseTimeOption();
         served.push_back(meter);
     }
-    std::sort(served.begin(), served.end(),
-              [](const ServedMeter& a, const ServedMeter& b) { return a.link.address < b.link.address; });
     return kExitOk;
 }
 
@@ -653,6 +653,8 @@ int Runner::serve()
     std::vector<ServedMeter> meters;
     if (const int failed = servedMeters(meters); failed != kExitOk)
         return failed;
+    std::sort(meters.begin(), meters.end(),
+              [](const ServedMeter& a, const ServedMeter& b) { return a.link.address < b.link.address; });
     if (stopSignal() != 0)
         return kExitOk;
     if (meters.empty()) {

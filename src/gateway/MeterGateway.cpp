@@ -1,5 +1,4 @@
 #include "gateway/MeterGateway.h"
-
 #include "gateway/MeterList.h"
 
 #include "link/MeterModels.h"
